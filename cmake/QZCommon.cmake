@@ -1,0 +1,18 @@
+# Settings shared by every Windows target of the project.
+
+# Our own code: warnings are errors; Unicode everywhere; Windows 7 API level.
+function(qz_target target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+  target_compile_definitions(${target} PRIVATE UNICODE _UNICODE NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
+  target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
+endfunction()
+
+# A Windows GUI program with its resources.
+function(qz_gui_program target)
+  add_executable(${target} WIN32 ${ARGN})
+  qz_target(${target})
+  target_link_options(${target} PRIVATE -municode)
+endfunction()
+
+# windres reads UTF-8 resource scripts (with #pragma code_page(65001)).
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001 -DUNICODE -D_UNICODE")

@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# The Wine harness: a virtual X display, a private Wine prefix and a persistent
+# wineserver for one build folder.
+#
+#   wine-harness.sh start BUILD_DIR         start Xvfb + wineserver (+ create the prefix)
+#   wine-harness.sh stop BUILD_DIR          stop everything started by "start"
+#   wine-harness.sh run BUILD_DIR EXE ARGS  run a Windows program inside the harness
+#   wine-harness.sh screenshot BUILD_DIR OUT.png
+#   wine-harness.sh env BUILD_DIR           print the environment (for eval)
+#
+# Background processes never keep the caller's output pipes: ctest waits for
+# those to close, so a wineserver started inside a test would hold it for minutes.
+set -euo pipefail
+
+cmd=${1:?command}
+BUILD=$(cd "${2:?build folder}" && pwd)
+shift 2
+
+STATE="$BUILD/harness"
+PREFIX="$BUILD/wineprefix"
+WINE=/usr/lib/wine/wine64
+WINESERVER=/usr/lib/wine/wineserver64
+[ -x "$WINESERVER" ] || WINESERVER=/usr/lib/wine/wineserver
+HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+
+wine_env() {
+  export WINEPREFIX="$PREFIX" WINEDEBUG=-all WINEARCH=win64
+  # No Mono/Gecko install prompts in a fresh prefix.
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  export DISPLAY=":$(cat "$STATE/display")"
+  export QZ_SCREENSHOT_DIR="$BUILD/screenshots"
+}
+
+free_display() {
+  for n in $(seq 90 199); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { echo "$n"; return; }
+  done
+  echo "wine-harness: no free X display" >&2
+  return 1
+}
+
+alive() { [ -f "$1" ] && kill -0 "$(cat "$1")" 2>/dev/null; }
+
+start() {
+  mkdir -p "$STATE" "$BUILD/screenshots"
+  # Whatever an interrupted earlier run left behind goes first.
+  stop_all quiet
+  local n; n=$(free_display)
+  setsid Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -nolisten unix -listen unix \
+    </dev/null >"$STATE/xvfb.log" 2>&1 &
+  echo $! >"$STATE/xvfb.pid"
+  echo "$n" >"$STATE/display"
+  for _ in $(seq 100); do
+    [ -e "/tmp/.X11-unix/X$n" ] && break
+    sleep 0.1
+  done
+  [ -e "/tmp/.X11-unix/X$n" ] || { echo "wine-harness: Xvfb did not start" >&2; cat "$STATE/xvfb.log" >&2; return 1; }
+  wine_env
+  local fresh=0
+  [ -f "$PREFIX/.qz-ready" ] || { rm -rf "$PREFIX"; fresh=1; }
+  setsid "$WINESERVER" -p </dev/null >"$STATE/wineserver.log" 2>&1 || true
+  if [ $fresh -eq 1 ]; then
+    "$WINE" wineboot -i </dev/null >"$STATE/wineboot.log" 2>&1
+    # Chinese dialog fonts map to the installed CJK font; every program runs in
+    # one virtual desktop, which draws title bars and destroys windows without
+    # the ~2 s stall of bare Xvfb.
+    # regedit wants version-5 files in UTF-16.
+    { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE "$HERE/wine-prefix.reg"; } >"$STATE/prefix.reg"
+    "$WINE" regedit /S "$(winepath_of "$STATE/prefix.reg")" </dev/null >>"$STATE/wineboot.log" 2>&1
+    # Wine's own fonts (Marlett draws the caption buttons, Tahoma the system
+    # font) are not found where this Wine build looks; the prefix's font folder
+    # always is.
+    for f in /usr/share/wine/fonts/*.ttf; do
+      ln -sf "$f" "$PREFIX/drive_c/windows/Fonts/$(basename "$f")"
+    done
+    "$WINESERVER" -k; "$WINESERVER" -w
+    setsid "$WINESERVER" -p </dev/null >>"$STATE/wineserver.log" 2>&1 || true
+    touch "$PREFIX/.qz-ready"
+  fi
+  # Starts the desktop and the services now, outside any test.
+  setsid "$WINE" wineboot </dev/null >>"$STATE/wineboot.log" 2>&1
+}
+
+winepath_of() { printf 'Z:%s' "$(printf '%s' "$1" | tr '/' '\\')"; }
+
+stop_all() {
+  if [ -d "$PREFIX" ]; then
+    WINEPREFIX="$PREFIX" "$WINESERVER" -k >/dev/null 2>&1 || true
+    WINEPREFIX="$PREFIX" timeout 20 "$WINESERVER" -w >/dev/null 2>&1 || true
+  fi
+  if alive "$STATE/xvfb.pid"; then
+    kill "$(cat "$STATE/xvfb.pid")" 2>/dev/null || true
+    for _ in $(seq 50); do alive "$STATE/xvfb.pid" || break; sleep 0.1; done
+    alive "$STATE/xvfb.pid" && kill -9 "$(cat "$STATE/xvfb.pid")" 2>/dev/null || true
+  fi
+  rm -f "$STATE/xvfb.pid" "$STATE/display"
+  [ "${1:-}" = quiet ] || echo "wine-harness: stopped"
+}
+
+require_started() {
+  if [ ! -f "$STATE/display" ] || ! alive "$STATE/xvfb.pid"; then
+    echo "wine-harness: not started for $BUILD (run: $0 start $BUILD)" >&2
+    exit 2
+  fi
+}
+
+case $cmd in
+  start) start; echo "wine-harness: display :$(cat "$STATE/display"), prefix $PREFIX" ;;
+  stop) stop_all ;;
+  run)
+    require_started
+    wine_env
+    exec "$WINE" "$@"
+    ;;
+  screenshot)
+    require_started
+    out=${1:?output png}
+    /usr/bin/import -display ":$(cat "$STATE/display")" -window root "$out"
+    ;;
+  env)
+    require_started
+    wine_env
+    echo "export WINEPREFIX='$WINEPREFIX' WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES='$WINEDLLOVERRIDES' DISPLAY='$DISPLAY' QZ_SCREENSHOT_DIR='$QZ_SCREENSHOT_DIR'"
+    ;;
+  *) echo "wine-harness: unknown command $cmd" >&2; exit 2 ;;
+esac

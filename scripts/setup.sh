@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# Installs everything the build and the tests need on a Debian 12 machine.
+# Idempotent: a second run only checks and returns within a second or two.
+set -euo pipefail
+
+DEPS_DIR="${QZ_DEPS_DIR:-$HOME/.cache/qzdeps}"
+PACKAGES=(
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+  binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+  cmake ninja-build dpkg-dev
+  wine wine64 fonts-wine xvfb xauth x11-utils imagemagick fonts-wqy-microhei
+  googletest python3 python3-pyftpdlib curl procps
+)
+
+as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+
+mkdir -p "$DEPS_DIR"
+LOG="$DEPS_DIR/setup.log"
+# Runs a step quietly; on failure shows what it printed.
+quiet() {
+  if ! "$@" >>"$LOG" 2>&1; then
+    echo "setup: failed: $*" >&2
+    tail -n 40 "$LOG" >&2
+    exit 1
+  fi
+}
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+# apt-get source needs deb-src entries for the same suites as the binaries.
+SRC_LIST=/etc/apt/sources.list.d/qz-deb-src.sources
+need_update=0
+if [ ! -f "$SRC_LIST" ]; then
+  as_root tee "$SRC_LIST" >/dev/null <<'SRC'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm bookworm-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+
+Types: deb-src
+URIs: http://deb.debian.org/debian-security
+Suites: bookworm-security
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SRC
+  need_update=1
+fi
+
+if [ ${#missing[@]} -gt 0 ] || [ $need_update -eq 1 ]; then
+  echo "setup: installing ${missing[*]:-(source lists only)}"
+  quiet as_root apt-get update -qq
+  if [ ${#missing[@]} -gt 0 ]; then
+    quiet as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  fi
+fi
+
+# Expat is not packaged for MinGW: build Debian's source (with its patches) as a
+# static library for each architecture.
+SRC_DIR="$DEPS_DIR/expat-src"
+if [ ! -f "$SRC_DIR/.qz-ready" ]; then
+  echo "setup: fetching Debian's expat source"
+  rm -rf "$SRC_DIR" "$DEPS_DIR/expat-dl"
+  mkdir -p "$DEPS_DIR/expat-dl"
+  # Newest version first; the security mirror does not always carry the source,
+  # so fall back to the newest version that downloads.
+  got=0
+  for v in $(apt-cache showsrc expat | sed -n 's/^Version: //p' | sort -Vr); do
+    if (cd "$DEPS_DIR/expat-dl" && apt-get source --download-only "expat=$v" >/dev/null 2>&1); then
+      got=1; break
+    fi
+    rm -f "$DEPS_DIR"/expat-dl/*
+  done
+  [ $got -eq 1 ] || { echo "setup: could not download expat's source" >&2; exit 1; }
+  dsc=$(ls "$DEPS_DIR"/expat-dl/expat_*.dsc | sort -V | tail -n 1)
+  quiet dpkg-source --no-check -x "$dsc" "$SRC_DIR"
+  rm -rf "$DEPS_DIR/expat-dl" "$DEPS_DIR"/expat_*
+  # Debian's tree lacks this line that the CMake build expects.
+  cfg="$SRC_DIR/expat/expat_config.h.cmake"
+  sed -i 's/^#cmakedefine XML_DTD$/#cmakedefine XML_DTD 1/' "$cfg"
+  touch "$SRC_DIR/.qz-ready"
+fi
+
+HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+for arch in win64 win32; do
+  prefix="$DEPS_DIR/expat-$arch"
+  [ -f "$prefix/.qz-ready" ] && continue
+  echo "setup: building expat for $arch"
+  case $arch in
+    win64) tc="$HERE/cmake/toolchain-x86_64-w64-mingw32.cmake" ;;
+    win32) tc="$HERE/cmake/toolchain-i686-w64-mingw32.cmake" ;;
+  esac
+  bdir="$DEPS_DIR/expat-build-$arch"
+  rm -rf "$bdir" "$prefix"
+  quiet cmake -S "$SRC_DIR/expat" -B "$bdir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$tc" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
+    -DEXPAT_BUILD_TOOLS=OFF -DEXPAT_BUILD_EXAMPLES=OFF -DEXPAT_BUILD_TESTS=OFF \
+    -DEXPAT_BUILD_DOCS=OFF -DEXPAT_BUILD_PKGCONFIG=OFF -DEXPAT_SHARED_LIBS=OFF \
+    -DEXPAT_BUILD_FUZZERS=OFF
+  quiet cmake --build "$bdir"
+  quiet cmake --install "$bdir"
+  rm -rf "$bdir"
+  touch "$prefix/.qz-ready"
+done
+echo "setup: ready (dependencies in $DEPS_DIR)"
