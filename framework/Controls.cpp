@@ -1,0 +1,140 @@
+#include "Controls.h"
+
+#include "App.h"
+
+std::wstring CComboBox::GetLBText(int index) const
+{
+    LRESULT n = SendMessage(CB_GETLBTEXTLEN, static_cast<WPARAM>(index));
+    if (n == CB_ERR || n <= 0)
+        return std::wstring();
+    std::wstring s(static_cast<size_t>(n) + 1, L'\0');
+    n = SendMessage(CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&s[0]));
+    s.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return s;
+}
+
+int CListCtrl::InsertColumn(int col, LPCWSTR heading, int format, int width)
+{
+    LVCOLUMNW c = {};
+    c.mask = LVCF_FMT | LVCF_TEXT | LVCF_SUBITEM;
+    c.fmt = format;
+    c.pszText = const_cast<LPWSTR>(heading);
+    c.iSubItem = col;
+    if (width >= 0) {
+        c.mask |= LVCF_WIDTH;
+        c.cx = width;
+    }
+    return static_cast<int>(SendMessage(LVM_INSERTCOLUMNW, static_cast<WPARAM>(col), reinterpret_cast<LPARAM>(&c)));
+}
+
+int CListCtrl::InsertItem(int index, LPCWSTR text, int image)
+{
+    LVITEMW item = {};
+    item.mask = LVIF_TEXT;
+    item.iItem = index;
+    item.pszText = const_cast<LPWSTR>(text);
+    if (image >= 0) {
+        item.mask |= LVIF_IMAGE;
+        item.iImage = image;
+    }
+    return static_cast<int>(SendMessage(LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+}
+
+BOOL CListCtrl::SetItemText(int index, int sub, LPCWSTR text)
+{
+    LVITEMW item = {};
+    item.iSubItem = sub;
+    item.pszText = const_cast<LPWSTR>(text);
+    return static_cast<BOOL>(SendMessage(LVM_SETITEMTEXTW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item)));
+}
+
+std::wstring CListCtrl::GetItemText(int index, int sub) const
+{
+    // LVM_GETITEMTEXT does not report the needed size: grow until it fits.
+    std::wstring buf(256, L'\0');
+    for (;;) {
+        LVITEMW item = {};
+        item.iSubItem = sub;
+        item.pszText = &buf[0];
+        item.cchTextMax = static_cast<int>(buf.size());
+        LRESULT n = SendMessage(LVM_GETITEMTEXTW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+        if (n < static_cast<LRESULT>(buf.size()) - 1 || buf.size() >= 65536) {
+            buf.resize(n > 0 ? static_cast<size_t>(n) : 0);
+            return buf;
+        }
+        buf.assign(buf.size() * 4, L'\0');
+    }
+}
+
+BOOL CListCtrl::SetItemData(int index, DWORD_PTR data)
+{
+    LVITEMW item = {};
+    item.mask = LVIF_PARAM;
+    item.iItem = index;
+    item.lParam = static_cast<LPARAM>(data);
+    return SetItem(&item);
+}
+
+DWORD_PTR CListCtrl::GetItemData(int index) const
+{
+    LVITEMW item = {};
+    item.mask = LVIF_PARAM;
+    item.iItem = index;
+    return GetItem(&item) ? static_cast<DWORD_PTR>(item.lParam) : 0;
+}
+
+BOOL CListCtrl::SetItemState(int index, UINT state, UINT mask)
+{
+    LVITEMW item = {};
+    item.state = state;
+    item.stateMask = mask;
+    return static_cast<BOOL>(SendMessage(LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item)));
+}
+
+BOOL CToolTipCtrl::Create(CWnd* parent, DWORD style)
+{
+    if (!CreateEx(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | style,
+                  CRect(), parent, 0))
+        return FALSE;
+    ::SetWindowPos(m_hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    return TRUE;
+}
+
+TTTOOLINFOW CToolTipCtrl::ToolInfo(CWnd* tool, LPWSTR text) const
+{
+    TTTOOLINFOW ti = {};
+    // The version-1 size is understood by every version of the control.
+    ti.cbSize = TTTOOLINFOW_V1_SIZE;
+    ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    ti.hwnd = ::GetParent(tool->m_hWnd);
+    ti.uId = reinterpret_cast<UINT_PTR>(tool->m_hWnd);
+    ti.hinst = AfxGetResourceHandle();
+    ti.lpszText = text;
+    return ti;
+}
+
+BOOL CToolTipCtrl::AddTool(CWnd* tool, LPCWSTR text)
+{
+    TTTOOLINFOW ti = ToolInfo(tool, const_cast<LPWSTR>(text));
+    ti.hinst = nullptr;
+    return static_cast<BOOL>(SendMessage(TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti)));
+}
+
+BOOL CToolTipCtrl::AddTool(CWnd* tool, UINT stringId)
+{
+    TTTOOLINFOW ti = ToolInfo(tool, MAKEINTRESOURCEW(stringId));
+    return static_cast<BOOL>(SendMessage(TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti)));
+}
+
+void CToolTipCtrl::DelTool(CWnd* tool)
+{
+    TTTOOLINFOW ti = ToolInfo(tool, nullptr);
+    SendMessage(TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+}
+
+void CToolTipCtrl::UpdateTipText(LPCWSTR text, CWnd* tool)
+{
+    TTTOOLINFOW ti = ToolInfo(tool, const_cast<LPWSTR>(text));
+    ti.hinst = nullptr;
+    SendMessage(TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&ti));
+}

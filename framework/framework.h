@@ -1,0 +1,9 @@
+// The application framework: everything a program of ours derives from.
+#pragma once
+
+#include "App.h"
+#include "Controls.h"
+#include "Dialog.h"
+#include "Gdi.h"
+#include "Types.h"
+#include "Wnd.h"
