@@ -1,0 +1,6 @@
+#pragma once
+#define IDD_TEST_DIALOG 100
+#define IDC_NAME_EDIT 1000
+#define IDC_STATUS_TEXT 1001
+#define IDC_ACTION_BUTTON 1002
+#define IDS_TEST_TITLE 101
