@@ -29,6 +29,7 @@ wine_env() {
   export WINEDLLOVERRIDES="mscoree,mshtml="
   export DISPLAY=":$(cat "$STATE/display")"
   export QZ_SCREENSHOT_DIR="$BUILD/screenshots"
+  export QZ_WWW_DIR="$BUILD/www"   # the test server's folder
 }
 
 free_display() {
@@ -120,7 +121,7 @@ case $cmd in
   env)
     require_started
     wine_env
-    echo "export WINEPREFIX='$WINEPREFIX' WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES='$WINEDLLOVERRIDES' DISPLAY='$DISPLAY' QZ_SCREENSHOT_DIR='$QZ_SCREENSHOT_DIR'"
+    echo "export WINEPREFIX='$WINEPREFIX' WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES='$WINEDLLOVERRIDES' DISPLAY='$DISPLAY' QZ_SCREENSHOT_DIR='$QZ_SCREENSHOT_DIR' QZ_WWW_DIR='$QZ_WWW_DIR'"
     ;;
   *) echo "wine-harness: unknown command $cmd" >&2; exit 2 ;;
 esac

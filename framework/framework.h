@@ -5,5 +5,6 @@
 #include "Controls.h"
 #include "Dialog.h"
 #include "Gdi.h"
+#include "Internet.h"
 #include "Types.h"
 #include "Wnd.h"

@@ -1,9 +1,16 @@
+// Sockets first: the header must come before windows.h.
+#include <winsock2.h>
+
 #include "TestSupport.h"
 
 #include "App.h"
 
 #include <wincodec.h>
 
+#include <sstream>
+
+#include <algorithm>
+#include <cstdint>
 #include <vector>
 
 namespace testsupport {
@@ -88,20 +95,247 @@ bool SavePng(HBITMAP bitmap, const std::wstring& path)
     return ok;
 }
 
-std::wstring SaveScreenshot(const std::wstring& name)
+std::wstring WindowsPathOfUnix(const std::wstring& unixPath)
 {
-    wchar_t dir[MAX_PATH] = {};
-    DWORD n = ::GetEnvironmentVariableW(L"QZ_SCREENSHOT_DIR", dir, MAX_PATH);
+    if (unixPath.empty() || unixPath[0] != L'/')
+        return unixPath;
+    std::wstring path = L"Z:" + unixPath;
+    for (wchar_t& c : path)
+        if (c == L'/')
+            c = L'\\';
+    return path;
+}
+
+std::wstring HarnessFolder(const wchar_t* variable)
+{
+    wchar_t value[MAX_PATH] = {};
+    DWORD n = ::GetEnvironmentVariableW(variable, value, MAX_PATH);
     if (n == 0 || n >= MAX_PATH)
         return std::wstring();
-    std::wstring folder(dir);
-    // The harness hands over a Unix path; Wine maps the Unix root to drive Z:.
-    if (!folder.empty() && folder[0] == L'/') {
-        for (wchar_t& c : folder)
-            if (c == L'/')
-                c = L'\\';
-        folder = L"Z:" + folder;
+    return WindowsPathOfUnix(value);
+}
+
+TempFolder::TempFolder(const std::wstring& tag)
+{
+    static LONG counter = 0;
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    std::wstring base(temp);
+    if (!base.empty() && base.back() == L'\\')
+        base.pop_back();
+    for (;;) {
+        m_path = base + L"\\" + tag + L"-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                 std::to_wstring(::InterlockedIncrement(&counter));
+        if (::CreateDirectoryW(m_path.c_str(), nullptr))
+            break;
     }
+}
+
+TempFolder::~TempFolder()
+{
+    RemoveTree(m_path);
+}
+
+std::wstring TempFolder::operator/(const std::wstring& relative) const
+{
+    return m_path + L"\\" + relative;
+}
+
+void RemoveTree(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW fd;
+    HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &fd);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = fd.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            std::wstring path = folder + L"\\" + name;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(path);
+            } else {
+                ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                ::DeleteFileW(path.c_str());
+            }
+        } while (::FindNextFileW(find, &fd));
+        ::FindClose(find);
+    }
+    ::RemoveDirectoryW(folder.c_str());
+}
+
+bool WriteBytes(const std::wstring& path, const std::string& bytes)
+{
+    for (size_t i = 3; i < path.size(); ++i)
+        if (path[i] == L'\\')
+            ::CreateDirectoryW(path.substr(0, i).c_str(), nullptr);
+    HANDLE f = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    bool ok = bytes.empty() ||
+              (::WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+               written == bytes.size());
+    ::CloseHandle(f);
+    return ok;
+}
+
+std::string ReadBytes(const std::wstring& path)
+{
+    HANDLE f = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return std::string();
+    std::string out;
+    char buf[65536];
+    DWORD read = 0;
+    while (::ReadFile(f, buf, sizeof buf, &read, nullptr) && read > 0)
+        out.append(buf, read);
+    ::CloseHandle(f);
+    return out;
+}
+
+bool Exists(const std::wstring& path)
+{
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+static void ListInto(const std::wstring& root, const std::wstring& relative, std::vector<std::wstring>* out)
+{
+    WIN32_FIND_DATAW fd;
+    std::wstring folder = relative.empty() ? root : root + L"\\" + relative;
+    HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &fd);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::wstring name = fd.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        std::wstring rel = relative.empty() ? name : relative + L"\\" + name;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            ListInto(root, rel, out);
+        else
+            out->push_back(rel);
+    } while (::FindNextFileW(find, &fd));
+    ::FindClose(find);
+}
+
+std::vector<std::wstring> ListTree(const std::wstring& folder)
+{
+    std::vector<std::wstring> out;
+    ListInto(folder, L"", &out);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::string HttpGet(const std::wstring& path, DWORD* status)
+{
+    // Plain sockets, one connection per request: the engine under test keeps
+    // WinINet's connection pool to itself.
+    if (status)
+        *status = 0;
+    WSADATA wsa;
+    if (::WSAStartup(MAKEWORD(2, 2), &wsa) != 0)
+        return std::string();
+    std::string response;
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(8085);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (s != INVALID_SOCKET && ::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+        std::string request = "GET " + std::string(path.begin(), path.end()) +
+                              " HTTP/1.0\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+        ::send(s, request.data(), static_cast<int>(request.size()), 0);
+        char buf[8192];
+        int n;
+        while ((n = ::recv(s, buf, sizeof buf, 0)) > 0)
+            response.append(buf, static_cast<size_t>(n));
+    }
+    if (s != INVALID_SOCKET)
+        ::closesocket(s);
+    ::WSACleanup();
+    size_t headerEnd = response.find("\r\n\r\n");
+    if (headerEnd == std::string::npos)
+        return std::string();
+    size_t space = response.find(' ');
+    if (status && space != std::string::npos)
+        *status = static_cast<DWORD>(std::atoi(response.c_str() + space + 1));
+    return response.substr(headerEnd + 4);
+}
+
+static std::wstring Widen(const std::string& s)
+{
+    return std::wstring(s.begin(), s.end());
+}
+
+static std::string UrlEncode(const std::string& s)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : s) {
+        if (isalnum(c) || c == '/' || c == '.' || c == '-' || c == '_') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+ServerStats GetServerStats()
+{
+    ServerStats stats;
+    std::istringstream in(HttpGet(L"/__qz/stats"));
+    std::string word;
+    in >> word >> stats.connections;
+    ServerRequest r;
+    while (in >> r.connection >> r.path >> r.status)
+        stats.requests.push_back(r);
+    return stats;
+}
+
+void ResetServer()
+{
+    HttpGet(L"/__qz/reset");
+}
+
+void SetServerFault(const std::string& path, const std::string& mode, int after, int delayMs, int times)
+{
+    HttpGet(Widen("/__qz/fault?path=" + UrlEncode(path) + "&mode=" + mode + "&after=" + std::to_string(after) +
+                  "&delay=" + std::to_string(delayMs) + "&times=" + std::to_string(times)));
+}
+
+bool Publish(const std::string& serverPath, const std::string& bytes)
+{
+    std::wstring root = HarnessFolder(L"QZ_WWW_DIR");
+    if (root.empty())
+        return false;
+    std::wstring path = root;
+    for (char c : serverPath)
+        path += c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c));
+    return WriteBytes(path, bytes);
+}
+
+std::string PatternBytes(size_t size, unsigned seed)
+{
+    std::string out(size, '\0');
+    uint32_t x = seed * 2654435761u + 1u;
+    for (size_t i = 0; i < size; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        out[i] = static_cast<char>(x & 0xFF);
+    }
+    return out;
+}
+
+std::wstring SaveScreenshot(const std::wstring& name)
+{
+    std::wstring folder = HarnessFolder(L"QZ_SCREENSHOT_DIR");
+    if (folder.empty())
+        return std::wstring();
     ::CreateDirectoryW(folder.c_str(), nullptr);
     std::wstring path = folder + L"\\" + name + L".png";
 

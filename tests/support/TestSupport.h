@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -23,5 +24,56 @@ std::wstring SaveScreenshot(const std::wstring& name);
 
 // Writes a 32-bit bitmap as a PNG file; true on success.
 bool SavePng(HBITMAP bitmap, const std::wstring& path);
+
+// A Unix path as Wine sees it (drive Z: is the Unix root).
+std::wstring WindowsPathOfUnix(const std::wstring& unixPath);
+// An environment variable of the harness, as a Windows path; empty when unset.
+std::wstring HarnessFolder(const wchar_t* variable);
+
+// A fresh folder under the temporary folder, deleted with everything in it
+// when the object goes.
+class TempFolder {
+public:
+    explicit TempFolder(const std::wstring& tag = L"qz");
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::wstring& path() const { return m_path; }
+    std::wstring operator/(const std::wstring& relative) const;
+
+private:
+    std::wstring m_path;
+};
+
+// Deletes a folder tree (read-only files included).
+void RemoveTree(const std::wstring& folder);
+// Whole-file helpers; the folders on the way are created.
+bool WriteBytes(const std::wstring& path, const std::string& bytes);
+std::string ReadBytes(const std::wstring& path);
+bool Exists(const std::wstring& path);
+// Every file below folder, as relative paths with "\", sorted.
+std::vector<std::wstring> ListTree(const std::wstring& folder);
+// The test server (HTTP on 127.0.0.1:8085, serving QZ_WWW_DIR).
+// A GET of path; the status in *status (0 when the server was not reached).
+std::string HttpGet(const std::wstring& path, DWORD* status = nullptr);
+struct ServerRequest {
+    int connection;
+    std::string path;
+    int status;
+};
+struct ServerStats {
+    int connections = 0;
+    std::vector<ServerRequest> requests; // control requests are not listed
+};
+ServerStats GetServerStats();
+void ResetServer();
+// Makes the next `times` requests of path misbehave (see tools/update_server.py).
+void SetServerFault(const std::string& path, const std::string& mode, int after = 0, int delayMs = 0,
+                    int times = -1);
+// Writes a file into the server's folder under the "/"-separated server path.
+bool Publish(const std::string& serverPath, const std::string& bytes);
+
+// Deterministic pseudo-random bytes.
+std::string PatternBytes(size_t size, unsigned seed);
 
 } // namespace testsupport

@@ -1,0 +1,339 @@
+#include "Download.h"
+
+#include "Checksum.h"
+#include "Log.h"
+#include "SafeName.h"
+
+#include <shlwapi.h>
+
+namespace {
+
+void CopyField(wchar_t* field, size_t units, const wchar_t* value)
+{
+    lstrcpynW(field, value ? value : L"", static_cast<int>(units));
+}
+
+void EnsureBackslash(std::wstring& folder)
+{
+    if (folder.empty() || folder.back() != L'\\')
+        folder += L'\\';
+}
+
+} // namespace
+
+CDownload::~CDownload()
+{
+    CloseAll();
+}
+
+void CDownload::InitPaths(const wchar_t* programFolder)
+{
+    if (programFolder) {
+        CopyField(m_szProgramFolder, MAX_PATH, programFolder);
+    } else {
+        ::GetModuleFileNameW(nullptr, m_szProgramFolder, MAX_PATH);
+        if (wchar_t* slash = wcsrchr(m_szProgramFolder, L'\\'))
+            *slash = L'\0';
+    }
+    std::wstring staging = std::wstring(m_szProgramFolder) + L"\\$Temp$";
+    CopyField(m_szStagingFolder, MAX_PATH, staging.c_str());
+}
+
+void CDownload::SetProgressCallback(ProgressCallback callback, void* context)
+{
+    m_pfnProgress = callback;
+    m_pContext = context;
+}
+
+void CDownload::SetServer(const wchar_t* server, INTERNET_PORT ftpPort, INTERNET_PORT httpPort,
+                          const wchar_t* user, const wchar_t* password)
+{
+    CopyField(m_szServer, sizeof m_szServer / sizeof(wchar_t), server);
+    m_nFtpPort = ftpPort;
+    m_nHttpPort = httpPort;
+    if (user) {
+        if (!m_pszUser)
+            m_pszUser.reset(new wchar_t[80]);
+        CopyField(m_pszUser.get(), 80, user);
+    }
+    if (password) {
+        if (!m_pszPassword)
+            m_pszPassword.reset(new wchar_t[80]);
+        CopyField(m_pszPassword.get(), 80, password);
+    }
+}
+
+void CDownload::SetTimeouts(DWORD connectMs, DWORD sendMs, DWORD receiveMs)
+{
+    m_nConnectTimeout = connectMs;
+    m_nSendTimeout = sendMs;
+    m_nReceiveTimeout = receiveMs;
+}
+
+int CDownload::CreateSession()
+{
+    m_pSession.reset();
+    m_pSession.reset(new CInternetSession(L"Update.exe", 1, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+    ++m_nSessionsCreated;
+    m_pSession->SetOption(INTERNET_OPTION_MAX_CONNS_PER_SERVER, 100);
+    m_pSession->SetOption(INTERNET_OPTION_CONNECT_TIMEOUT, m_nConnectTimeout);
+    m_pSession->SetOption(INTERNET_OPTION_SEND_TIMEOUT, m_nSendTimeout);
+    m_pSession->SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, m_nReceiveTimeout);
+    return 1;
+}
+
+int CDownload::ConnectServer(int protocol)
+{
+    INTERNET_PORT port = protocol == kHttp ? m_nHttpPort : m_nFtpPort;
+    try {
+        if (protocol == kHttp) {
+            if (!m_pHttpConnection) {
+                CreateSession();
+                m_pHttpConnection.reset(
+                    m_pSession->GetHttpConnection(m_szServer, m_nHttpPort, m_pszUser.get(), m_pszPassword.get()));
+                if (!m_pHttpConnection) {
+                    UPDATE_LOG(L"Open Http Connection Error, ErrorCode = %d\n", static_cast<int>(::GetLastError()));
+                    return -1;
+                }
+            }
+        } else if (!m_pFtpConnection) {
+            CreateSession();
+            m_pFtpConnection.reset(m_pSession->GetFtpConnection(m_szServer, m_pszUser.get(), m_pszPassword.get(),
+                                                                m_nFtpPort, FALSE));
+            if (!m_pFtpConnection) {
+                UPDATE_LOG(L"Open Ftp Connection Error, ErrorCode = %d\n", static_cast<int>(::GetLastError()));
+                return -1;
+            }
+        }
+    } catch (CInternetException* e) {
+        UPDATE_LOG(L"<ConnectServer>catch error srvip = %ls, port = %d, ErrorCode = %d\n", m_szServer,
+                   static_cast<int>(port), static_cast<int>(e->m_dwError));
+        e->Delete();
+        CloseConnections();
+        return -1;
+    }
+    return 0;
+}
+
+CInternetFile* CDownload::OpenFile(const wchar_t* remotePath, int protocol)
+{
+    std::unique_ptr<CInternetFile> file;
+    try {
+        if (protocol == kHttp) {
+            if (!m_pHttpConnection)
+                return nullptr;
+            std::unique_ptr<CHttpFile> request(m_pHttpConnection->OpenRequest(
+                L"GET", remotePath, nullptr, 1, nullptr, nullptr, INTERNET_FLAG_EXISTING_CONNECT));
+            if (!request) {
+                UPDATE_LOG(L"Open Remote Http File Error. errorcode = %d\n", static_cast<int>(::GetLastError()));
+                return nullptr;
+            }
+            file.reset(request.release());
+            // Requests do not always take the session's time-outs over (Wine's
+            // WinINet does not): without them a stalled server would hold the
+            // transfer until it closes the connection.
+            file->SetOption(INTERNET_OPTION_CONNECT_TIMEOUT, m_nConnectTimeout);
+            file->SetOption(INTERNET_OPTION_SEND_TIMEOUT, m_nSendTimeout);
+            file->SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, m_nReceiveTimeout);
+            UPDATE_LOG(L"CDownload::OpenFile, SendRequest - 1");
+            auto* http = static_cast<CHttpFile*>(file.get());
+            DWORD status = 0;
+            if (!http->SendRequest() || !http->QueryInfoStatusCode(status) || status != 200)
+                file.reset();
+            UPDATE_LOG(L"CDownload::OpenFile, SendRequest - 2");
+            return file.release();
+        }
+        if (!m_pFtpConnection)
+            return nullptr;
+        file.reset(m_pFtpConnection->OpenFile(remotePath, GENERIC_READ, FTP_TRANSFER_TYPE_BINARY, 1));
+        if (!file) {
+            UPDATE_LOG(L"Open Remote Ftp File Error. errorcode = %d\n", static_cast<int>(::GetLastError()));
+            return nullptr;
+        }
+        return file.release();
+    } catch (CInternetException* e) {
+        UPDATE_LOG(L"<OpenFile>catch error ErrorCode = %d\n", static_cast<int>(e->m_dwError));
+        e->Delete();
+        file.reset();
+        CloseConnections();
+        return nullptr;
+    }
+}
+
+bool CDownload::InsideProgramFolder(const wchar_t* path) const
+{
+    if (!m_szProgramFolder[0] || !path)
+        return false;
+    wchar_t full[MAX_PATH];
+    DWORD n = ::GetFullPathNameW(path, MAX_PATH, full, nullptr);
+    if (n == 0 || n >= MAX_PATH)
+        return false;
+    std::wstring base(m_szProgramFolder);
+    EnsureBackslash(base);
+    return n > base.size() && ::CompareStringOrdinal(full, static_cast<int>(base.size()), base.c_str(),
+                                                     static_cast<int>(base.size()), TRUE) == CSTR_EQUAL;
+}
+
+int CDownload::DownloadFile(const wchar_t* remotePath, const wchar_t* localPath, DWORD expectedSize)
+{
+    // Downloads only ever write into the installation.
+    if (!InsideProgramFolder(localPath)) {
+        UPDATE_LOG(L"Refused local file outside the program folder: %ls\n", localPath ? localPath : L"(none)");
+        return -1;
+    }
+    if (ConnectServer(m_nProtocol) != 0)
+        return -1;
+    std::unique_ptr<CInternetFile> remote(OpenFile(remotePath, m_nProtocol));
+    if (!remote)
+        return -1;
+    try {
+        CloseLocalFile();
+        m_pLocalFile = _wfopen(localPath, L"wb");
+        if (!m_pLocalFile) {
+            UPDATE_LOG(L"Create Local File Error, ErrorCode = %d\n", static_cast<int>(::GetLastError()));
+            return -1;
+        }
+        BYTE buffer[kChunk];
+        DWORD total = 0;
+        for (;;) {
+            UINT read = remote->Read(buffer, kChunk);
+            if (read == 0)
+                break;
+            std::fwrite(buffer, 1, read, m_pLocalFile);
+            total += read;
+            if (m_pfnProgress)
+                m_pfnProgress(expectedSize, total, m_pContext);
+            if (m_nCancel == 1)
+                break;
+        }
+        CloseLocalFile();
+        return 0;
+    } catch (CInternetException* e) {
+        UPDATE_LOG(L"<DownloadFile>catch error ErrorCode = %d\n", static_cast<int>(e->m_dwError));
+        e->Delete();
+        CloseLocalFile(); // the partial file stays on disk
+        remote.reset();
+        CloseConnections();
+        return -1;
+    }
+}
+
+uint32_t CDownload::GetFileChecksum(const wchar_t* name)
+{
+    if (!name || !IsSafeFileName(name, m_szProgramFolder)) {
+        UPDATE_LOG(L"Refused unsafe file name: %ls\n", name ? name : L"(none)");
+        return 0;
+    }
+    return FileChecksum(LocalPathOf(m_szProgramFolder, name));
+}
+
+std::wstring CDownload::MoveAside(const std::wstring& folderIn, const std::wstring& name)
+{
+    std::wstring folder = folderIn;
+    EnsureBackslash(folder);
+    std::wstring aside = folder + L"Temp";
+    if (!::PathFileExistsW(aside.c_str()))
+        ::CreateDirectoryW(aside.c_str(), nullptr);
+    std::wstring from = folder + name;
+    for (int i = 0; i < 10; ++i) {
+        std::wstring to = aside + L"\\" + name + static_cast<wchar_t>(L'0' + i);
+        if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING))
+            return to;
+    }
+    return std::wstring();
+}
+
+void CDownload::CopyTree(std::wstring source, std::wstring target)
+{
+    EnsureBackslash(source);
+    EnsureBackslash(target);
+    WIN32_FIND_DATAW fd;
+    HANDLE find = ::FindFirstFileW((source + L"*").c_str(), &fd);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = fd.cFileName;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                if (name == L"." || name == L"..")
+                    continue;
+                ::CreateDirectoryW((target + name).c_str(), nullptr);
+                CopyTree(source + name, target + name);
+                continue;
+            }
+            std::wstring from = source + name, to = target + name;
+            DWORD attributes = ::GetFileAttributesW(to.c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+                ::SetFileAttributesW(to.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+            if (!::CopyFileW(from.c_str(), to.c_str(), FALSE)) {
+                // In use: rename the installed file aside and try once more.
+                std::wstring aside = MoveAside(target, name);
+                if (!::CopyFileW(from.c_str(), to.c_str(), FALSE) && !aside.empty()) {
+                    // Still no copy: put the old file back rather than leave a hole.
+                    ::MoveFileExW(aside.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING);
+                    UPDATE_LOG(L"Could not replace %ls, kept the installed file\n", to.c_str());
+                }
+            }
+            ::DeleteFileW(from.c_str());
+        } while (::FindNextFileW(find, &fd));
+        ::FindClose(find);
+    }
+    ::RemoveDirectoryW(source.c_str());
+}
+
+void CDownload::DeleteTree(std::wstring folder)
+{
+    if (folder.empty())
+        return; // never the current drive's root
+    EnsureBackslash(folder);
+    WIN32_FIND_DATAW fd;
+    HANDLE find = ::FindFirstFileW((folder + L"*").c_str(), &fd);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = fd.cFileName;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                if (name != L"." && name != L"..")
+                    DeleteTree(folder + name);
+            } else {
+                ::DeleteFileW((folder + name).c_str());
+            }
+        } while (::FindNextFileW(find, &fd));
+        ::FindClose(find);
+    }
+    ::RemoveDirectoryW(folder.c_str());
+}
+
+void CDownload::InstallFiles()
+{
+    if (m_szStagingFolder[0])
+        CopyTree(m_szStagingFolder, m_szProgramFolder);
+}
+
+void CDownload::Cleanup()
+{
+    CloseLocalFile();
+    if (!m_szProgramFolder[0])
+        return;
+    // The manifest travelled from the staging folder into the installation.
+    ::DeleteFileW((std::wstring(m_szProgramFolder) + L"\\Update.xml").c_str());
+    DeleteTree(m_szStagingFolder);
+}
+
+void CDownload::CloseLocalFile()
+{
+    if (m_pLocalFile) {
+        std::fclose(m_pLocalFile);
+        m_pLocalFile = nullptr;
+    }
+}
+
+void CDownload::CloseConnections()
+{
+    m_pFtpConnection.reset();
+    m_pHttpConnection.reset();
+    m_pSession.reset();
+}
+
+void CDownload::CloseAll()
+{
+    CloseLocalFile();
+    CloseConnections();
+}

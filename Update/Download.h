@@ -1,0 +1,88 @@
+// The updater's transport and file-system worker: fetches one remote file at a
+// time over HTTP (or FTP), reports progress per chunk, checksums installed
+// files and moves staged files over the installed ones.
+#pragma once
+
+#include "Internet.h"
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+class CDownload {
+public:
+    static constexpr int kHttp = 1;         // any other protocol value means FTP
+    static constexpr int kFtp = 2;
+    static constexpr UINT kChunk = 20480;   // bytes per read and per progress report
+
+    using ProgressCallback = void (*)(DWORD expected, DWORD soFar, void* context);
+
+    CDownload() = default;
+    ~CDownload();
+    CDownload(const CDownload&) = delete;
+    CDownload& operator=(const CDownload&) = delete;
+
+    // Program folder: the executable's folder (or the given one); staging
+    // folder: program folder + "\$Temp$".
+    void InitPaths(const wchar_t* programFolder = nullptr);
+    void SetProgressCallback(ProgressCallback callback, void* context);
+    void SetServer(const wchar_t* server, INTERNET_PORT ftpPort, INTERNET_PORT httpPort, const wchar_t* user,
+                   const wchar_t* password);
+    void SetProtocol(int protocol) { m_nProtocol = protocol; }
+    int GetProtocol() const { return m_nProtocol; }
+    // Session time-outs in ms (connect, send, receive).
+    void SetTimeouts(DWORD connectMs, DWORD sendMs, DWORD receiveMs);
+    // A running transfer ends after its current chunk, later ones after their first.
+    void Cancel() { m_nCancel = 1; }
+
+    int CreateSession();
+    int ConnectServer(int protocol);
+    CInternetFile* OpenFile(const wchar_t* remotePath, int protocol);
+    int DownloadFile(const wchar_t* remotePath, const wchar_t* localPath, DWORD expectedSize);
+
+    // Checksum of program folder + name ("/"-separated); 0 for a missing file
+    // and for a name that is not a safe relative path.
+    uint32_t GetFileChecksum(const wchar_t* name);
+    void InstallFiles();
+    void Cleanup();
+    void CloseConnections();
+    void CloseAll();
+
+    // Folder operations used by the installation.
+    void CopyTree(std::wstring source, std::wstring target);
+    // Renames folder + name into folder + "Temp\" + name + digit; the path used,
+    // or empty when all ten names failed.
+    std::wstring MoveAside(const std::wstring& folder, const std::wstring& name);
+    void DeleteTree(std::wstring folder);
+
+    const wchar_t* GetProgramFolder() const { return m_szProgramFolder; }
+    const wchar_t* GetStagingFolder() const { return m_szStagingFolder; }
+    // Sessions created so far: shows whether transfers reused one.
+    int GetSessionCount() const { return m_nSessionsCreated; }
+    bool IsConnected() const { return m_pHttpConnection || m_pFtpConnection; }
+
+private:
+    void CloseLocalFile();
+    bool InsideProgramFolder(const wchar_t* path) const;
+
+    INTERNET_PORT m_nHttpPort = 80;
+    INTERNET_PORT m_nFtpPort = 21;
+    wchar_t m_szServer[20] = {};
+    std::unique_ptr<wchar_t[]> m_pszUser;      // 80 units once given
+    std::unique_ptr<wchar_t[]> m_pszPassword;  // 80 units once given
+    int m_nProtocol = kHttp;
+    std::unique_ptr<CFtpConnection> m_pFtpConnection;
+    std::unique_ptr<CHttpConnection> m_pHttpConnection;
+    std::unique_ptr<CInternetSession> m_pSession;
+    wchar_t m_szProgramFolder[MAX_PATH] = {};
+    wchar_t m_szStagingFolder[MAX_PATH] = {};
+    volatile LONG m_nCancel = 0;  // set by the interface thread, read once per chunk
+    void* m_pContext = nullptr;
+    ProgressCallback m_pfnProgress = nullptr;
+    FILE* m_pLocalFile = nullptr;
+
+    DWORD m_nConnectTimeout = 20000;
+    DWORD m_nSendTimeout = 5000;
+    DWORD m_nReceiveTimeout = 20000;
+    int m_nSessionsCreated = 0;
+};

@@ -1,0 +1,20 @@
+// Manifest file names ("/folder/file.ext") turn into local paths. Only names
+// that are plain relative paths may: nothing a manifest lists may reach
+// outside the folder it is installed into.
+#pragma once
+
+#include <string>
+
+// The name alone: begins with "/", "/"-separated segments that are neither
+// empty, "." nor ".."; no backslash, colon, control character or other
+// character invalid in Windows file names; no segment ending in a dot or a
+// space; no device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or without
+// an extension).
+bool IsSafeFileName(const std::wstring& name);
+
+// The name, and its path below folder stays inside folder and fits a path
+// buffer of MAX_PATH units.
+bool IsSafeFileName(const std::wstring& name, const std::wstring& folder);
+
+// folder followed by name with every "/" turned into "\".
+std::wstring LocalPathOf(const std::wstring& folder, const std::wstring& name);

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# The local update server (HTTP on 127.0.0.1:8085, FTP on 2121) for the tests
+# of one build folder, serving BUILD/www.
+#
+#   test-servers.sh start BUILD_DIR
+#   test-servers.sh stop BUILD_DIR
+set -euo pipefail
+
+cmd=${1:?command}
+BUILD=$(cd "${2:?build folder}" && pwd)
+STATE="$BUILD/harness"
+ROOT="$BUILD/www"
+HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+HTTP_PORT=${QZ_HTTP_PORT:-8085}
+FTP_PORT=${QZ_FTP_PORT:-2121}
+
+stop() {
+  if [ -f "$STATE/server.pid" ]; then
+    pid=$(cat "$STATE/server.pid")
+    kill "$pid" 2>/dev/null || true
+    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$pid" 2>/dev/null || true
+    rm -f "$STATE/server.pid"
+  fi
+}
+
+case $cmd in
+  start)
+    mkdir -p "$STATE" "$ROOT"
+    stop
+    if curl -s -o /dev/null "http://127.0.0.1:$HTTP_PORT/"; then
+      echo "test-servers: port $HTTP_PORT is taken by another program" >&2
+      exit 1
+    fi
+    # Debian's python3: pyftpdlib is installed there.
+    setsid /usr/bin/python3 "$HERE/../tools/update_server.py" --root "$ROOT" --port "$HTTP_PORT" \
+      --ftp-port "$FTP_PORT" --pidfile "$STATE/server.pid" </dev/null >"$STATE/server.log" 2>&1 &
+    for _ in $(seq 100); do
+      curl -s -o /dev/null "http://127.0.0.1:$HTTP_PORT/__qz/stats" && { echo "test-servers: up"; exit 0; }
+      sleep 0.1
+    done
+    echo "test-servers: the server did not start" >&2
+    cat "$STATE/server.log" >&2
+    exit 1
+    ;;
+  stop) stop; echo "test-servers: stopped" ;;
+  *) echo "test-servers: unknown command $cmd" >&2; exit 2 ;;
+esac

@@ -1,0 +1,102 @@
+// Internet client classes over WinINet. Failures of the platform calls are
+// thrown as CInternetException (heap objects, disposed of with Delete()), the
+// way the callers' error handling is built.
+#pragma once
+
+#include "Wnd.h"
+
+#include <wininet.h>
+
+class CInternetException : public CException {
+public:
+    explicit CInternetException(DWORD error, DWORD_PTR context = 1)
+        : m_dwError(error), m_dwContext(context) {}
+    std::wstring GetErrorMessage() const override;
+
+    DWORD m_dwError;
+    DWORD_PTR m_dwContext;
+};
+
+// Throws a CInternetException with the calling thread's last error.
+[[noreturn]] void AfxThrowInternetException(DWORD_PTR context, DWORD error = 0);
+
+class CInternetSession;
+
+// An open remote file: an FTP file, or the base of an HTTP request.
+class CInternetFile {
+public:
+    CInternetFile(HINTERNET file, DWORD_PTR context) : m_hFile(file), m_dwContext(context) {}
+    virtual ~CInternetFile() { Close(); }
+    CInternetFile(const CInternetFile&) = delete;
+    CInternetFile& operator=(const CInternetFile&) = delete;
+
+    // Bytes read, 0 at the end of the data; throws on failure.
+    UINT Read(void* buffer, UINT count);
+    BOOL SetOption(DWORD option, DWORD value);
+    void Close();
+
+    HINTERNET m_hFile;
+    DWORD_PTR m_dwContext;
+};
+
+class CHttpFile : public CInternetFile {
+public:
+    using CInternetFile::CInternetFile;
+    // Sends the request; throws on failure.
+    BOOL SendRequest(LPCWSTR headers = nullptr, DWORD headersLength = 0, void* optional = nullptr,
+                     DWORD optionalLength = 0);
+    BOOL QueryInfoStatusCode(DWORD& status) const;
+};
+
+class CInternetConnection {
+public:
+    CInternetConnection(CInternetSession* session, HINTERNET connection, DWORD_PTR context)
+        : m_pSession(session), m_hConnection(connection), m_dwContext(context) {}
+    virtual ~CInternetConnection() { Close(); }
+    CInternetConnection(const CInternetConnection&) = delete;
+    CInternetConnection& operator=(const CInternetConnection&) = delete;
+    void Close();
+
+    CInternetSession* m_pSession;
+    HINTERNET m_hConnection;
+    DWORD_PTR m_dwContext;
+};
+
+class CHttpConnection : public CInternetConnection {
+public:
+    using CInternetConnection::CInternetConnection;
+    // The caller owns the request; throws on failure.
+    CHttpFile* OpenRequest(LPCWSTR verb, LPCWSTR object, LPCWSTR referer = nullptr, DWORD_PTR context = 1,
+                           LPCWSTR* acceptTypes = nullptr, LPCWSTR version = nullptr,
+                           DWORD flags = INTERNET_FLAG_EXISTING_CONNECT);
+};
+
+class CFtpConnection : public CInternetConnection {
+public:
+    using CInternetConnection::CInternetConnection;
+    // The caller owns the file; throws on failure.
+    CInternetFile* OpenFile(LPCWSTR name, DWORD access = GENERIC_READ,
+                            DWORD flags = FTP_TRANSFER_TYPE_BINARY, DWORD_PTR context = 1);
+};
+
+class CInternetSession {
+public:
+    // Throws when the session cannot be opened.
+    explicit CInternetSession(LPCWSTR agent = nullptr, DWORD_PTR context = 1,
+                              DWORD accessType = INTERNET_OPEN_TYPE_PRECONFIG, LPCWSTR proxy = nullptr,
+                              LPCWSTR proxyBypass = nullptr, DWORD flags = 0);
+    ~CInternetSession() { Close(); }
+    CInternetSession(const CInternetSession&) = delete;
+    CInternetSession& operator=(const CInternetSession&) = delete;
+
+    BOOL SetOption(DWORD option, DWORD value);
+    // The caller owns the connection; throws on failure.
+    CHttpConnection* GetHttpConnection(LPCWSTR server, INTERNET_PORT port = INTERNET_INVALID_PORT_NUMBER,
+                                       LPCWSTR user = nullptr, LPCWSTR password = nullptr);
+    CFtpConnection* GetFtpConnection(LPCWSTR server, LPCWSTR user = nullptr, LPCWSTR password = nullptr,
+                                     INTERNET_PORT port = INTERNET_INVALID_PORT_NUMBER, BOOL passive = FALSE);
+    void Close();
+
+    HINTERNET m_hSession = nullptr;
+    DWORD_PTR m_dwContext;
+};

@@ -1,0 +1,160 @@
+// Installing staged files over an installation: files in use, read-only files,
+// failures that must not lose a file, and nothing written elsewhere.
+#include "Download.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace testsupport;
+
+namespace {
+
+// An open handle with the given sharing, closed with the object.
+struct Held {
+    Held(const std::wstring& path, DWORD share)
+    {
+        h = ::CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
+    }
+    ~Held()
+    {
+        if (h != INVALID_HANDLE_VALUE)
+            ::CloseHandle(h);
+    }
+    HANDLE h;
+};
+
+// How a running program holds its own image: others may read and rename it,
+// not write it.
+const DWORD kImageSharing = FILE_SHARE_READ | FILE_SHARE_DELETE;
+
+class InstallTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        app = root / L"app";
+        staging = app + L"\\$Temp$";
+        ::CreateDirectoryW(app.c_str(), nullptr);
+        engine.InitPaths(app.c_str());
+        ASSERT_EQ(std::wstring(engine.GetStagingFolder()), staging);
+        ASSERT_TRUE(WriteBytes(root / L"neighbour.txt", "leave me"));
+    }
+    void Stage(const std::wstring& rel, const std::string& bytes) { ASSERT_TRUE(WriteBytes(staging + L"\\" + rel, bytes)); }
+    void Install(const std::wstring& rel, const std::string& bytes) { ASSERT_TRUE(WriteBytes(app + L"\\" + rel, bytes)); }
+    std::string Installed(const std::wstring& rel) { return ReadBytes(app + L"\\" + rel); }
+
+    TempFolder root{L"install"};
+    std::wstring app, staging;
+    CDownload engine;
+};
+
+} // namespace
+
+TEST_F(InstallTest, StagedFilesReplaceInstalledOnesInNestedFoldersAndStagingGoes)
+{
+    Install(L"a.txt", "old a");
+    Install(L"sub\\b.txt", "old b");
+    Install(L"keep.txt", "untouched");
+    Stage(L"a.txt", "new a");
+    Stage(L"sub\\b.txt", "new b");
+    Stage(L"sub\\deeper\\c.txt", "new c");
+    Stage(L"update.xml", "<update_info/>");
+
+    engine.InstallFiles();
+    EXPECT_EQ(Installed(L"a.txt"), "new a");
+    EXPECT_EQ(Installed(L"sub\\b.txt"), "new b");
+    EXPECT_EQ(Installed(L"sub\\deeper\\c.txt"), "new c");
+    EXPECT_EQ(Installed(L"keep.txt"), "untouched");
+    EXPECT_FALSE(Exists(staging));
+    EXPECT_FALSE(Exists(app + L"\\Temp"));
+
+    // Cleanup removes the manifest that travelled along, and any staging left.
+    Stage(L"leftover\\x.bin", "x");
+    engine.Cleanup();
+    EXPECT_FALSE(Exists(app + L"\\update.xml"));
+    EXPECT_FALSE(Exists(staging));
+    EXPECT_EQ(ListTree(root.path()),
+              (std::vector<std::wstring>{L"app\\a.txt", L"app\\keep.txt", L"app\\sub\\b.txt",
+                                         L"app\\sub\\deeper\\c.txt", L"neighbour.txt"}));
+}
+
+TEST_F(InstallTest, AFileInUseLikeARunningImageIsMovedAsideAndReplaced)
+{
+    Install(L"sub\\a.dll", "version 1");
+    Stage(L"sub\\a.dll", "version 2");
+    {
+        Held running(app + L"\\sub\\a.dll", kImageSharing);
+        ASSERT_NE(running.h, INVALID_HANDLE_VALUE);
+        engine.InstallFiles();
+        EXPECT_EQ(Installed(L"sub\\a.dll"), "version 2");
+        EXPECT_EQ(Installed(L"sub\\Temp\\a.dll0"), "version 1");
+        EXPECT_FALSE(Exists(staging));
+
+        // Still running from Temp\a.dll0; the next update takes a.dll1.
+        Held runningAgain(app + L"\\sub\\a.dll", kImageSharing);
+        Stage(L"sub\\a.dll", "version 3");
+        engine.InstallFiles();
+        EXPECT_EQ(Installed(L"sub\\a.dll"), "version 3");
+        EXPECT_EQ(Installed(L"sub\\Temp\\a.dll0"), "version 1");
+        EXPECT_EQ(Installed(L"sub\\Temp\\a.dll1"), "version 2");
+    }
+    EXPECT_EQ(ListTree(root.path()),
+              (std::vector<std::wstring>{L"app\\sub\\Temp\\a.dll0", L"app\\sub\\Temp\\a.dll1", L"app\\sub\\a.dll",
+                                         L"neighbour.txt"}));
+}
+
+TEST_F(InstallTest, AFileHeldWithoutAnySharingKeepsItsContentAndTheStagedCopyGoes)
+{
+    Install(L"locked.dat", "old");
+    Stage(L"locked.dat", "new");
+    {
+        Held locked(app + L"\\locked.dat", 0);
+        ASSERT_NE(locked.h, INVALID_HANDLE_VALUE);
+        engine.InstallFiles();
+    }
+    EXPECT_EQ(Installed(L"locked.dat"), "old");
+    EXPECT_FALSE(Exists(staging));
+    EXPECT_EQ(ListTree(app), std::vector<std::wstring>{L"locked.dat"}); // an empty Temp may stay
+}
+
+TEST_F(InstallTest, AReadOnlyFileIsReplacedAfterItsAttributeIsCleared)
+{
+    Install(L"ro.ini", "old");
+    ASSERT_TRUE(::SetFileAttributesW((app + L"\\ro.ini").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
+    Stage(L"ro.ini", "new");
+    engine.InstallFiles();
+    EXPECT_EQ(Installed(L"ro.ini"), "new");
+    EXPECT_FALSE(Exists(app + L"\\Temp"));
+}
+
+TEST_F(InstallTest, WhenTheRetriedCopyFailsTooTheOldFileIsPutBack)
+{
+    // The staged copy cannot be read: the first copy fails, the installed file
+    // is moved aside, the second copy fails as well.
+    Install(L"client.exe", "working client");
+    Stage(L"client.exe", "new client");
+    {
+        Held stagedLocked(staging + L"\\client.exe", 0);
+        ASSERT_NE(stagedLocked.h, INVALID_HANDLE_VALUE);
+        engine.InstallFiles();
+        EXPECT_EQ(Installed(L"client.exe"), "working client");
+        EXPECT_FALSE(Exists(app + L"\\Temp\\client.exe0"));
+    }
+    engine.Cleanup();
+    EXPECT_EQ(Installed(L"client.exe"), "working client");
+    EXPECT_FALSE(Exists(staging));
+}
+
+TEST_F(InstallTest, NothingHappensWithoutStagedFilesAndMoveAsideUsesTheNextFreeName)
+{
+    Install(L"x.bin", "x");
+    engine.InstallFiles();
+    engine.Cleanup();
+    EXPECT_EQ(ListTree(root.path()), (std::vector<std::wstring>{L"app\\x.bin", L"neighbour.txt"}));
+
+    Held held(app + L"\\x.bin", kImageSharing);
+    EXPECT_EQ(engine.MoveAside(app, L"x.bin"), app + L"\\Temp\\x.bin0");
+    Install(L"x.bin", "y");
+    // Temp\x.bin0 is still open: the next name is taken.
+    EXPECT_EQ(engine.MoveAside(app + L"\\", L"x.bin"), app + L"\\Temp\\x.bin1");
+    EXPECT_EQ(engine.MoveAside(app, L"gone.bin"), L"");
+}

@@ -1,0 +1,228 @@
+#!/usr/bin/python3
+"""A local update server for development, the demo and the tests.
+
+Serves a folder over HTTP/1.1 (keep-alive, so clients can reuse connections)
+and, when pyftpdlib is available, the same folder read-only over FTP.
+
+It can misbehave on purpose. Control requests under /__qz/:
+
+  /__qz/reset                          forget all faults and statistics
+  /__qz/fault?path=P&mode=M[&times=N][&after=B][&delay=MS]
+        the next N requests (default: all) for path P misbehave:
+          404       answer 404 Not Found
+          truncate  announce the full length, send B bytes, close cleanly
+          drop      send B bytes, then reset the connection
+          stall     send B bytes, then send nothing for MS milliseconds, close
+          slow      send the whole body in pieces of B bytes, MS ms apart
+  /__qz/stats                          plain text: "connections N", then one
+                                       line per request: "<conn> <path> <status>"
+
+Run with Debian's /usr/bin/python3 (pyftpdlib is installed there).
+"""
+
+import argparse
+import os
+import socket
+import struct
+import sys
+import threading
+import time
+import urllib.parse
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+
+class State:
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.reset()
+
+    def reset(self):
+        with self.lock:
+            self.faults = {}  # path -> dict(mode, times, after, delay)
+            self.connections = 0
+            self.requests = []  # (conn id, path, status)
+
+    def new_connection(self):
+        with self.lock:
+            self.connections += 1
+            return self.connections
+
+    def take_fault(self, path):
+        with self.lock:
+            fault = self.faults.get(path)
+            if not fault:
+                return None
+            if fault["times"] > 0:
+                fault["times"] -= 1
+                if fault["times"] == 0:
+                    del self.faults[path]
+            return dict(fault)
+
+    def record(self, conn, path, status):
+        with self.lock:
+            self.requests.append((conn, path, status))
+
+
+STATE = State()
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "QZUpdateServer/1.0"
+    root = "."
+    quiet = True
+
+    def setup(self):
+        super().setup()
+        self.conn_id = STATE.new_connection()
+
+    def log_message(self, fmt, *args):
+        if not self.quiet:
+            sys.stderr.write("%s - %s\n" % (self.address_string(), fmt % args))
+
+    def do_HEAD(self):
+        self.serve(head=True)
+
+    def do_GET(self):
+        self.serve(head=False)
+
+    def send_plain(self, status, text):
+        body = text.encode("utf-8")
+        self.send_response(status)
+        self.send_header("Content-Type", "text/plain; charset=utf-8")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def control(self, path, query):
+        q = {k: v[-1] for k, v in urllib.parse.parse_qs(query).items()}
+        if path == "/__qz/reset":
+            STATE.reset()
+            return self.send_plain(200, "ok\n")
+        if path == "/__qz/fault":
+            fault = {
+                "mode": q.get("mode", "404"),
+                "times": int(q.get("times", "-1")),
+                "after": int(q.get("after", "0")),
+                "delay": int(q.get("delay", "0")),
+            }
+            with STATE.lock:
+                STATE.faults[q.get("path", "")] = fault
+            return self.send_plain(200, "ok\n")
+        if path == "/__qz/stats":
+            with STATE.lock:
+                lines = ["connections %d" % STATE.connections]
+                lines += ["%d %s %d" % r for r in STATE.requests]
+            return self.send_plain(200, "\n".join(lines) + "\n")
+        return self.send_plain(404, "unknown control request\n")
+
+    def local_file(self, path):
+        parts = [p for p in path.split("/") if p]
+        if any(p in (".", "..") or "\\" in p for p in parts):
+            return None
+        full = os.path.join(self.root, *parts)
+        return full if os.path.isfile(full) else None
+
+    def serve(self, head):
+        url = urllib.parse.urlsplit(self.path)
+        path = urllib.parse.unquote(url.path)
+        if path.startswith("/__qz/"):
+            return self.control(path, url.query)
+
+        fault = STATE.take_fault(path)
+        full = self.local_file(path)
+        if full is None or (fault and fault["mode"] == "404"):
+            STATE.record(self.conn_id, path, 404)
+            return self.send_plain(404, "not found: %s\n" % path)
+
+        with open(full, "rb") as f:
+            size = os.fstat(f.fileno()).st_size
+            STATE.record(self.conn_id, path, 200)
+            self.send_response(200)
+            self.send_header("Content-Type", "application/octet-stream")
+            self.send_header("Content-Length", str(size))
+            self.send_header("Cache-Control", "no-cache")
+            self.end_headers()
+            if head:
+                return
+            if not fault:
+                return self.copy(f, size)
+            mode, after, delay = fault["mode"], fault["after"], fault["delay"]
+            if mode == "slow":
+                step = max(after, 1)
+                while True:
+                    chunk = f.read(step)
+                    if not chunk:
+                        return
+                    self.wfile.write(chunk)
+                    self.wfile.flush()
+                    time.sleep(delay / 1000.0)
+            self.wfile.write(f.read(after))
+            self.wfile.flush()
+            if mode == "stall":
+                time.sleep(delay / 1000.0)
+            elif mode == "drop":
+                # An abortive close: the client sees a reset, not an end of data.
+                self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                                           struct.pack("ii", 1, 0))
+            self.close_connection = True
+
+    def copy(self, f, size):
+        sent = 0
+        while sent < size:
+            chunk = f.read(1 << 20)
+            if not chunk:
+                break
+            self.wfile.write(chunk)
+            sent += len(chunk)
+
+
+def start_ftp(root, port):
+    try:
+        from pyftpdlib.authorizers import DummyAuthorizer
+        from pyftpdlib.handlers import FTPHandler
+        from pyftpdlib.servers import ThreadedFTPServer
+    except ImportError:
+        sys.stderr.write("update_server: pyftpdlib missing, no FTP\n")
+        return None
+    import logging
+    logging.getLogger("pyftpdlib").setLevel(logging.WARNING)
+    authorizer = DummyAuthorizer()
+    authorizer.add_anonymous(root, perm="elr")
+    handler = FTPHandler
+    handler.authorizer = authorizer
+    handler.banner = "qz update server"
+    server = ThreadedFTPServer(("127.0.0.1", port), handler)
+    thread = threading.Thread(target=server.serve_forever, daemon=True)
+    thread.start()
+    return server
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("--root", required=True, help="folder to serve")
+    ap.add_argument("--port", type=int, default=8085)
+    ap.add_argument("--ftp-port", type=int, default=0, help="also serve FTP (0: no)")
+    ap.add_argument("--pidfile")
+    ap.add_argument("--verbose", action="store_true")
+    args = ap.parse_args()
+
+    Handler.root = os.path.abspath(args.root)
+    Handler.quiet = not args.verbose
+    ThreadingHTTPServer.allow_reuse_address = True
+    ThreadingHTTPServer.daemon_threads = True
+    httpd = ThreadingHTTPServer(("127.0.0.1", args.port), Handler)
+    if args.ftp_port:
+        start_ftp(Handler.root, args.ftp_port)
+    if args.pidfile:
+        with open(args.pidfile, "w") as f:
+            f.write("%d\n" % os.getpid())
+    print("update_server: http://127.0.0.1:%d/ serving %s" % (args.port, Handler.root), flush=True)
+    try:
+        httpd.serve_forever()
+    except KeyboardInterrupt:
+        pass
+
+
+if __name__ == "__main__":
+    main()
