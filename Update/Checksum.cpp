@@ -19,8 +19,20 @@ void CChecksum::Update(const void* data, size_t size)
         m_partialSize = 0;
     }
     size_t words = size / 4;
+    // Independent lanes, so that the adds do not wait on each other.
+    uint32_t lane[16] = {};
+    size_t i = 0;
+    for (; i + 16 <= words; i += 16) {
+        for (size_t k = 0; k < 16; ++k) {
+            uint32_t w;
+            std::memcpy(&w, p + (i + k) * 4, 4);
+            lane[k] += w;
+        }
+    }
     uint32_t sum = m_sum;
-    for (size_t i = 0; i < words; ++i) {
+    for (uint32_t l : lane)
+        sum += l;
+    for (; i < words; ++i) {
         uint32_t w;
         std::memcpy(&w, p + i * 4, 4);
         sum += w;
@@ -54,7 +66,7 @@ bool ComputeFileChecksum(const std::wstring& path, uint32_t* sum, uint64_t* size
         return false;
     CChecksum checksum;
     uint64_t total = 0;
-    std::vector<uint8_t> buffer(1 << 20);
+    std::vector<uint8_t> buffer(kChecksumBlock);
     bool ok = true;
     for (;;) {
         DWORD read = 0;

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Benchmarks of the updater, each figure next to a baseline measured in the
+# same run: the download engine against a bare WinINet loop and curl, the
+# checksum against a plain read.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+scripts/setup.sh
+cmake --preset win64 >/dev/null
+cmake --build --preset win64 >/dev/null
+B=build/win64
+WORK=$B/bench
+mkdir -p "$WORK" "$B/www/bench"
+
+cleanup() {
+  cmake/test-servers.sh stop "$B" >/dev/null 2>&1 || true
+  cmake/wine-harness.sh stop "$B" >/dev/null 2>&1 || true
+  rm -rf "$WORK" "$B/www/bench"
+}
+trap cleanup EXIT
+cmake/wine-harness.sh start "$B" >/dev/null
+cmake/test-servers.sh start "$B" >/dev/null
+
+DL_SIZE=$((200 * 1000 * 1000))
+head -c "$DL_SIZE" /dev/urandom >"$B/www/bench/big.bin"
+head -c $((256 * 1024 * 1024)) /dev/urandom >"$WORK/sum.bin"
+winpath() { printf 'Z:%s' "$(realpath "$1" | tr '/' '\\')"; }
+
+echo "== download engine (127.0.0.1:8085, 20,480-byte reads)"
+out=$(cmake/wine-harness.sh run "$B" "$B/bin/update_bench.exe" download /bench/big.bin "$DL_SIZE" "$(winpath "$WORK")" | tr -d '\r')
+echo "$out" | grep -v '^ENGINE_MBPS='
+engine=$(echo "$out" | sed -n 's/^ENGINE_MBPS=//p')
+best=0
+for _ in 1 2 3; do
+  bps=$(curl -s -o /dev/null -w '%{speed_download}' http://127.0.0.1:8085/bench/big.bin)
+  best=$(awk -v a="$best" -v b="$bps" 'BEGIN { print (b > a ? b : a) }')
+done
+awk -v c="$best" -v e="$engine" 'BEGIN { printf "curl (native, best of 3) %.1f MB/s; engine / curl %.2f\n", c / 1e6, e / (c / 1e6) }'
+
+echo "== checksum"
+cat "$WORK/sum.bin" >/dev/null  # cached before either side reads it
+cmake/wine-harness.sh run "$B" "$B/bin/update_bench.exe" checksum "$(winpath "$WORK/sum.bin")" | tr -d '\r'
