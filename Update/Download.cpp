@@ -13,6 +13,36 @@ void CopyField(wchar_t* field, size_t units, const wchar_t* value)
     lstrcpynW(field, value ? value : L"", static_cast<int>(units));
 }
 
+// The request path with everything outside printable ASCII sent as escaped
+// UTF-8: WinINet would otherwise pass non-ASCII names through the ANSI code
+// page, and a Chinese file name would reach the server as question marks.
+std::wstring EscapeUrlPath(const wchar_t* path)
+{
+    static const wchar_t hex[] = L"0123456789ABCDEF";
+    std::wstring out;
+    const wchar_t* p = path;
+    while (*p) {
+        wchar_t c = *p;
+        if (c > 0x20 && c < 0x7F && c != L'%' && c != L'#' && c != L'?') {
+            out += c;
+            ++p;
+            continue;
+        }
+        // One character (a surrogate pair counts as one) as UTF-8 bytes.
+        int units = (c >= 0xD800 && c <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) ? 2 : 1;
+        char bytes[8];
+        int n = ::WideCharToMultiByte(CP_UTF8, 0, p, units, bytes, sizeof bytes, nullptr, nullptr);
+        for (int i = 0; i < n; ++i) {
+            unsigned char b = static_cast<unsigned char>(bytes[i]);
+            out += L'%';
+            out += hex[b >> 4];
+            out += hex[b & 15];
+        }
+        p += units;
+    }
+    return out;
+}
+
 void EnsureBackslash(std::wstring& folder)
 {
     if (folder.empty() || folder.back() != L'\\')
@@ -122,8 +152,9 @@ CInternetFile* CDownload::OpenFile(const wchar_t* remotePath, int protocol)
         if (protocol == kHttp) {
             if (!m_pHttpConnection)
                 return nullptr;
+            std::wstring object = EscapeUrlPath(remotePath);
             std::unique_ptr<CHttpFile> request(m_pHttpConnection->OpenRequest(
-                L"GET", remotePath, nullptr, 1, nullptr, nullptr, INTERNET_FLAG_EXISTING_CONNECT));
+                L"GET", object.c_str(), nullptr, 1, nullptr, nullptr, INTERNET_FLAG_EXISTING_CONNECT));
             if (!request) {
                 UPDATE_LOG(L"Open Remote Http File Error. errorcode = %d\n", static_cast<int>(::GetLastError()));
                 return nullptr;

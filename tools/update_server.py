@@ -4,6 +4,11 @@
 Serves a folder over HTTP/1.1 (keep-alive, so clients can reuse connections)
 and, when pyftpdlib is available, the same folder read-only over FTP.
 
+With --release DIR (a folder with the update.xml that makemanifest wrote) it
+serves that release the way the updater asks for it: "/update.xml" and
+"/<a.b.c.d>/update.xml" give the release's manifest, "<ver_root>/<file>" the
+release's files. Other paths come from --root.
+
 It can misbehave on purpose. Control requests under /__qz/:
 
   /__qz/reset                          forget all faults and statistics
@@ -16,12 +21,14 @@ It can misbehave on purpose. Control requests under /__qz/:
           slow      send the whole body in pieces of B bytes, MS ms apart
   /__qz/stats                          plain text: "connections N", then one
                                        line per request: "<conn> <path> <status>"
+                                       (the path percent-encoded as UTF-8)
 
 Run with Debian's /usr/bin/python3 (pyftpdlib is installed there).
 """
 
 import argparse
 import os
+import re
 import socket
 import struct
 import sys
@@ -66,10 +73,14 @@ class State:
 STATE = State()
 
 
+MANIFEST_PATH = re.compile(r"^/(\d+\.\d+\.\d+\.\d+/)?update\.xml$")
+
+
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "QZUpdateServer/1.0"
     root = "."
+    release = None
     quiet = True
 
     def setup(self):
@@ -112,20 +123,44 @@ class Handler(BaseHTTPRequestHandler):
         if path == "/__qz/stats":
             with STATE.lock:
                 lines = ["connections %d" % STATE.connections]
-                lines += ["%d %s %d" % r for r in STATE.requests]
+                lines += ["%d %s %d" % (c, urllib.parse.quote(p, safe="/"), st) for c, p, st in STATE.requests]
             return self.send_plain(200, "\n".join(lines) + "\n")
         return self.send_plain(404, "unknown control request\n")
 
+    def release_path(self, path):
+        manifest = os.path.join(self.release, "update.xml")
+        if MANIFEST_PATH.match(path):
+            return "/update.xml"
+        try:
+            with open(manifest, "rb") as f:
+                m = re.search(rb"<ver_root>([^<\n]*)</ver_root>", f.read())
+        except OSError:
+            return None
+        root = m.group(1).decode("utf-8") if m else ""
+        if path.startswith(root + "/"):
+            return path[len(root):]
+        return None
+
     def local_file(self, path):
+        base = self.root
+        if self.release:
+            mapped = self.release_path(path)
+            if mapped is not None:
+                base, path = self.release, mapped
         parts = [p for p in path.split("/") if p]
         if any(p in (".", "..") or "\\" in p for p in parts):
             return None
-        full = os.path.join(self.root, *parts)
+        full = os.path.join(base, *parts)
         return full if os.path.isfile(full) else None
 
     def serve(self, head):
         url = urllib.parse.urlsplit(self.path)
         path = urllib.parse.unquote(url.path)
+        # A client may send UTF-8 unescaped; the request line arrives as Latin-1.
+        try:
+            path = path.encode("latin-1").decode("utf-8")
+        except (UnicodeEncodeError, UnicodeDecodeError):
+            pass
         if path.startswith("/__qz/"):
             return self.control(path, url.query)
 
@@ -200,14 +235,18 @@ def start_ftp(root, port):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("--root", required=True, help="folder to serve")
+    ap.add_argument("--root", help="folder to serve (default: the release folder)")
+    ap.add_argument("--release", help="a release folder made by makemanifest")
     ap.add_argument("--port", type=int, default=8085)
     ap.add_argument("--ftp-port", type=int, default=0, help="also serve FTP (0: no)")
     ap.add_argument("--pidfile")
     ap.add_argument("--verbose", action="store_true")
     args = ap.parse_args()
 
-    Handler.root = os.path.abspath(args.root)
+    if not args.root and not args.release:
+        ap.error("give --root, --release or both")
+    Handler.root = os.path.abspath(args.root or args.release)
+    Handler.release = os.path.abspath(args.release) if args.release else None
     Handler.quiet = not args.verbose
     ThreadingHTTPServer.allow_reuse_address = True
     ThreadingHTTPServer.daemon_threads = True

@@ -95,6 +95,16 @@ bool SavePng(HBITMAP bitmap, const std::wstring& path)
     return ok;
 }
 
+std::wstring Utf8ToWide(const std::string& utf8)
+{
+    if (utf8.empty())
+        return std::wstring();
+    int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &out[0], n);
+    return out;
+}
+
 std::wstring WindowsPathOfUnix(const std::wstring& unixPath)
 {
     if (unixPath.empty() || unixPath[0] != L'/')
@@ -312,9 +322,10 @@ bool Publish(const std::string& serverPath, const std::string& bytes)
     std::wstring root = HarnessFolder(L"QZ_WWW_DIR");
     if (root.empty())
         return false;
-    std::wstring path = root;
-    for (char c : serverPath)
-        path += c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c));
+    std::wstring path = root + Utf8ToWide(serverPath);
+    for (size_t i = root.size(); i < path.size(); ++i)
+        if (path[i] == L'/')
+            path[i] = L'\\';
     return WriteBytes(path, bytes);
 }
 

@@ -25,6 +25,9 @@ std::wstring SaveScreenshot(const std::wstring& name);
 // Writes a 32-bit bitmap as a PNG file; true on success.
 bool SavePng(HBITMAP bitmap, const std::wstring& path);
 
+// UTF-8 to UTF-16.
+std::wstring Utf8ToWide(const std::string& utf8);
+
 // A Unix path as Wine sees it (drive Z: is the Unix root).
 std::wstring WindowsPathOfUnix(const std::wstring& unixPath);
 // An environment variable of the harness, as a Windows path; empty when unset.
@@ -70,7 +73,7 @@ void ResetServer();
 // Makes the next `times` requests of path misbehave (see tools/update_server.py).
 void SetServerFault(const std::string& path, const std::string& mode, int after = 0, int delayMs = 0,
                     int times = -1);
-// Writes a file into the server's folder under the "/"-separated server path.
+// Writes a file into the server's folder under the "/"-separated server path (UTF-8).
 bool Publish(const std::string& serverPath, const std::string& bytes);
 
 // Deterministic pseudo-random bytes.

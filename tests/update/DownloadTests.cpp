@@ -222,6 +222,19 @@ TEST_F(DownloadTest, ALocalPathOutsideTheProgramFolderIsRefusedBeforeAnyRequest)
     EXPECT_TRUE(GetServerStats().requests.empty());
 }
 
+TEST_F(DownloadTest, NamesOutsideAsciiTravelAsEscapedUtf8)
+{
+    // "/播放器 v1%#.dat": Chinese, a space, and the characters that would end
+    // or change a URL path.
+    std::string name = prefix + "/\xE6\x92\xAD\xE6\x94\xBE\xE5\x99\xA8 v1%#.dat";
+    ASSERT_TRUE(Publish(name, "content"));
+    std::wstring remote = Utf8ToWide(name);
+    EXPECT_EQ(engine.DownloadFile(remote.c_str(), (app / L"x.dat").c_str(), 7), 0);
+    EXPECT_EQ(ReadBytes(app / L"x.dat"), "content");
+    ASSERT_EQ(GetServerStats().requests.size(), 1u);
+    EXPECT_EQ(GetServerStats().requests[0].status, 200);
+}
+
 TEST_F(DownloadTest, FtpTransfersFilesToo)
 {
     std::string data = PatternBytes(45000, 7);

@@ -1,0 +1,126 @@
+#include "DownloadThread.h"
+
+#include "Checksum.h"
+#include "Log.h"
+#include "SafeName.h"
+#include "UpdateMessages.h"
+
+std::wstring CDownloadThread::ManifestPath(const std::wstring& installedVersion)
+{
+    if (installedVersion == L"0.0.0.0")
+        return L"/update.xml";
+    return L"/" + installedVersion + L"/update.xml";
+}
+
+BOOL CDownloadThread::OnThreadMessage(UINT msg, WPARAM, LPARAM)
+{
+    if (msg != WM_UPDATE_STEP)
+        return FALSE;
+    OnUpdateStep();
+    return TRUE;
+}
+
+void CDownloadThread::Post(UINT msg, WPARAM wp, LPARAM lp) const
+{
+    if (m_hTargetWnd)
+        ::PostMessageW(m_hTargetWnd, msg, wp, lp);
+}
+
+void CDownloadThread::OnUpdateStep()
+{
+    if (!m_pDownload)
+        return;
+    for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+        if (m_nStop)
+            return;
+        bool over = m_nState == kFetchManifest ? FetchManifest(attempt) : HandleFile(attempt);
+        if (over)
+            return;
+    }
+}
+
+bool CDownloadThread::FetchManifest(int attempt)
+{
+    Post(WM_VERSION_STATUS, 1, 0);
+    std::wstring staging = m_pDownload->GetStagingFolder();
+    ::CreateDirectoryW(staging.c_str(), nullptr);
+    std::wstring remote = ManifestPath(m_strVersion);
+    std::wstring local = staging + L"\\update.xml";
+    if (m_pDownload->DownloadFile(remote.c_str(), local.c_str(), 4096) == 0) {
+        m_xml.ParseFile(local.c_str()); // the choice below decides, not the result
+        if (VersionInfo* version = m_xml.GetLatestVersion()) {
+            Post(WM_VERSION_STATUS, 0, version->file_count);
+            m_nNextFile = 0;
+            m_nState = kHandleFiles;
+            return true;
+        }
+    }
+    if (attempt < kAttempts)
+        return false;
+    Post(WM_VERSION_STATUS, static_cast<WPARAM>(-1), 0);
+    return true;
+}
+
+bool CDownloadThread::DownloadVerified(const VersionInfo& version, const FileInfo& file)
+{
+    std::wstring staging = m_pDownload->GetStagingFolder();
+    std::wstring local = LocalPathOf(staging, file.f_name);
+    // Create the folders on the way inside the staging folder.
+    for (size_t i = staging.size() + 1; i < local.size(); ++i)
+        if (local[i] == L'\\')
+            ::CreateDirectoryW(local.substr(0, i).c_str(), nullptr);
+    std::wstring remote = std::wstring(version.ver_root) + file.f_name;
+    if (m_pDownload->DownloadFile(remote.c_str(), local.c_str(), static_cast<DWORD>(file.f_size)) != 0)
+        return false;
+    // A short, damaged or cancelled transfer must never be installed.
+    uint32_t sum = 0;
+    if (ComputeFileChecksum(local, &sum) && sum == static_cast<uint32_t>(file.f_crc))
+        return true;
+    UPDATE_LOG(L"Checksum of %ls does not match the manifest, discarded\n", file.f_name);
+    ::DeleteFileW(local.c_str());
+    return false;
+}
+
+bool CDownloadThread::HandleFile(int attempt)
+{
+    VersionInfo* version = m_xml.GetLatestVersion();
+    if (!version) {
+        if (attempt < kAttempts) {
+            m_nState = kFetchManifest;
+            return false;
+        }
+        Post(WM_VERSION_STATUS, static_cast<WPARAM>(-1), 0);
+        return true;
+    }
+    if (m_nNextFile >= version->file_count) {
+        m_nState = kInstalling;
+        m_pDownload->InstallFiles();
+        m_nState = kFinished;
+        Post(WM_COMMAND, IDOK, 0);
+        return true;
+    }
+    FileInfo* file = version->GetFile(m_nNextFile);
+    LPARAM name = reinterpret_cast<LPARAM>(file->f_name);
+    Post(WM_FILE_STATUS, 1, name);
+
+    // A name that would leave the program folder fails at once, without any
+    // network or file access.
+    if (!IsSafeFileName(file->f_name, m_pDownload->GetStagingFolder())) {
+        UPDATE_LOG(L"Refused unsafe file name in the manifest: %ls\n", file->f_name);
+        Post(WM_FILE_STATUS, static_cast<WPARAM>(-1), name);
+        return true;
+    }
+    if (m_pDownload->GetFileChecksum(file->f_name) == static_cast<uint32_t>(file->f_crc)) {
+        // Installed file is current; the pause lets the overall bar visibly advance.
+        ::Sleep(kUnchangedPauseMs);
+    } else if (!DownloadVerified(*version, *file)) {
+        if (attempt < kAttempts)
+            return false;
+        Post(WM_FILE_STATUS, static_cast<WPARAM>(-1), name);
+        return true;
+    }
+    file->done = 1;
+    ++m_nNextFile;
+    Post(WM_FILE_STATUS, 0, m_nNextFile);
+    return true;
+}

@@ -1,0 +1,358 @@
+#include "UpdateDlg.h"
+
+#include "App.h"
+#include "UpdateMessages.h"
+#include "res/resource.h"
+
+#include <shellapi.h>
+#include <shlwapi.h>
+
+CUpdateDlg::CUpdateDlg(const UpdateCommandLine& args)
+    : CDialog(IDD_UPDATE_DIALOG),
+      m_bVisible(args.visible),
+      m_strBuilderId(FormatString(L"%ls", args.builderId.c_str())),
+      m_hNotifyWnd(args.notifyWindow),
+      m_nNotifyMessage(args.notifyMessage)
+{
+    // Shared icons: the system frees them.
+    m_hIcon = static_cast<HICON>(::LoadImageW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
+                                              0, 0, LR_DEFAULTSIZE | LR_SHARED));
+}
+
+CUpdateDlg::~CUpdateDlg()
+{
+    StopThread();
+    DestroyWindow();
+}
+
+void CUpdateDlg::DoDataExchange(CDataExchange* dx)
+{
+    DDX_Control(dx, IDC_FILE_PROGRESS, m_progressFile);
+    DDX_Control(dx, IDC_TOTAL_PROGRESS, m_progressTotal);
+    DDX_Text(dx, IDC_STATUS_TEXT, m_strStatus);
+}
+
+BOOL CUpdateDlg::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+
+    if (HMENU sysMenu = ::GetSystemMenu(m_hWnd, FALSE)) {
+        std::wstring about = LoadResString(IDS_ABOUTBOX);
+        if (!about.empty()) {
+            ::AppendMenuW(sysMenu, MF_SEPARATOR, 0, nullptr);
+            ::AppendMenuW(sysMenu, MF_STRING, IDM_ABOUTBOX, about.c_str());
+        }
+    }
+    HICON small = static_cast<HICON>(::LoadImageW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME),
+                                                  IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
+                                                  ::GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+    SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small ? small : m_hIcon));
+    ::EnableWindow(GetDlgItem(IDOK), FALSE);
+
+    wchar_t path[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    m_strProgramFolder = path;
+    m_strProgramFolder.erase(m_strProgramFolder.find_last_of(L'\\'));
+    UpdateSettings settings = ReadUpdateSettings(m_strProgramFolder);
+    m_strClientProgram = settings.clientProgram;
+    m_strVersion = settings.version;
+
+    m_progressFile.SetRange(0, 100);
+    m_progressTotal.SetRange(0, 100);
+
+    m_download.InitPaths();
+    m_download.SetProgressCallback(&CUpdateDlg::OnProgress, this);
+    m_download.SetServer(settings.server.c_str(), 21, 8085, nullptr, nullptr);
+
+    if (StartThread()) {
+        m_pThread->m_hTargetWnd = m_hWnd;
+        m_pThread->m_pDownload = &m_download;
+        m_pThread->m_strVersion = m_strVersion;
+        PostStep();
+    }
+    if (!m_bVisible)
+        m_nWatchTimer = SetTimer(kWatchTimer, 1000);
+    return TRUE;
+}
+
+BOOL CUpdateDlg::PreTranslateMessage(MSG* msg)
+{
+    // Escape never cancels an update.
+    if (msg->message == WM_KEYDOWN && msg->wParam == VK_ESCAPE)
+        return TRUE;
+    return CDialog::PreTranslateMessage(msg);
+}
+
+LRESULT CUpdateDlg::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
+{
+    switch (msg) {
+    case WM_DOWNLOAD_PROGRESS:
+        OnDownloadProgress(static_cast<DWORD>(wp), static_cast<DWORD>(lp));
+        return 0;
+    case WM_FILE_STATUS:
+        OnFileStatus(static_cast<int>(wp), lp);
+        return 0;
+    case WM_VERSION_STATUS:
+        OnVersionStatus(static_cast<int>(wp), lp);
+        return 0;
+    case WM_CONNECT_STATUS:
+        OnConnectStatus(static_cast<int>(wp), lp);
+        return 0;
+    case WM_TIMER:
+        if (m_nWatchTimer && wp == kWatchTimer) {
+            // Hidden runs live only as long as the client does.
+            if (TestMutexPresence(L"ZorvaneMutex") == MutexPresence::Absent)
+                Shutdown();
+            return 0;
+        }
+        break;
+    case WM_SYSCOMMAND:
+        if ((wp & 0xFFF0) == IDM_ABOUTBOX) {
+            CDialog about(IDD_ABOUTBOX, this);
+            about.DoModal();
+            return 0;
+        }
+        break;
+    case WM_PAINT:
+        if (::IsIconic(m_hWnd)) {
+            OnPaint();
+            return 0;
+        }
+        break;
+    case WM_QUERYDRAGICON:
+        return reinterpret_cast<LRESULT>(m_hIcon);
+    case WM_ERASEBKGND:
+        CDC(reinterpret_cast<HDC>(wp)).FillSolidRect(GetClientRect(), kBackground);
+        return TRUE;
+    case WM_DESTROY: {
+        LRESULT result = CDialog::WindowProc(msg, wp, lp);
+        m_brushBk.DeleteObject();
+        return result;
+    }
+    default:
+        break;
+    }
+    return CDialog::WindowProc(msg, wp, lp);
+}
+
+HBRUSH CUpdateDlg::OnCtlColor(HDC dc, HWND, UINT type)
+{
+    if (type != CTLCOLOR_STATIC)
+        return nullptr;
+    ::SetBkMode(dc, TRANSPARENT);
+    if (!m_brushBk.m_hObject)
+        m_brushBk.CreateSolidBrush(kBackground);
+    return m_brushBk;
+}
+
+void CUpdateDlg::OnPaint()
+{
+    CPaintDC dc(m_hWnd);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.m_hDC), 0);
+    int cx = ::GetSystemMetrics(SM_CXICON), cy = ::GetSystemMetrics(SM_CYICON);
+    CRect r = GetClientRect();
+    ::DrawIcon(dc, (r.Width() - cx + 1) / 2, (r.Height() - cy + 1) / 2, m_hIcon);
+}
+
+void CUpdateDlg::OnProgress(DWORD expected, DWORD soFar, void* context)
+{
+    if (auto* dlg = static_cast<CUpdateDlg*>(context))
+        ::PostMessageW(dlg->m_hWnd, WM_DOWNLOAD_PROGRESS, expected, soFar);
+}
+
+void CUpdateDlg::OnDownloadProgress(DWORD expected, DWORD done)
+{
+    if (m_bShuttingDown || expected == 0)
+        return;
+    m_progressFile.SetPos(TransferPercent(expected, done));
+}
+
+void CUpdateDlg::ShowStatus(const std::wstring& text)
+{
+    m_strStatus = text;
+}
+
+bool CUpdateDlg::RetryOrShutdown(const std::wstring& text)
+{
+    if (m_bVisible && AfxMessageBox(text, MB_RETRYCANCEL) == IDRETRY && !m_bShuttingDown) {
+        PostStep();
+        return true;
+    }
+    Shutdown();
+    return false;
+}
+
+void CUpdateDlg::OnFileStatus(int code, LPARAM value)
+{
+    // Messages the worker posted before it was stopped are not for this run any more.
+    if (m_bShuttingDown)
+        return;
+    const wchar_t* name = reinterpret_cast<const wchar_t*>(value);
+    switch (code) {
+    case 1:
+        ShowStatus(FormatString(L"%ls", name));
+        m_progressFile.SetPos(0);
+        break;
+    case 0:
+        m_progressFile.SetPos(100);
+        m_progressTotal.SetPos(static_cast<int>(value));
+        PostStep();
+        break;
+    default:
+        if (!RetryOrShutdown(FormatString(L"下载文件：'%ls' 失败\n", name)))
+            return;
+        break;
+    }
+    UpdateData(FALSE);
+}
+
+void CUpdateDlg::OnVersionStatus(int code, LPARAM value)
+{
+    if (m_bShuttingDown)
+        return;
+    switch (code) {
+    case 1:
+        ShowStatus(L"正在下载版本信息...");
+        break;
+    case 0:
+        m_progressTotal.SetRange32(0, LOWORD(value));
+        m_progressTotal.SetPos(0);
+        ShowStatus(L"下载版本信息成功");
+        PostStep();
+        break;
+    default:
+        if (!RetryOrShutdown(L"下载版本信息失败，可能网络有问题！"))
+            return;
+        break;
+    }
+    UpdateData(FALSE);
+}
+
+void CUpdateDlg::OnConnectStatus(int code, LPARAM value)
+{
+    if (m_bShuttingDown)
+        return;
+    bool http = value == 1;
+    switch (code) {
+    case 0:
+        ShowStatus(http ? L"连接HTTP服务器成功" : L"连接FTP服务器成功");
+        PostStep();
+        break;
+    case 1:
+        ShowStatus(http ? L"正在连接HTTP服务器 ..." : L"正在连接FTP服务器 ...");
+        PostStep();
+        break;
+    default:
+        if (!RetryOrShutdown(L"连接服务器失败，可能网络有问题！"))
+            return;
+        break;
+    }
+    UpdateData(FALSE);
+}
+
+void CUpdateDlg::WaitClientExit()
+{
+    // At most about a minute: the finish goes on regardless.
+    for (int i = 0; i < 120; ++i) {
+        if (TestMutexPresence(L"PlimLive") != MutexPresence::Present)
+            return;
+        ::Sleep(500);
+    }
+}
+
+void CUpdateDlg::OnOK()
+{
+    // Only the worker's report after installation finishes a run; the OK
+    // button (or Enter) must never report an update that did not happen.
+    if (m_bShuttingDown || !m_pThread || m_pThread->m_nState != CDownloadThread::kFinished)
+        return;
+    m_nResult = 1;
+    if (!HasReplyTarget()) {
+        ::EnableWindow(GetDlgItem(IDCANCEL), FALSE);
+        WaitClientExit();
+        ::EnableWindow(GetDlgItem(IDOK), TRUE);
+        if (!m_strBuilderId.empty())
+            WriteBuilderId(m_strProgramFolder, m_strBuilderId);
+        if (m_bVisible) {
+            // The client lies in the program folder, wherever the updater was started from.
+            std::wstring client = m_strClientProgram;
+            if (::PathIsRelativeW(client.c_str()))
+                client = m_strProgramFolder + L"\\" + client;
+            ::ShellExecuteW(nullptr, L"open", client.c_str(), nullptr, m_strProgramFolder.c_str(), SW_SHOWNORMAL);
+        }
+    }
+    Shutdown();
+}
+
+void CUpdateDlg::OnCancel()
+{
+    Shutdown();
+}
+
+BOOL CUpdateDlg::StartThread()
+{
+    if (m_pThread)
+        return TRUE;
+    auto thread = std::make_unique<CDownloadThread>();
+    if (!thread->CreateThread(0, 0))
+        return FALSE;
+    thread->SetThreadPriority(THREAD_PRIORITY_ABOVE_NORMAL);
+    // The worker only waits for steps; one that has already ended is no worker.
+    if (::WaitForSingleObject(thread->m_hThread, 20) != WAIT_TIMEOUT)
+        return FALSE;
+    thread->m_nState = CDownloadThread::kFetchManifest;
+    m_pThread = std::move(thread);
+    return TRUE;
+}
+
+void CUpdateDlg::StopThread()
+{
+    if (!m_pThread)
+        return;
+    m_download.Cancel(); // a running transfer ends after its current chunk
+    m_pThread->m_nStop = 1;
+    HANDLE h = m_pThread->m_hThread;
+    m_pThread->SetThreadPriority(THREAD_PRIORITY_HIGHEST);
+    if (::WaitForSingleObject(h, 20) == WAIT_TIMEOUT) {
+        m_pThread->PostThreadMessage(WM_QUIT, 0, 0);
+        if (::WaitForSingleObject(h, 1000) == WAIT_TIMEOUT) {
+            // An installation gets longer to finish its copies.
+            if (m_pThread->m_nState == CDownloadThread::kInstalling)
+                ::WaitForSingleObject(h, 2000);
+            if (::WaitForSingleObject(h, 0) == WAIT_TIMEOUT) {
+                DWORD code = 0;
+                ::GetExitCodeThread(h, &code);
+                ::TerminateThread(h, code);
+                ::WaitForSingleObject(h, 1000);
+            }
+        }
+    }
+    m_pThread.reset();
+}
+
+void CUpdateDlg::PostStep()
+{
+    if (m_pThread)
+        m_pThread->PostThreadMessage(WM_UPDATE_STEP, 0, 0);
+}
+
+void CUpdateDlg::Shutdown()
+{
+    if (m_bShuttingDown)
+        return;
+    m_bShuttingDown = true;
+    if (m_nWatchTimer) {
+        KillTimer(m_nWatchTimer);
+        m_nWatchTimer = 0;
+    }
+    StopThread();
+    m_download.Cleanup();
+    m_download.CloseAll();
+    if (HasReplyTarget() && ::IsWindow(m_hNotifyWnd)) {
+        DWORD_PTR ignored = 0;
+        ::SendMessageTimeoutW(m_hNotifyWnd, m_nNotifyMessage, 0, m_nResult, SMTO_ABORTIFHUNG | SMTO_BLOCK, 10000,
+                              &ignored);
+    }
+    ::PostQuitMessage(0);
+}

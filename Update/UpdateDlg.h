@@ -1,0 +1,72 @@
+// The updater's window: progress of the current transfer and of the whole
+// update, status texts, Retry/Cancel prompts; owner of the download engine and
+// the worker thread, and the single exit path of a run.
+#pragma once
+
+#include "Controls.h"
+#include "Dialog.h"
+#include "Download.h"
+#include "DownloadThread.h"
+#include "Gdi.h"
+#include "Settings.h"
+
+#include <memory>
+
+class CUpdateDlg : public CDialog {
+public:
+    CUpdateDlg(const UpdateCommandLine& args);
+    ~CUpdateDlg() override;
+
+    BOOL PreTranslateMessage(MSG* msg) override;
+
+    BOOL StartThread();
+    void StopThread();
+    void PostStep();
+    // Ends the run: stops the worker, cleans up, replies to the caller, quits.
+    void Shutdown();
+
+    static constexpr UINT_PTR kWatchTimer = 1000;
+    static constexpr COLORREF kBackground = RGB(214, 233, 254);
+
+protected:
+    LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp) override;
+    void DoDataExchange(CDataExchange* dx) override;
+    BOOL OnInitDialog() override;
+    void OnOK() override;      // the finish, reached through the worker's IDOK
+    void OnCancel() override;  // Cancel button and closing the window
+    HBRUSH OnCtlColor(HDC dc, HWND child, UINT type) override;
+
+private:
+    static void OnProgress(DWORD expected, DWORD soFar, void* context);
+    void OnDownloadProgress(DWORD expected, DWORD done);
+    void OnFileStatus(int code, LPARAM value);
+    void OnVersionStatus(int code, LPARAM value);
+    void OnConnectStatus(int code, LPARAM value);
+    // Visible: ask Retry/Cancel; hidden: end. Returns whether the run goes on.
+    bool RetryOrShutdown(const std::wstring& text);
+    void ShowStatus(const std::wstring& text);
+    void OnPaint();
+    void WaitClientExit();
+    bool HasReplyTarget() const { return m_hNotifyWnd && m_nNotifyMessage; }
+
+    CProgressCtrl m_progressFile;
+    CProgressCtrl m_progressTotal;
+    std::wstring m_strStatus;
+    CBrush m_brushBk;
+    HICON m_hIcon = nullptr;
+
+    int m_bVisible;
+    std::wstring m_strBuilderId;
+    HWND m_hNotifyWnd;
+    UINT m_nNotifyMessage;
+
+    std::wstring m_strProgramFolder;
+    std::wstring m_strClientProgram;
+    std::wstring m_strVersion;
+    int m_nResult = 0;
+    UINT_PTR m_nWatchTimer = 0;
+    bool m_bShuttingDown = false;
+
+    CDownload m_download;
+    std::unique_ptr<CDownloadThread> m_pThread;
+};

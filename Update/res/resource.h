@@ -1,0 +1,13 @@
+// Resource ids of the updater.
+#pragma once
+
+#define IDD_ABOUTBOX 100
+#define IDS_ABOUTBOX 101
+#define IDD_UPDATE_DIALOG 102
+#define IDS_SOCKETS_INIT_FAILED 103
+#define IDR_MAINFRAME 128
+#define IDC_FILE_PROGRESS 1000
+#define IDC_TOTAL_PROGRESS 1001
+#define IDC_STATUS_TEXT 1003
+#define IDM_ABOUTBOX 0x0010
+#define IDS_APP_TITLE 0xE000

@@ -1,0 +1,446 @@
+// The real update.exe in a scratch installation, against the local server,
+// with this test (or the substitute client) as its caller.
+#include "ReleaseSupport.h"
+#include "TestSupport.h"
+
+#include "Wnd.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace testsupport;
+
+namespace {
+
+const UINT kReply = WM_APP + 50;
+
+std::wstring OwnFolder()
+{
+    wchar_t path[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring s(path);
+    return s.substr(0, s.find_last_of(L'\\'));
+}
+
+// The caller's window: records the updater's reply.
+class ReplyWindow : public CWnd {
+public:
+    std::vector<LPARAM> replies;
+
+protected:
+    LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp) override
+    {
+        if (msg == kReply) {
+            replies.push_back(lp);
+            return 0;
+        }
+        return CWnd::WindowProc(msg, wp, lp);
+    }
+};
+
+struct WindowSearch {
+    DWORD pid;
+    const wchar_t* cls;
+    const wchar_t* title;
+    HWND found;
+};
+
+BOOL CALLBACK FindInProcess(HWND hwnd, LPARAM lp)
+{
+    auto* s = reinterpret_cast<WindowSearch*>(lp);
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(hwnd, &pid);
+    wchar_t cls[64] = {}, title[128] = {};
+    ::GetClassNameW(hwnd, cls, 64);
+    ::GetWindowTextW(hwnd, title, 128);
+    if (pid == s->pid && (!s->cls || _wcsicmp(cls, s->cls) == 0) && (!s->title || wcscmp(title, s->title) == 0) &&
+        ::IsWindowVisible(hwnd)) {
+        s->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+class UpdaterTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ResetServer();
+        app = install.path();
+        for (const wchar_t* exe : {L"update.exe", L"ZorvClient.exe"})
+            ASSERT_TRUE(::CopyFileW((OwnFolder() + L"\\" + exe).c_str(), (app + L"\\" + exe).c_str(), FALSE));
+        ASSERT_TRUE(caller.CreateEx(0, nullptr, L"caller", WS_POPUP, CRect(0, 0, 10, 10), nullptr, 0));
+        std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        root = "/sys/" + test;
+        versionNumber = 0x05000000u + static_cast<uint32_t>(++s_counter);
+        version = std::to_string(versionNumber >> 24) + ".0.0." + std::to_string(versionNumber & 0xFF);
+        manifest = "/" + version + "/update.xml";
+        WriteSettings(true);
+    }
+
+    void TearDown() override
+    {
+        if (process.hProcess) {
+            if (::WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT)
+                ::TerminateProcess(process.hProcess, 99);
+            ::WaitForSingleObject(process.hProcess, 5000);
+            ::CloseHandle(process.hProcess);
+            ::CloseHandle(process.hThread);
+        }
+        for (HANDLE m : mutexes)
+            ::CloseHandle(m);
+        caller.DestroyWindow();
+    }
+
+    void WriteSettings(bool withVersion)
+    {
+        std::string ini = "[UpdateSrv]\r\nFtpAddr=127.0.0.1\r\n";
+        if (withVersion)
+            ini += "Version=" + std::to_string(versionNumber) + "\r\n";
+        ASSERT_TRUE(WriteBytes(app + L"\\Update.ini", ini));
+    }
+
+    void Hold(const wchar_t* mutexName) { mutexes.push_back(::CreateMutexW(nullptr, FALSE, mutexName)); }
+
+    void Start(const std::wstring& args)
+    {
+        std::wstring cmd = L"\"" + app + L"\\update.exe\" " + args;
+        STARTUPINFOW si = {};
+        si.cb = sizeof si;
+        ASSERT_TRUE(::CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, app.c_str(), &si,
+                                     &process));
+    }
+    std::wstring ReplyArgs() const
+    {
+        return L"hwnd=" + std::to_wstring(HandleToLong(caller.m_hWnd)) + L" message=" + std::to_wstring(kReply);
+    }
+    bool Ended() const { return ::WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; }
+    // Returns once the window's thread has handled everything posted to it
+    // before: the first sent message is handled within the GetMessage call
+    // that then returns the posted ones, the second only at the next call.
+    static void Sync(HWND window)
+    {
+        DWORD_PTR ignored;
+        for (int i = 0; i < 2; ++i)
+            ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored);
+    }
+    // Waits (pumping, so the reply can arrive) until the updater has ended.
+    void WaitEnd(DWORD ms = 30000)
+    {
+        ASSERT_TRUE(PumpUntil([&] { return Ended(); }, ms)) << "update.exe did not end";
+        PumpPending();
+    }
+    HWND FindWindowOf(const wchar_t* cls, const wchar_t* title, DWORD ms = 15000)
+    {
+        WindowSearch s{process.dwProcessId, cls, title, nullptr};
+        PumpUntil(
+            [&] {
+                s.found = nullptr;
+                ::EnumWindows(FindInProcess, reinterpret_cast<LPARAM>(&s));
+                return s.found != nullptr || Ended();
+            },
+            ms);
+        return s.found;
+    }
+    HWND Dialog() { return FindWindowOf(nullptr, L"自动升级"); }
+    HWND MessageBoxWindow(DWORD ms = 15000) { return FindWindowOf(L"#32770", L"update", ms); }
+    bool Requested(const std::string& path) const
+    {
+        for (const ServerRequest& r : GetServerStats().requests)
+            if (r.path == path)
+                return true;
+        return false;
+    }
+    int Requests(const std::string& path) const
+    {
+        int n = 0;
+        for (const ServerRequest& r : GetServerStats().requests)
+            n += r.path == path;
+        return n;
+    }
+    std::string Installed(const std::wstring& rel) const { return ReadBytes(app + L"\\" + rel); }
+    std::string ClientLog() const { return ReadBytes(app + L"\\ZorvClient.log"); }
+    std::string IniValue(const wchar_t* key) const
+    {
+        wchar_t value[128] = {};
+        ::GetPrivateProfileStringW(L"UpdateSrv", key, L"", value, 128, (app + L"\\Update.ini").c_str());
+        return std::string(value, value + wcslen(value));
+    }
+
+    static int s_counter;
+    TempFolder install{L"install"};
+    std::wstring app;
+    ReplyWindow caller;
+    PROCESS_INFORMATION process = {};
+    std::vector<HANDLE> mutexes;
+    std::string root, manifest, version;
+    uint32_t versionNumber = 0;
+};
+
+int UpdaterTest::s_counter = 0;
+
+} // namespace
+
+TEST_F(UpdaterTest, AFreshInstallationGetsTheRootManifestAndTheCallerOne)
+{
+    WriteSettings(false);
+    ASSERT_TRUE(PublishRelease("/update.xml", 1, root, {{"/ZorvPlayer.dll", "fresh"}}));
+    Start(ReplyArgs());
+    WaitEnd();
+    EXPECT_EQ(GetServerStats().requests.at(0).path, "/update.xml");
+    EXPECT_EQ(caller.replies, std::vector<LPARAM>{1});
+    EXPECT_EQ(Installed(L"ZorvPlayer.dll"), "fresh");
+}
+
+TEST_F(UpdaterTest, OnlyChangedFilesAreFetchedIncludingNestedFolders)
+{
+    std::vector<ReleaseFile> files = {{"/a.dll", PatternBytes(40000, 1)},
+                                      {"/b.dll", "same as installed"},
+                                      {"/skin/images/c.bmp", PatternBytes(3000, 3)}};
+    ASSERT_TRUE(PublishRelease(manifest, versionNumber + 1, root, files));
+    ASSERT_TRUE(WriteBytes(app + L"\\a.dll", "old a"));
+    ASSERT_TRUE(WriteBytes(app + L"\\b.dll", "same as installed"));
+    Start(ReplyArgs());
+    HWND dlg = Dialog();
+    EXPECT_NE(dlg, nullptr);
+    WaitEnd();
+
+    EXPECT_EQ(caller.replies, std::vector<LPARAM>{1});
+    EXPECT_EQ(GetServerStats().requests.at(0).path, manifest);
+    EXPECT_EQ(Requests(root + "/a.dll"), 1);
+    EXPECT_EQ(Requests(root + "/b.dll"), 0);
+    EXPECT_EQ(Requests(root + "/skin/images/c.bmp"), 1);
+    EXPECT_EQ(Installed(L"a.dll"), files[0].bytes);
+    EXPECT_EQ(Installed(L"skin\\images\\c.bmp"), files[2].bytes);
+    EXPECT_FALSE(Exists(app + L"\\$Temp$"));
+    EXPECT_FALSE(Exists(app + L"\\update.xml"));
+    EXPECT_TRUE(ClientLog().empty()); // with a caller, the caller restarts itself
+}
+
+TEST_F(UpdaterTest, AFileInUseLikeARunningProgramIsMovedAsideAndAReadOnlyFileReplaced)
+{
+    std::vector<ReleaseFile> files = {{"/ZorvPlayer.dll", "player 2"}, {"/Config/Server.ini", "[UpdateSrv]\r\n"}};
+    ASSERT_TRUE(PublishRelease(manifest, versionNumber + 1, root, files));
+    ASSERT_TRUE(WriteBytes(app + L"\\ZorvPlayer.dll", "player 1"));
+    ASSERT_TRUE(WriteBytes(app + L"\\Config\\Server.ini", "old"));
+    ASSERT_TRUE(::SetFileAttributesW((app + L"\\Config\\Server.ini").c_str(), FILE_ATTRIBUTE_READONLY));
+
+    // Another process holds the library the way a running program holds its image.
+    PROCESS_INFORMATION client = {};
+    std::wstring cmd = L"\"" + app + L"\\ZorvClient.exe\" --hold-file \"" + app + L"\\ZorvPlayer.dll\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    ASSERT_TRUE(::CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, app.c_str(), &si, &client));
+    ASSERT_TRUE(PumpUntil([&] { return ClientLog().find("holding") != std::string::npos; }));
+
+    Start(ReplyArgs());
+    WaitEnd();
+    EXPECT_EQ(caller.replies, std::vector<LPARAM>{1});
+    EXPECT_EQ(Installed(L"ZorvPlayer.dll"), "player 2");
+    EXPECT_EQ(Installed(L"Temp\\ZorvPlayer.dll0"), "player 1");
+    EXPECT_EQ(Installed(L"Config\\Server.ini"), "[UpdateSrv]\r\n");
+
+    ::TerminateProcess(client.hProcess, 0);
+    ::WaitForSingleObject(client.hProcess, 5000);
+    ::CloseHandle(client.hProcess);
+    ::CloseHandle(client.hThread);
+}
+
+TEST_F(UpdaterTest, A404InHiddenModeEndsTheRunWithZeroAndInstallsNothing)
+{
+    Hold(L"ZorvaneMutex");
+    ASSERT_TRUE(PublishRelease(manifest, versionNumber + 1, root, {{"/a.txt", "new a"}, {"/b.txt", "new b"}}));
+    SetServerFault(root + "/b.txt", "404");
+    ASSERT_TRUE(WriteBytes(app + L"\\a.txt", "old a"));
+    Start(ReplyArgs() + L" hide");
+    WaitEnd();
+    EXPECT_EQ(caller.replies, std::vector<LPARAM>{0});
+    EXPECT_EQ(Requests(root + "/b.txt"), 5);
+    EXPECT_EQ(Installed(L"a.txt"), "old a");
+    EXPECT_FALSE(Exists(app + L"\\b.txt"));
+    EXPECT_FALSE(Exists(app + L"\\$Temp$"));
+}
+
+TEST_F(UpdaterTest, AVisibleFailureAsksAndRetrySucceeds)
+{
+    ASSERT_TRUE(PublishRelease(manifest, versionNumber + 1, root, {{"/播放器.dat", "new"}}));
+    // The name travels percent-encoded; the server sees it decoded.
+    SetServerFault(root + "/\xE6\x92\xAD\xE6\x94\xBE\xE5\x99\xA8.dat", "404", 0, 0, 5);
+    Start(ReplyArgs());
+    HWND box = MessageBoxWindow();
+    ASSERT_NE(box, nullptr) << "no Retry/Cancel prompt";
+    HWND text = ::GetDlgItem(box, 0xFFFF);
+    EXPECT_EQ(GetWindowTextString(text), L"下载文件：'/播放器.dat' 失败\n");
+    SaveScreenshot(L"updater_retry_prompt");
+    ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDRETRY, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(box, IDRETRY)));
+    WaitEnd();
+    EXPECT_EQ(caller.replies, std::vector<LPARAM>{1});
+    EXPECT_EQ(Installed(L"播放器.dat"), "new");
+}
+
+TEST_F(UpdaterTest, CancelDuringADownloadLeavesTheInstallationUntouched)
+{
+    std::vector<ReleaseFile> files = {{"/first.dll", "first new"}, {"/second.dll", PatternBytes(3000000, 2)}};
+    ASSERT_TRUE(PublishRelease(manifest, versionNumber + 1, root, files));
+    SetServerFault(root + "/second.dll", "slow", 20480, 50);
+    ASSERT_TRUE(WriteBytes(app + L"\\first.dll", "first old"));
+    Start(ReplyArgs());
+    HWND dlg = Dialog();
+    ASSERT_NE(dlg, nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return Requested(root + "/second.dll"); }));
+    SaveScreenshot(L"updater_progress");
+    ::PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(dlg, IDCANCEL)));
+    // No late prompt may keep the program alive after Cancel.
+    WaitEnd(15000);
+    EXPECT_EQ(caller.replies, std::vector<LPARAM>{0});
+    EXPECT_EQ(Installed(L"first.dll"), "first old");
+    EXPECT_FALSE(Exists(app + L"\\second.dll"));
+    EXPECT_FALSE(Exists(app + L"\\$Temp$"));
+}
+
+TEST_F(UpdaterTest, EscapeIsIgnoredTheAboutBoxOpensAndClosingCancels)
+{
+    ASSERT_TRUE(PublishRelease(manifest, versionNumber + 1, root, {{"/slow.bin", PatternBytes(2000000, 4)}}));
+    SetServerFault(root + "/slow.bin", "slow", 20480, 50);
+    Start(ReplyArgs());
+    HWND dlg = Dialog();
+    ASSERT_NE(dlg, nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return Requested(root + "/slow.bin"); }));
+
+    HWND focus = ::GetDlgItem(dlg, IDCANCEL);
+    ::PostMessageW(focus, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    ::PostMessageW(focus, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+    Sync(dlg);
+    EXPECT_FALSE(Ended());
+    EXPECT_TRUE(caller.replies.empty());
+
+    // The system menu's about entry (menus cannot be read from another
+    // process under Wine): the box opens while the update goes on.
+    ::PostMessageW(dlg, WM_SYSCOMMAND, 16, 0);
+    HWND about = FindWindowOf(nullptr, L"关于 update");
+    ASSERT_NE(about, nullptr);
+    SaveScreenshot(L"updater_about");
+    EXPECT_FALSE(Ended());
+    ::PostMessageW(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(about, IDOK)));
+    ASSERT_TRUE(PumpUntil([&] { return !::IsWindow(about); }));
+    EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(dlg, IDOK)));
+
+    ::PostMessageW(dlg, WM_SYSCOMMAND, SC_CLOSE, 0);
+    WaitEnd(15000);
+    EXPECT_EQ(caller.replies, std::vector<LPARAM>{0});
+    EXPECT_FALSE(Exists(app + L"\\slow.bin"));
+}
+
+TEST_F(UpdaterTest, AHiddenRunEndsOnItsOwnWhenTheClientIsGone)
+{
+    // No "ZorvaneMutex": the first watch tick ends the run, whatever the server does.
+    ASSERT_TRUE(PublishRelease(manifest, versionNumber + 1, root, {{"/stuck.bin", PatternBytes(3000000, 5)}}));
+    SetServerFault(root + "/stuck.bin", "slow", 20480, 200);
+    Start(ReplyArgs() + L" hide");
+    WaitEnd(10000);
+    EXPECT_EQ(caller.replies, std::vector<LPARAM>{0});
+    EXPECT_FALSE(Exists(app + L"\\stuck.bin"));
+}
+
+TEST_F(UpdaterTest, AStandAloneVisibleFinishWaitsForTheClientWritesTheBuilderIdAndStartsIt)
+{
+    ASSERT_TRUE(PublishRelease(manifest, versionNumber + 1, root, {{"/a.txt", "new"}}));
+    Hold(L"PlimLive");
+    Start(L"BuilderID=Abc");
+    ASSERT_TRUE(PumpUntil([&] { return Installed(L"a.txt") == "new"; }));
+    // Installed, but the client still runs: no restart for longer than two
+    // of the finish's half-second looks at the mutex.
+    PumpUntil([] { return false; }, 1200);
+    EXPECT_FALSE(Ended());
+    EXPECT_TRUE(ClientLog().empty());
+    EXPECT_EQ(IniValue(L"BuilderID"), "");
+
+    ::CloseHandle(mutexes.back());
+    mutexes.pop_back();
+    WaitEnd();
+    EXPECT_EQ(IniValue(L"BuilderID"), "abc");
+    ASSERT_TRUE(PumpUntil([&] { return ClientLog().find("started") != std::string::npos; }))
+        << "the client was not started";
+}
+
+TEST_F(UpdaterTest, AWindowWithoutAMessageIsNoReplyTarget)
+{
+    ASSERT_TRUE(PublishRelease(manifest, versionNumber + 1, root, {{"/a.txt", "new"}}));
+    Start(L"hwnd=" + std::to_wstring(HandleToLong(caller.m_hWnd)));
+    WaitEnd();
+    EXPECT_TRUE(caller.replies.empty());
+    EXPECT_TRUE(PumpUntil([&] { return ClientLog().find("started") != std::string::npos; }));
+}
+
+TEST_F(UpdaterTest, AManifestListingTheUpdaterItselfReplacesItForTheNextStart)
+{
+    std::string newUpdater = PatternBytes(5000, 6);
+    std::string oldUpdater = ReadBytes(app + L"\\update.exe");
+    ASSERT_TRUE(PublishRelease(manifest, versionNumber + 1, root, {{"/Update.exe", newUpdater}}));
+    Start(ReplyArgs());
+    WaitEnd();
+    EXPECT_EQ(caller.replies, std::vector<LPARAM>{1});
+    EXPECT_EQ(Installed(L"update.exe"), newUpdater);
+    EXPECT_EQ(Installed(L"Temp\\Update.exe0"), oldUpdater);
+}
+
+TEST_F(UpdaterTest, AVersionWithoutFilesCompletesAndLeavesNothing)
+{
+    ASSERT_TRUE(PublishRelease(manifest, versionNumber + 1, root, {}));
+    std::vector<std::wstring> before = ListTree(app);
+    Start(ReplyArgs());
+    WaitEnd();
+    EXPECT_EQ(caller.replies, std::vector<LPARAM>{1});
+    EXPECT_EQ(ListTree(app), before);
+}
+
+TEST_F(UpdaterTest, ATruncatedDownloadIsNeverInstalled)
+{
+    Hold(L"ZorvaneMutex");
+    std::string data = PatternBytes(80000, 7);
+    ASSERT_TRUE(PublishRelease(manifest, versionNumber + 1, root, {{"/cut.dll", data}}));
+    SetServerFault(root + "/cut.dll", "truncate", 50000);
+    ASSERT_TRUE(WriteBytes(app + L"\\cut.dll", "old"));
+    Start(ReplyArgs() + L" hide");
+    WaitEnd();
+    EXPECT_EQ(caller.replies, std::vector<LPARAM>{0});
+    EXPECT_EQ(Requests(root + "/cut.dll"), 5);
+    EXPECT_EQ(Installed(L"cut.dll"), "old");
+}
+
+TEST_F(UpdaterTest, AHostileNameWritesNothingOutsideTheInstallation)
+{
+    Hold(L"ZorvaneMutex");
+    std::string xml = "<update_info>\n<version>\n<ver_id>" + std::to_string(versionNumber + 1) + "</ver_id>\n<ver_root>" +
+                      root + "</ver_root>\n<file>\n<f_name>/../escaped.txt</f_name>\n<f_size>5</f_size>\n<f_crc>" +
+                      std::to_string(ChecksumOf("owned")) + "</f_crc>\n</file>\n</version>\n</update_info>\n";
+    ASSERT_TRUE(Publish(manifest, xml));
+    ASSERT_TRUE(Publish(root + "/../escaped.txt", "owned"));
+    std::wstring parent = app.substr(0, app.find_last_of(L'\\'));
+    Start(ReplyArgs() + L" hide");
+    WaitEnd();
+    EXPECT_EQ(caller.replies, std::vector<LPARAM>{0});
+    EXPECT_FALSE(Exists(parent + L"\\escaped.txt"));
+    EXPECT_EQ(GetServerStats().requests.size(), 1u); // the manifest only
+}
+
+TEST_F(UpdaterTest, TheSubstituteClientDrivesAHiddenUpdateAndGetsTheReply)
+{
+    ASSERT_TRUE(PublishRelease(manifest, versionNumber + 1, root, {{"/a.txt", "new"}}));
+    PROCESS_INFORMATION client = {};
+    std::wstring cmd = L"\"" + app + L"\\ZorvClient.exe\" --hold-mutexes --exit-after-reply --run-updater hide";
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    ASSERT_TRUE(::CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, app.c_str(), &si, &client));
+    bool ended = PumpUntil([&] { return ::WaitForSingleObject(client.hProcess, 0) == WAIT_OBJECT_0; }, 30000);
+    if (!ended)
+        ::TerminateProcess(client.hProcess, 1);
+    ::CloseHandle(client.hProcess);
+    ::CloseHandle(client.hThread);
+    ASSERT_TRUE(ended) << ClientLog();
+    EXPECT_NE(ClientLog().find("updater started hwnd="), std::string::npos) << ClientLog();
+    EXPECT_NE(ClientLog().find("reply 1"), std::string::npos) << ClientLog();
+    EXPECT_EQ(Installed(L"a.txt"), "new");
+}

@@ -1,0 +1,264 @@
+// The update procedure on its worker thread, step by step against the local
+// server, driven the way the dialog drives it.
+#include "DownloadThread.h"
+#include "ReleaseSupport.h"
+#include "TestSupport.h"
+#include "UpdateMessages.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace testsupport;
+
+namespace {
+
+// Stands in for the dialog: records every status and posts the next step
+// where the dialog would; a failure ends the run unless retries are left.
+class StepDriver : public CWnd {
+public:
+    CDownloadThread* worker = nullptr;
+    std::vector<std::string> events;
+    bool finished = false;
+    int retriesLeft = 0;
+    int progressMessages = 0;
+
+    void Step() { worker->PostThreadMessage(WM_UPDATE_STEP, 0, 0); }
+
+protected:
+    LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp) override
+    {
+        int code = static_cast<int>(wp);
+        switch (msg) {
+        case WM_DOWNLOAD_PROGRESS:
+            ++progressMessages;
+            return 0;
+        case WM_VERSION_STATUS:
+            events.push_back("V" + std::to_string(code) + (code == 0 ? " " + std::to_string(lp) : ""));
+            if (code == 0)
+                Step();
+            else if (code != 1)
+                Failed();
+            return 0;
+        case WM_FILE_STATUS: {
+            std::string detail = code == 0 ? std::to_string(lp) : Narrow(reinterpret_cast<const wchar_t*>(lp));
+            events.push_back("F" + std::to_string(code) + " " + detail);
+            if (code == 0)
+                Step();
+            else if (code != 1)
+                Failed();
+            return 0;
+        }
+        case WM_COMMAND:
+            if (LOWORD(wp) == IDOK) {
+                events.push_back("OK");
+                finished = true;
+                return 0;
+            }
+            break;
+        default:
+            break;
+        }
+        return CWnd::WindowProc(msg, wp, lp);
+    }
+
+private:
+    static std::string Narrow(const wchar_t* s) { return std::string(s, s + wcslen(s)); }
+    void Failed()
+    {
+        if (retriesLeft-- > 0)
+            Step();
+        else
+            finished = true;
+    }
+};
+
+class WorkerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ResetServer();
+        ASSERT_TRUE(driver.CreateEx(0, nullptr, L"driver", WS_POPUP, CRect(0, 0, 10, 10), nullptr, 0));
+        engine.InitPaths(app.path().c_str());
+        engine.SetServer(L"127.0.0.1", 21, 8085, nullptr, nullptr);
+        engine.SetProgressCallback(&WorkerTest::Progress, &driver);
+        std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        root = "/worker/" + test;
+        version = L"3.0.0." + std::to_wstring(++s_counter);
+        manifest = "/" + std::string(version.begin(), version.end()) + "/update.xml";
+    }
+    void TearDown() override
+    {
+        if (worker.m_hThread) {
+            worker.PostThreadMessage(WM_QUIT, 0, 0);
+            ::WaitForSingleObject(worker.m_hThread, 5000);
+        }
+        driver.DestroyWindow();
+    }
+
+    static void Progress(DWORD expected, DWORD soFar, void* context)
+    {
+        ::PostMessageW(static_cast<StepDriver*>(context)->m_hWnd, WM_DOWNLOAD_PROGRESS, expected, soFar);
+    }
+
+    // Starts the worker as the dialog does and runs until the run ends.
+    void Run(const std::wstring& installed)
+    {
+        worker.m_strVersion = installed;
+        worker.m_hTargetWnd = driver;
+        worker.m_pDownload = &engine;
+        driver.worker = &worker;
+        ASSERT_TRUE(worker.CreateThread());
+        driver.Step();
+        ASSERT_TRUE(PumpUntil([&] { return driver.finished; }, 30000)) << "the run did not end";
+    }
+    void Continue()
+    {
+        driver.finished = false;
+        driver.Step();
+        ASSERT_TRUE(PumpUntil([&] { return driver.finished; }, 30000)) << "the run did not end";
+    }
+    std::vector<std::string> FileRequests() const
+    {
+        std::vector<std::string> out;
+        for (const ServerRequest& r : GetServerStats().requests)
+            if (r.path.find("update.xml") == std::string::npos)
+                out.push_back(r.path);
+        return out;
+    }
+    std::string Installed(const std::wstring& rel) { return ReadBytes(app / rel); }
+
+    static int s_counter;
+    TempFolder app{L"worker"};
+    CDownload engine;
+    CDownloadThread worker;
+    StepDriver driver;
+    std::string root, manifest;
+    std::wstring version;
+};
+
+int WorkerTest::s_counter = 0;
+
+} // namespace
+
+TEST_F(WorkerTest, AFreshInstallationAsksForTheRootManifest)
+{
+    ASSERT_TRUE(PublishRelease("/update.xml", 9, root, {{"/a.txt", "fresh"}}));
+    Run(L"0.0.0.0");
+    EXPECT_EQ(GetServerStats().requests.at(0).path, "/update.xml");
+    EXPECT_EQ(driver.events.back(), "OK");
+    EXPECT_EQ(Installed(L"a.txt"), "fresh");
+}
+
+TEST_F(WorkerTest, OnlyChangedFilesAreDownloadedWithOneStatusPairPerFile)
+{
+    std::vector<ReleaseFile> files = {{"/one.dll", PatternBytes(30000, 1)},
+                                      {"/two.dll", "unchanged"},
+                                      {"/sub/deep/three.dat", PatternBytes(5000, 3)}};
+    ASSERT_TRUE(PublishRelease(manifest, 100, root, files));
+    ASSERT_TRUE(WriteBytes(app / L"two.dll", "unchanged"));
+    ASSERT_TRUE(WriteBytes(app / L"one.dll", "old one"));
+    Run(version);
+
+    EXPECT_EQ(driver.events, (std::vector<std::string>{"V1", "V0 3", "F1 /one.dll", "F0 1", "F1 /two.dll", "F0 2",
+                                                       "F1 /sub/deep/three.dat", "F0 3", "OK"}));
+    EXPECT_EQ(GetServerStats().requests.at(0).path, manifest);
+    EXPECT_EQ(FileRequests(), (std::vector<std::string>{root + "/one.dll", root + "/sub/deep/three.dat"}));
+    EXPECT_EQ(Installed(L"one.dll"), files[0].bytes);
+    EXPECT_EQ(Installed(L"sub\\deep\\three.dat"), files[2].bytes);
+    EXPECT_EQ(worker.m_nState, CDownloadThread::kFinished);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(worker.m_xml.GetLatestVersion()->GetFile(i)->done, 1);
+    EXPECT_GT(driver.progressMessages, 0);
+    // The manifest travelled along; cleaning up removes it with the staging folder.
+    EXPECT_TRUE(Exists(app / L"update.xml"));
+    engine.Cleanup();
+    EXPECT_FALSE(Exists(app / L"update.xml"));
+    EXPECT_FALSE(Exists(app / L"$Temp$"));
+}
+
+TEST_F(WorkerTest, AFileFailsAfterFiveAttemptsAndRetryGivesFiveMore)
+{
+    ASSERT_TRUE(PublishRelease(manifest, 5, root, {{"/gone.bin", "content"}}));
+    SetServerFault(root + "/gone.bin", "404", 0, 0, 7);
+    Run(version);
+    std::vector<std::string> expected = {"V1", "V0 1"};
+    for (int i = 0; i < 5; ++i)
+        expected.push_back("F1 /gone.bin");
+    expected.push_back("F-1 /gone.bin");
+    EXPECT_EQ(driver.events, expected);
+    EXPECT_EQ(FileRequests().size(), 5u);
+    EXPECT_EQ(worker.m_nState, CDownloadThread::kHandleFiles); // a retry starts where it failed
+
+    // Retry: two more failures (the fault had seven), then success.
+    driver.events.clear();
+    Continue();
+    EXPECT_EQ(driver.events, (std::vector<std::string>{"F1 /gone.bin", "F1 /gone.bin", "F1 /gone.bin", "F0 1", "OK"}));
+    EXPECT_EQ(Installed(L"gone.bin"), "content");
+}
+
+TEST_F(WorkerTest, ADownloadWhoseChecksumDiffersIsNeverKept)
+{
+    std::string data = PatternBytes(60000, 8);
+    ASSERT_TRUE(PublishRelease(manifest, 5, root, {{"/short.bin", data}}));
+    SetServerFault(root + "/short.bin", "truncate", 40000);
+    ASSERT_TRUE(WriteBytes(app / L"short.bin", "old"));
+    Run(version);
+    EXPECT_EQ(driver.events.back(), "F-1 /short.bin");
+    EXPECT_EQ(FileRequests().size(), 5u);
+    EXPECT_FALSE(Exists(app / L"$Temp$\\short.bin"));
+    EXPECT_EQ(Installed(L"short.bin"), "old");
+}
+
+TEST_F(WorkerTest, AnUnsafeNameFailsAtOnceWithoutTouchingNetworkOrFiles)
+{
+    std::string xml = "<update_info><version><ver_id>3</ver_id>\n<ver_root>" + root +
+                      "</ver_root>\n<file><f_name>/../escape.txt</f_name>\n<f_size>1</f_size>\n<f_crc>5</f_crc>\n"
+                      "</file></version></update_info>\n";
+    ASSERT_TRUE(Publish(manifest, xml));
+    ASSERT_TRUE(Publish(root + "/../escape.txt", "x"));
+    Run(version);
+    EXPECT_EQ(driver.events, (std::vector<std::string>{"V1", "V0 1", "F1 /../escape.txt", "F-1 /../escape.txt"}));
+    EXPECT_TRUE(FileRequests().empty());
+    EXPECT_FALSE(Exists(app.path() + L"\\..\\escape.txt"));
+}
+
+TEST_F(WorkerTest, AManifestWithoutAUsableVersionFailsAfterFiveAttempts)
+{
+    ASSERT_TRUE(Publish(manifest, "<update_info><version><ver_id>0</ver_id></version></update_info>"));
+    Run(version);
+    std::vector<std::string> expected(5, "V1");
+    expected.push_back("V-1");
+    EXPECT_EQ(driver.events, expected);
+    EXPECT_EQ(GetServerStats().requests.size(), 5u);
+
+    // Missing altogether: the same.
+    driver.events.clear();
+    ::DeleteFileW((HarnessFolder(L"QZ_WWW_DIR") + L"\\" + version + L"\\update.xml").c_str());
+    Continue();
+    EXPECT_EQ(driver.events, expected);
+}
+
+TEST_F(WorkerTest, AVersionWithoutFilesGoesStraightToTheFinishAndLeftoversAreInstalled)
+{
+    ASSERT_TRUE(PublishRelease(manifest, 8, root, {}));
+    // What an interrupted earlier run left in the staging folder goes in too.
+    ASSERT_TRUE(WriteBytes(app / L"$Temp$\\left\\over.txt", "leftover"));
+    Run(version);
+    EXPECT_EQ(driver.events, (std::vector<std::string>{"V1", "V0 0", "OK"}));
+    EXPECT_EQ(Installed(L"left\\over.txt"), "leftover");
+}
+
+TEST_F(WorkerTest, TheStopFlagEndsAStepBeforeItsFirstAttempt)
+{
+    ASSERT_TRUE(PublishRelease(manifest, 8, root, {{"/a", "a"}}));
+    worker.m_nStop = 1;
+    worker.m_strVersion = version;
+    worker.m_hTargetWnd = driver;
+    worker.m_pDownload = &engine;
+    worker.OnUpdateStep(); // on this thread: nothing to wait for
+    PumpPending();
+    EXPECT_TRUE(driver.events.empty());
+    EXPECT_TRUE(GetServerStats().requests.empty());
+}
