@@ -8,6 +8,9 @@
 #   wine-harness.sh screenshot BUILD_DIR OUT.png
 #   wine-harness.sh env BUILD_DIR           print the environment (for eval)
 #
+# With QZ_DISPLAY set (for example ":0"), "start" uses that display instead of
+# starting Xvfb, and "stop" leaves it alone.
+#
 # Background processes never keep the caller's output pipes: ctest waits for
 # those to close, so a wineserver started inside a test would hold it for minutes.
 set -euo pipefail
@@ -46,16 +49,20 @@ start() {
   mkdir -p "$STATE" "$BUILD/screenshots"
   # Whatever an interrupted earlier run left behind goes first.
   stop_all quiet
-  local n; n=$(free_display)
-  setsid Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -nolisten unix -listen unix \
-    </dev/null >"$STATE/xvfb.log" 2>&1 &
-  echo $! >"$STATE/xvfb.pid"
-  echo "$n" >"$STATE/display"
-  for _ in $(seq 100); do
-    [ -e "/tmp/.X11-unix/X$n" ] && break
-    sleep 0.1
-  done
-  [ -e "/tmp/.X11-unix/X$n" ] || { echo "wine-harness: Xvfb did not start" >&2; cat "$STATE/xvfb.log" >&2; return 1; }
+  if [ -n "${QZ_DISPLAY:-}" ]; then
+    echo "${QZ_DISPLAY#:}" >"$STATE/display"
+  else
+    local n; n=$(free_display)
+    setsid Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -nolisten unix -listen unix \
+      </dev/null >"$STATE/xvfb.log" 2>&1 &
+    echo $! >"$STATE/xvfb.pid"
+    echo "$n" >"$STATE/display"
+    for _ in $(seq 100); do
+      [ -e "/tmp/.X11-unix/X$n" ] && break
+      sleep 0.1
+    done
+    [ -e "/tmp/.X11-unix/X$n" ] || { echo "wine-harness: Xvfb did not start" >&2; cat "$STATE/xvfb.log" >&2; return 1; }
+  fi
   wine_env
   local fresh=0
   [ -f "$PREFIX/.qz-ready" ] || { rm -rf "$PREFIX"; fresh=1; }
@@ -99,7 +106,7 @@ stop_all() {
 }
 
 require_started() {
-  if [ ! -f "$STATE/display" ] || ! alive "$STATE/xvfb.pid"; then
+  if [ ! -f "$STATE/display" ] || { [ -f "$STATE/xvfb.pid" ] && ! alive "$STATE/xvfb.pid"; }; then
     echo "wine-harness: not started for $BUILD (run: $0 start $BUILD)" >&2
     exit 2
   fi

@@ -15,7 +15,7 @@ mkdir -p "$WORK" "$B/www/bench"
 cleanup() {
   cmake/test-servers.sh stop "$B" >/dev/null 2>&1 || true
   cmake/wine-harness.sh stop "$B" >/dev/null 2>&1 || true
-  rm -rf "$WORK" "$B/www/bench"
+  rm -rf "$WORK" "$B/www/bench" "$B/www/9.0.0.1"
 }
 trap cleanup EXIT
 cmake/wine-harness.sh start "$B" >/dev/null
@@ -36,6 +36,27 @@ for _ in 1 2 3; do
   best=$(awk -v a="$best" -v b="$bps" 'BEGIN { print (b > a ? b : a) }')
 done
 awk -v c="$best" -v e="$engine" 'BEGIN { printf "curl (native, best of 3) %.1f MB/s; engine / curl %.2f\n", c / 1e6, e / (c / 1e6) }'
+
+echo "== update procedure (the largest 10:1 release one manifest of 10,240 bytes can list)"
+UNCHANGED=80
+CHANGED=8
+REL=$B/www/bench/rel
+TEMPLATE=$WORK/template
+mkdir -p "$REL/u" "$REL/c" "$TEMPLATE/u" "$TEMPLATE/c"
+for i in $(seq 1 $UNCHANGED); do
+  head -c 65536 /dev/urandom >"$REL/u/$i.bin"
+  cp "$REL/u/$i.bin" "$TEMPLATE/u/$i.bin"
+done
+for i in $(seq 1 $CHANGED); do
+  head -c 1048576 /dev/urandom >"$REL/c/$i.bin"
+  head -c 1048576 /dev/urandom >"$TEMPLATE/c/$i.bin"
+done
+cmake/wine-harness.sh run "$B" "$B/bin/makemanifest.exe" "$(winpath "$REL")" 9.0.0.2 /bench/rel >/dev/null
+mkdir -p "$B/www/9.0.0.1"
+mv "$REL/update.xml" "$B/www/9.0.0.1/update.xml"
+cp "$B/bin/update.exe" "$TEMPLATE/"
+printf '[UpdateSrv]\r\nFtpAddr=127.0.0.1\r\nVersion=%d\r\n' $(( (9 << 24) + 1 )) >"$TEMPLATE/Update.ini"
+cmake/wine-harness.sh run "$B" "$B/bin/update_bench.exe" procedure "$(winpath "$TEMPLATE")" "$(winpath "$WORK")" | tr -d '\r'
 
 echo "== checksum"
 cat "$WORK/sum.bin" >/dev/null  # cached before either side reads it

@@ -2,9 +2,12 @@
 // baseline measured in the same run:
 //   update_bench download <server path> <expected bytes> <work folder>
 //   update_bench checksum <file>
+//   update_bench procedure <installation template> <work folder>
 // Prints "name: figure" lines and a ratio; nothing is asserted here.
 #include "Checksum.h"
 #include "Download.h"
+#include "Settings.h"
+#include "XmlInfo.h"
 
 #include <windows.h>
 #include <wininet.h>
@@ -151,6 +154,150 @@ int Checksum(const std::wstring& file)
     return 0;
 }
 
+// Copies a folder tree (the installation template) to a fresh place.
+void CopyFolder(const std::wstring& from, const std::wstring& to)
+{
+    ::CreateDirectoryW(to.c_str(), nullptr);
+    WIN32_FIND_DATAW fd;
+    HANDLE find = ::FindFirstFileW((from + L"\\*").c_str(), &fd);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::wstring name = fd.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            CopyFolder(from + L"\\" + name, to + L"\\" + name);
+        else
+            ::CopyFileW((from + L"\\" + name).c_str(), (to + L"\\" + name).c_str(), FALSE);
+    } while (::FindNextFileW(find, &fd));
+    ::FindClose(find);
+}
+
+const UINT kBenchReply = WM_APP + 9;
+LPARAM g_reply = -1;
+
+LRESULT CALLBACK ReplyProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
+{
+    if (msg == kBenchReply) {
+        g_reply = lp;
+        return 0;
+    }
+    return ::DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+// The whole procedure through the real update.exe (hidden, replying to this
+// process), next to its parts measured one by one on another copy.
+int Procedure(const std::wstring& templ, const std::wstring& work)
+{
+    // --- the parts, on their own copy
+    std::wstring parts = work + L"\\parts";
+    CopyFolder(templ, parts);
+    UpdateSettings settings = ReadUpdateSettings(parts);
+    CDownload engine;
+    engine.InitPaths(parts.c_str());
+    engine.SetServer(L"127.0.0.1", 21, 8085, nullptr, nullptr);
+    std::wstring staging = engine.GetStagingFolder();
+    ::CreateDirectoryW(staging.c_str(), nullptr);
+
+    double t0 = Now();
+    std::wstring manifestLocal = staging + L"\\update.xml";
+    std::wstring manifestRemote = L"/" + settings.version + L"/update.xml";
+    if (engine.DownloadFile(manifestRemote.c_str(), manifestLocal.c_str(), 4096) != 0) {
+        std::printf("manifest download failed\n");
+        return 1;
+    }
+    double manifestTime = Now() - t0;
+    CXmlInfo xml;
+    xml.ParseFile(manifestLocal.c_str());
+    VersionInfo* version = xml.GetLatestVersion();
+    if (!version) {
+        std::printf("no version in the manifest\n");
+        return 1;
+    }
+    double checksumTime = 0, downloadTime = 0, verifyTime = 0;
+    int unchanged = 0, changed = 0;
+    for (int i = 0; i < version->file_count; ++i) {
+        FileInfo* f = version->GetFile(i);
+        t0 = Now();
+        uint32_t sum = engine.GetFileChecksum(f->f_name);
+        checksumTime += Now() - t0;
+        if (sum == static_cast<uint32_t>(f->f_crc)) {
+            ++unchanged;
+            continue;
+        }
+        ++changed;
+        std::wstring local = staging + f->f_name;
+        for (wchar_t& c : local)
+            if (c == L'/')
+                c = L'\\';
+        ::CreateDirectoryW(local.substr(0, local.find_last_of(L'\\')).c_str(), nullptr);
+        std::wstring remote = std::wstring(version->ver_root) + f->f_name;
+        t0 = Now();
+        if (engine.DownloadFile(remote.c_str(), local.c_str(), static_cast<DWORD>(f->f_size)) != 0) {
+            std::printf("download failed\n");
+            return 1;
+        }
+        downloadTime += Now() - t0;
+        t0 = Now();
+        FileChecksum(local);
+        verifyTime += Now() - t0;
+    }
+    t0 = Now();
+    engine.InstallFiles();
+    double installTime = Now() - t0;
+    engine.Cleanup();
+    double pauses = unchanged * 0.3;
+    double sum = pauses + manifestTime + checksumTime + downloadTime + verifyTime + installTime;
+
+    // --- end to end: the real program, hidden, with this process as the client
+    std::wstring e2e = work + L"\\e2e";
+    CopyFolder(templ, e2e);
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = ReplyProc;
+    wc.lpszClassName = L"BenchReply";
+    ::RegisterClassW(&wc);
+    HWND reply = ::CreateWindowW(L"BenchReply", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    HANDLE client = ::CreateMutexW(nullptr, FALSE, L"ZorvaneMutex"); // a hidden run lives as long as its client
+    std::wstring cmd = L"\"" + e2e + L"\\update.exe\" hide hwnd=" + std::to_wstring(HandleToLong(reply)) +
+                       L" message=" + std::to_wstring(kBenchReply);
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    t0 = Now();
+    if (!::CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, e2e.c_str(), &si, &pi)) {
+        std::printf("cannot start update.exe\n");
+        return 1;
+    }
+    MSG msg;
+    while (g_reply == -1 && ::MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, 600000, QS_ALLINPUT) != WAIT_TIMEOUT) {
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            ::DispatchMessageW(&msg);
+        if (::WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0 && g_reply == -1) {
+            while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+                ::DispatchMessageW(&msg);
+            break;
+        }
+    }
+    double endToEnd = Now() - t0;
+    ::WaitForSingleObject(pi.hProcess, 10000);
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    ::CloseHandle(client);
+    ::DestroyWindow(reply);
+    if (g_reply != 1) {
+        std::printf("the update did not complete (reply %lld)\n", static_cast<long long>(g_reply));
+        return 1;
+    }
+    std::printf("update of %d unchanged and %d changed files: end to end %.2f s (update.exe started to reply)\n",
+                unchanged, changed, endToEnd);
+    std::printf("  parts: pauses %.2f s (%d x 300 ms), manifest %.3f s, checksums %.3f s, downloads %.3f s, "
+                "verification %.3f s, install %.3f s; sum %.2f s\n",
+                pauses, unchanged, manifestTime, checksumTime, downloadTime, verifyTime, installTime, sum);
+    std::printf("  ratio end to end / sum of parts %.3f\n", endToEnd / sum);
+    return 0;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -160,6 +307,9 @@ int wmain(int argc, wchar_t** argv)
         return Download(argv[2], static_cast<DWORD>(_wtoi64(argv[3])), argv[4]);
     if (argc == 3 && std::wstring(argv[1]) == L"checksum")
         return Checksum(argv[2]);
-    std::fprintf(stderr, "usage: update_bench download <path> <bytes> <folder> | checksum <file>\n");
+    if (argc == 4 && std::wstring(argv[1]) == L"procedure")
+        return Procedure(argv[2], argv[3]);
+    std::fprintf(stderr, "usage: update_bench download <path> <bytes> <folder> | checksum <file> | "
+                         "procedure <installation template> <work folder>\n");
     return 2;
 }
