@@ -1,6 +1,8 @@
 #include "Download.h"
 
+#include "App.h"
 #include "Checksum.h"
+#include "Folders.h"
 #include "Log.h"
 #include "SafeName.h"
 
@@ -61,9 +63,7 @@ void CDownload::InitPaths(const wchar_t* programFolder)
     if (programFolder) {
         CopyField(m_szProgramFolder, MAX_PATH, programFolder);
     } else {
-        ::GetModuleFileNameW(nullptr, m_szProgramFolder, MAX_PATH);
-        if (wchar_t* slash = wcsrchr(m_szProgramFolder, L'\\'))
-            *slash = L'\0';
+        CopyField(m_szProgramFolder, MAX_PATH, AfxGetModuleFolder().c_str());
     }
     std::wstring staging = std::wstring(m_szProgramFolder) + L"\\$Temp$";
     CopyField(m_szStagingFolder, MAX_PATH, staging.c_str());
@@ -278,35 +278,29 @@ void CDownload::CopyTree(std::wstring source, std::wstring target)
 {
     EnsureBackslash(source);
     EnsureBackslash(target);
-    WIN32_FIND_DATAW fd;
-    HANDLE find = ::FindFirstFileW((source + L"*").c_str(), &fd);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = fd.cFileName;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                if (name == L"." || name == L"..")
-                    continue;
-                ::CreateDirectoryW((target + name).c_str(), nullptr);
-                CopyTree(source + name, target + name);
-                continue;
+    ForEachEntry(source, [&](const WIN32_FIND_DATAW& fd) {
+        std::wstring name = fd.cFileName;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            ::CreateDirectoryW((target + name).c_str(), nullptr);
+            CopyTree(source + name, target + name);
+            return true;
+        }
+        std::wstring from = source + name, to = target + name;
+        DWORD attributes = ::GetFileAttributesW(to.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+            ::SetFileAttributesW(to.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+        if (!::CopyFileW(from.c_str(), to.c_str(), FALSE)) {
+            // In use: rename the installed file aside and try once more.
+            std::wstring aside = MoveAside(target, name);
+            if (!::CopyFileW(from.c_str(), to.c_str(), FALSE) && !aside.empty()) {
+                // Still no copy: put the old file back rather than leave a hole.
+                ::MoveFileExW(aside.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING);
+                UPDATE_LOG(L"Could not replace %ls, kept the installed file\n", to.c_str());
             }
-            std::wstring from = source + name, to = target + name;
-            DWORD attributes = ::GetFileAttributesW(to.c_str());
-            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-                ::SetFileAttributesW(to.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-            if (!::CopyFileW(from.c_str(), to.c_str(), FALSE)) {
-                // In use: rename the installed file aside and try once more.
-                std::wstring aside = MoveAside(target, name);
-                if (!::CopyFileW(from.c_str(), to.c_str(), FALSE) && !aside.empty()) {
-                    // Still no copy: put the old file back rather than leave a hole.
-                    ::MoveFileExW(aside.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING);
-                    UPDATE_LOG(L"Could not replace %ls, kept the installed file\n", to.c_str());
-                }
-            }
-            ::DeleteFileW(from.c_str());
-        } while (::FindNextFileW(find, &fd));
-        ::FindClose(find);
-    }
+        }
+        ::DeleteFileW(from.c_str());
+        return true;
+    });
     ::RemoveDirectoryW(source.c_str());
 }
 
@@ -315,20 +309,14 @@ void CDownload::DeleteTree(std::wstring folder)
     if (folder.empty())
         return; // never the current drive's root
     EnsureBackslash(folder);
-    WIN32_FIND_DATAW fd;
-    HANDLE find = ::FindFirstFileW((folder + L"*").c_str(), &fd);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = fd.cFileName;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                if (name != L"." && name != L"..")
-                    DeleteTree(folder + name);
-            } else {
-                ::DeleteFileW((folder + name).c_str());
-            }
-        } while (::FindNextFileW(find, &fd));
-        ::FindClose(find);
-    }
+    ForEachEntry(folder, [&](const WIN32_FIND_DATAW& fd) {
+        std::wstring path = folder + fd.cFileName;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            DeleteTree(path);
+        else
+            ::DeleteFileW(path.c_str());
+        return true;
+    });
     ::RemoveDirectoryW(folder.c_str());
 }
 

@@ -50,10 +50,7 @@ BOOL CUpdateDlg::OnInitDialog()
     SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small ? small : m_hIcon));
     ::EnableWindow(GetDlgItem(IDOK), FALSE);
 
-    wchar_t path[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    m_strProgramFolder = path;
-    m_strProgramFolder.erase(m_strProgramFolder.find_last_of(L'\\'));
+    m_strProgramFolder = AfxGetModuleFolder();
     UpdateSettings settings = ReadUpdateSettings(m_strProgramFolder);
     m_strClientProgram = settings.clientProgram;
     m_strVersion = settings.version;

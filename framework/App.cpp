@@ -11,11 +11,16 @@ thread_local CWinThread* t_thread = nullptr;
 // Resource id of the application's title string, as the framework has always used it.
 const UINT kAppTitleId = 0xE000;
 
-std::wstring ExeBaseName()
+std::wstring ModulePath()
 {
     wchar_t path[MAX_PATH] = {};
     ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring name(path);
+    return path;
+}
+
+std::wstring ExeBaseName()
+{
+    std::wstring name = ModulePath();
     size_t slash = name.find_last_of(L"\\/");
     if (slash != std::wstring::npos)
         name.erase(0, slash + 1);
@@ -53,6 +58,13 @@ HINSTANCE AfxGetInstanceHandle()
 HINSTANCE AfxGetResourceHandle()
 {
     return AfxGetInstanceHandle();
+}
+
+std::wstring AfxGetModuleFolder()
+{
+    std::wstring path = ModulePath();
+    size_t slash = path.find_last_of(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
 void AfxProcessMessage(MSG* msg)

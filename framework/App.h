@@ -90,6 +90,10 @@ CWnd* AfxGetMainWnd();
 HINSTANCE AfxGetInstanceHandle();
 HINSTANCE AfxGetResourceHandle();
 
+// The folder of the running executable, without a trailing backslash: the
+// base of every path a program builds (never the current folder).
+std::wstring AfxGetModuleFolder();
+
 // Application message boxes: caption is the application's title, owner its
 // main window when there is one.
 int AfxMessageBox(const std::wstring& text, UINT type = MB_OK);

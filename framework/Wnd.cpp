@@ -287,26 +287,13 @@ CWnd* CWnd::GetParent() const
     return FromHandlePermanent(::GetParent(m_hWnd));
 }
 
-BOOL CWnd::ModifyStyle(DWORD remove, DWORD add, UINT swpFlags)
+BOOL CWnd::ModifyLong(int index, DWORD remove, DWORD add, UINT swpFlags)
 {
-    DWORD style = static_cast<DWORD>(::GetWindowLongW(m_hWnd, GWL_STYLE));
+    DWORD style = static_cast<DWORD>(::GetWindowLongW(m_hWnd, index));
     DWORD next = (style & ~remove) | add;
     if (style == next)
         return FALSE;
-    ::SetWindowLongW(m_hWnd, GWL_STYLE, static_cast<LONG>(next));
-    if (swpFlags)
-        ::SetWindowPos(m_hWnd, nullptr, 0, 0, 0, 0,
-                       SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | swpFlags);
-    return TRUE;
-}
-
-BOOL CWnd::ModifyStyleEx(DWORD remove, DWORD add, UINT swpFlags)
-{
-    DWORD style = static_cast<DWORD>(::GetWindowLongW(m_hWnd, GWL_EXSTYLE));
-    DWORD next = (style & ~remove) | add;
-    if (style == next)
-        return FALSE;
-    ::SetWindowLongW(m_hWnd, GWL_EXSTYLE, static_cast<LONG>(next));
+    ::SetWindowLongW(m_hWnd, index, static_cast<LONG>(next));
     if (swpFlags)
         ::SetWindowPos(m_hWnd, nullptr, 0, 0, 0, 0,
                        SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | swpFlags);

@@ -75,8 +75,10 @@ public:
     BOOL KillTimer(UINT_PTR id) { return ::KillTimer(m_hWnd, id); }
     LRESULT SendMessage(UINT msg, WPARAM wp = 0, LPARAM lp = 0) const { return ::SendMessageW(m_hWnd, msg, wp, lp); }
     BOOL PostMessage(UINT msg, WPARAM wp = 0, LPARAM lp = 0) const { return ::PostMessageW(m_hWnd, msg, wp, lp); }
-    BOOL ModifyStyle(DWORD remove, DWORD add, UINT swpFlags = 0);
-    BOOL ModifyStyleEx(DWORD remove, DWORD add, UINT swpFlags = 0);
+    BOOL ModifyStyle(DWORD remove, DWORD add, UINT swpFlags = 0) { return ModifyLong(GWL_STYLE, remove, add, swpFlags); }
+    BOOL ModifyStyleEx(DWORD remove, DWORD add, UINT swpFlags = 0) {
+        return ModifyLong(GWL_EXSTYLE, remove, add, swpFlags);
+    }
 
 protected:
     // The message mechanism. A derived window overrides WindowProc, handles the
@@ -110,6 +112,7 @@ private:
     friend LRESULT CALLBACK AfxCbtHook(int, WPARAM, LPARAM);
     friend class CDialog;
 
+    BOOL ModifyLong(int index, DWORD remove, DWORD add, UINT swpFlags);
     void AttachToMap(HWND hwnd);
     void DetachFromMap();
     void SubclassInternal();

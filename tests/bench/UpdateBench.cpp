@@ -6,6 +6,7 @@
 // Prints "name: figure" lines and a ratio; nothing is asserted here.
 #include "Checksum.h"
 #include "Download.h"
+#include "Folders.h"
 #include "Settings.h"
 #include "XmlInfo.h"
 
@@ -158,20 +159,14 @@ int Checksum(const std::wstring& file)
 void CopyFolder(const std::wstring& from, const std::wstring& to)
 {
     ::CreateDirectoryW(to.c_str(), nullptr);
-    WIN32_FIND_DATAW fd;
-    HANDLE find = ::FindFirstFileW((from + L"\\*").c_str(), &fd);
-    if (find == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        std::wstring name = fd.cFileName;
-        if (name == L"." || name == L"..")
-            continue;
+    ForEachEntry(from, [&](const WIN32_FIND_DATAW& fd) {
+        std::wstring src = from + L"\\" + fd.cFileName, dst = to + L"\\" + fd.cFileName;
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            CopyFolder(from + L"\\" + name, to + L"\\" + name);
+            CopyFolder(src, dst);
         else
-            ::CopyFileW((from + L"\\" + name).c_str(), (to + L"\\" + name).c_str(), FALSE);
-    } while (::FindNextFileW(find, &fd));
-    ::FindClose(find);
+            ::CopyFileW(src.c_str(), dst.c_str(), FALSE);
+        return true;
+    });
 }
 
 const UINT kBenchReply = WM_APP + 9;

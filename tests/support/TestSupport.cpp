@@ -151,6 +151,43 @@ std::wstring TempFolder::operator/(const std::wstring& relative) const
     return m_path + L"\\" + relative;
 }
 
+Process::~Process()
+{
+    if (!m_info.hProcess)
+        return;
+    if (!Ended())
+        ::TerminateProcess(m_info.hProcess, 99);
+    ::WaitForSingleObject(m_info.hProcess, 5000);
+    ::CloseHandle(m_info.hProcess);
+    ::CloseHandle(m_info.hThread);
+}
+
+bool Process::Start(const std::wstring& commandLine, const std::wstring& folder)
+{
+    std::wstring cmd = commandLine;
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    return ::CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
+                            folder.empty() ? nullptr : folder.c_str(), &si, &m_info) != FALSE;
+}
+
+bool Process::Ended() const
+{
+    return m_info.hProcess && ::WaitForSingleObject(m_info.hProcess, 0) == WAIT_OBJECT_0;
+}
+
+bool Process::WaitEnd(DWORD timeoutMs)
+{
+    return PumpUntil([&] { return Ended(); }, timeoutMs);
+}
+
+DWORD Process::ExitCode() const
+{
+    DWORD code = STILL_ACTIVE;
+    ::GetExitCodeProcess(m_info.hProcess, &code);
+    return code;
+}
+
 void RemoveTree(const std::wstring& folder)
 {
     WIN32_FIND_DATAW fd;

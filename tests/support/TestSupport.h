@@ -48,6 +48,26 @@ private:
     std::wstring m_path;
 };
 
+// A process started by a test; still running when the object goes, it is
+// ended, so no test leaves a process behind.
+class Process {
+public:
+    Process() = default;
+    ~Process();
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+    // commandLine includes the program; folder is its working folder (or none).
+    bool Start(const std::wstring& commandLine, const std::wstring& folder = std::wstring());
+    bool Ended() const;
+    // Waits, processing this thread's messages (replies may come in meanwhile).
+    bool WaitEnd(DWORD timeoutMs);
+    DWORD ExitCode() const;
+    DWORD Id() const { return m_info.dwProcessId; }
+
+private:
+    PROCESS_INFORMATION m_info = {};
+};
+
 // Deletes a folder tree (read-only files included).
 void RemoveTree(const std::wstring& folder);
 // Whole-file helpers; the folders on the way are created.

@@ -1,6 +1,7 @@
 // The real update.exe in a scratch installation, against the local server,
 // with this test (or the substitute client) as its caller.
 #include "ReleaseSupport.h"
+#include "App.h"
 #include "TestSupport.h"
 
 #include "Wnd.h"
@@ -15,14 +16,6 @@ using namespace testsupport;
 namespace {
 
 const UINT kReply = WM_APP + 50;
-
-std::wstring OwnFolder()
-{
-    wchar_t path[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring s(path);
-    return s.substr(0, s.find_last_of(L'\\'));
-}
 
 // The caller's window: records the updater's reply.
 class ReplyWindow : public CWnd {
@@ -70,7 +63,7 @@ protected:
         ResetServer();
         app = install.path();
         for (const wchar_t* exe : {L"update.exe", L"ZorvClient.exe"})
-            ASSERT_TRUE(::CopyFileW((OwnFolder() + L"\\" + exe).c_str(), (app + L"\\" + exe).c_str(), FALSE));
+            ASSERT_TRUE(::CopyFileW((AfxGetModuleFolder() + L"\\" + exe).c_str(), (app + L"\\" + exe).c_str(), FALSE));
         ASSERT_TRUE(caller.CreateEx(0, nullptr, L"caller", WS_POPUP, CRect(0, 0, 10, 10), nullptr, 0));
         std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         root = "/sys/" + test;
@@ -82,13 +75,6 @@ protected:
 
     void TearDown() override
     {
-        if (process.hProcess) {
-            if (::WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT)
-                ::TerminateProcess(process.hProcess, 99);
-            ::WaitForSingleObject(process.hProcess, 5000);
-            ::CloseHandle(process.hProcess);
-            ::CloseHandle(process.hThread);
-        }
         for (HANDLE m : mutexes)
             ::CloseHandle(m);
         caller.DestroyWindow();
@@ -106,17 +92,18 @@ protected:
 
     void Start(const std::wstring& args)
     {
-        std::wstring cmd = L"\"" + app + L"\\update.exe\" " + args;
-        STARTUPINFOW si = {};
-        si.cb = sizeof si;
-        ASSERT_TRUE(::CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, app.c_str(), &si,
-                                     &process));
+        ASSERT_TRUE(updater.Start(L"\"" + app + L"\\update.exe\" " + args, app));
+    }
+    // The substitute client of this installation.
+    void StartClient(Process& client, const std::wstring& args)
+    {
+        ASSERT_TRUE(client.Start(L"\"" + app + L"\\ZorvClient.exe\" " + args, app));
     }
     std::wstring ReplyArgs() const
     {
         return L"hwnd=" + std::to_wstring(HandleToLong(caller.m_hWnd)) + L" message=" + std::to_wstring(kReply);
     }
-    bool Ended() const { return ::WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; }
+    bool Ended() const { return updater.Ended(); }
     // Returns once the window's thread has handled everything posted to it
     // before: the first sent message is handled within the GetMessage call
     // that then returns the posted ones, the second only at the next call.
@@ -129,12 +116,12 @@ protected:
     // Waits (pumping, so the reply can arrive) until the updater has ended.
     void WaitEnd(DWORD ms = 30000)
     {
-        ASSERT_TRUE(PumpUntil([&] { return Ended(); }, ms)) << "update.exe did not end";
+        ASSERT_TRUE(updater.WaitEnd(ms)) << "update.exe did not end";
         PumpPending();
     }
     HWND FindWindowOf(const wchar_t* cls, const wchar_t* title, DWORD ms = 15000)
     {
-        WindowSearch s{process.dwProcessId, cls, title, nullptr};
+        WindowSearch s{updater.Id(), cls, title, nullptr};
         PumpUntil(
             [&] {
                 s.found = nullptr;
@@ -173,7 +160,7 @@ protected:
     TempFolder install{L"install"};
     std::wstring app;
     ReplyWindow caller;
-    PROCESS_INFORMATION process = {};
+    Process updater;
     std::vector<HANDLE> mutexes;
     std::string root, manifest, version;
     uint32_t versionNumber = 0;
@@ -228,11 +215,8 @@ TEST_F(UpdaterTest, AFileInUseLikeARunningProgramIsMovedAsideAndAReadOnlyFileRep
     ASSERT_TRUE(::SetFileAttributesW((app + L"\\Config\\Server.ini").c_str(), FILE_ATTRIBUTE_READONLY));
 
     // Another process holds the library the way a running program holds its image.
-    PROCESS_INFORMATION client = {};
-    std::wstring cmd = L"\"" + app + L"\\ZorvClient.exe\" --hold-file \"" + app + L"\\ZorvPlayer.dll\"";
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    ASSERT_TRUE(::CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, app.c_str(), &si, &client));
+    Process client;
+    StartClient(client, L"--hold-file \"" + app + L"\\ZorvPlayer.dll\"");
     ASSERT_TRUE(PumpUntil([&] { return ClientLog().find("holding") != std::string::npos; }));
 
     Start(ReplyArgs());
@@ -241,11 +225,6 @@ TEST_F(UpdaterTest, AFileInUseLikeARunningProgramIsMovedAsideAndAReadOnlyFileRep
     EXPECT_EQ(Installed(L"ZorvPlayer.dll"), "player 2");
     EXPECT_EQ(Installed(L"Temp\\ZorvPlayer.dll0"), "player 1");
     EXPECT_EQ(Installed(L"Config\\Server.ini"), "[UpdateSrv]\r\n");
-
-    ::TerminateProcess(client.hProcess, 0);
-    ::WaitForSingleObject(client.hProcess, 5000);
-    ::CloseHandle(client.hProcess);
-    ::CloseHandle(client.hThread);
 }
 
 TEST_F(UpdaterTest, A404InHiddenModeEndsTheRunWithZeroAndInstallsNothing)
@@ -429,17 +408,9 @@ TEST_F(UpdaterTest, AHostileNameWritesNothingOutsideTheInstallation)
 TEST_F(UpdaterTest, TheSubstituteClientDrivesAHiddenUpdateAndGetsTheReply)
 {
     ASSERT_TRUE(PublishRelease(manifest, versionNumber + 1, root, {{"/a.txt", "new"}}));
-    PROCESS_INFORMATION client = {};
-    std::wstring cmd = L"\"" + app + L"\\ZorvClient.exe\" --hold-mutexes --exit-after-reply --run-updater hide";
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    ASSERT_TRUE(::CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, app.c_str(), &si, &client));
-    bool ended = PumpUntil([&] { return ::WaitForSingleObject(client.hProcess, 0) == WAIT_OBJECT_0; }, 30000);
-    if (!ended)
-        ::TerminateProcess(client.hProcess, 1);
-    ::CloseHandle(client.hProcess);
-    ::CloseHandle(client.hThread);
-    ASSERT_TRUE(ended) << ClientLog();
+    Process client;
+    StartClient(client, L"--hold-mutexes --exit-after-reply --run-updater hide");
+    ASSERT_TRUE(client.WaitEnd(30000)) << ClientLog();
     EXPECT_NE(ClientLog().find("updater started hwnd="), std::string::npos) << ClientLog();
     EXPECT_NE(ClientLog().find("reply 1"), std::string::npos) << ClientLog();
     EXPECT_EQ(Installed(L"a.txt"), "new");

@@ -1,6 +1,7 @@
 // The release tool writes manifests that the updater reads back exactly.
 #include "Checksum.h"
 #include "ManifestWriter.h"
+#include "App.h"
 #include "TestSupport.h"
 #include "XmlInfo.h"
 
@@ -12,28 +13,12 @@ using testsupport::WriteBytes;
 
 namespace {
 
-std::wstring OwnFolder()
-{
-    wchar_t path[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring s(path);
-    return s.substr(0, s.find_last_of(L'\\'));
-}
-
 DWORD RunTool(const std::wstring& args)
 {
-    std::wstring cmd = L"\"" + OwnFolder() + L"\\makemanifest.exe\" " + args;
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    if (!::CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    testsupport::Process tool;
+    if (!tool.Start(L"\"" + AfxGetModuleFolder() + L"\\makemanifest.exe\" " + args) || !tool.WaitEnd(30000))
         return 0xFFFFFFFF;
-    ::WaitForSingleObject(pi.hProcess, 30000);
-    DWORD code = 0xFFFFFFFE;
-    ::GetExitCodeProcess(pi.hProcess, &code);
-    ::CloseHandle(pi.hThread);
-    ::CloseHandle(pi.hProcess);
-    return code;
+    return tool.ExitCode();
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "ManifestWriter.h"
 
 #include "Checksum.h"
+#include "Folders.h"
 #include "SafeName.h"
 #include "XmlInfo.h"
 
@@ -47,34 +48,30 @@ std::wstring CheckValueText(const std::wstring& what, const std::wstring& text, 
 bool Collect(const std::wstring& folder, const std::wstring& prefix, bool top, std::vector<ManifestEntry>* entries,
              std::wstring* error)
 {
-    WIN32_FIND_DATAW fd;
-    HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &fd);
-    if (find == INVALID_HANDLE_VALUE) {
-        *error = L"cannot list the folder " + folder;
-        return false;
-    }
     bool ok = true;
-    do {
+    bool listed = ForEachEntry(folder, [&](const WIN32_FIND_DATAW& fd) {
         std::wstring name = fd.cFileName;
-        if (name == L"." || name == L"..")
-            continue;
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             ok = Collect(folder + L"\\" + name, prefix + L"/" + name, false, entries, error);
-            continue;
+            return ok;
         }
         // The manifest itself is not part of the release.
         if (top && ::CompareStringOrdinal(name.c_str(), -1, L"update.xml", -1, TRUE) == CSTR_EQUAL)
-            continue;
+            return true;
         ManifestEntry entry;
         entry.name = prefix + L"/" + name;
         if (!ComputeFileChecksum(folder + L"\\" + name, &entry.crc, &entry.size)) {
             *error = L"cannot read " + entry.name;
             ok = false;
-            continue;
+            return false;
         }
         entries->push_back(entry);
-    } while (ok && ::FindNextFileW(find, &fd));
-    ::FindClose(find);
+        return true;
+    });
+    if (!listed) {
+        *error = L"cannot list the folder " + folder;
+        return false;
+    }
     return ok;
 }
 

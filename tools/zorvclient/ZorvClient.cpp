@@ -26,14 +26,6 @@ const UINT kReleasePlimLive = WM_APP + 2;
 const UINT kReleaseFile = WM_APP + 3;
 const UINT kUpdaterReply = WM_APP + 100;
 
-std::wstring ExeFolder()
-{
-    wchar_t path[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring s(path);
-    return s.substr(0, s.find_last_of(L'\\'));
-}
-
 class ClientWindow : public CWnd {
 public:
     std::wstring logPath;
@@ -116,7 +108,7 @@ public:
     {
         int argc = 0;
         LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
-        window.logPath = ExeFolder() + L"\\ZorvClient.log";
+        window.logPath = AfxGetModuleFolder() + L"\\ZorvClient.log";
         for (int i = 1; i + 1 < argc; ++i)
             if (std::wstring(argv[i]) == L"--log")
                 window.logPath = argv[i + 1];
@@ -166,8 +158,8 @@ public:
         if (runUpdater) {
             std::wstring params = L"hwnd=" + std::to_wstring(HandleToLong(window.m_hWnd)) +
                                   L" message=" + std::to_wstring(kUpdaterReply) + updaterArgs;
-            std::wstring updater = ExeFolder() + L"\\update.exe";
-            HINSTANCE r = ::ShellExecuteW(nullptr, L"open", updater.c_str(), params.c_str(), ExeFolder().c_str(),
+            std::wstring updater = AfxGetModuleFolder() + L"\\update.exe";
+            HINSTANCE r = ::ShellExecuteW(nullptr, L"open", updater.c_str(), params.c_str(), AfxGetModuleFolder().c_str(),
                                           SW_SHOWNORMAL);
             window.Log(reinterpret_cast<INT_PTR>(r) > 32 ? L"updater started " + params : L"updater not started");
         }

@@ -1,0 +1,21 @@
+#include "Folders.h"
+
+bool ForEachEntry(const std::wstring& folder, const std::function<bool(const WIN32_FIND_DATAW&)>& visit)
+{
+    std::wstring pattern = folder;
+    if (pattern.empty() || pattern.back() != L'\\')
+        pattern += L'\\';
+    pattern += L'*';
+    WIN32_FIND_DATAW fd;
+    HANDLE find = ::FindFirstFileW(pattern.c_str(), &fd);
+    if (find == INVALID_HANDLE_VALUE)
+        return false;
+    do {
+        if (wcscmp(fd.cFileName, L".") == 0 || wcscmp(fd.cFileName, L"..") == 0)
+            continue;
+        if (!visit(fd))
+            break;
+    } while (::FindNextFileW(find, &fd));
+    ::FindClose(find);
+    return true;
+}
