@@ -91,6 +91,15 @@ BOOL CListCtrl::SetItemState(int index, UINT state, UINT mask)
     return static_cast<BOOL>(SendMessage(LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item)));
 }
 
+BOOL CButton::OnChildNotify(UINT msg, WPARAM, LPARAM lp, LRESULT* result)
+{
+    if (msg != WM_DRAWITEM)
+        return FALSE;
+    DrawItem(reinterpret_cast<DRAWITEMSTRUCT*>(lp));
+    *result = TRUE;
+    return TRUE;
+}
+
 BOOL CToolTipCtrl::Create(CWnd* parent, DWORD style)
 {
     if (!CreateEx(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | style,
@@ -137,4 +146,47 @@ void CToolTipCtrl::UpdateTipText(LPCWSTR text, CWnd* tool)
     TTTOOLINFOW ti = ToolInfo(tool, const_cast<LPWSTR>(text));
     ti.hinst = nullptr;
     SendMessage(TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&ti));
+}
+
+namespace {
+
+TTTOOLINFOW RectToolInfo(CWnd* wnd, UINT_PTR id, LPWSTR text)
+{
+    TTTOOLINFOW ti = {};
+    ti.cbSize = TTTOOLINFOW_V1_SIZE;
+    ti.hwnd = wnd->m_hWnd;
+    ti.uId = id;
+    ti.lpszText = text;
+    return ti;
+}
+
+} // namespace
+
+BOOL CToolTipCtrl::AddTool(CWnd* wnd, LPCWSTR text, const RECT& rect, UINT_PTR id)
+{
+    TTTOOLINFOW ti = RectToolInfo(wnd, id, const_cast<LPWSTR>(text));
+    ti.rect = rect;
+    return static_cast<BOOL>(SendMessage(TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti)));
+}
+
+void CToolTipCtrl::UpdateTipText(LPCWSTR text, CWnd* wnd, UINT_PTR id)
+{
+    TTTOOLINFOW ti = RectToolInfo(wnd, id, const_cast<LPWSTR>(text));
+    SendMessage(TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&ti));
+}
+
+void CToolTipCtrl::SetToolRect(CWnd* wnd, UINT_PTR id, const RECT& rect)
+{
+    TTTOOLINFOW ti = RectToolInfo(wnd, id, nullptr);
+    ti.rect = rect;
+    SendMessage(TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&ti));
+}
+
+std::wstring CToolTipCtrl::GetText(CWnd* wnd, UINT_PTR id) const
+{
+    // Version 6 of the control takes the buffer size in wParam.
+    wchar_t buf[1024] = {};
+    TTTOOLINFOW ti = RectToolInfo(wnd, id, buf);
+    SendMessage(TTM_GETTEXTW, sizeof buf / sizeof buf[0], reinterpret_cast<LPARAM>(&ti));
+    return buf;
 }

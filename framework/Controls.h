@@ -15,6 +15,12 @@ public:
     UINT GetState() const { return static_cast<UINT>(SendMessage(BM_GETSTATE)); }
     void SetState(BOOL highlight) { SendMessage(BM_SETSTATE, highlight); }
     void SetButtonStyle(UINT style, BOOL redraw = TRUE) { SendMessage(BM_SETSTYLE, style, redraw); }
+
+    // Owner-drawn buttons draw themselves: the parent's WM_DRAWITEM comes here.
+    virtual void DrawItem(DRAWITEMSTRUCT*) {}
+
+protected:
+    BOOL OnChildNotify(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) override;
 };
 
 class CStatic : public CWnd {
@@ -117,6 +123,13 @@ public:
     BOOL AddTool(CWnd* tool, UINT stringId);
     void DelTool(CWnd* tool);
     void UpdateTipText(LPCWSTR text, CWnd* tool);
+    // A tool that is a rectangle of a window, identified by (window, id); the
+    // window relays its own mouse messages (RelayEvent).
+    BOOL AddTool(CWnd* wnd, LPCWSTR text, const RECT& rect, UINT_PTR id);
+    void UpdateTipText(LPCWSTR text, CWnd* wnd, UINT_PTR id);
+    void SetToolRect(CWnd* wnd, UINT_PTR id, const RECT& rect);
+    // The text of a tool (TTM_GETTEXT), empty when there is none.
+    std::wstring GetText(CWnd* wnd, UINT_PTR id) const;
     void Activate(BOOL activate) { SendMessage(TTM_ACTIVATE, activate); }
     void SetDelayTime(DWORD which, int ms) { SendMessage(TTM_SETDELAYTIME, which, MAKELPARAM(ms, 0)); }
     int SetMaxTipWidth(int width) { return static_cast<int>(SendMessage(TTM_SETMAXTIPWIDTH, 0, width)); }

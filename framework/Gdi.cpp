@@ -94,6 +94,71 @@ void CDC::FillSolidRect(const RECT& r, COLORREF c)
     ::SetBkColor(m_hDC, old);
 }
 
+void CDC::Draw3dRect(const RECT& r, COLORREF topLeft, COLORREF bottomRight)
+{
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    FillSolidRect(CRect(r.left, r.top, r.left + w - 1, r.top + 1), topLeft);
+    FillSolidRect(CRect(r.left, r.top, r.left + 1, r.top + h - 1), topLeft);
+    FillSolidRect(CRect(r.right - 1, r.top, r.right, r.bottom), bottomRight);
+    FillSolidRect(CRect(r.left, r.bottom - 1, r.right, r.bottom), bottomRight);
+}
+
+namespace {
+
+// The frame of a tracker as a region: rect less its inside.
+HRGN FrameRegion(const RECT& rect, SIZE size)
+{
+    HRGN outer = ::CreateRectRgnIndirect(&rect);
+    CRect inner(rect);
+    inner.DeflateRect(size.cx, size.cy);
+    if (inner.left < inner.right && inner.top < inner.bottom) {
+        HRGN hole = ::CreateRectRgnIndirect(&inner);
+        ::CombineRgn(outer, outer, hole, RGN_DIFF);
+        ::DeleteObject(hole);
+    }
+    return outer;
+}
+
+struct HalftoneBrush {
+    HBRUSH brush = nullptr;
+    HalftoneBrush()
+    {
+        WORD pattern[8];
+        for (int i = 0; i < 8; ++i)
+            pattern[i] = static_cast<WORD>(0x5555 << (i & 1));
+        HBITMAP bits = ::CreateBitmap(8, 8, 1, 1, pattern);
+        brush = ::CreatePatternBrush(bits);
+        ::DeleteObject(bits);
+    }
+    ~HalftoneBrush() { ::DeleteObject(brush); }
+};
+
+} // namespace
+
+HBRUSH AfxGetHalftoneBrush()
+{
+    static HalftoneBrush halftone;
+    return halftone.brush;
+}
+
+void CDC::DrawDragRect(const RECT& rect, SIZE size, const RECT* last, SIZE lastSize, HBRUSH brush)
+{
+    HRGN update = FrameRegion(rect, size);
+    if (last) {
+        HRGN old = FrameRegion(*last, lastSize);
+        ::CombineRgn(update, update, old, RGN_XOR);
+        ::DeleteObject(old);
+    }
+    ::SelectClipRgn(m_hDC, update);
+    RECT box;
+    ::GetClipBox(m_hDC, &box);
+    HGDIOBJ oldBrush = ::SelectObject(m_hDC, brush ? brush : AfxGetHalftoneBrush());
+    ::PatBlt(m_hDC, box.left, box.top, box.right - box.left, box.bottom - box.top, PATINVERT);
+    ::SelectObject(m_hDC, oldBrush);
+    ::SelectClipRgn(m_hDC, nullptr);
+    ::DeleteObject(update);
+}
+
 CPaintDC::CPaintDC(HWND hwnd) : m_hWnd(hwnd)
 {
     m_hDC = ::BeginPaint(hwnd, &m_ps);
@@ -127,6 +192,18 @@ CWindowDC::~CWindowDC()
 {
     RestoreObjects();
     ::ReleaseDC(m_hWnd, m_hDC);
+    m_hDC = nullptr;
+}
+
+CCompatibleDC::CCompatibleDC(HDC compatibleWith)
+{
+    m_hDC = ::CreateCompatibleDC(compatibleWith);
+}
+
+CCompatibleDC::~CCompatibleDC()
+{
+    RestoreObjects();
+    ::DeleteDC(m_hDC);
     m_hDC = nullptr;
 }
 

@@ -54,6 +54,9 @@ public:
     operator HBITMAP() const { return static_cast<HBITMAP>(m_hObject); }
 };
 
+// The 50 % checker brush of trackers; one for the process, never deleted by callers.
+HBRUSH AfxGetHalftoneBrush();
+
 class CRgn : public CGdiObject {
 public:
     BOOL CreateRectRgn(int l, int t, int r, int b) { return Attach(::CreateRectRgn(l, t, r, b)); }
@@ -79,6 +82,9 @@ public:
     operator HDC() const { return m_hDC; }
 
     HGDIOBJ SelectObject(HGDIOBJ obj);
+    // Puts back everything selected so far, a canvas bitmap included: only
+    // the code that owns the context may call it, never a drawing routine
+    // that was handed one.
     void RestoreObjects();
 
     void FillSolidRect(const RECT& r, COLORREF c);
@@ -92,6 +98,14 @@ public:
         return ::BitBlt(m_hDC, x, y, w, h, src, sx, sy, rop);
     }
     COLORREF GetPixel(int x, int y) const { return ::GetPixel(m_hDC, x, y); }
+    // One-pixel frame on the rectangle's own edge: top and left in one colour,
+    // right and bottom in the other.
+    void Draw3dRect(const RECT& r, COLORREF topLeft, COLORREF bottomRight);
+    // The tracker of a drag: inverts a frame of the given thickness inside rect
+    // with the brush (the half-tone brush by default) and, when last is given,
+    // inverts the last frame again to erase it, in one pass so that the parts
+    // both share do not flicker. A thickness of 0 draws nothing new.
+    void DrawDragRect(const RECT& rect, SIZE size, const RECT* last, SIZE lastSize, HBRUSH brush = nullptr);
 
 private:
     // First replaced object per type, so each type is restored once.
@@ -124,6 +138,14 @@ public:
 
 private:
     HWND m_hWnd;
+};
+
+// A memory device context compatible with another one (null: the screen),
+// deleted with the object after the selected objects are put back.
+class CCompatibleDC : public CDC {
+public:
+    explicit CCompatibleDC(HDC compatibleWith = nullptr);
+    ~CCompatibleDC() override;
 };
 
 // Off-screen buffer for flicker-free painting: draw into it, then Flush copies

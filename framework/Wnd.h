@@ -75,6 +75,8 @@ public:
     BOOL KillTimer(UINT_PTR id) { return ::KillTimer(m_hWnd, id); }
     LRESULT SendMessage(UINT msg, WPARAM wp = 0, LPARAM lp = 0) const { return ::SendMessageW(m_hWnd, msg, wp, lp); }
     BOOL PostMessage(UINT msg, WPARAM wp = 0, LPARAM lp = 0) const { return ::PostMessageW(m_hWnd, msg, wp, lp); }
+    DWORD GetStyle() const { return static_cast<DWORD>(::GetWindowLongW(m_hWnd, GWL_STYLE)); }
+    DWORD GetExStyle() const { return static_cast<DWORD>(::GetWindowLongW(m_hWnd, GWL_EXSTYLE)); }
     BOOL ModifyStyle(DWORD remove, DWORD add, UINT swpFlags = 0) { return ModifyLong(GWL_STYLE, remove, add, swpFlags); }
     BOOL ModifyStyleEx(DWORD remove, DWORD add, UINT swpFlags = 0) {
         return ModifyLong(GWL_EXSTYLE, remove, add, swpFlags);

@@ -4,6 +4,7 @@
 #include "App.h"
 #include "Controls.h"
 #include "Dialog.h"
+#include "FileDialog.h"
 #include "Gdi.h"
 #include "Internet.h"
 #include "Types.h"
