@@ -1,0 +1,139 @@
+#include "SliderEx.h"
+
+#include <windowsx.h>
+
+void CSliderEx::SetRange(int minimum, int maximum)
+{
+    if (minimum >= maximum)
+        return;
+    m_nMin = minimum;
+    m_nMax = maximum;
+    m_nPos = m_nPos < m_nMin ? m_nMin : (m_nPos > m_nMax ? m_nMax : m_nPos);
+    Redraw();
+}
+
+int CSliderEx::SetPos(int value)
+{
+    int previous = m_nPos;
+    m_nPos = value < m_nMin ? m_nMin : (value > m_nMax ? m_nMax : value);
+    Redraw();
+    return previous;
+}
+
+BOOL CSliderEx::EnableInput(BOOL enable)
+{
+    m_bInputEnabled = enable;
+    return enable;
+}
+
+void CSliderEx::Redraw()
+{
+    // At once, not at the next WM_PAINT: the seek bar follows playback.
+    if (!IsWindow())
+        return;
+    CClientDC dc(m_hWnd);
+    Draw(dc);
+}
+
+void CSliderEx::Draw(HDC target)
+{
+    const CRect client = GetClientRect();
+    const int w = client.Width(), h = client.Height();
+    CBitmap canvas;
+    if (w <= 0 || h <= 0 || !canvas.CreateCompatibleBitmap(target, w, h))
+        return;
+    CCompatibleDC dc(target);
+    dc.SelectObject(canvas);
+    dc.SetBkMode(TRANSPARENT);
+    dc.FillSolidRect(client, m_clrBk);
+
+    CRect groove = client;
+    groove.DeflateRect(2, 2);
+    const int upper = groove.Height() / 2;
+    dc.FillSolidRect(CRect(groove.left, groove.top, groove.right, groove.top + upper), m_clrGrooveTop);
+    dc.FillSolidRect(CRect(groove.left, groove.top + upper, groove.right, groove.bottom), m_clrGrooveBottom);
+    dc.Draw3dRect(groove, m_clrGrooveBorder, m_clrGrooveBorder);
+
+    const int half = m_nThumbWidth / 2;
+    const int xs = client.left + half, xe = client.right - 1 - half;
+    const int x = xs + static_cast<int>(static_cast<double>(m_nPos - m_nMin) / (m_nMax - m_nMin) * (xe - xs) + 0.5);
+    m_rcThumb = CRect(x - half, client.top, x + half + 1, client.bottom);
+    DrawThumb(dc);
+
+    ::BitBlt(target, 0, 0, w, h, dc, 0, 0, SRCCOPY);
+}
+
+void CSliderEx::DrawThumb(CDC& dc)
+{
+    dc.FillSolidRect(m_rcThumb, m_clrThumb);
+    dc.Draw3dRect(m_rcThumb, m_clrThumbBorder, m_clrThumbBorder);
+    CRect grip = m_rcThumb;
+    grip.DeflateRect(2, 2);
+    CPen pen(PS_DOT, 1, m_clrThumbBorder);
+    // Only the pen goes back: the canvas bitmap must stay selected.
+    HGDIOBJ oldPen = ::SelectObject(dc, pen);
+    for (int x = grip.left; x < grip.right; x += 2) {
+        ::MoveToEx(dc, x, grip.top, nullptr);
+        ::LineTo(dc, x, grip.bottom);
+    }
+    ::SelectObject(dc, oldPen);
+}
+
+int CSliderEx::ValueAt(int x) const
+{
+    const int w = GetClientRect().Width();
+    if (w <= 2)
+        return m_nMin;
+    return static_cast<int>(static_cast<double>(x) / (w - 2) * m_nMax + 0.5);
+}
+
+void CSliderEx::Report(int value)
+{
+    SetPos(value);
+    if (HWND parent = ::GetParent(m_hWnd))
+        ::SendMessageW(parent, WM_SLIDER_CHANGED, static_cast<WPARAM>(static_cast<INT_PTR>(value)),
+                       reinterpret_cast<LPARAM>(this));
+}
+
+LRESULT CSliderEx::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
+{
+    switch (msg) {
+    case WM_PAINT: {
+        CPaintDC dc(m_hWnd);
+        Draw(dc);
+        return 0;
+    }
+    case WM_LBUTTONDOWN:
+        if (!m_bInputEnabled)
+            return 0;
+        if (m_rcThumb.PtInRect(CPoint(GET_X_LPARAM(lp), GET_Y_LPARAM(lp)))) {
+            m_bDragging = TRUE;
+            ::SetCapture(m_hWnd);
+        }
+        break;
+    case WM_MOUSEMOVE:
+        if (!m_bInputEnabled)
+            return 0;
+        if (m_bDragging)
+            Report(ValueAt(GET_X_LPARAM(lp)));
+        break;
+    case WM_LBUTTONUP:
+        if (!m_bInputEnabled)
+            return 0;
+        if (m_bDragging) {
+            m_bDragging = FALSE;
+            ::ReleaseCapture();
+        } else {
+            // A click in the groove jumps on release.
+            Report(ValueAt(GET_X_LPARAM(lp)));
+        }
+        break;
+    case WM_CAPTURECHANGED:
+        // Capture taken away (another window, a menu): the drag is over.
+        m_bDragging = FALSE;
+        break;
+    default:
+        break;
+    }
+    return CStatic::WindowProc(msg, wp, lp);
+}

@@ -1,0 +1,45 @@
+// The player's horizontal slider: a flat two-tone groove with a white thumb,
+// drawn off-screen by the control itself. User moves reach the parent as
+// WM_SLIDER_CHANGED.
+#pragma once
+
+#include "framework.h"
+
+// wParam: the value computed from the mouse (before clamping, so it can lie
+// outside the range during a drag); lParam: the CSliderEx that sends it.
+const UINT WM_SLIDER_CHANGED = WM_USER + 34;
+
+class CSliderEx : public CStatic {
+public:
+    CSliderEx() = default;
+
+    void SetRange(int minimum, int maximum);
+    int SetPos(int value); // returns the previous position
+    int GetPos() const { return m_nPos; }
+    BOOL EnableInput(BOOL enable);
+    // Draws the whole control onto dc.
+    void Draw(HDC dc);
+
+    int m_nMin = 0;
+    int m_nMax = 100;
+    int m_nPos = 0;
+    CRect m_rcThumb;
+    BOOL m_bDragging = FALSE;
+    int m_nThumbWidth = 12;
+    const COLORREF m_clrThumbBorder = RGB(89, 125, 190);
+    const COLORREF m_clrThumb = RGB(255, 255, 255);
+    const COLORREF m_clrGrooveBorder = RGB(229, 222, 211);
+    const COLORREF m_clrGrooveTop = RGB(218, 210, 199);
+    const COLORREF m_clrGrooveBottom = RGB(127, 142, 164);
+    COLORREF m_clrBk = RGB(255, 255, 255);
+    BOOL m_bInputEnabled = TRUE;
+
+protected:
+    LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp) override;
+
+private:
+    void DrawThumb(CDC& dc);
+    void Redraw();
+    int ValueAt(int x) const;
+    void Report(int value);
+};
