@@ -1,4 +1,5 @@
 #include "App.h"
+#include "OleControl.h"
 
 #include <process.h>
 #include <shellapi.h>
@@ -231,12 +232,17 @@ int CWinApp::WinMain(HINSTANCE instance, LPWSTR cmdLine, int cmdShow)
         m_strAppName = LoadResString(kAppTitleId);
     if (m_strAppName.empty())
         m_strAppName = ExeBaseName();
+    int code;
     if (!InitInstance()) {
         if (m_pMainWnd)
             m_pMainWnd->DestroyWindow();
-        return ExitInstance();
+        code = ExitInstance();
+    } else {
+        code = Run();
     }
-    return Run();
+    // OLE, when start-up began it, ends after the last window.
+    AfxOleTerm();
+    return code;
 }
 
 // The programs' entry point lives here, beside AfxGetApp, so that linking any

@@ -151,6 +151,8 @@ BOOL AfxPreTranslateWindows(MSG* msg)
 
 CWnd::~CWnd()
 {
+    if (m_pCtrlSite)
+        DestroyControlSite();
     if (!m_hWnd)
         return;
     // The derived parts are gone: detach first so that no message of the
@@ -267,6 +269,10 @@ HWND CWnd::UnsubclassWindow()
 
 BOOL CWnd::DestroyWindow()
 {
+    if (m_pCtrlSite) {
+        DestroyControlSite();
+        return TRUE;
+    }
     if (!m_hWnd)
         return FALSE;
     HWND hwnd = m_hWnd;

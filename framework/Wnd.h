@@ -5,6 +5,7 @@
 #include "Types.h"
 
 class CDC;
+class COleControlSite;
 
 // Errors that cross the framework boundary (internet and dispatch failures) are
 // thrown as heap objects, MFC style, and disposed of with Delete().
@@ -66,9 +67,8 @@ public:
     std::wstring GetWindowText() const { return GetWindowTextString(m_hWnd); }
     CRect GetClientRect() const { CRect r; ::GetClientRect(m_hWnd, &r); return r; }
     CRect GetWindowRect() const { CRect r; ::GetWindowRect(m_hWnd, &r); return r; }
-    BOOL MoveWindow(const RECT& r, BOOL repaint = TRUE) {
-        return ::MoveWindow(m_hWnd, r.left, r.top, r.right - r.left, r.bottom - r.top, repaint);
-    }
+    // A hosted control is moved through its site, so that it knows its new size.
+    BOOL MoveWindow(const RECT& r, BOOL repaint = TRUE);
     void Invalidate(BOOL erase = TRUE) { ::InvalidateRect(m_hWnd, nullptr, erase); }
     void UpdateWindow() { ::UpdateWindow(m_hWnd); }
     UINT_PTR SetTimer(UINT_PTR id, UINT elapse) { return ::SetTimer(m_hWnd, id, elapse, nullptr); }
@@ -81,6 +81,17 @@ public:
     BOOL ModifyStyleEx(DWORD remove, DWORD add, UINT swpFlags = 0) {
         return ModifyLong(GWL_EXSTYLE, remove, add, swpFlags);
     }
+
+    // ActiveX controls (OleControl.cpp): the control is created and activated
+    // in place as a child of parent with the given id, and this object stands
+    // for its window. DestroyWindow deactivates, closes and releases it.
+    BOOL CreateControl(REFCLSID clsid, LPCWSTR windowName, DWORD style, const RECT& rect, CWnd* parent, UINT id);
+    IUnknown* GetControlUnknown() const;
+    // Calls on the control by dispatch id (see AfxInvokeHelper); a control
+    // without a dispatch interface fails every call.
+    void InvokeHelper(DISPID id, WORD flags, VARTYPE vtRet, void* ret, const char* params, ...);
+    void GetProperty(DISPID id, VARTYPE vtProp, void* value);
+    void SetProperty(DISPID id, VARTYPE vtProp, ...);
 
 protected:
     // The message mechanism. A derived window overrides WindowProc, handles the
@@ -121,7 +132,10 @@ private:
     LRESULT Dispatch(UINT msg, WPARAM wp, LPARAM lp);
     static BOOL ReflectToChild(HWND child, UINT msg, WPARAM wp, LPARAM lp, LRESULT* result);
 
+    void DestroyControlSite();
+
     WNDPROC m_pfnSuper = nullptr; // original procedure while subclassed
+    COleControlSite* m_pCtrlSite = nullptr; // owned; set while a control is hosted
 };
 
 // Creation hook: the next window created on this thread is attached to wnd.

@@ -7,5 +7,6 @@
 #include "FileDialog.h"
 #include "Gdi.h"
 #include "Internet.h"
+#include "OleControl.h"
 #include "Types.h"
 #include "Wnd.h"
