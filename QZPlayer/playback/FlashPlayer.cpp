@@ -1,0 +1,184 @@
+#include "FlashPlayer.h"
+
+#include "PlayerWnd.h"
+
+namespace {
+
+const CLSID kFlashClsid = {0xd27cdb6e, 0xae6d, 0x11cf, {0x96, 0xb8, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
+
+// Dispatch ids of the Flash control.
+const DISPID kMovie = 102;
+const DISPID kLoop = 106;
+const DISPID kFrameNum = 107;
+const DISPID kScale = 137;
+const DISPID kCallFunction = 198;
+const DISPID kAllowNetworking = 201;
+const DISPID kAllowFullScreen = 202;
+
+const wchar_t kTailHttp[] = L"&overstretch=true&showdigits=true&autostart=true&showplayerbar=false&callback=true"
+                            L"&enablejs=true&streamscript=http://";
+const wchar_t kTailLocal[] = L"&overstretch=true&showdigits=false&autostart=true&showplayerbar=false&callback=true"
+                             L"&enablejs=true";
+
+std::wstring Event(const wchar_t* name)
+{
+    return std::wstring(L"<invoke name=\"sendEvent\"><arguments><string>") + name +
+           L"</string></arguments></invoke>";
+}
+
+std::wstring Event(const wchar_t* name, long n)
+{
+    return std::wstring(L"<invoke name=\"sendEvent\"><arguments><string>") + name + L"</string><number>" +
+           std::to_wstring(n) + L"</number></arguments></invoke>";
+}
+
+// The movie reads its variables decoded: the characters that would end or
+// change the file value are sent escaped, everything else as it stands.
+std::wstring EscapeFileValue(const std::wstring& value)
+{
+    std::wstring out;
+    for (wchar_t c : value) {
+        switch (c) {
+        case L'%': out += L"%25"; break;
+        case L'&': out += L"%26"; break;
+        case L'#': out += L"%23"; break;
+        case L'+': out += L"%2B"; break;
+        case L' ': out += L"%20"; break;
+        case L'\t': out += L"%09"; break;
+        default: out += c; break;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+BOOL CFlashPlayer::Create(CPlayerWnd* host, const RECT& rect)
+{
+    if (!CreateControl(kFlashClsid, L"", WS_CHILD | WS_VISIBLE, rect, host, IDC_FLASH_PLAYER))
+        return FALSE;
+    SetProperty(kAllowFullScreen, VT_BSTR, L"true");
+    SetProperty(kScale, VT_BSTR, L"noScale");
+    return TRUE;
+}
+
+std::wstring CFlashPlayer::MovieAddress(const std::wstring& moviePath, const std::wstring& upper)
+{
+    return moviePath + L"?file=" + EscapeFileValue(upper) +
+           (upper.find(L"HTTP://") != std::wstring::npos ? kTailHttp : kTailLocal);
+}
+
+BOOL CFlashPlayer::Load(CPlayerWnd* host, const std::wstring& upper)
+{
+    BOOL shellMovie = FALSE;
+    CPlayerWnd::EngineForSource(upper, &shellMovie);
+    if (!shellMovie) {
+        SetProperty(kAllowNetworking, VT_BSTR, L"all");
+        SetProperty(kMovie, VT_BSTR, upper.c_str());
+        return TRUE;
+    }
+    const std::wstring path = host->ShellMoviePath();
+    if (!host->ShellMovieValid(path) && !host->ExtractShellMovie(path))
+        return FALSE;
+    SetProperty(kLoop, VT_BOOL, FALSE);
+    SetProperty(kMovie, VT_BSTR, MovieAddress(path, upper).c_str());
+    return TRUE;
+}
+
+std::wstring CFlashPlayer::CallFunction(const std::wstring& request)
+{
+    std::wstring reply;
+    if (!m_bReady) {
+        long frame = 0;
+        GetProperty(kFrameNum, VT_I4, &frame);
+        if (frame >= 1)
+            m_bReady = TRUE;
+    }
+    if (m_bReady)
+        InvokeHelper(kCallFunction, DISPATCH_METHOD, VT_BSTR, &reply, VTS_BSTR, request.c_str());
+    return reply;
+}
+
+long CFlashPlayer::ReplyNumber(const std::wstring& reply, long ifEmpty)
+{
+    if (reply.empty())
+        return ifEmpty;
+    const size_t start = reply.find_first_not_of(L"<number>");
+    if (start == std::wstring::npos)
+        return 0;
+    return wcstol(reply.c_str() + start, nullptr, 10);
+}
+
+long CFlashPlayer::RequestNumber(const wchar_t* name, long ifEmpty)
+{
+    return ReplyNumber(CallFunction(std::wstring(L"<invoke name=\"") + name + L"\"></invoke>"), ifEmpty);
+}
+
+PlayState CFlashPlayer::GetState()
+{
+    return MapState(RequestNumber(L"getPlayState", -1));
+}
+
+PlayState CFlashPlayer::MapState(long state)
+{
+    switch (state) {
+    case 0:
+        return Stopped;
+    case 1:
+        return Playing;
+    case 2:
+        return Paused;
+    default:
+        return Undefined;
+    }
+}
+
+void CFlashPlayer::Play()
+{
+    CallFunction(Event(L"playpause"));
+}
+
+void CFlashPlayer::Pause()
+{
+    CallFunction(Event(L"playpause"));
+}
+
+void CFlashPlayer::Stop()
+{
+    CallFunction(Event(L"stop"));
+}
+
+double CFlashPlayer::GetPosition()
+{
+    return RequestNumber(L"getPosition", 0);
+}
+
+double CFlashPlayer::GetDuration()
+{
+    return RequestNumber(L"getDuration", 0);
+}
+
+void CFlashPlayer::Seek(double seconds)
+{
+    CallFunction(Event(L"position", static_cast<long>(seconds)));
+}
+
+void CFlashPlayer::SetVolume(int volume)
+{
+    try {
+        CallFunction(Event(L"volume", volume));
+    } catch (CException* e) {
+        e->Delete();
+    }
+}
+
+void CFlashPlayer::SetMute(BOOL on)
+{
+    if (on)
+        SetVolume(0);
+}
+
+void CFlashPlayer::FullScreen(BOOL)
+{
+    // The host hands the movie the focus and a Home key instead.
+}

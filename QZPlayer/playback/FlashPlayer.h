@@ -1,0 +1,38 @@
+// The Flash engine: our shell movie (or a movie source itself) in the Flash
+// control, driven by invoke requests through CallFunction.
+#pragma once
+
+#include "PlaybackEngine.h"
+
+const UINT IDC_FLASH_PLAYER = 5001;
+
+class CFlashPlayer : public PlaybackEngine {
+public:
+    BOOL Create(CPlayerWnd* host, const RECT& rect) override;
+    BOOL Load(CPlayerWnd* host, const std::wstring& upper) override;
+    PlayState GetState() override;
+    void Play() override;
+    void Pause() override;
+    void Stop() override;
+    double GetPosition() override;
+    double GetDuration() override;
+    void Seek(double seconds) override;
+    void SetVolume(int volume) override;
+    void SetMute(BOOL on) override;
+    void FullScreen(BOOL on) override;
+
+    // One request; the reply is empty until the movie has shown a frame.
+    std::wstring CallFunction(const std::wstring& request);
+
+    // The shell movie's address for the uppercased source.
+    static std::wstring MovieAddress(const std::wstring& moviePath, const std::wstring& upper);
+    // The number in a reply ("<number>12</number>" gives 12); empty gives empty.
+    static long ReplyNumber(const std::wstring& reply, long ifEmpty);
+    // The movie's state number as a PlayState.
+    static PlayState MapState(long state);
+
+    BOOL m_bReady = FALSE;
+
+private:
+    long RequestNumber(const wchar_t* name, long ifEmpty);
+};

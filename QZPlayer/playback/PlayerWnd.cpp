@@ -1,0 +1,304 @@
+#include "PlayerWnd.h"
+
+#include "FlashPlayer.h"
+#include "RealPlayer.h"
+#include "WMPPlayer.h"
+
+namespace {
+
+const UINT kShellMovieId = 144;
+
+struct ExtensionRow {
+    const wchar_t* text;
+    int engine;
+    BOOL shellMovie;
+};
+
+// Taken in order; the first text found after the first character decides.
+const ExtensionRow kExtensions[] = {
+    {L".FLV", EngineFlash, TRUE},  {L".MP4", EngineFlash, TRUE}, {L".SWF", EngineFlash, FALSE},
+    {L".WMV", EngineMedia, FALSE}, {L".ASF", EngineMedia, FALSE}, {L".MP3", EngineMedia, FALSE},
+    {L".RM", EngineReal, FALSE},   {L".RMVB", EngineReal, FALSE},
+};
+
+} // namespace
+
+CPlayerWnd::~CPlayerWnd()
+{
+    DestroyEngine();
+}
+
+std::wstring CPlayerWnd::UpperAscii(const std::wstring& text)
+{
+    std::wstring u(text);
+    for (wchar_t& c : u)
+        if (c >= L'a' && c <= L'z')
+            c = static_cast<wchar_t>(c - L'a' + L'A');
+    return u;
+}
+
+int CPlayerWnd::EngineForSource(const std::wstring& upper, BOOL* shellMovie)
+{
+    for (const ExtensionRow& row : kExtensions) {
+        size_t at = upper.find(row.text);
+        if (at != std::wstring::npos && at > 0) {
+            if (shellMovie)
+                *shellMovie = row.shellMovie;
+            return row.engine;
+        }
+    }
+    return EngineNone;
+}
+
+int CPlayerWnd::Open(const std::wstring& source)
+{
+    m_strSource.clear();
+    DestroyEngine();
+    const std::wstring upper = UpperAscii(source);
+    const int kind = EngineForSource(upper);
+    if (kind == EngineNone)
+        return 2;
+    PlaybackEngine* engine = CreateEngine(kind);
+    if (!engine)
+        return 1;
+    // A failing load must not leave the control behind, whether it says so
+    // or raises a dispatch error (which still reaches the user after this).
+    std::unique_ptr<PlaybackEngine> created(engine);
+    try {
+        if (!engine->Load(this, upper)) {
+            created->DestroyWindow();
+            return 1;
+        }
+    } catch (CException*) {
+        created->DestroyWindow();
+        throw;
+    }
+    m_pEngine = std::move(created);
+    m_strSource = source;
+    return 0;
+}
+
+BOOL CPlayerWnd::IsCurrent(const std::wstring& source)
+{
+    if (source.empty() || m_strSource.empty() || !m_pEngine)
+        return FALSE;
+    if (UpperAscii(source) != UpperAscii(m_strSource))
+        return FALSE;
+    return GetState() != Error;
+}
+
+PlaybackEngine* CPlayerWnd::CreateEngine(int kind)
+{
+    std::unique_ptr<PlaybackEngine> engine;
+    switch (kind) {
+    case EngineFlash:
+        engine = std::make_unique<CFlashPlayer>();
+        break;
+    case EngineMedia:
+        engine = std::make_unique<CWMVPlayer>();
+        break;
+    case EngineReal:
+        engine = std::make_unique<CRealPlayer>();
+        break;
+    default:
+        return nullptr;
+    }
+    // The wrapper owns the control from here: a dispatch error of the set-up
+    // calls takes both down before it leaves.
+    if (!engine->Create(this, GetClientRect()))
+        return nullptr;
+    m_nEngineKind = kind;
+    return engine.release();
+}
+
+void CPlayerWnd::DestroyEngine()
+{
+    if (m_nEngineKind != EngineNone && m_pEngine) {
+        m_pEngine->DestroyWindow();
+        m_pEngine.reset();
+    }
+}
+
+// The poll's own reads (state, position, duration) run every second: a
+// failing one counts as no answer, or each would stack one more error box.
+PlayState CPlayerWnd::GetState()
+{
+    if (!m_pEngine)
+        return Undefined;
+    try {
+        return m_pEngine->GetState();
+    } catch (CException* e) {
+        e->Delete();
+        return Undefined;
+    }
+}
+
+void CPlayerWnd::GetPosition(double* seconds)
+{
+    if (!m_pEngine)
+        return;
+    try {
+        *seconds = m_pEngine->GetPosition();
+    } catch (CException* e) {
+        e->Delete();
+        *seconds = 0;
+    }
+}
+
+void CPlayerWnd::GetDuration(double* seconds)
+{
+    if (!m_pEngine)
+        return;
+    try {
+        *seconds = m_pEngine->GetDuration();
+    } catch (CException* e) {
+        e->Delete();
+        *seconds = 0;
+    }
+}
+
+void CPlayerWnd::Play()
+{
+    if (m_pEngine)
+        m_pEngine->Play();
+}
+
+void CPlayerWnd::Pause()
+{
+    if (m_pEngine)
+        m_pEngine->Pause();
+}
+
+void CPlayerWnd::Stop()
+{
+    if (m_pEngine)
+        m_pEngine->Stop();
+}
+
+void CPlayerWnd::Seek(double seconds)
+{
+    if (m_pEngine)
+        m_pEngine->Seek(seconds);
+}
+
+void CPlayerWnd::SetVolume(int volume)
+{
+    if (m_pEngine)
+        m_pEngine->SetVolume(volume);
+}
+
+void CPlayerWnd::SetMute(BOOL on)
+{
+    if (m_pEngine)
+        m_pEngine->SetMute(on);
+}
+
+void CPlayerWnd::FullScreen(BOOL on)
+{
+    if (!m_pEngine)
+        return;
+    if (m_nEngineKind == EngineFlash)
+        PostMessage(WM_PLAYER_FULLSCREEN);
+    else
+        m_pEngine->FullScreen(on);
+}
+
+void CPlayerWnd::Repaint()
+{
+    if (m_pEngine && m_pEngine->IsWindow())
+        m_pEngine->Invalidate(TRUE);
+    Invalidate(TRUE);
+}
+
+std::wstring CPlayerWnd::ShellMoviePath() const
+{
+    return (m_strMovieFolder.empty() ? AfxGetModuleFolder() : m_strMovieFolder) + L"\\QZFPlayer.swf";
+}
+
+BOOL CPlayerWnd::ShellMovieValid(const std::wstring& path)
+{
+    if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return FALSE;
+    if (m_dwMovieSize == 0) {
+        HMODULE module = AfxGetResourceHandle();
+        HRSRC res = ::FindResourceW(module, MAKEINTRESOURCEW(kShellMovieId), L"SWF");
+        m_dwMovieSize = res ? ::SizeofResource(module, res) : 0;
+        if (m_dwMovieSize == 0)
+            return FALSE;
+    }
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return FALSE;
+    LARGE_INTEGER size = {};
+    const BOOL valid = ::GetFileSizeEx(file, &size) && size.QuadPart == m_dwMovieSize;
+    ::CloseHandle(file);
+    return valid;
+}
+
+BOOL CPlayerWnd::ExtractShellMovie(const std::wstring& path)
+{
+    HMODULE module = AfxGetResourceHandle();
+    HRSRC res = ::FindResourceW(module, MAKEINTRESOURCEW(kShellMovieId), L"SWF");
+    HGLOBAL loaded = res ? ::LoadResource(module, res) : nullptr;
+    const void* bytes = loaded ? ::LockResource(loaded) : nullptr;
+    const DWORD size = res ? ::SizeofResource(module, res) : 0;
+    if (!bytes || size == 0)
+        return FALSE;
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return FALSE;
+    DWORD written = 0;
+    const BOOL ok = ::WriteFile(file, bytes, size, &written, nullptr);
+    ::CloseHandle(file);
+    if (ok) {
+        m_strShellMovie = path;
+        m_dwMovieSize = size;
+    }
+    // A cut file would pass for nothing next time: its size is wrong.
+    return ok && written == size;
+}
+
+LRESULT CPlayerWnd::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
+{
+    switch (msg) {
+    case WM_SIZE: {
+        LRESULT r = CWnd::WindowProc(msg, wp, lp);
+        if (m_pEngine)
+            m_pEngine->MoveWindow(GetClientRect(), TRUE);
+        return r;
+    }
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_PAINT: {
+        CPaintDC dc(m_hWnd);
+        dc.FillSolidRect(GetClientRect(), RGB(0, 0, 0));
+        return 0;
+    }
+    case WM_DESTROY:
+        DestroyEngine();
+        if (!m_strShellMovie.empty()) {
+            ::SetFileAttributesW(m_strShellMovie.c_str(), FILE_ATTRIBUTE_NORMAL);
+            ::DeleteFileW(m_strShellMovie.c_str());
+            m_strShellMovie.clear();
+        }
+        break;
+    case WM_COPYDATA: {
+        auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lp);
+        if (data && data->dwData == 4) {
+            Repaint();
+            return TRUE;
+        }
+        break;
+    }
+    case WM_PLAYER_FULLSCREEN:
+        if (m_nEngineKind == EngineFlash && m_pEngine && m_pEngine->IsWindow()) {
+            ::SetFocus(*m_pEngine);
+            m_pEngine->PostMessage(WM_KEYDOWN, VK_HOME, 0);
+            m_pEngine->PostMessage(WM_KEYUP, VK_HOME, 0);
+        }
+        return 1;
+    default:
+        break;
+    }
+    return CWnd::WindowProc(msg, wp, lp);
+}
