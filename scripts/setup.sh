@@ -9,7 +9,7 @@ PACKAGES=(
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   cmake ninja-build dpkg-dev
   wine wine64 fonts-wine xvfb xauth x11-utils imagemagick fonts-wqy-microhei
-  googletest python3 python3-pyftpdlib curl procps
+  googletest python3 python3-pyftpdlib curl procps haxe
 )
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }

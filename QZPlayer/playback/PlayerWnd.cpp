@@ -3,10 +3,9 @@
 #include "FlashPlayer.h"
 #include "RealPlayer.h"
 #include "WMPPlayer.h"
+#include "resource.h"
 
 namespace {
-
-const UINT kShellMovieId = 144;
 
 struct ExtensionRow {
     const wchar_t* text;
@@ -221,7 +220,7 @@ BOOL CPlayerWnd::ShellMovieValid(const std::wstring& path)
         return FALSE;
     if (m_dwMovieSize == 0) {
         HMODULE module = AfxGetResourceHandle();
-        HRSRC res = ::FindResourceW(module, MAKEINTRESOURCEW(kShellMovieId), L"SWF");
+        HRSRC res = ::FindResourceW(module, MAKEINTRESOURCEW(IDR_SHELL_MOVIE), L"SWF");
         m_dwMovieSize = res ? ::SizeofResource(module, res) : 0;
         if (m_dwMovieSize == 0)
             return FALSE;
@@ -238,7 +237,7 @@ BOOL CPlayerWnd::ShellMovieValid(const std::wstring& path)
 BOOL CPlayerWnd::ExtractShellMovie(const std::wstring& path)
 {
     HMODULE module = AfxGetResourceHandle();
-    HRSRC res = ::FindResourceW(module, MAKEINTRESOURCEW(kShellMovieId), L"SWF");
+    HRSRC res = ::FindResourceW(module, MAKEINTRESOURCEW(IDR_SHELL_MOVIE), L"SWF");
     HGLOBAL loaded = res ? ::LoadResource(module, res) : nullptr;
     const void* bytes = loaded ? ::LockResource(loaded) : nullptr;
     const DWORD size = res ? ::SizeofResource(module, res) : 0;

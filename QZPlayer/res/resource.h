@@ -3,6 +3,8 @@
 #pragma once
 
 #define IDR_MAINFRAME 128
+// The Flash shell movie (type "SWF")
+#define IDR_SHELL_MOVIE 144
 
 // Control bar strips
 #define IDB_PLAY 136

@@ -1,0 +1,189 @@
+// The shell movie: plays one FLV or MP4 source with NetStream and answers
+// the player's requests through ExternalInterface. The player reads every
+// answer as a number; the state is 0 stopped (also: ended, not found),
+// 1 playing, 2 paused.
+import flash.Lib;
+import flash.display.StageAlign;
+import flash.display.StageDisplayState;
+import flash.display.StageScaleMode;
+import flash.events.Event;
+import flash.events.KeyboardEvent;
+import flash.events.NetStatusEvent;
+import flash.external.ExternalInterface;
+import flash.media.SoundTransform;
+import flash.media.Video;
+import flash.net.NetConnection;
+import flash.net.NetStream;
+import flash.ui.Keyboard;
+
+class Main {
+    static inline var STOPPED = 0;
+    static inline var PLAYING = 1;
+    static inline var PAUSED = 2;
+
+    var file:String;
+    var overstretch:Bool;
+    var showdigits:Bool;
+    var autostart:Bool;
+    var showplayerbar:Bool;
+    var callback:Bool;
+    var enablejs:Bool;
+    var streamscript:String;
+
+    var state:Int = STOPPED;
+    var duration:Float = 0;
+    var volume:Float = 1;
+    var connection:NetConnection;
+    var stream:NetStream;
+    var video:Video;
+
+    static function main() {
+        new Main();
+    }
+
+    function new() {
+        var stage = Lib.current.stage;
+        stage.scaleMode = StageScaleMode.NO_SCALE;
+        stage.align = StageAlign.TOP_LEFT;
+
+        var p:Dynamic = Lib.current.loaderInfo.parameters;
+        file = param(p, "file", "");
+        overstretch = param(p, "overstretch", "false") == "true";
+        showdigits = param(p, "showdigits", "false") == "true";
+        autostart = param(p, "autostart", "false") == "true";
+        showplayerbar = param(p, "showplayerbar", "false") == "true";
+        callback = param(p, "callback", "false") == "true";
+        enablejs = param(p, "enablejs", "false") == "true";
+        streamscript = param(p, "streamscript", "");
+
+        video = new Video();
+        video.smoothing = true;
+        Lib.current.addChild(video);
+        layout();
+        stage.addEventListener(Event.RESIZE, function(_) layout());
+        stage.addEventListener(KeyboardEvent.KEY_DOWN, onKey);
+
+        connection = new NetConnection();
+        connection.connect(null);
+        stream = new NetStream(connection);
+        stream.client = {onMetaData: onMetaData};
+        stream.addEventListener(NetStatusEvent.NET_STATUS, onStatus);
+        video.attachNetStream(stream);
+
+        if (enablejs && ExternalInterface.available) {
+            ExternalInterface.addCallback("getPlayState", getPlayState);
+            ExternalInterface.addCallback("getDuration", getDuration);
+            ExternalInterface.addCallback("getPosition", getPosition);
+            ExternalInterface.addCallback("sendEvent", sendEvent);
+        }
+        if (autostart)
+            start();
+    }
+
+    static function param(p:Dynamic, name:String, def:String):String {
+        var v:Dynamic = Reflect.field(p, name);
+        return v == null ? def : Std.string(v);
+    }
+
+    function start() {
+        if (file == "") {
+            state = STOPPED;
+            return;
+        }
+        // Set before play(): some runtimes report the start inside it.
+        state = PLAYING;
+        stream.play(file);
+        stream.soundTransform = new SoundTransform(volume);
+    }
+
+    function onMetaData(info:Dynamic) {
+        if (info != null && info.duration != null)
+            duration = info.duration;
+        layout();
+    }
+
+    function onStatus(e:NetStatusEvent) {
+        var code:String = e.info.code;
+        switch (code) {
+            case "NetStream.Play.Stop", "NetStream.Play.StreamNotFound", "NetStream.Play.Failed",
+                "NetStream.Failed", "NetStream.Play.FileStructureInvalid", "NetStream.Play.NoSupportedTrackFound":
+                // The end of the item, or one that will never play: the
+                // player moves on when it sees the stop.
+                state = STOPPED;
+            default:
+        }
+    }
+
+    function getPlayState():Int {
+        return state;
+    }
+
+    function getDuration():Int {
+        return Std.int(duration);
+    }
+
+    function getPosition():Int {
+        return state == STOPPED ? 0 : Std.int(stream.time);
+    }
+
+    function sendEvent(type:String, ?value:Dynamic):Void {
+        switch (type) {
+            case "playpause":
+                if (state == PLAYING) {
+                    stream.pause();
+                    state = PAUSED;
+                } else if (state == PAUSED) {
+                    stream.resume();
+                    state = PLAYING;
+                } else {
+                    start();
+                }
+            case "stop":
+                stream.close();
+                state = STOPPED;
+            case "position":
+                var to:Float = value == null ? 0 : Std.parseFloat(Std.string(value));
+                if (!Math.isNaN(to) && state != STOPPED)
+                    stream.seek(to < 0 ? 0 : to);
+            case "volume":
+                var v:Float = value == null ? 100 : Std.parseFloat(Std.string(value));
+                if (!Math.isNaN(v)) {
+                    volume = Math.max(0, Math.min(100, v)) / 100;
+                    stream.soundTransform = new SoundTransform(volume);
+                }
+            default:
+        }
+    }
+
+    function onKey(e:KeyboardEvent) {
+        if (e.keyCode != Keyboard.HOME)
+            return;
+        var stage = Lib.current.stage;
+        try {
+            stage.displayState = stage.displayState == StageDisplayState.NORMAL ? StageDisplayState.FULL_SCREEN : StageDisplayState.NORMAL;
+        } catch (err:Dynamic) {
+            // Full screen refused by the runtime: stay as we are.
+        }
+    }
+
+    // The video fills the stage when overstretched, else keeps its aspect.
+    function layout() {
+        var stage = Lib.current.stage;
+        var w:Float = stage.stageWidth, h:Float = stage.stageHeight;
+        if (w <= 0 || h <= 0)
+            return;
+        var vw:Float = video.videoWidth, vh:Float = video.videoHeight;
+        if (overstretch || vw <= 0 || vh <= 0) {
+            video.x = 0;
+            video.y = 0;
+            video.width = w;
+            video.height = h;
+            return;
+        }
+        var scale = Math.min(w / vw, h / vh);
+        video.width = vw * scale;
+        video.height = vh * scale;
+        video.x = (w - video.width) / 2;
+        video.y = (h - video.height) / 2;
+    }
+}
