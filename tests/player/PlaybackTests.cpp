@@ -4,109 +4,18 @@
 #include "FlashPlayer.h"
 #include "PlayerWnd.h"
 #include "RealPlayer.h"
+#include "PlaybackSupport.h"
 #include "TestSupport.h"
 #include "WMPPlayer.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <vector>
 
 namespace {
+using namespace playtest;
 
-const CLSID kClsids[] = {
-    {0xd27cdb6e, 0xae6d, 0x11cf, {0x96, 0xb8, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}},
-    {0x6bf52a52, 0x394a, 0x11d3, {0xb1, 0x53, 0x00, 0xc0, 0x4f, 0x79, 0xfa, 0xa6}},
-    {0xcfcdaa03, 0x8be4, 0x11cf, {0xb8, 0x4b, 0x00, 0x20, 0xaf, 0xbb, 0xcc, 0xfa}},
-};
 
-// The simulated controls, registered for this process only, so that Wine's
-// own media control stays what other tests in this prefix create.
-class SimControls {
-public:
-    explicit SimControls(bool flash = true, bool media = true, bool real = true)
-    {
-        m_dll = ::LoadLibraryW(L"SimControls.dll");
-        if (!m_dll)
-            return;
-        auto get = reinterpret_cast<HRESULT(__stdcall*)(REFCLSID, REFIID, void**)>(
-            reinterpret_cast<void*>(::GetProcAddress(m_dll, "DllGetClassObject")));
-        m_live = reinterpret_cast<LONG(__stdcall*)()>(reinterpret_cast<void*>(::GetProcAddress(m_dll, "SimLiveObjects")));
-        const bool wanted[] = {flash, media, real};
-        for (int i = 0; i < 3; ++i) {
-            IUnknown* factory = nullptr;
-            if (!wanted[i] || FAILED(get(kClsids[i], IID_IClassFactory, reinterpret_cast<void**>(&factory))))
-                continue;
-            ::CoRegisterClassObject(kClsids[i], factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &m_cookies[i]);
-            factory->Release();
-        }
-    }
-    ~SimControls()
-    {
-        for (DWORD cookie : m_cookies)
-            if (cookie)
-                ::CoRevokeClassObject(cookie);
-    }
-    bool Loaded() const { return m_dll && m_live; }
-    LONG Live() const { return m_live ? m_live() : -1; }
-
-private:
-    HMODULE m_dll = nullptr;
-    LONG(__stdcall* m_live)() = nullptr;
-    DWORD m_cookies[3] = {};
-};
-
-std::wstring TempPath(const wchar_t* name)
-{
-    wchar_t dir[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, dir);
-    return std::wstring(dir) + name;
-}
-
-// The simulated controls' call log, one call per line.
-class CallLog {
-public:
-    CallLog() : m_path(TempPath(L"qz-sim-calls.log"))
-    {
-        ::DeleteFileW(m_path.c_str());
-        ::SetEnvironmentVariableW(L"QZ_SIM_LOG", m_path.c_str());
-    }
-    ~CallLog() { ::DeleteFileW(m_path.c_str()); }
-    // The lines written since the last call, without polling noise.
-    std::vector<std::wstring> Take()
-    {
-        std::vector<std::wstring> lines;
-        HANDLE f = ::CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 nullptr, OPEN_EXISTING, 0, nullptr);
-        if (f == INVALID_HANDLE_VALUE)
-            return lines;
-        std::string bytes;
-        char buf[4096];
-        DWORD n = 0;
-        while (::ReadFile(f, buf, sizeof buf, &n, nullptr) && n)
-            bytes.append(buf, n);
-        ::CloseHandle(f);
-        std::wstring text(static_cast<size_t>(::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0)), L'\0');
-        ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], static_cast<int>(text.size()));
-        std::wstringstream in(text.substr(std::min(m_taken, text.size())));
-        m_taken = text.size();
-        std::wstring line;
-        while (std::getline(in, line)) {
-            if (!line.empty() && line.back() == L'\r')
-                line.pop_back();
-            if (line.find(L"FrameNum") == std::wstring::npos)
-                lines.push_back(line);
-        }
-        return lines;
-    }
-
-private:
-    std::wstring m_path;
-    size_t m_taken = 0;
-};
-
-using Lines = std::vector<std::wstring>;
 
 class Playback : public ::testing::Test {
 protected:
@@ -405,6 +314,7 @@ TEST_F(Playback, FiveHundredOpensLeaveNoObjectBehind)
 }
 
 namespace {
+using namespace playtest;
 
 // Opens from inside a message handler, where an uncaught framework error is
 // reported to the user, as it is in the player.

@@ -1,0 +1,279 @@
+// The control bar over the simulated media clock: its looks, the poll, the
+// end of an item, the buttons and sliders, and the Change request.
+#include "PlayerControl.h"
+#include "PlayerWnd.h"
+#include "PlaybackSupport.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace playtest;
+
+namespace {
+
+// The left pane's part: it owns the host and the bar and counts the ends.
+class Pane : public CWnd {
+public:
+    int playNext = 0;
+
+protected:
+    LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp) override
+    {
+        if (msg == WM_PLAY_NEXT) {
+            ++playNext;
+            return 0;
+        }
+        return CWnd::WindowProc(msg, wp, lp);
+    }
+};
+
+class ControlBar : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(AfxOleInit());
+        sim = std::make_unique<SimControls>();
+        ASSERT_TRUE(sim->Loaded());
+        ASSERT_TRUE(frame.CreateEx(0, nullptr, L"frame", WS_POPUP | WS_VISIBLE, CRect(30, 30, 670, 430), nullptr, 0));
+        ASSERT_TRUE(pane.Create(nullptr, L"pane", WS_CHILD | WS_VISIBLE, CRect(0, 0, 640, 400), &frame, 1));
+        ASSERT_TRUE(host.Create(nullptr, L"MinPlayer", WS_CHILD | WS_VISIBLE, CRect(0, 0, 640, 354), &pane,
+                                IDC_PLAYER_WND));
+        host.m_strMovieFolder = TempPath(L"");
+        host.m_strMovieFolder.pop_back();
+        bar.m_pPlayer = &host;
+        ASSERT_TRUE(bar.Create(IDD_PLAYER_CONTROL, &pane));
+        bar.MoveWindow(CRect(0, 354, 640, 400));
+        log.Take();
+    }
+    void TearDown() override
+    {
+        bar.DestroyWindow();
+        host.DestroyWindow();
+        frame.DestroyWindow();
+        sim.reset();
+        AfxOleTerm();
+    }
+    void OpenAndStart(const wchar_t* source)
+    {
+        bar.PrepareOpen();
+        ASSERT_EQ(host.Open(source), 0);
+        bar.OnMediaOpened();
+    }
+    void Click(CWnd& button) { button.SendMessage(BM_CLICK); }
+    bool WaitText(const wchar_t* text, DWORD ms = 4000)
+    {
+        return testsupport::PumpUntil([&] { return bar.m_strState == text; }, ms);
+    }
+    std::wstring Shown(UINT id) const { return GetWindowTextString(::GetDlgItem(bar, static_cast<int>(id))); }
+
+    CallLog log;
+    std::unique_ptr<SimControls> sim;
+    CWnd frame;
+    Pane pane;
+    CPlayerWnd host;
+    CPlayerControl bar;
+};
+
+} // namespace
+
+TEST(ControlBarText, TimeAndSeekPositionAreWholeSeconds)
+{
+    EXPECT_EQ(CPlayerControl::TimeText(3725.9, 7322), L"01:02:05 / 02:02:02");
+    EXPECT_EQ(CPlayerControl::TimeText(0, 0), L"00:00:00 / 00:00:00");
+    EXPECT_EQ(CPlayerControl::TimeText(360000, 0), L"100:00:00 / 00:00:00");
+    EXPECT_EQ(CPlayerControl::SeekPosition(0, 0), 0);
+    EXPECT_EQ(CPlayerControl::SeekPosition(30, -1), 0);
+    EXPECT_EQ(CPlayerControl::SeekPosition(1, 3), 333);
+    EXPECT_EQ(CPlayerControl::SeekPosition(3, 3), 1000);
+}
+
+TEST_F(ControlBar, StartsReadyAndLaysOutItsRow)
+{
+    EXPECT_EQ(Shown(1013), L"准备就绪");
+    EXPECT_EQ(Shown(1014), L"00:00:00 / 00:00:00");
+    EXPECT_EQ(bar.m_nTimer, 0u);
+    EXPECT_FALSE(bar.m_btnPlay.IsWindowEnabled());
+    EXPECT_FALSE(bar.m_btnStop.IsWindowEnabled());
+    EXPECT_TRUE(bar.m_btnMute.IsWindowEnabled());
+    EXPECT_FALSE(bar.m_btnFull.IsWindowEnabled());
+    EXPECT_TRUE(bar.m_sliderVolume.m_bInputEnabled);
+    EXPECT_FALSE(bar.m_sliderSeek.m_bInputEnabled);
+    EXPECT_TRUE(bar.m_btnChange.IsChecked());
+    EXPECT_EQ(bar.m_sliderVolume.GetPos(), 50);
+
+    // Left to right: Play, Stop, state, time, Mute, volume, Full, Change.
+    auto rect = [&](CWnd& w) {
+        CRect r = w.GetWindowRect();
+        ::MapWindowPoints(nullptr, bar, reinterpret_cast<POINT*>(&r), 2);
+        return r;
+    };
+    EXPECT_EQ(rect(bar.m_sliderSeek), CRect(3, 3, 637, 13));
+    EXPECT_EQ(rect(bar.m_btnPlay).left, 3);
+    EXPECT_EQ(rect(bar.m_btnPlay).Width(), 41); // one of the seven images
+    EXPECT_EQ(rect(bar.m_btnStop).left, rect(bar.m_btnPlay).right);
+    EXPECT_EQ(rect(bar.m_staticState).left, rect(bar.m_btnStop).right + 10);
+    EXPECT_EQ(rect(bar.m_btnChange).right, 637);
+    EXPECT_EQ(rect(bar.m_btnFull).right, rect(bar.m_btnChange).left);
+    EXPECT_EQ(rect(bar.m_sliderVolume).right, rect(bar.m_btnFull).left - 5);
+    EXPECT_EQ(rect(bar.m_sliderVolume).Width(), 50);
+    EXPECT_EQ(rect(bar.m_btnMute).right, rect(bar.m_sliderVolume).left);
+    EXPECT_EQ(rect(bar.m_staticTime).right, rect(bar.m_btnMute).left - 10);
+    EXPECT_EQ(rect(bar.m_staticTime).Width(), 110);
+    EXPECT_EQ(rect(bar.m_staticState).right, rect(bar.m_staticTime).left - 10);
+    // Rows are centred between top + 13 and the bottom (46 high, 3 margin).
+    EXPECT_EQ(rect(bar.m_btnPlay).top, 16 + (27 - 30) / 2);
+    EXPECT_EQ(rect(bar.m_staticTime).top, 16 + (27 - 18) / 2);
+}
+
+TEST_F(ControlBar, AnItemPlaysToItsEndAndTheParentHearsItOnce)
+{
+    OpenAndStart(L"c:\\v\\a-2s.wmv");
+    EXPECT_EQ(Shown(1013), L"正在打开...");
+    EXPECT_NE(bar.m_nTimer, 0u);
+    EXPECT_TRUE(bar.m_btnPlay.IsChecked());
+    EXPECT_TRUE(bar.m_sliderSeek.m_bInputEnabled);
+    // Other engines take the volume at once.
+    EXPECT_EQ(log.Take().back(), L"media settings.volume=50");
+
+    ASSERT_TRUE(WaitText(L"正在播放..."));
+    EXPECT_EQ(Shown(1014).substr(10), L" 00:00:02");
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return pane.playNext > 0; }, 4000));
+    EXPECT_EQ(Shown(1013), L"已停止");
+    EXPECT_EQ(bar.m_nTimer, 0u);
+    EXPECT_FALSE(bar.m_btnPlay.IsChecked());
+    EXPECT_EQ(bar.m_sliderSeek.GetPos(), 0);
+    testsupport::PumpUntil([] { return false; }, 1300);
+    EXPECT_EQ(pane.playNext, 1);
+}
+
+TEST_F(ControlBar, StopNeverAnnouncesAnEndAndPlayWhilePlayingPausesAtTheNextPoll)
+{
+    OpenAndStart(L"c:\\v\\b-30s.rm");
+    ASSERT_TRUE(WaitText(L"正在播放..."));
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return Shown(1014) != L"00:00:00 / 00:00:30"; }, 3000));
+    log.Take();
+
+    Click(bar.m_btnPlay);
+    EXPECT_EQ(log.Take(), Lines{L"real DoPause"});
+    EXPECT_EQ(Shown(1013), L"正在播放...");
+    ASSERT_TRUE(WaitText(L"已暂停", 2000));
+    EXPECT_FALSE(bar.m_btnPlay.IsChecked());
+    EXPECT_NE(bar.m_nTimer, 0u);
+    Click(bar.m_btnPlay);
+    EXPECT_EQ(Shown(1013), L"正在打开...");
+    EXPECT_EQ(log.Take(), Lines{L"real DoPlay"});
+
+    Click(bar.m_btnStop);
+    EXPECT_EQ(log.Take(), Lines{L"real DoStop"});
+    EXPECT_EQ(Shown(1013), L"已停止");
+    EXPECT_EQ(bar.m_nTimer, 0u);
+    EXPECT_FALSE(bar.m_btnStop.IsWindowEnabled());
+    EXPECT_NE(Shown(1014), L"00:00:00 / 00:00:00"); // the last polled values stay
+    testsupport::PumpUntil([] { return false; }, 1300);
+    EXPECT_EQ(pane.playNext, 0);
+}
+
+TEST_F(ControlBar, FlashTakesItsVolumeAtTheFirstRealPollAndMuteRestoresTheSlider)
+{
+    OpenAndStart(L"c:\\v\\c-30s.flv");
+    EXPECT_TRUE(bar.m_bVolumePending);
+    const std::wstring volume = L"flash CallFunction <invoke name=\"sendEvent\"><arguments><string>volume</string>";
+    auto volumeCalls = [&](const Lines& lines) {
+        Lines found;
+        for (const std::wstring& l : lines)
+            if (l.compare(0, volume.size(), volume) == 0)
+                found.push_back(l.substr(volume.size()));
+        return found;
+    };
+    EXPECT_EQ(volumeCalls(log.Take()), Lines{});
+    ASSERT_TRUE(WaitText(L"正在播放..."));
+    EXPECT_FALSE(bar.m_bVolumePending);
+    EXPECT_EQ(volumeCalls(log.Take()), Lines{L"<number>50</number></arguments></invoke>"});
+
+    Click(bar.m_btnMute);
+    EXPECT_TRUE(bar.m_btnMute.IsChecked());
+    bar.m_sliderVolume.SetPos(80);
+    Click(bar.m_btnMute);
+    EXPECT_FALSE(bar.m_btnMute.IsChecked());
+    EXPECT_EQ(volumeCalls(log.Take()), (Lines{L"<number>0</number></arguments></invoke>",
+                                              L"<number>80</number></arguments></invoke>"}));
+}
+
+TEST_F(ControlBar, DraggingTheSeekThumbSeeksOnEveryMove)
+{
+    OpenAndStart(L"c:\\v\\d-100s.rm");
+    ASSERT_TRUE(testsupport::PumpUntil([&] { double d = 0; host.GetDuration(&d); return d > 0; }, 3000));
+    log.Take();
+    CRect thumb = bar.m_sliderSeek.m_rcThumb;
+    const int y = thumb.top + thumb.Height() / 2;
+    bar.m_sliderSeek.SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(thumb.left + 2, y));
+    for (int x : {100, 200, 317})
+        bar.m_sliderSeek.SendMessage(WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(x, y));
+    bar.m_sliderSeek.SendMessage(WM_LBUTTONUP, 0, MAKELPARAM(317, y));
+    Lines seeks;
+    for (const std::wstring& l : log.Take())
+        if (l.compare(0, 16, L"real SetPosition") == 0)
+            seeks.push_back(l);
+    ASSERT_EQ(seeks.size(), 3u);
+    EXPECT_EQ(seeks.back(), L"real SetPosition " + std::to_wstring(bar.m_sliderSeek.GetPos() * 100));
+
+    // Without an engine a seek puts the thumb back.
+    host.DestroyEngine();
+    bar.m_sliderSeek.SendMessage(WM_LBUTTONUP, 0, MAKELPARAM(100, y));
+    EXPECT_EQ(bar.m_sliderSeek.GetPos(), 0);
+}
+
+namespace {
+
+// The client program's main window: it records what the Change button sends.
+struct ClientWindow : CWnd {
+    ULONG_PTR code = 0;
+    LONG handle = 0;
+    LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp) override
+    {
+        if (msg == WM_COPYDATA) {
+            auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lp);
+            code = data->dwData;
+            if (data->cbData == sizeof(LONG))
+                handle = *static_cast<const LONG*>(data->lpData);
+            return TRUE;
+        }
+        return CWnd::WindowProc(msg, wp, lp);
+    }
+};
+
+} // namespace
+
+TEST_F(ControlBar, ChangeAsksTheClientWithTheFramesHandleAndLeavesItsOwnState)
+{
+    Click(bar.m_btnChange); // no client: nothing happens
+    EXPECT_TRUE(bar.m_btnChange.IsChecked());
+
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = ::DefWindowProcW;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"CZorvaneFrame";
+    ASSERT_TRUE(::RegisterClassW(&wc));
+    ClientWindow client;
+    ASSERT_TRUE(client.CreateEx(0, L"CZorvaneFrame", L"client", WS_POPUP, CRect(0, 0, 10, 10), nullptr, 0));
+    Click(bar.m_btnChange);
+    EXPECT_EQ(client.code, 6u);
+    EXPECT_EQ(LongToHandle(client.handle), static_cast<HANDLE>(frame.m_hWnd));
+    EXPECT_TRUE(bar.m_btnChange.IsChecked());
+    bar.SetChangeChecked(FALSE);
+    EXPECT_FALSE(bar.m_btnChange.IsChecked());
+    client.DestroyWindow();
+}
+
+TEST_F(ControlBar, ScreenshotWhileASimulatedItemPlays)
+{
+    bar.SetBkColor(RGB(0xE6, 0xEC, 0xF2));
+    OpenAndStart(L"c:\\v\\film-125s.wmv");
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return Shown(1014) == L"00:00:01 / 00:02:05"; }, 4000));
+    testsupport::PumpPending();
+    // The bar's own background, around the statics' frames.
+    HDC dc = ::GetDC(bar);
+    EXPECT_EQ(::GetPixel(dc, 320, 44), RGB(0xE6, 0xEC, 0xF2));
+    ::ReleaseDC(bar, dc);
+    testsupport::SaveScreenshot(L"player-control-bar");
+}
