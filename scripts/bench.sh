@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Benchmarks of the updater, each figure next to a baseline measured in the
-# same run: the download engine against a bare WinINet loop and curl, the
-# checksum against a plain read.
+# Benchmarks, each figure next to a baseline measured in the same run: the
+# download engine against a bare WinINet loop and curl, the checksum against
+# a plain read, the player's Open against bare COM creation of the control.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -61,3 +61,6 @@ cmake/wine-harness.sh run "$B" "$B/bin/update_bench.exe" procedure "$(winpath "$
 echo "== checksum"
 cat "$WORK/sum.bin" >/dev/null  # cached before either side reads it
 cmake/wine-harness.sh run "$B" "$B/bin/update_bench.exe" checksum "$(winpath "$WORK/sum.bin")" | tr -d '\r'
+
+echo "== playback (simulated controls)"
+cmake/wine-harness.sh run "$B" "$B/bin/playback_bench.exe" | tr -d '\r'

@@ -149,6 +149,13 @@ TEST_F(Playback, FlashCallsInOrderAndDrivesTheShellMovie)
     testsupport::PumpPending();
     EXPECT_EQ(::GetFocus(), control);
     EXPECT_EQ(host.SendMessage(WM_PLAYER_FULLSCREEN), 1);
+
+    // Code 4 of the protocol repaints; other codes are not the host's.
+    COPYDATASTRUCT repaint = {4, 0, nullptr}, other = {5, 0, nullptr};
+    ::ValidateRect(host, nullptr);
+    EXPECT_EQ(host.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&repaint)), TRUE);
+    EXPECT_TRUE(::GetUpdateRect(host, nullptr, FALSE));
+    EXPECT_EQ(host.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&other)), FALSE);
 }
 
 TEST_F(Playback, MediaCallsInOrderAndItsRules)

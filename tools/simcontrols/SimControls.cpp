@@ -20,7 +20,16 @@ const CLSID kFlash = {0xd27cdb6e, 0xae6d, 0x11cf, {0x96, 0xb8, 0x44, 0x45, 0x53,
 const CLSID kMedia = {0x6bf52a52, 0x394a, 0x11d3, {0xb1, 0x53, 0x00, 0xc0, 0x4f, 0x79, 0xfa, 0xa6}};
 const CLSID kReal = {0xcfcdaa03, 0x8be4, 0x11cf, {0xb8, 0x4b, 0x00, 0x20, 0xaf, 0xbb, 0xcc, 0xfa}};
 
-const ULONGLONG kOpeningMs = 300;
+// How long an item takes to open (QZ_SIM_OPENING_MS, default 300 ms); the
+// Flash movie shows its first frame after a third of it.
+ULONGLONG OpeningMs()
+{
+    static const ULONGLONG ms = [] {
+        wchar_t v[32];
+        return ::GetEnvironmentVariableW(L"QZ_SIM_OPENING_MS", v, 32) ? static_cast<ULONGLONG>(_wtoi(v)) : 300ULL;
+    }();
+    return ms;
+}
 
 LONG g_live = 0;
 LONG g_locks = 0;
@@ -150,7 +159,7 @@ private:
     void Update()
     {
         const ULONGLONG now = ::GetTickCount64();
-        if (m_state == Opening && now - m_since >= kOpeningMs) {
+        if (m_state == Opening && now - m_since >= OpeningMs()) {
             if (m_missing) {
                 m_state = Ended;
                 m_pos = 0;
@@ -481,7 +490,7 @@ protected:
             Trace(std::wstring(L"Loop=") + (a.Bool(0) ? L"true" : L"false"));
             return S_OK;
         case 107: { // FrameNum: the first frame shows a moment after the movie was set
-            long frame = (!m_movie.empty() && ::GetTickCount64() - m_movieAt >= 100) ? 1 : 0;
+            long frame = (!m_movie.empty() && ::GetTickCount64() - m_movieAt >= OpeningMs() / 3) ? 1 : 0;
             Trace(L"FrameNum -> " + std::to_wstring(frame));
             return Answer(r, frame);
         }
