@@ -205,7 +205,7 @@ TEST(Gdi, OwnersReleaseTheirObjectsAndContextsPutSelectionsBack)
 
     // Many buffers leave no GDI objects behind.
     HDC screen = ::GetDC(nullptr);
-    DWORD before = ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS);
+    DWORD before = testsupport::GdiObjectCount();
     for (int i = 0; i < 200; ++i) {
         CMemDC buffer(screen, CRect(0, 0, 16, 16));
         CBrush b(RGB(i, 0, 0));
@@ -213,7 +213,7 @@ TEST(Gdi, OwnersReleaseTheirObjectsAndContextsPutSelectionsBack)
         buffer.FillSolidRect(CRect(0, 0, 4, 4), RGB(0, i, 0));
         buffer.RestoreObjects();
     }
-    DWORD after = ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS);
+    DWORD after = testsupport::GdiObjectCount();
     ::ReleaseDC(nullptr, screen);
     EXPECT_EQ(before, after);
 }

@@ -131,12 +131,12 @@ void SendDrawItem(HWND control, UINT itemState, const Canvas& canvas)
 
 DWORD GdiObjects()
 {
-    return ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS);
+    return testsupport::GdiObjectCount();
 }
 
 DWORD UserObjects()
 {
-    return ::GetGuiResources(::GetCurrentProcess(), GR_USEROBJECTS);
+    return testsupport::UserObjectCount();
 }
 
 } // namespace looktest

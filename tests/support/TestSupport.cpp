@@ -6,6 +6,7 @@
 #include "App.h"
 
 #include <wincodec.h>
+#include <winternl.h>
 
 #include <sstream>
 
@@ -400,6 +401,72 @@ std::wstring SaveScreenshot(const std::wstring& name)
     bool ok = SavePng(bmp, path);
     ::DeleteObject(bmp);
     return ok ? path : std::wstring();
+}
+
+
+namespace {
+
+// One entry of the GDI handle table the process environment block points at.
+struct GdiHandleEntry {
+    unsigned long long object;
+    unsigned short processId;
+    unsigned short count;
+    unsigned short unique;
+    unsigned char type;
+    unsigned char flags;
+    unsigned long long user;
+};
+
+BOOL CALLBACK CountChild(HWND, LPARAM lp)
+{
+    ++*reinterpret_cast<DWORD*>(lp);
+    return TRUE;
+}
+
+BOOL CALLBACK CountTopLevel(HWND wnd, LPARAM lp)
+{
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(wnd, &pid);
+    if (pid == ::GetCurrentProcessId()) {
+        ++*reinterpret_cast<DWORD*>(lp);
+        ::EnumChildWindows(wnd, &CountChild, lp);
+    }
+    return TRUE;
+}
+
+} // namespace
+
+DWORD GdiObjectCount()
+{
+    if (DWORD n = ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS))
+        return n;
+    using QueryProcess = LONG(WINAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
+    auto query = reinterpret_cast<QueryProcess>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+    PROCESS_BASIC_INFORMATION info = {};
+    if (!query || query(::GetCurrentProcess(), ProcessBasicInformation, &info, sizeof info, nullptr) != 0)
+        return 0;
+    const char* peb = reinterpret_cast<const char*>(info.PebBaseAddress);
+    const size_t offset = sizeof(void*) == 8 ? 0xF8 : 0x94;
+    auto* table = *reinterpret_cast<GdiHandleEntry* const*>(peb + offset);
+    if (!table)
+        return 0;
+    // Wine's table is the process's own and leaves the owner empty.
+    const unsigned short self = static_cast<unsigned short>(::GetCurrentProcessId());
+    DWORD n = 0;
+    for (int i = 0; i < 0x10000; ++i)
+        if (table[i].type && (table[i].processId == 0 || table[i].processId == self))
+            ++n;
+    return n;
+}
+
+DWORD UserObjectCount()
+{
+    if (DWORD n = ::GetGuiResources(::GetCurrentProcess(), GR_USEROBJECTS))
+        return n;
+    DWORD n = 0;
+    ::EnumWindows(&CountTopLevel, reinterpret_cast<LPARAM>(&n));
+    return n;
 }
 
 } // namespace testsupport

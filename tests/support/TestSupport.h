@@ -25,6 +25,12 @@ std::wstring SaveScreenshot(const std::wstring& name);
 // Writes a 32-bit bitmap as a PNG file; true on success.
 bool SavePng(HBITMAP bitmap, const std::wstring& path);
 
+// Live GDI objects and windows of this process, for leak tests. Wine's
+// GetGuiResources answers 0, so the GDI count comes from the process's GDI
+// handle table and the USER count from its windows (menus not counted).
+DWORD GdiObjectCount();
+DWORD UserObjectCount();
+
 // UTF-8 to UTF-16.
 std::wstring Utf8ToWide(const std::string& utf8);
 
