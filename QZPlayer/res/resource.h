@@ -45,3 +45,26 @@
 #define IDS_TIP_EXPAND_LIST 114
 #define IDS_TIP_NOT_TOPMOST 115
 #define IDS_TIP_CHANGE 116
+
+// Playlist pane and its list view
+#define IDD_PLAYLIST 149
+#define IDC_PLAYLIST 1019
+
+// Popup menus: 0 the frame's main menu, 1 the playlist's context menu
+#define IDR_POPUP_MENU 150
+#define ID_FILE_OPEN_MEDIA 32772
+#define ID_FILE_OPEN_URL 32774
+#define ID_VIEW_TOPMOST 32776
+#define ID_VIEW_HIDE_LIST 32778
+#define ID_PROG_DELETE 32782
+#define ID_PROG_ADD 32783
+#define ID_PROG_PLAY 32784
+#define ID_PROG_REPEAT 32785
+#define ID_PROG_RAND 32787
+#define ID_PROG_MOVE_UP 32788
+#define ID_PROG_MOVE_DOWN 32789
+#define ID_PROG_SORT 32791
+#ifndef ID_APP_ABOUT
+#define ID_APP_ABOUT 0xE140
+#define ID_APP_EXIT 0xE141
+#endif

@@ -1,0 +1,594 @@
+#include "RightWnd.h"
+
+#include "IniFile.h"
+#include "SkinConfig.h"
+
+#include <shellapi.h>
+
+#include <cstdlib>
+#include <cwchar>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+const wchar_t kListSection[] = L"ProgList";
+const wchar_t kSystemSection[] = L"System";
+const wchar_t kListHeading[] = L"正在播放的节目列表";
+const wchar_t kAddFilter[] =
+    L"All Files (*.*)|*.*|FLV Files (*.flv;*.swf)|*.flv;*.swf|WMV Files (*.wmv;*.asf)|*.wmv;*.asf|"
+    L"RM Files (*.rm;*.rmvb)|*.rm; *.rmvb||";
+const int kRandomDraws = 10000;
+const int kDropNameSize = 512;
+
+std::wstring KeyOf(const wchar_t* name, int index)
+{
+    return FormatString(L"%ls%d", name, index);
+}
+
+// Keys compare without regard to case, as the profile functions do.
+std::wstring FoldKey(std::wstring key)
+{
+    for (wchar_t& c : key)
+        if (c >= L'A' && c <= L'Z')
+            c = static_cast<wchar_t>(c - L'A' + L'a');
+    return key;
+}
+
+// Many rows added at once: the list is not redrawn for each (a visible list
+// redraws its scroll bar on every insert), only once at the end.
+class Batch {
+public:
+    explicit Batch(CListCtrl& list) : m_list(list) { m_list.SendMessage(WM_SETREDRAW, FALSE); }
+    ~Batch()
+    {
+        m_list.SendMessage(WM_SETREDRAW, TRUE);
+        m_list.Invalidate(TRUE);
+    }
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+
+private:
+    CListCtrl& m_list;
+};
+
+} // namespace
+
+CRightWnd::~CRightWnd()
+{
+    if (IsWindow())
+        DestroyWindow();
+}
+
+void CRightWnd::DoDataExchange(CDataExchange* dx)
+{
+    CDialog::DoDataExchange(dx);
+    DDX_Control(dx, IDC_PLAYLIST, m_list);
+}
+
+BOOL CRightWnd::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    SetupList();
+    LoadList();
+    ::DragAcceptFiles(m_hWnd, TRUE);
+    return TRUE;
+}
+
+void CRightWnd::SetupList()
+{
+    m_list.ModifyStyle(0, LVS_REPORT | LVS_SHOWSELALWAYS | LVS_NOCOLUMNHEADER);
+    m_list.SetExtendedStyle(LVS_EX_FULLROWSELECT | LVS_EX_TWOCLICKACTIVATE | LVS_EX_INFOTIP);
+    m_list.SetTextColor(g_skin.m_clrFrameDark);
+    m_list.SetBkColor(g_skin.m_clrList);
+    m_list.SetTextBkColor(g_skin.m_clrList);
+    m_list.InsertColumn(0, kListHeading, LVCFMT_LEFT, 100);
+
+    // The list view destroys its small image list with itself; the bitmap is
+    // copied into the list and deleted here.
+    CBitmap images;
+    if (!images.LoadBitmap(IDB_PROGLIST))
+        return;
+    HIMAGELIST list = ::ImageList_Create(16, 16, ILC_COLORDDB | ILC_MASK, 2, 2);
+    if (!list)
+        return;
+    ::ImageList_AddMasked(list, images, RGB(255, 255, 255));
+    HIMAGELIST old = m_list.SetImageList(list, LVSIL_SMALL);
+    if (old && old != list)
+        ::ImageList_Destroy(old);
+}
+
+// ---------------------------------------------------------------------------
+// Entries
+
+std::wstring CRightWnd::DisplayName(LPCWSTR path)
+{
+    std::wstring name(path ? path : L"");
+    size_t at = name.rfind(L'\\');
+    if (at == std::wstring::npos || at < 2)
+        at = name.rfind(L'/');
+    if (at != std::wstring::npos && at >= 2)
+        return name.substr(at + 1);
+    return name;
+}
+
+ProgItem* CRightWnd::AddItem(LPCWSTR path, LPCWSTR name)
+{
+    if (!path || !name)
+        return nullptr;
+    ProgItem* item = ProgItem::Create(path);
+    if (!item)
+        return nullptr;
+    LVITEMW row = {};
+    row.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
+    row.iItem = m_list.GetItemCount();
+    row.pszText = const_cast<LPWSTR>(name);
+    row.iImage = kEntryImage;
+    row.lParam = reinterpret_cast<LPARAM>(item);
+    if (m_list.SendMessage(LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&row)) < 0) {
+        delete item;
+        return nullptr;
+    }
+    return item;
+}
+
+ProgItem* CRightWnd::AddFile(LPCWSTR path)
+{
+    if (!path)
+        return nullptr;
+    return AddItem(path, DisplayName(path).c_str());
+}
+
+void CRightWnd::RemoveAll()
+{
+    if (!m_list.IsWindow()) {
+        m_pCurItem = nullptr;
+        return;
+    }
+    const int n = m_list.GetItemCount();
+    for (int i = 0; i < n; ++i)
+        delete GetRowItem(i);
+    m_list.DeleteAllItems();
+    m_pCurItem = nullptr;
+}
+
+void CRightWnd::SetRowImage(int row, int image)
+{
+    LVITEMW item = {};
+    item.mask = LVIF_IMAGE;
+    item.iItem = row;
+    item.iImage = image;
+    m_list.SetItem(&item);
+}
+
+void CRightWnd::SetCurItem(ProgItem* item)
+{
+    if (!item)
+        return;
+    const int n = m_list.GetItemCount();
+    for (int i = 0; i < n; ++i) {
+        ProgItem* rec = GetRowItem(i);
+        if (!rec)
+            continue;
+        if (rec == item) {
+            m_list.SetItemState(i, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+            SetRowImage(i, kCurrentImage);
+        } else if (rec == m_pCurItem || (m_list.GetItemState(i, LVIS_SELECTED) & LVIS_SELECTED)) {
+            m_list.SetItemState(i, 0, LVIS_SELECTED);
+            SetRowImage(i, kEntryImage);
+        }
+    }
+    m_pCurItem = item;
+    item->bPlayed = TRUE;
+    ::SetFocus(m_list);
+}
+
+void CRightWnd::ClearPlayed()
+{
+    const int n = m_list.GetItemCount();
+    for (int i = 0; i < n; ++i)
+        if (ProgItem* rec = GetRowItem(i))
+            rec->bPlayed = FALSE;
+}
+
+ProgItem* CRightWnd::GetNextProg(std::wstring& path)
+{
+    const int n = m_list.GetItemCount();
+    if (n <= 0)
+        return nullptr;
+    ProgItem* next = nullptr;
+    if (!m_bRand) {
+        int c = 0;
+        while (c < n && GetRowItem(c) != m_pCurItem)
+            ++c;
+        if (!m_pCurItem || c == n)
+            return nullptr;
+        if (c + 1 < n)
+            next = GetRowItem(c + 1);
+        else if (m_bRepeat)
+            next = GetRowItem(0);
+    } else if (n == 1) {
+        if (m_bRepeat)
+            next = GetRowItem(0);
+    } else {
+        bool unplayed = false;
+        for (int i = 0; i < n && !unplayed; ++i) {
+            ProgItem* rec = GetRowItem(i);
+            unplayed = rec && !rec->bPlayed;
+        }
+        if (unplayed) {
+            for (int draw = 0; draw < kRandomDraws && !next; ++draw) {
+                const int count = m_list.GetItemCount();
+                if (count <= 0)
+                    break;
+                ProgItem* rec = GetRowItem(std::rand() % count);
+                if (rec && !rec->bPlayed && rec != m_pCurItem)
+                    next = rec;
+            }
+        } else {
+            ClearPlayed();
+            if (m_bRepeat)
+                next = GetRowItem(std::rand() % n);
+        }
+    }
+    if (next)
+        path = next->pszUrl;
+    return next;
+}
+
+void CRightWnd::UpdateColours()
+{
+    m_clrBk = g_skin.m_clrList;
+    m_list.SetTextColor(g_skin.m_clrFrameDark);
+    m_list.SetBkColor(g_skin.m_clrList);
+    m_list.SetTextBkColor(g_skin.m_clrList);
+    Invalidate(TRUE);
+}
+
+// ---------------------------------------------------------------------------
+// Commands
+
+void CRightWnd::DeleteSelected()
+{
+    for (;;) {
+        const int row = m_list.GetNextItem(-1, LVNI_SELECTED);
+        if (row < 0)
+            break;
+        ProgItem* rec = GetRowItem(row);
+        if (!m_list.DeleteItem(row))
+            break;
+        if (rec == m_pCurItem)
+            m_pCurItem = nullptr;
+        delete rec;
+    }
+}
+
+void CRightWnd::PlayRow(int row)
+{
+    ProgItem* rec = row >= 0 && row < m_list.GetItemCount() ? GetRowItem(row) : nullptr;
+    if (rec && m_pFrame)
+        m_pFrame->OpenMedia(rec->pszUrl, rec, TRUE);
+}
+
+void CRightWnd::PlaySelected()
+{
+    PlayRow(m_list.GetNextItem(-1, LVNI_SELECTED));
+}
+
+void CRightWnd::ToggleRand()
+{
+    m_bRand = !m_bRand;
+    ClearPlayed();
+    if (m_bRand && m_pCurItem)
+        m_pCurItem->bPlayed = TRUE;
+}
+
+void CRightWnd::MoveFirstSelected(int step)
+{
+    const int n = m_list.GetItemCount();
+    const int row = m_list.GetNextItem(-1, LVNI_SELECTED);
+    if (row < 0 || row + step < 0 || row + step >= n)
+        return;
+    ProgItem* rec = GetRowItem(row);
+    if (!rec)
+        return;
+    const std::wstring text = m_list.GetItemText(row, 0);
+    const bool selected = (m_list.GetItemState(row, LVIS_SELECTED) & LVIS_SELECTED) != 0;
+    m_list.DeleteItem(row);
+    const int to = m_list.InsertItem(row + step, text.c_str(), rec == m_pCurItem ? kCurrentImage : kEntryImage);
+    if (to < 0) {
+        // Keep the record owned by a row rather than lose it.
+        m_list.InsertItem(row, text.c_str(), rec == m_pCurItem ? kCurrentImage : kEntryImage);
+        m_list.SetItemData(row, reinterpret_cast<DWORD_PTR>(rec));
+        return;
+    }
+    if (selected)
+        m_list.SetItemState(to, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    m_list.SetItemData(to, reinterpret_cast<DWORD_PTR>(rec));
+}
+
+void CRightWnd::SortByName()
+{
+    m_bSortAscending = !m_bSortAscending;
+    SortItems(0, m_bSortAscending, 0, -1);
+}
+
+void CRightWnd::SwapRows(int a, int b)
+{
+    const int columns = static_cast<int>(::SendMessageW(m_list.GetHeaderCtrl(), HDM_GETITEMCOUNT, 0, 0));
+    for (int c = 0; c < columns; ++c) {
+        const std::wstring ta = m_list.GetItemText(a, c);
+        const std::wstring tb = m_list.GetItemText(b, c);
+        m_list.SetItemText(a, c, tb.c_str());
+        m_list.SetItemText(b, c, ta.c_str());
+    }
+    LVITEMW ia = {}, ib = {};
+    ia.mask = ib.mask = LVIF_IMAGE | LVIF_PARAM | LVIF_STATE;
+    ia.stateMask = ib.stateMask = 0xFF0F;
+    ia.iItem = a;
+    ib.iItem = b;
+    m_list.GetItem(&ia);
+    m_list.GetItem(&ib);
+    ia.iItem = b;
+    ib.iItem = a;
+    m_list.SetItem(&ia);
+    m_list.SetItem(&ib);
+}
+
+void CRightWnd::SortItems(int column, BOOL ascending, int low, int high)
+{
+    const int columns = static_cast<int>(::SendMessageW(m_list.GetHeaderCtrl(), HDM_GETITEMCOUNT, 0, 0));
+    if (column >= columns)
+        return;
+    if (high == -1)
+        high = m_list.GetItemCount() - 1;
+    int lo = low, hi = high;
+    if (hi <= lo)
+        return;
+    const std::wstring pivot = m_list.GetItemText((lo + hi) / 2, column);
+    auto before = [&](int row) {
+        const int c = wcscmp(m_list.GetItemText(row, column).c_str(), pivot.c_str());
+        return ascending ? c < 0 : c > 0;
+    };
+    auto after = [&](int row) {
+        const int c = wcscmp(m_list.GetItemText(row, column).c_str(), pivot.c_str());
+        return ascending ? c > 0 : c < 0;
+    };
+    while (lo <= hi) {
+        while (lo < high && before(lo))
+            ++lo;
+        while (hi > low && after(hi))
+            --hi;
+        if (lo <= hi) {
+            if (m_list.GetItemText(lo, column) != m_list.GetItemText(hi, column))
+                SwapRows(lo, hi);
+            ++lo;
+            --hi;
+        }
+    }
+    if (low < hi)
+        SortItems(column, ascending, low, hi);
+    if (lo < high)
+        SortItems(column, ascending, lo, high);
+}
+
+void CRightWnd::AddFilesDialog()
+{
+    CFileDialog dlg(TRUE, nullptr, nullptr, OFN_HIDEREADONLY | OFN_ALLOWMULTISELECT | OFN_FILEMUSTEXIST, kAddFilter);
+    if (dlg.DoModal() != IDOK)
+        return;
+    Batch batch(m_list);
+    for (const std::wstring& path : dlg.GetPathNames())
+        if (!path.empty())
+            AddFile(path.c_str());
+}
+
+BOOL CRightWnd::OnCommand(WPARAM wp, LPARAM lp)
+{
+    switch (LOWORD(wp)) {
+    case ID_PROG_ADD: AddFilesDialog(); return TRUE;
+    case ID_PROG_DELETE: DeleteSelected(); return TRUE;
+    case ID_PROG_PLAY: PlaySelected(); return TRUE;
+    case ID_PROG_REPEAT: ToggleRepeat(); return TRUE;
+    case ID_PROG_RAND: ToggleRand(); return TRUE;
+    case ID_PROG_MOVE_UP: MoveUp(); return TRUE;
+    case ID_PROG_MOVE_DOWN: MoveDown(); return TRUE;
+    case ID_PROG_SORT: SortByName(); return TRUE;
+    default: return CDialog::OnCommand(wp, lp);
+    }
+}
+
+void CRightWnd::ShowContextMenu()
+{
+    HMENU menu = ::LoadMenuW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_POPUP_MENU));
+    if (!menu)
+        return;
+    HMENU popup = ::GetSubMenu(menu, 1);
+    POINT at = {};
+    ::GetCursorPos(&at);
+    if (popup && m_list.GetWindowRect().PtInRect(at)) {
+        ::CheckMenuItem(popup, ID_PROG_REPEAT, MF_BYCOMMAND | (m_bRepeat ? MF_CHECKED : MF_UNCHECKED));
+        ::CheckMenuItem(popup, ID_PROG_RAND, MF_BYCOMMAND | (m_bRand ? MF_CHECKED : MF_UNCHECKED));
+        ::TrackPopupMenu(popup, 0, at.x, at.y, 0, m_hWnd, nullptr);
+    }
+    ::DestroyMenu(menu);
+}
+
+BOOL CRightWnd::OnNotify(WPARAM wp, LPARAM lp, LRESULT* result)
+{
+    const NMHDR* hdr = reinterpret_cast<const NMHDR*>(lp);
+    if (hdr && hdr->idFrom == IDC_PLAYLIST) {
+        if (hdr->code == static_cast<UINT>(NM_RCLICK)) {
+            ShowContextMenu();
+            *result = 0;
+            return TRUE;
+        }
+        if (hdr->code == static_cast<UINT>(LVN_ITEMACTIVATE)) {
+            PlayRow(reinterpret_cast<const NMITEMACTIVATE*>(lp)->iItem);
+            *result = 0;
+            return TRUE;
+        }
+    }
+    return CDialog::OnNotify(wp, lp, result);
+}
+
+BOOL CRightWnd::PreTranslateMessage(MSG* msg)
+{
+    if (msg->message == WM_KEYDOWN) {
+        switch (msg->wParam) {
+        case VK_ESCAPE:
+            // A dialog ends on Esc; this pane must stay.
+            return TRUE;
+        case VK_RETURN:
+            PlaySelected();
+            return TRUE;
+        case VK_DELETE:
+            DeleteSelected();
+            break;
+        default:
+            break;
+        }
+    }
+    return CDialog::PreTranslateMessage(msg);
+}
+
+// ---------------------------------------------------------------------------
+// Window messages
+
+void CRightWnd::OnDropFiles(HDROP drop)
+{
+    const UINT count = ::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+    Batch batch(m_list);
+    for (UINT i = 0; i < count; ++i) {
+        wchar_t name[kDropNameSize] = {};
+        if (::DragQueryFileW(drop, i, name, kDropNameSize) > 0)
+            AddFile(name);
+    }
+}
+
+void CRightWnd::OnPaint()
+{
+    CPaintDC dc(m_hWnd);
+    const CRect client = GetClientRect();
+    dc.FillSolidRect(client, m_clrBk);
+    // Inside another program's window (embedded display) the border is left out.
+    if (!m_pFrame || ::GetParent(m_hWnd) == m_pFrame->GetFrameWnd())
+        dc.Draw3dRect(client, g_skin.m_clrFrame, g_skin.m_clrList);
+}
+
+void CRightWnd::OnSize()
+{
+    if (!m_list.IsWindow())
+        return;
+    CRect r = GetClientRect();
+    r.DeflateRect(5, 5);
+    ::SetWindowPos(m_list, HWND_TOP, r.left, r.top, r.Width(), r.Height(), SWP_SHOWWINDOW);
+    // Room for the vertical scroll bar.
+    m_list.SetColumnWidth(0, r.Width() - 20);
+}
+
+LRESULT CRightWnd::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
+{
+    switch (msg) {
+    case WM_SIZE: {
+        LRESULT r = CDialog::WindowProc(msg, wp, lp);
+        OnSize();
+        return r;
+    }
+    case WM_ERASEBKGND:
+        return TRUE;
+    case WM_PAINT:
+        OnPaint();
+        return 0;
+    case WM_DROPFILES: {
+        HDROP drop = reinterpret_cast<HDROP>(wp);
+        LRESULT r = 0;
+        if (::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0) == 0)
+            r = CDialog::WindowProc(msg, wp, lp);
+        else
+            OnDropFiles(drop);
+        // The receiver of a drop frees it.
+        ::DragFinish(drop);
+        return r;
+    }
+    case WM_COPYDATA: {
+        const COPYDATASTRUCT* cds = reinterpret_cast<const COPYDATASTRUCT*>(lp);
+        if (cds && cds->dwData == 4) {
+            m_list.Invalidate(TRUE);
+            Invalidate(TRUE);
+            return TRUE;
+        }
+        break;
+    }
+    case WM_ENDSESSION:
+        // The session's end kills the process without WM_DESTROY.
+        if (wp)
+            SaveList();
+        return 0;
+    case WM_DESTROY:
+        SaveList();
+        RemoveAll();
+        break;
+    default:
+        break;
+    }
+    return CDialog::WindowProc(msg, wp, lp);
+}
+
+// ---------------------------------------------------------------------------
+// Persistence
+
+void CRightWnd::LoadList()
+{
+    // One read of the whole section: reading key by key costs a search of the
+    // file per key.
+    std::vector<IniEntry> entries;
+    CIniFile::GetSection(kListSection, entries);
+    std::unordered_map<std::wstring, const std::wstring*> values;
+    values.reserve(entries.size());
+    for (const IniEntry& e : entries)
+        values.emplace(FoldKey(e.key), &e.value); // the first of equal keys counts
+    auto value = [&](const std::wstring& key) -> const std::wstring& {
+        static const std::wstring none;
+        auto it = values.find(FoldKey(key));
+        return it == values.end() ? none : *it->second;
+    };
+    const long count = _wtol(value(L"Count").c_str());
+    Batch batch(m_list);
+    for (long i = 0; i < count; ++i) {
+        const std::wstring& name = value(KeyOf(L"Name", static_cast<int>(i)));
+        const std::wstring& url = value(KeyOf(L"Url", static_cast<int>(i)));
+        if (!AddItem(url.c_str(), name.c_str()))
+            break; // out of memory: a damaged Count must not keep trying
+    }
+
+    std::wstring flag;
+    if (CIniFile::GetString(kSystemSection, L"Repeat", flag))
+        m_bRepeat = _wtol(flag.c_str());
+    if (CIniFile::GetString(kSystemSection, L"Rand", flag))
+        m_bRand = _wtol(flag.c_str());
+}
+
+void CRightWnd::SaveList()
+{
+    // The same keys and values as writing "Count", then each pair: but in one
+    // rewrite of the file, so that a long list is saved at once and an end
+    // in the middle cannot leave the list empty.
+    std::vector<IniEntry> entries;
+    const int n = m_list.IsWindow() ? m_list.GetItemCount() : 0;
+    entries.reserve(2 * static_cast<size_t>(n) + 1);
+    entries.push_back({L"Count", L"0"});
+    int k = 0;
+    for (int i = 0; i < n; ++i) {
+        ProgItem* rec = GetRowItem(i);
+        if (!rec)
+            continue;
+        entries.push_back({KeyOf(L"Name", k), m_list.GetItemText(i, 0)});
+        entries.push_back({KeyOf(L"Url", k), rec->pszUrl});
+        ++k;
+    }
+    entries.front().value = FormatString(L"%d", k);
+    CIniFile::WriteSection(kListSection, entries);
+    CIniFile::WriteString(kSystemSection, L"Repeat", FormatString(L"%d", m_bRepeat).c_str());
+    CIniFile::WriteString(kSystemSection, L"Rand", FormatString(L"%d", m_bRand).c_str());
+}

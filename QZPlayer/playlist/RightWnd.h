@@ -1,0 +1,97 @@
+// The playlist pane: the list of entries the player plays, the rule that
+// picks the next one, the context menu, keys and dropped files, and the list
+// and its two modes kept in the settings file across runs.
+#pragma once
+
+#include "ProgItem.h"
+#include "framework.h"
+#include "resource.h"
+
+#include <string>
+
+// What the pane needs of the main frame.
+class IPlayerFrame {
+public:
+    // Opens the path in the player; on success the frame makes item current
+    // (SetCurItem). showError lets it report an unsupported format.
+    virtual BOOL OpenMedia(LPCWSTR path, ProgItem* item, BOOL showError) = 0;
+    // The frame's window: the pane draws its border only while it is its child.
+    virtual HWND GetFrameWnd() const = 0;
+
+protected:
+    ~IPlayerFrame() = default;
+};
+
+class CRightWnd : public CDialog {
+public:
+    enum { IDD = IDD_PLAYLIST };
+    enum { kCurrentImage = 0, kEntryImage = 1 };
+
+    CRightWnd() : CDialog(IDD) {}
+    // Destroys the window while this object is whole, so that the list is
+    // saved and the records freed.
+    ~CRightWnd() override;
+
+    // Appends a row showing name; null when an argument is null or memory ran out.
+    ProgItem* AddItem(LPCWSTR path, LPCWSTR name);
+    // Appends a row named after the path (DisplayName).
+    ProgItem* AddFile(LPCWSTR path);
+    void RemoveAll();
+    // Marks the entry with the play image and the selection; null does nothing.
+    void SetCurItem(ProgItem* item);
+    // The entry to play after the current one, by the repeat and random modes,
+    // with its path; null when playback is to end. Changes only played flags.
+    ProgItem* GetNextProg(std::wstring& path);
+    void UpdateColours();
+
+    // The text a row shows for a path: what follows its last "\" (or else its
+    // last "/") when that separator is at index 2 or later; otherwise the path.
+    static std::wstring DisplayName(LPCWSTR path);
+
+    void LoadList();
+    void SaveList();
+
+    // The context menu's commands.
+    void DeleteSelected();
+    void PlaySelected();
+    void ToggleRepeat() { m_bRepeat = !m_bRepeat; }
+    void ToggleRand();
+    void MoveUp() { MoveFirstSelected(-1); }
+    void MoveDown() { MoveFirstSelected(+1); }
+    void SortByName();
+    // Quicksort of rows low..high (-1: the last row) by the text of column.
+    void SortItems(int column, BOOL ascending, int low, int high);
+    void ClearPlayed();
+
+    // The record of a row, or null.
+    ProgItem* GetRowItem(int row) const { return reinterpret_cast<ProgItem*>(m_list.GetItemData(row)); }
+
+    BOOL PreTranslateMessage(MSG* msg) override;
+
+    CListCtrl m_list;
+    ProgItem* m_pCurItem = nullptr;
+    COLORREF m_clrBk = 0;
+    BOOL m_bRepeat = FALSE;
+    BOOL m_bRand = FALSE;
+    BOOL m_bSortAscending = FALSE;
+    IPlayerFrame* m_pFrame = nullptr;
+
+protected:
+    LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp) override;
+    BOOL OnInitDialog() override;
+    void DoDataExchange(CDataExchange* dx) override;
+    BOOL OnCommand(WPARAM wp, LPARAM lp) override;
+    BOOL OnNotify(WPARAM wp, LPARAM lp, LRESULT* result) override;
+
+private:
+    void SetupList();
+    void ShowContextMenu();
+    void AddFilesDialog();
+    void OnDropFiles(HDROP drop);
+    void OnPaint();
+    void OnSize();
+    void MoveFirstSelected(int step);
+    void SwapRows(int a, int b);
+    void SetRowImage(int row, int image);
+    void PlayRow(int row);
+};

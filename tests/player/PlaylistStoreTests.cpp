@@ -1,0 +1,232 @@
+// The list and its modes in real settings files under Wine: the keys and
+// values, files written key by key, Unicode, and a long list.
+#include "IniFile.h"
+#include "PlaylistSupport.h"
+#include "SkinConfig.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+using listtest::FrameStandIn;
+using listtest::ReadKey;
+using listtest::Row;
+using listtest::Rows;
+using listtest::SettingsFolder;
+
+namespace {
+
+// A pane that lives only as long as the object: created (loading) and
+// destroyed (saving) like the player's at start and exit.
+struct Session {
+    Session() { created = listtest::CreatePane(frame, pane); }
+    FrameStandIn frame;
+    CRightWnd pane;
+    bool created = false;
+};
+
+// The section as it is stored, key by key, in file order.
+std::vector<std::pair<std::wstring, std::wstring>> Stored(const wchar_t* section)
+{
+    std::vector<IniEntry> entries;
+    CIniFile::GetSection(section, entries);
+    std::vector<std::pair<std::wstring, std::wstring>> out;
+    for (const auto& e : entries)
+        out.emplace_back(e.key, e.value);
+    return out;
+}
+
+// The way the list used to be saved: every key its own call, and each call a
+// rewrite of the file.
+void SaveKeyByKey(const std::vector<std::pair<std::wstring, std::wstring>>& rows, BOOL repeat, BOOL rand)
+{
+    std::wstring old;
+    CIniFile::GetString(L"ProgList", L"Count", old);
+    const long oldCount = _wtol(old.c_str());
+    CIniFile::WriteString(L"ProgList", L"Count", L"0");
+    for (long i = 0; i < oldCount; ++i) {
+        CIniFile::WriteString(L"ProgList", FormatString(L"Name%d", static_cast<int>(i)).c_str(), nullptr);
+        CIniFile::WriteString(L"ProgList", FormatString(L"Url%d", static_cast<int>(i)).c_str(), nullptr);
+    }
+    int k = 0;
+    for (const auto& r : rows) {
+        CIniFile::WriteString(L"ProgList", FormatString(L"Name%d", k).c_str(), r.first.c_str());
+        CIniFile::WriteString(L"ProgList", FormatString(L"Url%d", k).c_str(), r.second.c_str());
+        ++k;
+    }
+    if (k > 0)
+        CIniFile::WriteString(L"ProgList", L"Count", FormatString(L"%d", k).c_str());
+    CIniFile::WriteString(L"System", L"Repeat", FormatString(L"%d", repeat).c_str());
+    CIniFile::WriteString(L"System", L"Rand", FormatString(L"%d", rand).c_str());
+}
+
+} // namespace
+
+TEST(PlaylistStore, KeysReadAndWriteOneAtATime)
+{
+    SettingsFolder settings;
+    settings.WriteUnicode(L"[System]\r\nEmpty=\r\nQuoted=\"a b\"\r\n");
+    std::wstring value = L"stale";
+    EXPECT_FALSE(CIniFile::GetString(L"System", L"Empty", value));
+    EXPECT_EQ(value, L"");
+    EXPECT_FALSE(CIniFile::GetString(L"System", L"Missing", value));
+    EXPECT_TRUE(CIniFile::GetString(L"System", L"Quoted", value));
+    EXPECT_EQ(value, L"a b");
+    // A section reads its values the same way.
+    std::vector<IniEntry> entries;
+    ASSERT_TRUE(CIniFile::GetSection(L"System", entries));
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[1].value, L"a b");
+
+    EXPECT_TRUE(CIniFile::WriteString(L"System", L"Width", L"640"));
+    EXPECT_EQ(ReadKey(L"System", L"Width"), L"640");
+    EXPECT_TRUE(CIniFile::WriteString(L"System", L"Width", nullptr));
+    EXPECT_EQ(settings.Text().find(L"Width"), std::wstring::npos);
+
+    // A value is cut where the reader's buffer ends.
+    CIniFile::WriteString(L"System", L"Long", std::wstring(1500, L'x').c_str());
+    EXPECT_EQ(ReadKey(L"System", L"Long").size(), 1023u);
+}
+
+TEST(PlaylistStore, ANewFileIsUnicodeAnOldOneKeepsItsEncodingAndNoFolderIsMade)
+{
+    {
+        SettingsFolder settings;
+        CIniFile::WriteString(L"System", L"Name", L"中文");
+        EXPECT_EQ(settings.Bytes().compare(0, 2, "\xFF\xFE", 2), 0);
+        EXPECT_EQ(ReadKey(L"System", L"Name"), L"中文");
+    }
+    {
+        SettingsFolder settings;
+        testsupport::WriteBytes(settings.file(), "[System]\r\nWidth=1\r\n");
+        ::WritePrivateProfileStringW(nullptr, nullptr, nullptr, settings.file().c_str());
+        CIniFile::WriteString(L"System", L"Height", L"2");
+        const std::string bytes = settings.Bytes();
+        EXPECT_EQ(bytes.find('\xFF'), std::string::npos);
+        EXPECT_NE(bytes.find("Height=2"), std::string::npos);
+    }
+    // Without the Config folder nothing is written, and no folder appears.
+    const std::wstring file = CIniFile::GetPath();
+    const std::wstring folder = file.substr(0, file.rfind(L'\\'));
+    ::RemoveDirectoryW(folder.c_str()); // left by an interrupted run, if empty
+    ASSERT_FALSE(testsupport::Exists(folder)) << "the test folder holds a settings folder";
+    EXPECT_FALSE(CIniFile::WriteString(L"System", L"Width", L"1"));
+    EXPECT_FALSE(testsupport::Exists(folder));
+}
+
+TEST(PlaylistStore, TwoEntriesAreSavedAsTheExampleSectionAndComeBack)
+{
+    SettingsFolder settings;
+    {
+        Session s;
+        ASSERT_TRUE(s.created);
+        s.pane.AddFile(L"C:\\Movies\\a.flv");
+        ProgItem* clip = s.pane.AddFile(L"D:\\Video\\clip.wmv");
+        s.pane.SetCurItem(clip);
+        s.pane.m_bRand = TRUE;
+    }
+    using KV = std::pair<std::wstring, std::wstring>;
+    EXPECT_EQ(Stored(L"ProgList"), (std::vector<KV>{{L"Count", L"2"},
+                                                    {L"Name0", L"a.flv"},
+                                                    {L"Url0", L"C:\\Movies\\a.flv"},
+                                                    {L"Name1", L"clip.wmv"},
+                                                    {L"Url1", L"D:\\Video\\clip.wmv"}}));
+    EXPECT_EQ(ReadKey(L"System", L"Repeat"), L"0");
+    EXPECT_EQ(ReadKey(L"System", L"Rand"), L"1");
+
+    Session again;
+    EXPECT_EQ(Rows(again.pane), (std::vector<Row>{{L"a.flv", L"C:\\Movies\\a.flv", 1},
+                                                  {L"clip.wmv", L"D:\\Video\\clip.wmv", 1}}));
+    EXPECT_EQ(again.pane.m_pCurItem, nullptr); // nothing is current after loading
+    EXPECT_FALSE(again.pane.m_bRepeat);
+    EXPECT_TRUE(again.pane.m_bRand);
+}
+
+TEST(PlaylistStore, AnEmptyListSavesCountZeroDropsTheOldKeysAndKeepsTheModes)
+{
+    SettingsFolder settings;
+    settings.WriteUnicode(L"[System]\r\nWidth=640\r\nRepeat=1\r\n"
+                          L"[ProgList]\r\nCount=2\r\nName0=a\r\nUrl0=A\r\nName1=b\r\nUrl1=B\r\n"
+                          L"[FileName]\r\nName0=C:\\h.flv\r\n");
+    {
+        Session s;
+        ASSERT_EQ(s.pane.m_list.GetItemCount(), 2);
+        EXPECT_TRUE(s.pane.m_bRepeat);
+        s.pane.RemoveAll();
+    }
+    using KV = std::pair<std::wstring, std::wstring>;
+    EXPECT_EQ(Stored(L"ProgList"), (std::vector<KV>{{L"Count", L"0"}}));
+    EXPECT_EQ(ReadKey(L"System", L"Repeat"), L"1");
+    EXPECT_EQ(ReadKey(L"System", L"Rand"), L"0");
+    // The other sections are untouched.
+    EXPECT_EQ(ReadKey(L"System", L"Width"), L"640");
+    EXPECT_EQ(ReadKey(L"FileName", L"Name0"), L"C:\\h.flv");
+}
+
+TEST(PlaylistStore, ACountBeyondThePairsAddsEmptyRowsAndMissingModesStayOff)
+{
+    SettingsFolder settings;
+    settings.WriteUnicode(L"[ProgList]\r\nCount=4\r\nName0=a.flv\r\nUrl0=C:\\a.flv\r\nurl2=C:\\c.flv\r\n"
+                          L"[System]\r\nRepeat=\r\nRand=x\r\n");
+    Session s;
+    EXPECT_EQ(Rows(s.pane), (std::vector<Row>{{L"a.flv", L"C:\\a.flv", 1},
+                                              {L"", L"", 1},
+                                              {L"", L"C:\\c.flv", 1}, // keys ignore case
+                                              {L"", L"", 1}}));
+    EXPECT_FALSE(s.pane.m_bRepeat);
+    EXPECT_FALSE(s.pane.m_bRand); // "x" reads as 0
+}
+
+TEST(PlaylistStore, AFileWrittenKeyByKeyLoadsAsOneWrittenAtOnce)
+{
+    SettingsFolder settings;
+    const std::vector<std::pair<std::wstring, std::wstring>> rows = {
+        {L"电影.flv", L"C:\\电影\\电影.flv"},
+        {L"", L"http://host/dir/"},
+        {L"\"quoted\"", L"http://host/a.flv?x=1&y=2"},
+        {L"clip.wmv", L"D:\\Video\\clip.wmv"}};
+    // Written by the old player over a longer list.
+    settings.WriteUnicode(L"[ProgList]\r\nCount=6\r\n");
+    SaveKeyByKey(rows, TRUE, FALSE);
+    const auto keyByKey = Stored(L"ProgList");
+    std::vector<Row> loaded;
+    {
+        Session s;
+        loaded = Rows(s.pane);
+        EXPECT_TRUE(s.pane.m_bRepeat);
+        EXPECT_FALSE(s.pane.m_bRand);
+        ASSERT_EQ(loaded.size(), rows.size());
+        EXPECT_EQ(loaded[0], (Row{L"电影.flv", L"C:\\电影\\电影.flv", 1}));
+        EXPECT_EQ(loaded[2].text, L"quoted"); // as the key reader reads it
+    }
+    // Saved again by the pane: the same keys and values.
+    EXPECT_EQ(Stored(L"ProgList"), keyByKey);
+    Session again;
+    EXPECT_EQ(Rows(again.pane), loaded);
+}
+
+TEST(PlaylistStore, TenThousandChineseEntriesSurviveFromNoFileAtAll)
+{
+    SettingsFolder settings;
+    ASSERT_FALSE(testsupport::Exists(settings.file()));
+    std::vector<Row> saved;
+    {
+        Session s;
+        ASSERT_TRUE(s.created);
+        // Wine redraws a visible list's scroll bar on every insert (~15 ms).
+        s.pane.m_list.SendMessage(WM_SETREDRAW, FALSE);
+        for (int i = 0; i < 10000; ++i) {
+            const std::wstring url = FormatString(L"http://视频.example.com/频道/%d/", i) +
+                                     std::wstring(300, static_cast<wchar_t>(L'a' + i % 26)) +
+                                     FormatString(L"/节目%d.flv", i);
+            ASSERT_NE(s.pane.AddItem(url.c_str(), FormatString(L"第%d集 中文标题", i).c_str()), nullptr);
+
+        }
+        s.pane.m_list.SendMessage(WM_SETREDRAW, TRUE);
+        saved = Rows(s.pane);
+    }
+    EXPECT_EQ(settings.Bytes().compare(0, 2, "\xFF\xFE", 2), 0);
+    EXPECT_EQ(ReadKey(L"ProgList", L"Count"), L"10000");
+    EXPECT_EQ(ReadKey(L"ProgList", L"Name9999"), L"第9999集 中文标题");
+    Session again;
+    EXPECT_TRUE(Rows(again.pane) == saved);
+}

@@ -1,0 +1,554 @@
+// The playlist pane as a real window in a frame stand-in: display names, the
+// next-entry rule in every mode, the commands, keys, menu, drop and painting.
+#include "PlaylistSupport.h"
+#include "SkinConfig.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include <shlobj.h>
+
+using listtest::FrameStandIn;
+using listtest::Row;
+using listtest::RowOf;
+using listtest::Rows;
+using listtest::Selected;
+using listtest::SettingsFolder;
+using testsupport::PumpPending;
+
+namespace {
+
+class PaneTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_skin.SetFrameColor(0x996633);
+        ASSERT_TRUE(listtest::CreatePane(frame, pane));
+    }
+
+    // Three entries a, b, c.
+    void AddThree()
+    {
+        a = pane.AddFile(L"C:\\v\\a.flv");
+        b = pane.AddFile(L"C:\\v\\b.flv");
+        c = pane.AddFile(L"C:\\v\\c.flv");
+        ASSERT_TRUE(a && b && c);
+    }
+
+    ProgItem* Next()
+    {
+        std::wstring path;
+        ProgItem* next = pane.GetNextProg(path);
+        EXPECT_EQ(path, next ? std::wstring(next->pszUrl) : std::wstring());
+        return next;
+    }
+
+    void Select(int row) { pane.m_list.SetItemState(row, LVIS_SELECTED, LVIS_SELECTED); }
+    void Command(UINT id) { pane.SendMessage(WM_COMMAND, id, 0); }
+    void Key(UINT vk)
+    {
+        pane.m_list.PostMessage(WM_KEYDOWN, vk, 1);
+        PumpPending();
+    }
+    int Image(int row)
+    {
+        LVITEMW item = {};
+        item.mask = LVIF_IMAGE;
+        item.iItem = row;
+        pane.m_list.GetItem(&item);
+        return item.iImage;
+    }
+
+    SettingsFolder settings; // outlives the pane, which saves when it goes
+    FrameStandIn frame;
+    CRightWnd pane;
+    ProgItem* a = nullptr;
+    ProgItem* b = nullptr;
+    ProgItem* c = nullptr;
+};
+
+} // namespace
+
+TEST(PlaylistNames, DisplayNameTakesTheLastSeparatorFromIndexTwoOn)
+{
+    EXPECT_EQ(CRightWnd::DisplayName(L"C:\\a.flv"), L"a.flv");
+    EXPECT_EQ(CRightWnd::DisplayName(L"a\\b.flv"), L"a\\b.flv");     // backslash at index 1
+    EXPECT_EQ(CRightWnd::DisplayName(L"/b.flv"), L"/b.flv");         // slash at index 0
+    EXPECT_EQ(CRightWnd::DisplayName(L"http://host/dir/"), L"");
+    EXPECT_EQ(CRightWnd::DisplayName(L"http://host/dir/clip.flv?id=1"), L"clip.flv?id=1");
+    EXPECT_EQ(CRightWnd::DisplayName(L"a\\b/c.wmv"), L"c.wmv");      // falls back to the slash
+    EXPECT_EQ(CRightWnd::DisplayName(L"D:\\视频/新\\片.rmvb"), L"片.rmvb"); // a backslash wins
+}
+
+TEST_F(PaneTest, TheListIsSetUpAsTheTemplateAndSkinSay)
+{
+    const DWORD style = pane.m_list.GetStyle();
+    EXPECT_EQ(style & (LVS_TYPEMASK | LVS_SHOWSELALWAYS | LVS_NOCOLUMNHEADER | LVS_SINGLESEL),
+              static_cast<DWORD>(LVS_REPORT | LVS_SHOWSELALWAYS | LVS_NOCOLUMNHEADER));
+    EXPECT_EQ(pane.m_list.GetExtendedStyle(), 0x4A0u);
+    EXPECT_EQ(pane.m_list.SendMessage(LVM_GETTEXTCOLOR), static_cast<LRESULT>(g_skin.m_clrFrameDark));
+    EXPECT_EQ(pane.m_list.SendMessage(LVM_GETBKCOLOR), static_cast<LRESULT>(g_skin.m_clrList));
+    EXPECT_EQ(pane.m_list.SendMessage(LVM_GETTEXTBKCOLOR), static_cast<LRESULT>(g_skin.m_clrList));
+    EXPECT_EQ(::GetDlgCtrlID(pane.m_list), IDC_PLAYLIST);
+
+    HIMAGELIST images = reinterpret_cast<HIMAGELIST>(pane.m_list.SendMessage(LVM_GETIMAGELIST, LVSIL_SMALL));
+    ASSERT_NE(images, nullptr);
+    EXPECT_EQ(::ImageList_GetImageCount(images), 2);
+    int cx = 0, cy = 0;
+    ::ImageList_GetIconSize(images, &cx, &cy);
+    EXPECT_EQ(cx, 16);
+    EXPECT_EQ(cy, 16);
+
+    // One column; the list fills the pane but for 5 pixels, the column but for the scroll bar.
+    EXPECT_EQ(::SendMessageW(pane.m_list.GetHeaderCtrl(), HDM_GETITEMCOUNT, 0, 0), 1);
+    CRect list = pane.m_list.GetWindowRect();
+    ::MapWindowPoints(nullptr, pane, reinterpret_cast<POINT*>(&list), 2);
+    EXPECT_EQ(list, CRect(5, 5, 275, 375));
+    EXPECT_EQ(pane.m_list.SendMessage(LVM_GETCOLUMNWIDTH, 0), 250);
+    pane.MoveWindow(CRect(0, 0, 200, 300));
+    EXPECT_EQ(pane.m_list.SendMessage(LVM_GETCOLUMNWIDTH, 0), 170);
+
+    // New colours reach the list and the pane.
+    g_skin.SetFrameColor(0x3366CC);
+    pane.m_clrBk = 0;
+    pane.UpdateColours();
+    EXPECT_EQ(pane.m_clrBk, g_skin.m_clrList);
+    EXPECT_EQ(pane.m_list.SendMessage(LVM_GETTEXTCOLOR), static_cast<LRESULT>(g_skin.m_clrFrameDark));
+    EXPECT_EQ(pane.m_list.SendMessage(LVM_GETBKCOLOR), static_cast<LRESULT>(g_skin.m_clrList));
+}
+
+TEST_F(PaneTest, AddingShowsTheNameKeepsThePathAndMarksNothing)
+{
+    EXPECT_EQ(pane.AddItem(nullptr, L"x"), nullptr);
+    EXPECT_EQ(pane.AddItem(L"x", nullptr), nullptr);
+    EXPECT_EQ(pane.AddFile(nullptr), nullptr);
+    EXPECT_EQ(pane.m_list.GetItemCount(), 0);
+
+    ProgItem* url = pane.AddFile(L"http://host/dir/");
+    ProgItem* titled = pane.AddItem(L"http://host/x.flv", L"电影标题");
+    ASSERT_TRUE(url && titled);
+    pane.AddFile(L"a\\b.flv");
+    const std::vector<Row> expected = {
+        {L"", L"http://host/dir/", 1}, {L"电影标题", L"http://host/x.flv", 1}, {L"a\\b.flv", L"a\\b.flv", 1}};
+    EXPECT_EQ(Rows(pane), expected);
+    EXPECT_EQ(pane.m_pCurItem, nullptr);
+    EXPECT_EQ(pane.m_list.GetSelectedCount(), 0u);
+    EXPECT_TRUE(frame.calls.empty());
+
+    pane.RemoveAll();
+    EXPECT_EQ(pane.m_list.GetItemCount(), 0);
+    EXPECT_EQ(pane.m_pCurItem, nullptr);
+}
+
+TEST_F(PaneTest, MakingCurrentMovesTheMarkerAndTheSelection)
+{
+    AddThree();
+    Select(2);
+    pane.SetCurItem(b);
+    EXPECT_EQ(pane.m_pCurItem, b);
+    EXPECT_TRUE(b->bPlayed);
+    EXPECT_FALSE(a->bPlayed || c->bPlayed);
+    EXPECT_EQ(Image(1), 0);
+    EXPECT_TRUE(Selected(pane, 1));
+    EXPECT_FALSE(Selected(pane, 2)); // another selection is cleared
+    EXPECT_EQ(::GetFocus(), pane.m_list.m_hWnd);
+
+    pane.SetCurItem(a);
+    EXPECT_EQ(Image(0), 0);
+    EXPECT_EQ(Image(1), 1);
+    EXPECT_FALSE(Selected(pane, 1));
+    pane.SetCurItem(nullptr);
+    EXPECT_EQ(pane.m_pCurItem, a);
+}
+
+TEST_F(PaneTest, ListOrderGoesDownAndWrapsOnlyWithRepeat)
+{
+    for (BOOL rand : {FALSE, TRUE})
+        for (BOOL repeat : {FALSE, TRUE}) {
+            pane.m_bRand = rand;
+            pane.m_bRepeat = repeat;
+            EXPECT_EQ(Next(), nullptr) << "empty list, rand " << rand << " repeat " << repeat;
+        }
+    pane.m_bRand = FALSE;
+    pane.m_bRepeat = FALSE;
+    AddThree();
+    EXPECT_EQ(Next(), nullptr); // nothing current
+    pane.SetCurItem(a);
+    EXPECT_EQ(Next(), b);
+    pane.SetCurItem(c);
+    EXPECT_EQ(Next(), nullptr);
+    pane.m_bRepeat = TRUE;
+    EXPECT_EQ(Next(), a);
+    EXPECT_EQ(pane.m_pCurItem, c); // choosing marks nothing
+    EXPECT_EQ(Image(0), 1);
+}
+
+TEST_F(PaneTest, RandomOrderWithOneEntryRepeatsItOnlyWithRepeat)
+{
+    ProgItem* only = pane.AddFile(L"C:\\only.flv");
+    pane.SetCurItem(only);
+    pane.m_bRand = TRUE;
+    EXPECT_EQ(Next(), nullptr);
+    pane.m_bRepeat = TRUE;
+    EXPECT_EQ(Next(), only);
+}
+
+TEST_F(PaneTest, RandomOrderPlaysEveryOtherEntryOnceThenStartsAfresh)
+{
+    AddThree();
+    pane.SetCurItem(a);
+    Command(ID_PROG_RAND); // on: flags cleared, the current entry counts as played
+    EXPECT_TRUE(pane.m_bRand);
+    EXPECT_TRUE(a->bPlayed);
+    EXPECT_FALSE(b->bPlayed || c->bPlayed);
+
+    // Without repeat: the two others once each, then the end, all flags cleared.
+    std::set<ProgItem*> seen;
+    for (int i = 0; i < 2; ++i) {
+        ProgItem* next = Next();
+        ASSERT_NE(next, nullptr);
+        EXPECT_NE(next, pane.m_pCurItem);
+        EXPECT_TRUE(seen.insert(next).second) << "chosen twice";
+        pane.SetCurItem(next);
+    }
+    EXPECT_EQ(seen, (std::set<ProgItem*>{b, c}));
+    EXPECT_EQ(Next(), nullptr);
+    EXPECT_FALSE(a->bPlayed || b->bPlayed || c->bPlayed);
+
+    // With repeat an exhausted cycle goes on, and any entry may come, the
+    // current one included.
+    pane.m_bRepeat = TRUE;
+    a->bPlayed = b->bPlayed = c->bPlayed = TRUE;
+    std::set<ProgItem*> after;
+    for (int i = 0; i < 60; ++i) {
+        a->bPlayed = b->bPlayed = c->bPlayed = TRUE;
+        ProgItem* next = Next();
+        ASSERT_NE(next, nullptr);
+        after.insert(next);
+    }
+    EXPECT_EQ(after.size(), 3u);
+
+    Command(ID_PROG_RAND); // off: every flag cleared
+    EXPECT_FALSE(pane.m_bRand);
+    a->bPlayed = TRUE;
+    Command(ID_PROG_RAND);
+    Command(ID_PROG_RAND);
+    EXPECT_FALSE(a->bPlayed || b->bPlayed || c->bPlayed);
+}
+
+TEST_F(PaneTest, DeletingTheCurrentEntryLeavesNoneAndTheDeleteKeyDeletes)
+{
+    AddThree();
+    pane.SetCurItem(b);
+    Command(ID_PROG_DELETE); // b is selected by SetCurItem
+    EXPECT_EQ(pane.m_pCurItem, nullptr);
+    EXPECT_EQ(Rows(pane), (std::vector<Row>{{L"a.flv", L"C:\\v\\a.flv", 1}, {L"c.flv", L"C:\\v\\c.flv", 1}}));
+    EXPECT_EQ(Next(), nullptr);
+
+    // Several selected rows go at once; Delete in the list does the same.
+    Select(0);
+    Select(1);
+    Key(VK_DELETE);
+    EXPECT_EQ(pane.m_list.GetItemCount(), 0);
+    Command(ID_PROG_DELETE); // nothing left: nothing happens
+    Command(ID_PROG_PLAY);
+    Command(ID_PROG_MOVE_UP);
+    Command(ID_PROG_MOVE_DOWN);
+    Command(ID_PROG_SORT);
+    EXPECT_TRUE(frame.calls.empty());
+}
+
+TEST_F(PaneTest, MovingKeepsRecordMarkerAndSelectionAndStopsAtTheEnds)
+{
+    AddThree();
+    pane.SetCurItem(a);
+    Command(ID_PROG_MOVE_UP); // first row: stays
+    EXPECT_EQ(RowOf(pane, a), 0);
+    Command(ID_PROG_MOVE_DOWN);
+    Command(ID_PROG_MOVE_DOWN);
+    EXPECT_EQ(Rows(pane), (std::vector<Row>{{L"b.flv", L"C:\\v\\b.flv", 1},
+                                            {L"c.flv", L"C:\\v\\c.flv", 1},
+                                            {L"a.flv", L"C:\\v\\a.flv", 0}}));
+    EXPECT_EQ(pane.m_pCurItem, a);
+    EXPECT_TRUE(Selected(pane, 2));
+    Command(ID_PROG_MOVE_DOWN); // last row: stays
+    EXPECT_EQ(RowOf(pane, a), 2);
+
+    // Only the first selected row moves; an entry that is not current keeps image 1.
+    pane.m_list.SetItemState(2, 0, LVIS_SELECTED);
+    Select(1);
+    Select(2);
+    Command(ID_PROG_MOVE_UP);
+    EXPECT_EQ(Rows(pane), (std::vector<Row>{{L"c.flv", L"C:\\v\\c.flv", 1},
+                                            {L"b.flv", L"C:\\v\\b.flv", 1},
+                                            {L"a.flv", L"C:\\v\\a.flv", 0}}));
+    EXPECT_TRUE(Selected(pane, 0));
+    EXPECT_TRUE(Selected(pane, 2));
+    EXPECT_FALSE(Selected(pane, 1));
+}
+
+TEST_F(PaneTest, SortingAlternatesDirectionAndCarriesRecordsMarkerAndSelection)
+{
+    ProgItem* lower = pane.AddItem(L"p1", L"b");
+    pane.AddItem(L"p2", L"a");
+    ProgItem* upper = pane.AddItem(L"p3", L"B");
+    pane.AddItem(L"p4", L"中");
+    pane.AddItem(L"p5", L"a2");
+    pane.SetCurItem(upper);
+    Select(RowOf(pane, lower));
+
+    Command(ID_PROG_SORT); // ascending, by UTF-16 unit, upper case first
+    EXPECT_EQ(Rows(pane), (std::vector<Row>{{L"B", L"p3", 0}, {L"a", L"p2", 1}, {L"a2", L"p5", 1},
+                                            {L"b", L"p1", 1}, {L"中", L"p4", 1}}));
+    EXPECT_TRUE(Selected(pane, 0));
+    EXPECT_TRUE(Selected(pane, 3));
+    EXPECT_EQ(pane.m_list.GetSelectedCount(), 2u);
+    EXPECT_EQ(pane.m_list.GetNextItem(-1, LVNI_FOCUSED), 0);
+
+    Command(ID_PROG_SORT); // then descending
+    EXPECT_EQ(Rows(pane), (std::vector<Row>{{L"中", L"p4", 1}, {L"b", L"p1", 1}, {L"a2", L"p5", 1},
+                                            {L"a", L"p2", 1}, {L"B", L"p3", 0}}));
+    EXPECT_EQ(pane.m_pCurItem, upper);
+    EXPECT_TRUE(Selected(pane, 1));
+    EXPECT_TRUE(Selected(pane, 4));
+}
+
+TEST_F(PaneTest, RowsWithEqualNamesAreNeverSwapped)
+{
+    std::vector<ProgItem*> same;
+    for (int i = 0; i < 7; ++i)
+        same.push_back(pane.AddItem(FormatString(L"p%d", i).c_str(), L"同名"));
+    for (int pass = 0; pass < 2; ++pass) {
+        Command(ID_PROG_SORT);
+        for (int i = 0; i < 7; ++i)
+            EXPECT_EQ(pane.GetRowItem(i), same[i]) << "pass " << pass << " row " << i;
+    }
+}
+
+TEST_F(PaneTest, EscapeIsSwallowedAndEnterPlaysTheFirstSelectedRow)
+{
+    AddThree();
+    Select(2);
+    Select(1);
+    ::SetFocus(pane.m_list);
+    Key(VK_ESCAPE);
+    EXPECT_TRUE(pane.IsWindow());
+    EXPECT_TRUE(pane.IsWindowVisible());
+    EXPECT_TRUE(frame.calls.empty());
+
+    Key(VK_RETURN);
+    ASSERT_EQ(frame.calls.size(), 1u);
+    EXPECT_EQ(frame.calls[0].path, L"C:\\v\\b.flv");
+    EXPECT_EQ(frame.calls[0].item, b);
+    EXPECT_TRUE(frame.calls[0].showError);
+    EXPECT_EQ(pane.m_pCurItem, b); // marked by the frame's successful open
+    EXPECT_TRUE(pane.IsWindowVisible());
+
+    // An open that fails leaves the marker where it was.
+    frame.opens = FALSE;
+    Select(0);
+    Command(ID_PROG_PLAY);
+    ASSERT_EQ(frame.calls.size(), 2u);
+    EXPECT_EQ(frame.calls[1].item, a);
+    EXPECT_EQ(pane.m_pCurItem, b);
+}
+
+TEST_F(PaneTest, ADoubleClickPlaysTheRowAndOtherActivationsDoNothing)
+{
+    AddThree();
+    RECT row = {};
+    row.left = LVIR_BOUNDS;
+    pane.m_list.SendMessage(LVM_GETITEMRECT, 2, reinterpret_cast<LPARAM>(&row));
+    const LPARAM at = MAKELPARAM(row.left + 20, (row.top + row.bottom) / 2);
+    pane.m_list.SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, at);
+    pane.m_list.SendMessage(WM_LBUTTONUP, 0, at);
+    pane.m_list.SendMessage(WM_LBUTTONDBLCLK, MK_LBUTTON, at);
+    pane.m_list.SendMessage(WM_LBUTTONUP, 0, at);
+    PumpPending();
+    ASSERT_FALSE(frame.calls.empty());
+    EXPECT_EQ(frame.calls.back().item, c);
+    EXPECT_EQ(pane.m_pCurItem, c);
+
+    // A row number out of range, or no frame, plays nothing.
+    frame.calls.clear();
+    NMITEMACTIVATE nm = {};
+    nm.hdr.hwndFrom = pane.m_list;
+    nm.hdr.idFrom = IDC_PLAYLIST;
+    nm.hdr.code = static_cast<UINT>(LVN_ITEMACTIVATE);
+    nm.iItem = 3;
+    EXPECT_EQ(pane.SendMessage(WM_NOTIFY, IDC_PLAYLIST, reinterpret_cast<LPARAM>(&nm)), 0);
+    nm.iItem = -1;
+    pane.SendMessage(WM_NOTIFY, IDC_PLAYLIST, reinterpret_cast<LPARAM>(&nm));
+    pane.m_pFrame = nullptr;
+    nm.iItem = 0;
+    pane.SendMessage(WM_NOTIFY, IDC_PLAYLIST, reinterpret_cast<LPARAM>(&nm));
+    EXPECT_TRUE(frame.calls.empty());
+}
+
+namespace {
+
+// What the menu probe saw while the context menu was up.
+struct MenuSeen {
+    int shown = 0;
+    UINT repeat = 0, rand = 0;
+    int items = 0;
+};
+MenuSeen g_menu;
+
+// Runs inside the menu's own loop: notes the open menu and closes it.
+void CALLBACK MenuProbe(HWND, UINT, UINT_PTR, DWORD)
+{
+    HWND popup = ::FindWindowW(L"#32768", nullptr);
+    if (!popup || !::IsWindowVisible(popup))
+        return;
+    HMENU menu = reinterpret_cast<HMENU>(::SendMessageW(popup, MN_GETHMENU, 0, 0));
+    if (menu && !g_menu.shown) {
+        g_menu.repeat = ::GetMenuState(menu, ID_PROG_REPEAT, MF_BYCOMMAND) & MF_CHECKED;
+        g_menu.rand = ::GetMenuState(menu, ID_PROG_RAND, MF_BYCOMMAND) & MF_CHECKED;
+        g_menu.items = ::GetMenuItemCount(menu);
+    }
+    ++g_menu.shown;
+    ::EndMenu();
+}
+
+} // namespace
+
+TEST_F(PaneTest, TheContextMenuShowsOnlyInsideTheListWithTheModesChecked)
+{
+    AddThree();
+    pane.m_bRand = TRUE;
+    NMITEMACTIVATE nm = {};
+    nm.hdr.hwndFrom = pane.m_list;
+    nm.hdr.idFrom = IDC_PLAYLIST;
+    nm.hdr.code = static_cast<UINT>(NM_RCLICK);
+    const CRect list = pane.m_list.GetWindowRect();
+    UINT_PTR timer = ::SetTimer(nullptr, 0, 100, MenuProbe);
+
+    ::SetCursorPos(list.left - 3, list.top + 20);
+    g_menu = MenuSeen();
+    EXPECT_EQ(pane.SendMessage(WM_NOTIFY, IDC_PLAYLIST, reinterpret_cast<LPARAM>(&nm)), 0);
+    testsupport::PumpUntil([] { return false; }, 300);
+    EXPECT_EQ(g_menu.shown, 0) << "a menu outside the list";
+
+    ::SetCursorPos(list.left + 30, list.top + 20);
+    pane.SendMessage(WM_NOTIFY, IDC_PLAYLIST, reinterpret_cast<LPARAM>(&nm));
+    ::KillTimer(nullptr, timer);
+    EXPECT_EQ(g_menu.shown, 1);
+    EXPECT_EQ(g_menu.items, 11); // eight commands and three separators
+    EXPECT_EQ(g_menu.repeat, 0u);
+    EXPECT_EQ(g_menu.rand, static_cast<UINT>(MF_CHECKED));
+    EXPECT_TRUE(frame.calls.empty());
+
+    Command(ID_PROG_REPEAT);
+    EXPECT_TRUE(pane.m_bRepeat);
+    Command(ID_PROG_REPEAT);
+    EXPECT_FALSE(pane.m_bRepeat);
+}
+
+namespace {
+
+// A drop as the shell hands it over: wide names after the header, ending
+// with two zeros. The receiver frees it.
+HDROP MakeDrop(const std::vector<std::wstring>& names)
+{
+    size_t chars = 2;
+    for (const auto& n : names)
+        chars += n.size() + 1;
+    HGLOBAL mem = ::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + chars * sizeof(wchar_t));
+    auto* df = static_cast<DROPFILES*>(::GlobalLock(mem));
+    df->pFiles = sizeof(DROPFILES);
+    df->fWide = TRUE;
+    auto* p = reinterpret_cast<wchar_t*>(df + 1);
+    for (const auto& n : names) {
+        wmemcpy(p, n.c_str(), n.size() + 1);
+        p += n.size() + 1;
+    }
+    ::GlobalUnlock(mem);
+    return static_cast<HDROP>(mem);
+}
+
+} // namespace
+
+TEST_F(PaneTest, DroppedFilesAreAllAddedAndNonePlayed)
+{
+    EXPECT_NE(pane.GetExStyle() & WS_EX_ACCEPTFILES, 0u);
+    pane.AddFile(L"C:\\old.flv");
+    pane.SendMessage(WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(
+                                       {L"C:\\新建\\一.flv", L"D:\\two.wmv", L"E:\\three.rmvb"})));
+    EXPECT_EQ(Rows(pane), (std::vector<Row>{{L"old.flv", L"C:\\old.flv", 1},
+                                            {L"一.flv", L"C:\\新建\\一.flv", 1},
+                                            {L"two.wmv", L"D:\\two.wmv", 1},
+                                            {L"three.rmvb", L"E:\\three.rmvb", 1}}));
+    EXPECT_TRUE(frame.calls.empty());
+    EXPECT_EQ(pane.m_pCurItem, nullptr);
+    pane.SendMessage(WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({})));
+    EXPECT_EQ(pane.m_list.GetItemCount(), 4);
+}
+
+TEST_F(PaneTest, CodeFourRepaintsListAndPaneOtherCodesAreNotHandled)
+{
+    AddThree();
+    pane.UpdateWindow();
+    pane.m_list.UpdateWindow();
+    RECT dirty = {};
+    ASSERT_FALSE(::GetUpdateRect(pane, &dirty, FALSE));
+    COPYDATASTRUCT cds = {};
+    cds.dwData = 5;
+    EXPECT_EQ(pane.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds)), 0);
+    EXPECT_FALSE(::GetUpdateRect(pane.m_list, &dirty, FALSE));
+    cds.dwData = 4;
+    EXPECT_EQ(pane.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds)), TRUE);
+    EXPECT_TRUE(::GetUpdateRect(pane, &dirty, FALSE));
+    EXPECT_TRUE(::GetUpdateRect(pane.m_list, &dirty, FALSE));
+    EXPECT_EQ(pane.SendMessage(WM_COPYDATA, 0, 0), 0);
+}
+
+TEST_F(PaneTest, ThePaneIsFilledAndFramedOnlyWhileItIsTheFramesChild)
+{
+    pane.AddItem(L"C:\\Movies\\功夫熊猫.flv", L"功夫熊猫.flv");
+    ProgItem* cur = pane.AddItem(L"http://video.example.com/clip/新闻联播.wmv", L"新闻联播.wmv");
+    pane.AddItem(L"D:\\Video\\clip.rmvb", L"clip.rmvb");
+    pane.AddItem(L"http://host/live/", L"直播频道");
+    pane.SetCurItem(cur);
+    Select(2);
+    pane.Invalidate();
+    pane.UpdateWindow();
+    PumpPending();
+    testsupport::SaveScreenshot(L"playlist_pane");
+
+    const CRect client = pane.GetClientRect();
+    auto pixel = [&](int x, int y) {
+        HDC dc = ::GetDC(pane);
+        COLORREF c = ::GetPixel(dc, x, y);
+        ::ReleaseDC(pane, dc);
+        return c;
+    };
+    EXPECT_EQ(pixel(0, 0), g_skin.m_clrFrame);
+    EXPECT_EQ(pixel(0, client.bottom - 2), g_skin.m_clrFrame);
+    EXPECT_EQ(pixel(client.right - 1, 10), g_skin.m_clrList);
+    EXPECT_EQ(pixel(2, 2), pane.m_clrBk);
+
+    // In another window the border is left out.
+    FrameStandIn other(CRect(500, 120, 800, 520));
+    ::SetParent(pane, other);
+    pane.m_clrBk = RGB(10, 200, 30);
+    pane.Invalidate();
+    pane.UpdateWindow();
+    EXPECT_EQ(pixel(0, 0), RGB(10, 200, 30));
+    EXPECT_EQ(pixel(client.right - 1, 10), RGB(10, 200, 30));
+    ::SetParent(pane, frame);
+}
+
+TEST_F(PaneTest, TheEndOfTheSessionSavesTheList)
+{
+    pane.AddFile(L"C:\\v\\a.flv");
+    pane.m_bRepeat = TRUE;
+    pane.SendMessage(WM_ENDSESSION, FALSE, 0);
+    EXPECT_EQ(listtest::ReadKey(L"ProgList", L"Count"), L"");
+    pane.SendMessage(WM_ENDSESSION, TRUE, 0);
+    EXPECT_EQ(listtest::ReadKey(L"ProgList", L"Count"), L"1");
+    EXPECT_EQ(listtest::ReadKey(L"ProgList", L"Url0"), L"C:\\v\\a.flv");
+    EXPECT_EQ(listtest::ReadKey(L"System", L"Repeat"), L"1");
+}
