@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Benchmarks, each figure next to a baseline measured in the same run: the
 # download engine against a bare WinINet loop and curl, the checksum against
-# a plain read, the player's Open against bare COM creation of the control.
+# a plain read, the player's Open against bare COM creation of the control,
+# the playlist's section save and load against one profile call per key.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -64,3 +65,6 @@ cmake/wine-harness.sh run "$B" "$B/bin/update_bench.exe" checksum "$(winpath "$W
 
 echo "== playback (simulated controls)"
 cmake/wine-harness.sh run "$B" "$B/bin/playback_bench.exe" | tr -d '\r'
+
+echo "== playlist (10,000 entries as one section, next to one profile call per key on shorter lists)"
+cmake/wine-harness.sh run "$B" "$B/bin/playlist_bench.exe" 10000 250 500 1000 | tr -d '\r'
