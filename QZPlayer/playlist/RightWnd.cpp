@@ -243,6 +243,9 @@ void CRightWnd::UpdateColours()
     m_list.SetBkColor(g_skin.m_clrList);
     m_list.SetTextBkColor(g_skin.m_clrList);
     Invalidate(TRUE);
+    // The pane clips its children: the list repaints in the new colours
+    // only when it is invalidated itself.
+    m_list.Invalidate(TRUE);
 }
 
 // ---------------------------------------------------------------------------

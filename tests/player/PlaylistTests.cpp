@@ -84,6 +84,7 @@ TEST(PlaylistNames, DisplayNameTakesTheLastSeparatorFromIndexTwoOn)
 
 TEST_F(PaneTest, TheListIsSetUpAsTheTemplateAndSkinSay)
 {
+    EXPECT_EQ(pane.GetStyle() & 0xFFFF0000u, static_cast<DWORD>(WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_SYSMENU));
     const DWORD style = pane.m_list.GetStyle();
     EXPECT_EQ(style & (LVS_TYPEMASK | LVS_SHOWSELALWAYS | LVS_NOCOLUMNHEADER | LVS_SINGLESEL),
               static_cast<DWORD>(LVS_REPORT | LVS_SHOWSELALWAYS | LVS_NOCOLUMNHEADER));
@@ -110,10 +111,15 @@ TEST_F(PaneTest, TheListIsSetUpAsTheTemplateAndSkinSay)
     pane.MoveWindow(CRect(0, 0, 200, 300));
     EXPECT_EQ(pane.m_list.SendMessage(LVM_GETCOLUMNWIDTH, 0), 170);
 
-    // New colours reach the list and the pane.
+    // New colours reach the list and the pane, and both repaint.
     g_skin.SetFrameColor(0x3366CC);
     pane.m_clrBk = 0;
+    pane.UpdateWindow();
+    pane.m_list.UpdateWindow();
     pane.UpdateColours();
+    RECT dirty = {};
+    EXPECT_TRUE(::GetUpdateRect(pane, &dirty, FALSE));
+    EXPECT_TRUE(::GetUpdateRect(pane.m_list, &dirty, FALSE));
     EXPECT_EQ(pane.m_clrBk, g_skin.m_clrList);
     EXPECT_EQ(pane.m_list.SendMessage(LVM_GETTEXTCOLOR), static_cast<LRESULT>(g_skin.m_clrFrameDark));
     EXPECT_EQ(pane.m_list.SendMessage(LVM_GETBKCOLOR), static_cast<LRESULT>(g_skin.m_clrList));
