@@ -8,6 +8,7 @@
 
 #include <set>
 
+#include <dlgs.h>
 #include <shlobj.h>
 
 using listtest::FrameStandIn;
@@ -451,6 +452,51 @@ TEST_F(PaneTest, TheContextMenuShowsOnlyInsideTheListWithTheModesChecked)
     EXPECT_TRUE(pane.m_bRepeat);
     Command(ID_PROG_REPEAT);
     EXPECT_FALSE(pane.m_bRepeat);
+}
+
+namespace {
+
+// Runs inside the file dialog's loop: picks two files of the current folder.
+bool g_picked = false;
+void CALLBACK PickTwoFiles(HWND, UINT, UINT_PTR, DWORD)
+{
+    HWND dlg = ::FindWindowW(L"#32770", nullptr);
+    if (g_picked || !dlg || !::IsWindowVisible(dlg))
+        return;
+    g_picked = true;
+    const wchar_t names[] = L"\"b.wmv\" \"a.flv\"";
+    // The name box is cmb13 in newer dialogs and edt1 in older ones.
+    ::SetDlgItemTextW(dlg, cmb13, names);
+    ::SetDlgItemTextW(dlg, edt1, names);
+    ::PostMessageW(dlg, WM_COMMAND, IDOK, 0);
+}
+
+} // namespace
+
+TEST_F(PaneTest, TheAddDialogAddsEverySelectedFileAndPlaysNone)
+{
+    testsupport::TempFolder folder(L"qzadd");
+    testsupport::WriteBytes(folder / L"a.flv", "a");
+    testsupport::WriteBytes(folder / L"b.wmv", "b");
+    wchar_t before[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, before);
+    ::SetCurrentDirectoryW(folder.path().c_str());
+    ProgItem* old = pane.AddFile(L"C:\\old.flv");
+    pane.SetCurItem(old);
+
+    UINT_PTR timer = ::SetTimer(nullptr, 0, 200, PickTwoFiles);
+    Command(ID_PROG_ADD);
+    ::KillTimer(nullptr, timer);
+    ::SetCurrentDirectoryW(before);
+    ASSERT_TRUE(g_picked) << "no file dialog";
+    const std::vector<Row> rows = Rows(pane);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[1].text, L"b.wmv");
+    EXPECT_EQ(rows[1].path, folder / L"b.wmv");
+    EXPECT_EQ(rows[2].text, L"a.flv");
+    EXPECT_EQ(rows[2].path, folder / L"a.flv");
+    EXPECT_EQ(pane.m_pCurItem, old);
+    EXPECT_TRUE(frame.calls.empty());
 }
 
 namespace {
