@@ -577,8 +577,11 @@ void CRightWnd::SaveList()
     // The same keys and values as writing "Count", then each pair: but in one
     // rewrite of the file, so that a long list is saved at once and an end
     // in the middle cannot leave the list empty.
+    // Without its list the pane never loaded: saving would wipe the list.
+    if (!m_list.IsWindow())
+        return;
     std::vector<IniEntry> entries;
-    const int n = m_list.IsWindow() ? m_list.GetItemCount() : 0;
+    const int n = m_list.GetItemCount();
     entries.reserve(2 * static_cast<size_t>(n) + 1);
     entries.push_back({L"Count", L"0"});
     int k = 0;
