@@ -237,6 +237,16 @@ void CDialogBase::SetupCaption()
     CreateCaptionButton(m_btnMenu, IDC_CAPTION_MENU, menu, IDB_CAPTION_MENU, IDS_TIP_MENU);
 }
 
+void CDialogBase::ApplyCaptionColours()
+{
+    m_brBackground.DeleteObject();
+    m_brBackground.CreateSolidBrush(g_skin.m_clrFrame);
+    for (CSkinButton* b : {&m_btnClose, &m_btnMaximize, &m_btnMinimize, &m_btnTopMost, &m_btnMenu})
+        if (b->IsWindow())
+            b->SetBkColor(g_skin.m_clrFrameShade);
+    Invalidate(FALSE);
+}
+
 void CDialogBase::ToggleTopMost()
 {
     m_bTopMost = !m_bTopMost;

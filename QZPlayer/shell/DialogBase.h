@@ -57,6 +57,8 @@ public:
     void SetupCaption();
     // Topmost on or off, with the button's look and tip.
     void ToggleTopMost();
+    // After the skin's colours changed: background and caption buttons.
+    void ApplyCaptionColours();
     void DrawClient(CDC* dc, RECT client) override;
     BOOL PreTranslateMessage(MSG* msg) override;
     virtual void OnMenuButton() {}

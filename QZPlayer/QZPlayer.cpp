@@ -1,0 +1,4 @@
+// The player program's one application object.
+#include "PlayerApp.h"
+
+CPlayerApp theApp;

@@ -1,0 +1,713 @@
+#include "FrameDialog.h"
+
+#include "IniFile.h"
+#include "OpenUrlDlg.h"
+#include "SkinConfig.h"
+#include "resource.h"
+
+#include <shellapi.h>
+
+const UINT WM_QZPLAYER_APPLICATION = ::RegisterWindowMessageW(L"QZPlayer.Application");
+
+namespace {
+
+const wchar_t kSystem[] = L"System";
+const wchar_t kFileName[] = L"FileName";
+const int kHistoryMax = 30;
+const int kHistoryCompactAbove = 50000;
+
+int ReadInt(LPCWSTR section, LPCWSTR key)
+{
+    std::wstring v;
+    CIniFile::GetString(section, key, v);
+    return _wtoi(v.c_str());
+}
+
+void WriteInt(LPCWSTR section, LPCWSTR key, int value)
+{
+    CIniFile::WriteString(section, key, std::to_wstring(value).c_str());
+}
+
+std::wstring HistoryKey(int n)
+{
+    return L"Name" + std::to_wstring(n);
+}
+
+bool EqualNoCase(const std::wstring& a, const std::wstring& b)
+{
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                  TRUE) == CSTR_EQUAL;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// CLeftWnd
+
+BOOL CLeftWnd::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    m_control.SetBkColor(g_skin.m_clrPane);
+    ::DragAcceptFiles(m_hWnd, TRUE);
+    return TRUE;
+}
+
+void CLeftWnd::Layout()
+{
+    const CRect c = GetClientRect();
+    if (m_player.IsWindow() && ::GetParent(m_player) == m_hWnd)
+        ::SetWindowPos(m_player, nullptr, c.left, c.top, c.Width(), c.Height() - kControlBarHeight,
+                       SWP_NOZORDER | SWP_SHOWWINDOW);
+    if (m_control.IsWindow()) {
+        ::SetWindowPos(m_control, nullptr, c.left, c.bottom - kControlBarHeight, c.Width(), kControlBarHeight,
+                       SWP_NOZORDER | SWP_SHOWWINDOW);
+        m_control.Invalidate();
+    }
+}
+
+void CLeftWnd::OnDropFiles(HDROP drop)
+{
+    const UINT count = ::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+    for (UINT i = 0; i < count; ++i) {
+        wchar_t name[512] = {};
+        if (!::DragQueryFileW(drop, i, name, 512) || !m_pFrame)
+            continue;
+        if (i == 0)
+            m_pFrame->OpenMedia(name, nullptr, TRUE);
+        else
+            m_pFrame->m_right.AddFile(name);
+    }
+    ::DragFinish(drop);
+}
+
+LRESULT CLeftWnd::OnPlayNext()
+{
+    if (!m_pFrame || !m_pFrame->m_right.IsWindow())
+        return 0;
+    std::wstring path;
+    ProgItem* item = m_pFrame->m_right.GetNextProg(path);
+    if (!item) {
+        m_nFailedInARow = 0;
+        return 0;
+    }
+    if (m_pFrame->OpenMedia(path.c_str(), item, FALSE)) {
+        m_nFailedInARow = 0;
+        return 1;
+    }
+    m_pFrame->m_right.SetCurItem(item);
+    // With repeat on and nothing that opens, the list would be tried for
+    // ever: one full pass without success ends the attempts.
+    if (++m_nFailedInARow <= m_pFrame->m_right.m_list.GetItemCount())
+        PostMessage(WM_PLAY_NEXT);
+    else
+        m_nFailedInARow = 0;
+    return 1;
+}
+
+LRESULT CLeftWnd::OnCopyData(const COPYDATASTRUCT* data)
+{
+    switch (data->dwData) {
+    case 4:
+        m_player.Repaint();
+        m_control.Invalidate();
+        if (m_control.IsWindow() && ::GetParent(m_control) == m_hWnd)
+            m_control.SetChangeChecked(FALSE);
+        return TRUE;
+    case 5: {
+        const CRect c = GetClientRect();
+        if (m_player.IsWindow() && ::GetParent(m_player) == m_hWnd)
+            ::SetWindowPos(m_player, nullptr, c.left, c.top, c.Width(), c.Height() - kControlBarHeight,
+                           SWP_NOZORDER | SWP_SHOWWINDOW);
+        return TRUE;
+    }
+    default:
+        return -1;
+    }
+}
+
+BOOL CLeftWnd::PreTranslateMessage(MSG* msg)
+{
+    if (msg->message == WM_KEYDOWN && msg->wParam == VK_RETURN)
+        return TRUE;
+    if (msg->message == WM_KEYDOWN && msg->wParam == VK_ESCAPE) {
+        ::SendMessageW(msg->hwnd, WM_KEYDOWN, VK_ESCAPE, msg->lParam);
+        return TRUE;
+    }
+    return CDialog::PreTranslateMessage(msg);
+}
+
+LRESULT CLeftWnd::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
+{
+    switch (msg) {
+    case WM_INITDIALOG:
+        // The children come first, as a window's WM_CREATE would make them.
+        if (!m_player.Create(nullptr, L"MinPlayer", WS_CHILD | WS_VISIBLE, CRect(0, 0, 100, 80), this,
+                             IDC_PLAYER_WND) ||
+            !m_control.Create(IDD_PLAYER_CONTROL, this))
+            return FALSE;
+        m_control.m_pPlayer = &m_player;
+        break;
+    case WM_SIZE: {
+        LRESULT r = CDialog::WindowProc(msg, wp, lp);
+        Layout();
+        return r;
+    }
+    case WM_ERASEBKGND:
+        return TRUE;
+    case WM_DROPFILES:
+        if (::DragQueryFileW(reinterpret_cast<HDROP>(wp), 0xFFFFFFFF, nullptr, 0) == 0)
+            break;
+        OnDropFiles(reinterpret_cast<HDROP>(wp));
+        return 0;
+    case WM_PLAY_NEXT:
+        return OnPlayNext();
+    case WM_COPYDATA:
+        if (lp) {
+            LRESULT r = OnCopyData(reinterpret_cast<const COPYDATASTRUCT*>(lp));
+            if (r != -1)
+                return r;
+        }
+        break;
+    default:
+        break;
+    }
+    return CDialog::WindowProc(msg, wp, lp);
+}
+
+// ---------------------------------------------------------------------------
+// CFrameDialog
+
+CFrameDialog::CFrameDialog() : CDialogBase(IDD_FRAME)
+{
+    g_skin.Load();
+}
+
+CFrameDialog::~CFrameDialog()
+{
+    if (IsWindow())
+        DestroyWindow();
+}
+
+BOOL CFrameDialog::OnInitDialog()
+{
+    CDialogBase::OnInitDialog();
+    LoadHistory();
+    SetCaptionDragZone(0, kCaptionStrip);
+    SetupCaption();
+    std::wstring title = g_skin.m_strName.empty() ? LoadResString(0xE000) : g_skin.m_strName;
+    SetTitle(title);
+    SetWindowText(title);
+
+    if (!m_left.Create(IDD_LEFT_PANE, this))
+        return TRUE;
+    m_left.ShowWindow(SW_SHOW);
+    m_left.m_pFrame = this;
+    if (!m_right.Create(CRightWnd::IDD, this))
+        return TRUE;
+    m_right.m_clrBk = g_skin.m_clrList;
+    m_right.ShowWindow(SW_SHOW);
+    m_right.m_pFrame = this;
+    if (!m_splitter.Create(nullptr, nullptr, WS_CHILD | WS_VISIBLE, CRect(0, 0, 0, 0), this, IDC_SPLITTER))
+        return TRUE;
+    m_splitter.SetOrientation(CSplitterBar::Vertical);
+    m_splitter.SetColor(g_skin.m_clrPane);
+
+    LoadSystemSettings();
+    if (m_bTopMost) {
+        m_bTopMost = FALSE;
+        ToggleTopMost();
+    }
+    m_splitter.m_btnCollapse.SetChecked(m_bListCollapsed);
+    m_splitter.m_btnCollapse.SetTooltipText(m_bListCollapsed ? IDS_TIP_EXPAND_LIST : IDS_TIP_COLLAPSE_LIST);
+    if (m_bListCollapsed)
+        m_right.ShowWindow(SW_HIDE);
+    if (!m_bShowProgList) {
+        m_bShowProgList = TRUE;
+        ToggleProgramList();
+    }
+    if (m_pStartCommand && !m_pStartCommand->empty())
+        OpenCommand(m_pStartCommand->c_str());
+    m_nTimerId = SetTimer(kLivenessTimerId, 2000);
+    return TRUE;
+}
+
+BOOL CFrameDialog::ParseCommand(const std::wstring& text, Mode* mode, std::wstring* path, std::wstring* title)
+{
+    *mode = ModePlay;
+    size_t i = 0;
+    while (i < text.size()) {
+        if (text[i] == L' ') {
+            ++i;
+            continue;
+        }
+        if (text[i] != L'-')
+            break;
+        const wchar_t c = i + 1 < text.size() ? text[i + 1] : L'\0';
+        if (c == L'p' || c == L'P')
+            *mode = ModePlay;
+        else if (c == L'a' || c == L'A')
+            *mode = ModeAdd;
+        else
+            return FALSE;
+        i += 2;
+    }
+    const std::wstring target = text.substr(std::min(i, text.size()));
+    const size_t bar = target.find(L'|');
+    if (bar != std::wstring::npos && bar > 0) {
+        *path = target.substr(0, bar);
+        *title = target.substr(bar + 1);
+    } else {
+        *path = target;
+        title->clear();
+    }
+    return !path->empty();
+}
+
+void CFrameDialog::OpenCommand(LPCWSTR text)
+{
+    if (!text)
+        return;
+    Mode mode;
+    std::wstring path, title;
+    if (!ParseCommand(text, &mode, &path, &title))
+        return;
+    ProgItem* item = nullptr;
+    if (mode == ModePlay)
+        m_right.RemoveAll();
+    item = title.empty() ? m_right.AddFile(path.c_str()) : m_right.AddItem(path.c_str(), title.c_str());
+    if (mode == ModePlay && OpenMedia(path.c_str(), item, TRUE) && ::IsIconic(m_hWnd))
+        ShowWindow(SW_RESTORE);
+}
+
+BOOL CFrameDialog::OpenMedia(LPCWSTR path, ProgItem* item, BOOL showError)
+{
+    if (!path)
+        return FALSE;
+    CPlayerWnd& player = m_left.m_player;
+    CPlayerControl& bar = m_left.m_control;
+    if (player.IsCurrent(path)) {
+        bar.Resume();
+    } else {
+        bar.PrepareOpen();
+        const int result = player.Open(path);
+        if (result != 0) {
+            if (result == 2 && showError) {
+                AfxMessageBox(L"对不起，QZ播放器不支持您所选择的文件格式！", MB_ICONINFORMATION);
+                player.Invalidate();
+            }
+            return FALSE;
+        }
+        bar.OnMediaOpened();
+    }
+    if (!IsInHistory(path) && AddHistory(path)) {
+        if (m_history.size() >= static_cast<size_t>(kHistoryMax))
+            m_history.erase(m_history.begin());
+        m_history.push_back(path);
+    }
+    if (!item) {
+        if (::IsIconic(m_hWnd))
+            ShowWindow(SW_RESTORE);
+        m_right.RemoveAll();
+        item = m_right.AddFile(path);
+    }
+    m_right.SetCurItem(item);
+    return TRUE;
+}
+
+int CFrameDialog::ClampListWidth(int listWidth, int clientWidth)
+{
+    if (listWidth > clientWidth - 430)
+        listWidth = clientWidth - 430;
+    if (listWidth < 160)
+        listWidth = 160;
+    return listWidth;
+}
+
+void CFrameDialog::RecalcLayout(BOOL force, int oldListWidth)
+{
+    const CRect client = GetClientRect();
+    CRect r(client.left + 1, client.top + kCaptionStrip, client.right - 1, client.bottom - 1);
+    r.InflateRect(-5, -5);
+    auto isChild = [&](CWnd& w) { return w.IsWindow() && ::GetParent(w) == m_hWnd; };
+    if (!m_bShowProgList) {
+        if (isChild(m_left))
+            m_left.MoveWindow(r);
+    } else if (m_bListCollapsed) {
+        if (isChild(m_left))
+            m_left.MoveWindow(CRect(r.left, r.top, r.right - m_nSplitterWidth, r.bottom));
+        if (isChild(m_right))
+            m_right.MoveWindow(CRect(r.right - m_nListWidth, r.top, r.right, r.bottom));
+        if (m_splitter.IsWindow())
+            m_splitter.MoveWindow(CRect(r.right - m_nSplitterWidth, r.top, r.right, r.bottom));
+    } else {
+        m_nListWidth = ClampListWidth(m_nListWidth, client.Width());
+        if (!force && m_nListWidth == oldListWidth)
+            return;
+        if (isChild(m_left))
+            m_left.MoveWindow(CRect(r.left, r.top, r.right - m_nSplitterWidth - m_nListWidth, r.bottom));
+        if (isChild(m_right))
+            m_right.MoveWindow(CRect(r.right - m_nListWidth, r.top, r.right, r.bottom));
+        if (m_splitter.IsWindow())
+            m_splitter.MoveWindow(CRect(r.right - m_nListWidth - m_nSplitterWidth, r.top, r.right - m_nListWidth,
+                                        r.bottom));
+    }
+    Invalidate();
+    if (m_splitter.IsWindow())
+        m_splitter.Invalidate();
+}
+
+void CFrameDialog::GetMinTrackSize(int& cx, int& cy) const
+{
+    cy = 420;
+    if (!m_bShowProgList)
+        cx = 420 - m_nSplitterWidth;
+    else
+        cx = m_bListCollapsed ? 420 : 580;
+}
+
+void CFrameDialog::OnSize(UINT type)
+{
+    if (type == SIZE_MINIMIZED)
+        return;
+    if (m_splitter.IsWindow()) {
+        int cx = 0, cy = 0;
+        GetMinTrackSize(cx, cy);
+        CRect w = GetWindowRect();
+        if (w.Width() < cx || w.Height() < cy) {
+            ::MoveWindow(m_hWnd, w.left, w.top, std::max<int>(w.Width(), cx), std::max<int>(w.Height(), cy), TRUE);
+            return;
+        }
+    }
+    RecalcLayout(TRUE, 0);
+}
+
+void CFrameDialog::MoveWindowWidth(int delta)
+{
+    CRect w = GetWindowRect();
+    ::MoveWindow(m_hWnd, w.left, w.top, w.Width() + delta, w.Height(), TRUE);
+}
+
+void CFrameDialog::ToggleProgramList()
+{
+    m_bShowProgList = !m_bShowProgList;
+    const int extra = m_bListCollapsed ? m_nSplitterWidth : m_nListWidth + m_nSplitterWidth;
+    const BOOL maximized = ::IsZoomed(m_hWnd);
+    if (m_bShowProgList) {
+        if (maximized) {
+            RecalcLayout(TRUE, m_nListWidth);
+        } else {
+            CRect w = GetWindowRect();
+            int width = std::min(w.Width() + extra, ::GetSystemMetrics(SM_CXSCREEN));
+            int height = std::min<int>(w.Height(), ::GetSystemMetrics(SM_CYSCREEN));
+            ::MoveWindow(m_hWnd, w.left, w.top, width, height, TRUE);
+        }
+        m_splitter.ShowWindow(SW_SHOW);
+        if (!m_bListCollapsed)
+            m_right.ShowWindow(SW_SHOW);
+    } else {
+        m_right.ShowWindow(SW_HIDE);
+        m_splitter.ShowWindow(SW_HIDE);
+        if (maximized)
+            RecalcLayout(TRUE, m_nListWidth);
+        else
+            MoveWindowWidth(-extra);
+    }
+}
+
+void CFrameDialog::SetListCollapsed(BOOL collapsed)
+{
+    m_bListCollapsed = collapsed;
+    const BOOL maximized = ::IsZoomed(m_hWnd);
+    if (collapsed) {
+        m_right.ShowWindow(SW_HIDE);
+        if (maximized)
+            RecalcLayout(TRUE, m_nListWidth);
+        else
+            MoveWindowWidth(-m_nListWidth);
+    } else {
+        if (maximized)
+            RecalcLayout(TRUE, m_nListWidth);
+        else
+            MoveWindowWidth(m_nListWidth);
+        m_right.ShowWindow(SW_SHOW);
+    }
+}
+
+void CFrameDialog::ApplySkinColours()
+{
+    m_left.m_control.SetBkColor(g_skin.m_clrPane);
+    m_left.Invalidate();
+    m_right.m_clrBk = g_skin.m_clrList;
+    m_right.UpdateColours();
+    m_splitter.SetColor(g_skin.m_clrPane);
+    m_splitter.Invalidate();
+    ApplyCaptionColours();
+}
+
+void CFrameDialog::ShowMainMenu()
+{
+    HMENU menu = ::LoadMenuW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_POPUP_MENU));
+    if (!menu)
+        return;
+    HMENU popup = ::GetSubMenu(menu, 0);
+    ::CheckMenuItem(popup, ID_VIEW_TOPMOST, MF_BYCOMMAND | (m_bTopMost ? MF_CHECKED : MF_UNCHECKED));
+    ::CheckMenuItem(popup, ID_VIEW_HIDE_LIST, MF_BYCOMMAND | (m_bShowProgList ? MF_UNCHECKED : MF_CHECKED));
+    POINT cursor = {};
+    ::GetCursorPos(&cursor);
+    POINT top = {0, kCaptionStrip};
+    ::ClientToScreen(m_hWnd, &top);
+    ::TrackPopupMenu(popup, 0, cursor.x, top.y, 0, m_hWnd, nullptr);
+    ::DestroyMenu(menu);
+}
+
+void CFrameDialog::OnOpenFile()
+{
+    CFileDialog dlg(TRUE, nullptr, nullptr, OFN_HIDEREADONLY | OFN_FILEMUSTEXIST,
+                    L"All Files (*.*)|*.*|FLV Files (*.flv;*.swf)|*.flv;*.swf|WMV Files (*.wmv;*.asf)|*.wmv;*.asf|"
+                    L"RM Files (*.rm;*.rmvb)|*.rm; *.rmvb||",
+                    this);
+    if (dlg.DoModal() == IDOK && !dlg.GetPathName().empty())
+        OpenMedia(dlg.GetPathName().c_str(), nullptr, TRUE);
+}
+
+void CFrameDialog::OnOpenUrl()
+{
+    COpenUrlDlg dlg;
+    dlg.m_pParentWnd = this;
+    dlg.m_pHistory = &m_history;
+    if (dlg.DoModal() == IDOK && !dlg.m_strUrl.empty())
+        OpenMedia(dlg.m_strUrl.c_str(), nullptr, TRUE);
+}
+
+void CFrameDialog::OnLivenessTimer()
+{
+    if (IsWindowVisible())
+        return;
+    if (!m_hClientFrame)
+        m_hClientFrame = ::FindWindowW(L"CZorvaneFrame", nullptr);
+    if (!m_hClientFrame || !::IsWindow(m_hClientFrame))
+        ::PostQuitMessage(0);
+}
+
+LRESULT CFrameDialog::OnCopyData(const COPYDATASTRUCT* data)
+{
+    switch (data->dwData) {
+    case 2:
+        OpenCommand(static_cast<const wchar_t*>(data->lpData));
+        return TRUE;
+    case 3:
+        if (data->lpData) {
+            g_skin.SetFrameColor(*static_cast<const COLORREF*>(data->lpData));
+            ApplySkinColours();
+        }
+        return TRUE;
+    case 6:
+        m_right.ShowWindow(m_bListCollapsed ? SW_HIDE : SW_SHOW);
+        RecalcLayout(TRUE, 0);
+        ShowWindow(SW_SHOW);
+        m_left.m_control.SetChangeChecked(TRUE);
+        ::SetForegroundWindow(m_hWnd);
+        return TRUE;
+    default:
+        return -1;
+    }
+}
+
+void CFrameDialog::DrawClient(CDC* dc, RECT client)
+{
+    CDialogBase::DrawClient(dc, client);
+    dc->FillSolidRect(CRect(client.left + 1, client.top + kCaptionStrip, client.right - 1, client.bottom - 1),
+                      g_skin.m_clrPane);
+}
+
+BOOL CFrameDialog::PreTranslateMessage(MSG* msg)
+{
+    if (msg->wParam == VK_ESCAPE) {
+        ::SendMessageW(msg->hwnd, msg->message, VK_ESCAPE, msg->lParam);
+        return TRUE;
+    }
+    return CDialogBase::PreTranslateMessage(msg);
+}
+
+BOOL CFrameDialog::OnCommand(WPARAM wp, LPARAM lp)
+{
+    switch (LOWORD(wp)) {
+    case ID_FILE_OPEN_MEDIA:
+        OnOpenFile();
+        return TRUE;
+    case ID_FILE_OPEN_URL:
+        OnOpenUrl();
+        return TRUE;
+    case ID_VIEW_TOPMOST:
+        ToggleTopMost();
+        return TRUE;
+    case ID_VIEW_HIDE_LIST:
+        ToggleProgramList();
+        return TRUE;
+    case ID_APP_ABOUT: {
+        CDialog about(100, this);
+        about.DoModal();
+        return TRUE;
+    }
+    case ID_APP_EXIT:
+        SendMessage(WM_CLOSE);
+        return TRUE;
+    default:
+        return CDialogBase::OnCommand(wp, lp);
+    }
+}
+
+BOOL CFrameDialog::OnNotify(WPARAM wp, LPARAM lp, LRESULT* result)
+{
+    auto* hdr = reinterpret_cast<const NMHDR*>(lp);
+    if (hdr && hdr->idFrom == IDC_SPLITTER && hdr->code == SPN_DRAGGED) {
+        const int old = m_nListWidth;
+        m_nListWidth = old - reinterpret_cast<const NMSPLITTER*>(lp)->delta;
+        RecalcLayout(FALSE, old);
+        *result = 0;
+        return TRUE;
+    }
+    return CDialogBase::OnNotify(wp, lp, result);
+}
+
+LRESULT CFrameDialog::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
+{
+    if (msg == WM_QZPLAYER_APPLICATION) {
+        if (wp == 100)
+            ::PostQuitMessage(0);
+        return WM_QZPLAYER_APPLICATION;
+    }
+    switch (msg) {
+    case WM_SIZE: {
+        LRESULT r = CDialogBase::WindowProc(msg, wp, lp);
+        OnSize(static_cast<UINT>(wp));
+        return r;
+    }
+    case WM_GETMINMAXINFO: {
+        auto* info = reinterpret_cast<MINMAXINFO*>(lp);
+        int cx = 0, cy = 0;
+        GetMinTrackSize(cx, cy);
+        info->ptMinTrackSize = {cx, cy};
+        break;
+    }
+    case WM_SYSCOMMAND:
+        if ((wp & 0xFFF0) == SC_CLOSE) {
+            ::PostQuitMessage(0);
+            return 0;
+        }
+        break;
+    case WM_TIMER:
+        if (m_nTimerId && wp == m_nTimerId) {
+            OnLivenessTimer();
+            return 0;
+        }
+        break;
+    case WM_COPYDATA:
+        if (lp) {
+            LRESULT r = OnCopyData(reinterpret_cast<const COPYDATASTRUCT*>(lp));
+            if (r != -1)
+                return r;
+        }
+        break;
+    case WM_ENDSESSION:
+        // Windows ends the process without WM_DESTROY: keep what WM_DESTROY keeps.
+        if (wp) {
+            SaveSystemSettings();
+            if (m_right.IsWindow())
+                m_right.SendMessage(WM_ENDSESSION, TRUE, lp);
+        }
+        break;
+    case WM_DESTROY:
+        if (m_nTimerId) {
+            KillTimer(m_nTimerId);
+            m_nTimerId = 0;
+        }
+        SaveSystemSettings();
+        break;
+    default:
+        break;
+    }
+    return CDialogBase::WindowProc(msg, wp, lp);
+}
+
+// ---------------------------------------------------------------------------
+// Settings and history
+
+void CFrameDialog::LoadSystemSettings()
+{
+    const int isMax = ReadInt(kSystem, L"IsMax");
+    const int width = ReadInt(kSystem, L"Width");
+    const int height = ReadInt(kSystem, L"Height");
+    std::wstring v;
+    if (CIniFile::GetString(kSystem, L"OnTheTop", v))
+        m_bTopMost = _wtoi(v.c_str());
+    if (CIniFile::GetString(kSystem, L"ShowProgList", v))
+        m_bShowProgList = _wtoi(v.c_str());
+    if (CIniFile::GetString(kSystem, L"ShowSPBar", v))
+        m_bListCollapsed = _wtoi(v.c_str());
+    int cx = 0, cy = 0;
+    GetMinTrackSize(cx, cy);
+    if (isMax) {
+        ShowWindow(SW_HIDE);
+        ::MoveWindow(m_hWnd, (::GetSystemMetrics(SM_CXSCREEN) - cx) / 2, (::GetSystemMetrics(SM_CYSCREEN) - cy) / 2,
+                     cx, cy, TRUE);
+        ShowWindow(SW_SHOWMAXIMIZED);
+    } else {
+        CRect w = GetWindowRect();
+        ::MoveWindow(m_hWnd, w.left, w.top, std::max(width, cx), std::max(height, cy), TRUE);
+    }
+}
+
+void CFrameDialog::SaveSystemSettings()
+{
+    const CRect c = GetClientRect();
+    WriteInt(kSystem, L"IsMax", ::IsZoomed(m_hWnd) ? 1 : 0);
+    WriteInt(kSystem, L"Width", c.Width());
+    WriteInt(kSystem, L"Height", c.Height());
+    WriteInt(kSystem, L"OnTheTop", m_bTopMost ? 1 : 0);
+    WriteInt(kSystem, L"ShowProgList", m_bShowProgList ? 1 : 0);
+    WriteInt(kSystem, L"ShowSPBar", m_bListCollapsed ? 1 : 0);
+}
+
+void CFrameDialog::LoadHistory()
+{
+    const int first = ReadInt(kFileName, L"First");
+    const int count = ReadInt(kFileName, L"Count");
+    if (first < count) {
+        for (int n = first, tries = 0; n < count && tries < kHistoryMax; ++n, ++tries) {
+            std::wstring v;
+            if (CIniFile::GetString(kFileName, HistoryKey(n).c_str(), v))
+                m_history.push_back(v);
+        }
+    }
+    if (count > kHistoryCompactAbove) {
+        for (int n = first; n < count; ++n)
+            CIniFile::WriteString(kFileName, HistoryKey(n).c_str(), nullptr);
+        WriteInt(kFileName, L"First", 0);
+        WriteInt(kFileName, L"Count", static_cast<int>(m_history.size()));
+        for (size_t i = 0; i < m_history.size(); ++i)
+            CIniFile::WriteString(kFileName, HistoryKey(static_cast<int>(i)).c_str(), m_history[i].c_str());
+    }
+}
+
+BOOL CFrameDialog::AddHistory(const std::wstring& path)
+{
+    int first = ReadInt(kFileName, L"First");
+    const int count = ReadInt(kFileName, L"Count");
+    if (count - first >= kHistoryMax) {
+        CIniFile::WriteString(kFileName, HistoryKey(first).c_str(), nullptr);
+        WriteInt(kFileName, L"First", ++first);
+    }
+    if (!CIniFile::WriteString(kFileName, HistoryKey(count).c_str(), path.c_str()))
+        return FALSE;
+    WriteInt(kFileName, L"Count", count + 1);
+    return TRUE;
+}
+
+BOOL CFrameDialog::IsInHistory(const std::wstring& path) const
+{
+    for (const std::wstring& h : m_history)
+        if (EqualNoCase(h, path))
+            return TRUE;
+    return FALSE;
+}

@@ -1,0 +1,111 @@
+// The player's main window: the skinned frame with the video pane (player
+// host above the control bar), the splitter and the playlist; the main menu,
+// the open commands, the commands other programs send, the open-history and
+// the window's own settings.
+#pragma once
+
+#include "DialogBase.h"
+#include "PlayerControl.h"
+#include "PlayerWnd.h"
+#include "RightWnd.h"
+#include "SplitterBar.h"
+
+#include <string>
+#include <vector>
+
+class CFrameDialog;
+
+// The message other programs use to find the player and to end it.
+extern const UINT WM_QZPLAYER_APPLICATION;
+
+const UINT IDD_FRAME = 147;
+const UINT IDD_LEFT_PANE = 148;
+const UINT IDC_SPLITTER = 9999;
+const UINT_PTR kLivenessTimerId = 2000;
+const int kCaptionStrip = 30;
+const int kControlBarHeight = 46;
+
+// The video pane: the player host above the control bar.
+class CLeftWnd : public CDialog {
+public:
+    CLeftWnd() : CDialog(IDD_LEFT_PANE) {}
+
+    CPlayerWnd m_player;
+    CPlayerControl m_control;
+    CFrameDialog* m_pFrame = nullptr;
+
+    BOOL PreTranslateMessage(MSG* msg) override;
+
+protected:
+    LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp) override;
+    BOOL OnInitDialog() override;
+
+private:
+    void Layout();
+    void OnDropFiles(HDROP drop);
+    LRESULT OnPlayNext();
+    LRESULT OnCopyData(const COPYDATASTRUCT* data);
+
+    int m_nFailedInARow = 0;
+};
+
+class CFrameDialog : public CDialogBase, public IPlayerFrame, public IListPaneHost {
+public:
+    CFrameDialog();
+    ~CFrameDialog() override;
+
+    void OpenCommand(LPCWSTR text);
+    BOOL OpenMedia(LPCWSTR path, ProgItem* item, BOOL showError) override;
+    HWND GetFrameWnd() const override { return m_hWnd; }
+
+    void RecalcLayout(BOOL force, int oldListWidth);
+    void GetMinTrackSize(int& cx, int& cy) const;
+    void ToggleProgramList();
+    void SetListCollapsed(BOOL collapsed) override;
+    void ApplySkinColours();
+    void ShowMainMenu();
+    void OnMenuButton() override { ShowMainMenu(); }
+
+    void LoadHistory();
+    BOOL AddHistory(const std::wstring& path);
+    BOOL IsInHistory(const std::wstring& path) const;
+    void LoadSystemSettings();
+    void SaveSystemSettings();
+
+    BOOL PreTranslateMessage(MSG* msg) override;
+    void DrawClient(CDC* dc, RECT client) override;
+
+    // A command line: "-p"/"-a" switches, then the target, optionally with
+    // "|" and a title. FALSE when a switch is unknown or nothing follows.
+    enum Mode { ModePlay, ModeAdd };
+    static BOOL ParseCommand(const std::wstring& text, Mode* mode, std::wstring* path, std::wstring* title);
+    // The list width a client width allows: at most width - 430, at least 160.
+    static int ClampListWidth(int listWidth, int clientWidth);
+
+    CListSplitter m_splitter;
+    CLeftWnd m_left;
+    CRightWnd m_right;
+    std::vector<std::wstring> m_history;
+    BOOL m_bShowProgList = TRUE;
+    BOOL m_bListCollapsed = FALSE;
+    int m_nSplitterWidth = 6;
+    int m_nListWidth = 160;
+    HWND m_hClientFrame = nullptr;
+    UINT_PTR m_nTimerId = 0;
+    // The first instance's own command, kept by the application.
+    const std::wstring* m_pStartCommand = nullptr;
+
+protected:
+    LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp) override;
+    BOOL OnInitDialog() override;
+    BOOL OnCommand(WPARAM wp, LPARAM lp) override;
+    BOOL OnNotify(WPARAM wp, LPARAM lp, LRESULT* result) override;
+
+private:
+    void OnSize(UINT type);
+    void OnOpenFile();
+    void OnOpenUrl();
+    void OnLivenessTimer();
+    LRESULT OnCopyData(const COPYDATASTRUCT* data);
+    void MoveWindowWidth(int delta);
+};

@@ -1,0 +1,154 @@
+// Sockets first: the system headers want them before windows.h.
+#include <winsock2.h>
+
+#include "PlayerApp.h"
+
+#include "resource.h"
+
+#include <commctrl.h>
+
+namespace {
+
+void RemoveAll(std::wstring& text, const wchar_t* what)
+{
+    const size_t n = wcslen(what);
+    for (size_t at = text.find(what); at != std::wstring::npos; at = text.find(what, at))
+        text.erase(at, n);
+}
+
+BOOL RegisterDialogClass(const wchar_t* name)
+{
+    WNDCLASSW wc = {};
+    if (!::GetClassInfoW(nullptr, L"#32770", &wc))
+        return FALSE;
+    wc.lpszClassName = name;
+    wc.hInstance = AfxGetInstanceHandle();
+    return ::RegisterClassW(&wc) != 0 || ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+} // namespace
+
+CPlayerApp::CPlayerApp() : CWinApp(nullptr) {}
+
+BOOL CALLBACK CPlayerApp::FindRunningPlayer(HWND wnd, LPARAM lp)
+{
+    DWORD_PTR result = 0;
+    if (::SendMessageTimeoutW(wnd, WM_QZPLAYER_APPLICATION, 0, 0, SMTO_BLOCK | SMTO_ABORTIFHUNG, 10000, &result) &&
+        result == WM_QZPLAYER_APPLICATION) {
+        *reinterpret_cast<HWND*>(lp) = wnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void CPlayerApp::TerminateOwnerProcess(HWND wnd)
+{
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(wnd, &pid);
+    if (!pid)
+        return;
+    HANDLE process = ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE, FALSE, pid);
+    if (!process)
+        return;
+    DWORD code = 0;
+    if (::GetExitCodeProcess(process, &code))
+        ::TerminateProcess(process, code);
+    ::CloseHandle(process);
+}
+
+BOOL CPlayerApp::CheckRunningInstance(int& show)
+{
+    CCommandLineInfo info;
+    ParseCommandLine(info);
+    HWND running = nullptr;
+    bool existed = false;
+    m_hMutex = ::CreateMutexW(nullptr, FALSE, L"QZPlayer");
+    const DWORD error = ::GetLastError();
+    if (m_hMutex && (error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED)) {
+        existed = true;
+        ::EnumWindows(&CPlayerApp::FindRunningPlayer, reinterpret_cast<LPARAM>(&running));
+    }
+    if (::CompareStringOrdinal(info.m_strFileName.c_str(), -1, L"uninstall", -1, TRUE) == CSTR_EQUAL) {
+        if (running)
+            TerminateOwnerProcess(running);
+        return TRUE;
+    }
+    m_strCmdLine.clear();
+    if (m_lpCmdLine && *m_lpCmdLine) {
+        m_strCmdLine = m_lpCmdLine;
+        const wchar_t* sw = m_strCmdLine.find(L"-h") != std::wstring::npos   ? L"-h"
+                            : m_strCmdLine.find(L"-H") != std::wstring::npos ? L"-H"
+                                                                             : nullptr;
+        if (sw) {
+            RemoveAll(m_strCmdLine, sw);
+            m_strCmdLine.erase(0, m_strCmdLine.find_first_not_of(L' ') == std::wstring::npos
+                                      ? m_strCmdLine.size()
+                                      : m_strCmdLine.find_first_not_of(L' '));
+            show = 0;
+        }
+        if (running && !m_strCmdLine.empty()) {
+            m_cds.dwData = 2;
+            m_cds.cbData = static_cast<DWORD>((m_strCmdLine.size() + 1) * sizeof(wchar_t));
+            m_cds.lpData = const_cast<wchar_t*>(m_strCmdLine.c_str());
+            ::SendMessageW(running, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&m_cds));
+            m_strCmdLine.clear();
+        }
+    }
+    return running || existed;
+}
+
+BOOL CPlayerApp::InitInstance()
+{
+    int show = 1;
+    if (CheckRunningInstance(show))
+        return FALSE;
+    ::InitCommonControls();
+    CWinApp::InitInstance();
+    WSADATA wsa = {};
+    if (::WSAStartup(MAKEWORD(1, 1), &wsa) != 0) {
+        AfxMessageBox(IDS_SOCKETS_INIT_FAILED);
+        return FALSE;
+    }
+    if (!AfxOleInit()) {
+        AfxMessageBox(IDS_OLE_INIT_FAILED);
+        return FALSE;
+    }
+    AfxEnableControlContainer();
+    SetRegistryKey(L"应用程序向导生成的本地应用程序");
+    for (const wchar_t* name : {L"CQZPlyerFrame", L"CQZPlayer", L"CQZPlayerList"})
+        RegisterDialogClass(name);
+
+    m_pFrame = new CFrameDialog;
+    m_pFrame->m_pStartCommand = &m_strCmdLine;
+    if (!m_pFrame->Create(IDD_FRAME)) {
+        delete m_pFrame;
+        m_pFrame = nullptr;
+        return FALSE;
+    }
+    m_pMainWnd = m_pFrame;
+    m_pFrame->ShowWindow(show ? SW_SHOW : SW_HIDE);
+    return TRUE;
+}
+
+int CPlayerApp::ExitInstance()
+{
+    if (m_pFrame) {
+        // The frame and its panes save their settings while they go.
+        m_pFrame->DestroyWindow();
+        delete m_pFrame;
+        m_pFrame = nullptr;
+    }
+    m_pMainWnd = nullptr;
+    if (m_hMutex) {
+        ::CloseHandle(m_hMutex);
+        m_hMutex = nullptr;
+    }
+    ::WSACleanup();
+    return CWinApp::ExitInstance();
+}
+
+void CPlayerApp::OnAppAbout()
+{
+    CDialog about(100, m_pMainWnd);
+    about.DoModal();
+}

@@ -1,0 +1,25 @@
+// The player program: one running instance, the command line handed to it,
+// the platform set-up and the main frame.
+#pragma once
+
+#include "FrameDialog.h"
+
+class CPlayerApp : public CWinApp {
+public:
+    CPlayerApp();
+
+    BOOL InitInstance() override;
+    int ExitInstance() override;
+
+    // TRUE when this process must end now: another player runs (the
+    // command was forwarded to it) or "uninstall" was asked for.
+    BOOL CheckRunningInstance(int& show);
+    static BOOL CALLBACK FindRunningPlayer(HWND wnd, LPARAM lp);
+    static void TerminateOwnerProcess(HWND wnd);
+    void OnAppAbout();
+
+    HANDLE m_hMutex = nullptr;
+    std::wstring m_strCmdLine;
+    COPYDATASTRUCT m_cds = {};
+    CFrameDialog* m_pFrame = nullptr;
+};

@@ -1,0 +1,173 @@
+// The real QZPlayer.exe, started as a process from an installation folder of
+// its own: one instance, the command line handed on, the message protocol,
+// the ending rules and the settings it keeps.
+#include "FrameDialog.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <commctrl.h>
+
+using namespace testsupport;
+
+namespace {
+
+const UINT kProbe = ::RegisterWindowMessageW(L"QZPlayer.Application");
+
+class PlayerSystem : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        app = install.path();
+        ASSERT_TRUE(::CopyFileW((AfxGetModuleFolder() + L"\\QZPlayer.exe").c_str(), (app + L"\\QZPlayer.exe").c_str(),
+                                FALSE));
+        ::CreateDirectoryW((app + L"\\Config").c_str(), nullptr);
+    }
+    void TearDown() override
+    {
+        // Whatever a test left running ends here, before the folder goes.
+        if (HWND frame = Frame())
+            ::SendMessageTimeoutW(frame, kProbe, 100, 0, SMTO_ABORTIFHUNG, 2000, nullptr);
+        for (Process* p : {&first, &second})
+            p->WaitEnd(5000);
+    }
+    bool Start(Process& p, const std::wstring& args)
+    {
+        return p.Start(L"\"" + app + L"\\QZPlayer.exe\" " + args, app);
+    }
+    static HWND Frame() { return ::FindWindowW(L"CQZPlyerFrame", nullptr); }
+    HWND WaitFrame()
+    {
+        HWND frame = nullptr;
+        PumpUntil([&] { return (frame = Frame()) != nullptr; }, 10000);
+        return frame;
+    }
+    static int ListCount(HWND frame)
+    {
+        HWND pane = ::FindWindowExW(frame, nullptr, L"CQZPlayerList", nullptr);
+        HWND list = pane ? ::GetDlgItem(pane, 1019) : nullptr;
+        return list ? static_cast<int>(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)) : -1;
+    }
+    std::wstring Setting(const wchar_t* section, const wchar_t* key) const
+    {
+        wchar_t v[1024] = {};
+        ::GetPrivateProfileStringW(section, key, L"", v, 1024, (app + L"\\Config\\QZPlayer.ini").c_str());
+        return v;
+    }
+
+    TempFolder install{L"qzplayer"};
+    std::wstring app;
+    Process first, second;
+};
+
+} // namespace
+
+TEST(PlayerCommand, SwitchesTargetAndTitle)
+{
+    CFrameDialog::Mode mode;
+    std::wstring path, title;
+    EXPECT_TRUE(CFrameDialog::ParseCommand(L"  -a -p -a c:\\v\\a b.flv |标题 1 ", &mode, &path, &title));
+    EXPECT_EQ(mode, CFrameDialog::ModeAdd);
+    EXPECT_EQ(path, L"c:\\v\\a b.flv ");
+    EXPECT_EQ(title, L"标题 1 ");
+    EXPECT_TRUE(CFrameDialog::ParseCommand(L"-P|x", &mode, &path, &title)); // "|" first stays in the path
+    EXPECT_EQ(mode, CFrameDialog::ModePlay);
+    EXPECT_EQ(path, L"|x");
+    EXPECT_TRUE(title.empty());
+    EXPECT_FALSE(CFrameDialog::ParseCommand(L"-x c:\\a.flv", &mode, &path, &title));
+    EXPECT_FALSE(CFrameDialog::ParseCommand(L"-", &mode, &path, &title));
+    EXPECT_FALSE(CFrameDialog::ParseCommand(L"-a  ", &mode, &path, &title));
+    EXPECT_FALSE(CFrameDialog::ParseCommand(L"", &mode, &path, &title));
+
+    EXPECT_EQ(CFrameDialog::ClampListWidth(300, 600), 170);
+    EXPECT_EQ(CFrameDialog::ClampListWidth(300, 580), 160); // the lower bound wins
+    EXPECT_EQ(CFrameDialog::ClampListWidth(100, 1000), 160);
+    EXPECT_EQ(CFrameDialog::ClampListWidth(200, 1000), 200);
+}
+
+TEST_F(PlayerSystem, OneInstanceAnswersTheProbeAndTakesTheCommandsOfLaterStarts)
+{
+    ASSERT_TRUE(Start(first, L"-a c:\\v\\first.flv"));
+    HWND frame = WaitFrame();
+    ASSERT_NE(frame, nullptr);
+    EXPECT_TRUE(PumpUntil([&] { return ::IsWindowVisible(frame) != FALSE; }, 5000));
+    DWORD_PTR answer = 0;
+    ASSERT_TRUE(::SendMessageTimeoutW(frame, kProbe, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer));
+    EXPECT_EQ(answer, kProbe);
+    EXPECT_EQ(ListCount(frame), 1);
+
+    // A second start hands its command over and ends; so does one with none.
+    ASSERT_TRUE(Start(second, L"-a c:\\v\\second.wmv|第二个"));
+    ASSERT_TRUE(second.WaitEnd(15000));
+    EXPECT_EQ(ListCount(frame), 2);
+    Process third;
+    ASSERT_TRUE(Start(third, L""));
+    ASSERT_TRUE(third.WaitEnd(15000));
+    EXPECT_EQ(ListCount(frame), 2);
+    EXPECT_FALSE(first.Ended());
+
+    // Codes of the protocol: an unknown one is not the frame's; an empty
+    // command does nothing.
+    COPYDATASTRUCT unknown = {9, 0, nullptr};
+    EXPECT_EQ(::SendMessageW(frame, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&unknown)), 0);
+    wchar_t empty[] = L"";
+    COPYDATASTRUCT none = {2, sizeof empty, empty};
+    EXPECT_EQ(::SendMessageW(frame, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&none)), 1);
+    EXPECT_EQ(ListCount(frame), 2);
+
+    // wParam 100 ends the player, which saves its window and list first.
+    ASSERT_TRUE(::SendMessageTimeoutW(frame, kProbe, 100, 0, SMTO_ABORTIFHUNG, 5000, &answer));
+    EXPECT_EQ(answer, kProbe);
+    ASSERT_TRUE(first.WaitEnd(10000));
+    EXPECT_EQ(Setting(L"System", L"Width"), L"580");
+    EXPECT_EQ(Setting(L"System", L"ShowProgList"), L"1");
+    EXPECT_EQ(Setting(L"ProgList", L"Count"), L"2");
+    EXPECT_EQ(Setting(L"ProgList", L"Name1"), L"第二个");
+}
+
+TEST_F(PlayerSystem, UninstallEndsTheRunningPlayerAndAHiddenOneWithoutClientEndsByItself)
+{
+    ASSERT_TRUE(Start(first, L""));
+    ASSERT_NE(WaitFrame(), nullptr);
+    ASSERT_TRUE(Start(second, L"-x uninstall"));
+    ASSERT_TRUE(second.WaitEnd(15000));
+    ASSERT_TRUE(first.WaitEnd(10000));
+
+    // Hidden, and no client window: it ends within the liveness period.
+    Process hidden;
+    ASSERT_TRUE(Start(hidden, L"-h"));
+    HWND frame = WaitFrame();
+    ASSERT_NE(frame, nullptr);
+    EXPECT_FALSE(::IsWindowVisible(frame));
+    EXPECT_TRUE(hidden.WaitEnd(6000));
+}
+
+TEST_F(PlayerSystem, AHiddenPlayerStaysWhileTheClientWindowExistsAndCodeSixShowsIt)
+{
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = ::DefWindowProcW;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"CZorvaneFrame";
+    ASSERT_TRUE(::RegisterClassW(&wc));
+    HWND client = ::CreateWindowExW(0, L"CZorvaneFrame", L"client", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                    wc.hInstance, nullptr);
+    ASSERT_NE(client, nullptr);
+    ASSERT_TRUE(Start(first, L"-H"));
+    HWND frame = WaitFrame();
+    ASSERT_NE(frame, nullptr);
+    PumpUntil([] { return false; }, 4500); // two liveness ticks
+    EXPECT_FALSE(first.Ended());
+    EXPECT_FALSE(::IsWindowVisible(frame));
+
+    COPYDATASTRUCT show = {6, 0, nullptr};
+    EXPECT_EQ(::SendMessageW(frame, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&show)), 1);
+    EXPECT_TRUE(::IsWindowVisible(frame));
+    // A colour from the client is taken (code 3), also without data.
+    COLORREF colour = RGB(0x20, 0x60, 0xA0);
+    COPYDATASTRUCT recolour = {3, sizeof colour, &colour};
+    EXPECT_EQ(::SendMessageW(frame, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&recolour)), 1);
+    COPYDATASTRUCT nothing = {3, 0, nullptr};
+    EXPECT_EQ(::SendMessageW(frame, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&nothing)), 1);
+    PumpUntil([] { return false; }, 300);
+    SaveScreenshot(L"player-frame-recoloured");
+    ::DestroyWindow(client);
+}
