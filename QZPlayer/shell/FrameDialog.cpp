@@ -492,11 +492,22 @@ void CFrameDialog::OnLivenessTimer()
 LRESULT CFrameDialog::OnCopyData(const COPYDATASTRUCT* data)
 {
     switch (data->dwData) {
-    case 2:
-        OpenCommand(static_cast<const wchar_t*>(data->lpData));
+    case 2: {
+        // Only what lies within cbData is read: up to the first zero, an odd
+        // last byte ignored.
+        if (!data->lpData)
+            return TRUE;
+        const auto* text = static_cast<const wchar_t*>(data->lpData);
+        const size_t units = data->cbData / sizeof(wchar_t);
+        size_t n = 0;
+        while (n < units && text[n])
+            ++n;
+        if (n)
+            OpenCommand(std::wstring(text, n).c_str());
         return TRUE;
+    }
     case 3:
-        if (data->lpData) {
+        if (data->lpData && data->cbData >= sizeof(COLORREF)) {
             g_skin.SetFrameColor(*static_cast<const COLORREF*>(data->lpData));
             ApplySkinColours();
         }

@@ -9,12 +9,34 @@
 
 namespace {
 
-void RemoveAll(std::wstring& text, const wchar_t* what)
+// Removes every occurrence of sw that stands at the start or after a blank;
+// inside a word ("D:\my-home") it is part of the text. TRUE when one was found.
+bool RemoveSwitch(std::wstring& text, const wchar_t* sw)
 {
-    const size_t n = wcslen(what);
-    for (size_t at = text.find(what); at != std::wstring::npos; at = text.find(what, at))
-        text.erase(at, n);
+    bool found = false;
+    for (size_t at = text.find(sw); at != std::wstring::npos; at = text.find(sw, at)) {
+        if (at == 0 || text[at - 1] == L' ') {
+            text.erase(at, 2);
+            found = true;
+        } else {
+            at += 2;
+        }
+    }
+    return found;
 }
+
+} // namespace
+
+BOOL CPlayerApp::StripHiddenSwitch(std::wstring& line)
+{
+    if (!RemoveSwitch(line, L"-h") && !RemoveSwitch(line, L"-H"))
+        return FALSE;
+    const size_t text = line.find_first_not_of(L' ');
+    line.erase(0, text == std::wstring::npos ? line.size() : text);
+    return TRUE;
+}
+
+namespace {
 
 BOOL RegisterDialogClass(const wchar_t* name)
 {
@@ -66,7 +88,15 @@ BOOL CPlayerApp::CheckRunningInstance(int& show)
     const DWORD error = ::GetLastError();
     if (m_hMutex && (error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED)) {
         existed = true;
-        ::EnumWindows(&CPlayerApp::FindRunningPlayer, reinterpret_cast<LPARAM>(&running));
+        // The first instance may still be starting (two files opened at
+        // once): ask again for a while before the command would be lost.
+        const ULONGLONG until = ::GetTickCount64() + 5000;
+        for (;;) {
+            ::EnumWindows(&CPlayerApp::FindRunningPlayer, reinterpret_cast<LPARAM>(&running));
+            if (running || ::GetTickCount64() >= until)
+                break;
+            ::Sleep(100);
+        }
     }
     if (::CompareStringOrdinal(info.m_strFileName.c_str(), -1, L"uninstall", -1, TRUE) == CSTR_EQUAL) {
         if (running)
@@ -76,16 +106,8 @@ BOOL CPlayerApp::CheckRunningInstance(int& show)
     m_strCmdLine.clear();
     if (m_lpCmdLine && *m_lpCmdLine) {
         m_strCmdLine = m_lpCmdLine;
-        const wchar_t* sw = m_strCmdLine.find(L"-h") != std::wstring::npos   ? L"-h"
-                            : m_strCmdLine.find(L"-H") != std::wstring::npos ? L"-H"
-                                                                             : nullptr;
-        if (sw) {
-            RemoveAll(m_strCmdLine, sw);
-            m_strCmdLine.erase(0, m_strCmdLine.find_first_not_of(L' ') == std::wstring::npos
-                                      ? m_strCmdLine.size()
-                                      : m_strCmdLine.find_first_not_of(L' '));
+        if (StripHiddenSwitch(m_strCmdLine))
             show = 0;
-        }
         if (running && !m_strCmdLine.empty()) {
             m_cds.dwData = 2;
             m_cds.cbData = static_cast<DWORD>((m_strCmdLine.size() + 1) * sizeof(wchar_t));

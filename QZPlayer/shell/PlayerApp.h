@@ -17,6 +17,9 @@ public:
     static BOOL CALLBACK FindRunningPlayer(HWND wnd, LPARAM lp);
     static void TerminateOwnerProcess(HWND wnd);
     void OnAppAbout();
+    // Takes the hidden-start switch out of a command line: "-h" (else "-H")
+    // at the start or after a blank, then the leading blanks. TRUE if found.
+    static BOOL StripHiddenSwitch(std::wstring& line);
 
     HANDLE m_hMutex = nullptr;
     std::wstring m_strCmdLine;

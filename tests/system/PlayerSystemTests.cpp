@@ -2,6 +2,7 @@
 // its own: one instance, the command line handed on, the message protocol,
 // the ending rules and the settings it keeps.
 #include "FrameDialog.h"
+#include "PlayerApp.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -84,6 +85,28 @@ TEST(PlayerCommand, SwitchesTargetAndTitle)
     EXPECT_EQ(CFrameDialog::ClampListWidth(200, 1000), 200);
 }
 
+TEST(PlayerCommand, TheHiddenSwitchCountsOnlyAtTheStartOrAfterABlank)
+{
+    struct Case {
+        const wchar_t* line;
+        const wchar_t* left;
+        BOOL hidden;
+    } cases[] = {
+        {L"-h", L"", TRUE},
+        {L"-h  -a c:\\v\\a.flv ", L"-a c:\\v\\a.flv ", TRUE},
+        {L"D:\\my-home\\a.flv", L"D:\\my-home\\a.flv", FALSE},
+        {L"-p D:\\my-home\\a.flv -h", L"-p D:\\my-home\\a.flv ", TRUE},
+        {L"-H -h x", L"-H  x", TRUE}, // "-h" first; then "-H" stays
+        {L"-H x", L"x", TRUE},
+        {L"x-H", L"x-H", FALSE},
+    };
+    for (const Case& c : cases) {
+        std::wstring line = c.line;
+        EXPECT_EQ(CPlayerApp::StripHiddenSwitch(line), c.hidden) << c.line;
+        EXPECT_EQ(line, c.left) << c.line;
+    }
+}
+
 TEST_F(PlayerSystem, OneInstanceAnswersTheProbeAndTakesTheCommandsOfLaterStarts)
 {
     ASSERT_TRUE(Start(first, L"-a c:\\v\\first.flv"));
@@ -113,6 +136,20 @@ TEST_F(PlayerSystem, OneInstanceAnswersTheProbeAndTakesTheCommandsOfLaterStarts)
     COPYDATASTRUCT none = {2, sizeof empty, empty};
     EXPECT_EQ(::SendMessageW(frame, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&none)), 1);
     EXPECT_EQ(ListCount(frame), 2);
+    // Only what cbData covers is read: a text without its zero stops at the
+    // payload's end; odd bytes and short colours are ignored.
+    wchar_t unterminated[] = {L'-', L'a', L' ', L'x', L'.', L'f', L'l', L'v'};
+    COPYDATASTRUCT cut = {2, sizeof unterminated, unterminated};
+    EXPECT_EQ(::SendMessageW(frame, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cut)), 1);
+    EXPECT_EQ(ListCount(frame), 3);
+    COPYDATASTRUCT odd = {2, 1, unterminated};
+    EXPECT_EQ(::SendMessageW(frame, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&odd)), 1);
+    COPYDATASTRUCT nulltext = {2, 40, nullptr};
+    EXPECT_EQ(::SendMessageW(frame, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&nulltext)), 1);
+    BYTE shortColour[2] = {1, 2};
+    COPYDATASTRUCT colour = {3, sizeof shortColour, shortColour};
+    EXPECT_EQ(::SendMessageW(frame, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&colour)), 1);
+    EXPECT_EQ(ListCount(frame), 3);
 
     // wParam 100 ends the player, which saves its window and list first.
     ASSERT_TRUE(::SendMessageTimeoutW(frame, kProbe, 100, 0, SMTO_ABORTIFHUNG, 5000, &answer));
@@ -120,8 +157,20 @@ TEST_F(PlayerSystem, OneInstanceAnswersTheProbeAndTakesTheCommandsOfLaterStarts)
     ASSERT_TRUE(first.WaitEnd(10000));
     EXPECT_EQ(Setting(L"System", L"Width"), L"580");
     EXPECT_EQ(Setting(L"System", L"ShowProgList"), L"1");
-    EXPECT_EQ(Setting(L"ProgList", L"Count"), L"2");
+    EXPECT_EQ(Setting(L"ProgList", L"Count"), L"3");
     EXPECT_EQ(Setting(L"ProgList", L"Name1"), L"第二个");
+}
+
+TEST_F(PlayerSystem, TwoStartsAtOnceBothArrive)
+{
+    // The second may find the mutex before the first has a frame: it asks
+    // again until the frame answers.
+    ASSERT_TRUE(Start(first, L"-a c:\\v\\one.flv"));
+    ASSERT_TRUE(Start(second, L"-a c:\\v\\two.flv"));
+    ASSERT_TRUE(second.WaitEnd(20000));
+    HWND frame = WaitFrame();
+    ASSERT_NE(frame, nullptr);
+    EXPECT_TRUE(PumpUntil([&] { return ListCount(frame) == 2; }, 5000));
 }
 
 TEST_F(PlayerSystem, UninstallEndsTheRunningPlayerAndAHiddenOneWithoutClientEndsByItself)
