@@ -60,6 +60,79 @@ protected:
     Process first, second;
 };
 
+// The simulated controls registered in the prefix for the three class ids
+// while the object lives; Wine's own media control is put back afterwards.
+class SimRegistration {
+public:
+    SimRegistration()
+    {
+        const std::wstring dll = AfxGetModuleFolder() + L"\\SimControls.dll";
+        for (const wchar_t* clsid : kClsids) {
+            const std::wstring key = std::wstring(L"Software\\Classes\\CLSID\\") + clsid + L"\\InprocServer32";
+            Saved saved{key, L"", L"", false};
+            HKEY k = nullptr;
+            if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &k) == ERROR_SUCCESS) {
+                saved.existed = true;
+                saved.path = Value(k, nullptr);
+                saved.model = Value(k, L"ThreadingModel");
+                ::RegCloseKey(k);
+            }
+            m_saved.push_back(saved);
+            Write(key, dll, L"Apartment");
+        }
+    }
+    ~SimRegistration()
+    {
+        for (const Saved& s : m_saved) {
+            if (s.existed)
+                Write(s.key, s.path, s.model);
+            else
+                ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, s.key.substr(0, s.key.rfind(L'\\')).c_str());
+        }
+    }
+
+private:
+    struct Saved {
+        std::wstring key, path, model;
+        bool existed;
+    };
+    static std::wstring Value(HKEY k, const wchar_t* name)
+    {
+        wchar_t v[MAX_PATH] = {};
+        DWORD size = sizeof v;
+        ::RegQueryValueExW(k, name, nullptr, nullptr, reinterpret_cast<BYTE*>(v), &size);
+        return v;
+    }
+    static void Write(const std::wstring& key, const std::wstring& path, const std::wstring& model)
+    {
+        HKEY k = nullptr;
+        if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &k, nullptr) !=
+            ERROR_SUCCESS)
+            return;
+        ::RegSetValueExW(k, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
+                         static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
+        if (!model.empty())
+            ::RegSetValueExW(k, L"ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>(model.c_str()),
+                             static_cast<DWORD>((model.size() + 1) * sizeof(wchar_t)));
+        ::RegCloseKey(k);
+    }
+    static constexpr const wchar_t* kClsids[] = {L"{D27CDB6E-AE6D-11CF-96B8-444553540000}",
+                                                 L"{6BF52A52-394A-11D3-B153-00C04F79FAA6}",
+                                                 L"{CFCDAA03-8BE4-11CF-B84B-0020AFBBCCFA}"};
+    std::vector<Saved> m_saved;
+};
+
+// The engines' calls, as the simulated controls log them.
+std::vector<std::wstring> LogLines(const std::wstring& path)
+{
+    std::wstring text = Utf8ToWide(ReadBytes(path));
+    std::vector<std::wstring> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find(L"\r\n", start)) != std::wstring::npos; start = end + 2)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
+}
+
 } // namespace
 
 TEST(PlayerCommand, SwitchesTargetAndTitle)
@@ -219,4 +292,38 @@ TEST_F(PlayerSystem, AHiddenPlayerStaysWhileTheClientWindowExistsAndCodeSixShows
     PumpUntil([] { return false; }, 300);
     SaveScreenshot(L"player-frame-recoloured");
     ::DestroyWindow(client);
+}
+
+TEST_F(PlayerSystem, AListOfThreeEnginesPlaysThroughInOrderAndAnUnsupportedEntryIsPassedOver)
+{
+    SimRegistration sim;
+    const std::wstring log = app + L"\\calls.log";
+    ::SetEnvironmentVariableW(L"QZ_SIM_LOG", log.c_str());
+    ::SetEnvironmentVariableW(L"QZ_SIM_OPENING_MS", L"200");
+    ASSERT_TRUE(Start(first, L"-p C:\\V\\ONE-1S.FLV"));
+    HWND frame = WaitFrame();
+    ASSERT_NE(frame, nullptr);
+    for (const wchar_t* add : {L"-a C:\\V\\TWO-1S.WMV|第二个", L"-a C:\\V\\SKIP.MPG", L"-a C:\\V\\THREE-1S.RMVB"}) {
+        Process more;
+        ASSERT_TRUE(Start(more, add));
+        ASSERT_TRUE(more.WaitEnd(15000));
+    }
+    auto loaded = [&] {
+        std::vector<std::wstring> loads;
+        for (const std::wstring& l : LogLines(log)) {
+            if (l.find(L"flash Movie=") == 0 || l.find(L"media URL=") == 0 || l.find(L"real SetSource") == 0)
+                loads.push_back(l.substr(0, l.find(L' ') + 1) + l.substr(l.rfind(L'\\') + 1));
+        }
+        return loads;
+    };
+    // Each item plays to its end before the next is opened.
+    PumpUntil([&] { return loaded().size() >= 3; }, 25000);
+    std::vector<std::wstring> loads = loaded();
+    ASSERT_EQ(loads.size(), 3u);
+    EXPECT_EQ(loads[0].substr(0, 6), L"flash ");
+    EXPECT_NE(loads[0].find(L"ONE-1S.FLV"), std::wstring::npos);
+    EXPECT_EQ(loads[1], L"media TWO-1S.WMV");
+    EXPECT_EQ(loads[2], L"real THREE-1S.RMVB");
+    EXPECT_EQ(::FindWindowW(L"#32770", L"QZ播放器"), nullptr); // no message for the skipped entry
+    ::SetEnvironmentVariableW(L"QZ_SIM_LOG", nullptr);
 }
