@@ -10,6 +10,7 @@ PACKAGES=(
   cmake ninja-build dpkg-dev
   wine wine64 fonts-wine xvfb xauth x11-utils imagemagick fonts-wqy-microhei
   googletest python3 python3-pyftpdlib curl procps haxe
+  chromium ffmpeg
 )
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -29,6 +30,8 @@ missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
+# npm fetches the Flash runtime of the movie tests; any Node.js with npm will do.
+command -v npm >/dev/null 2>&1 || missing+=(nodejs npm)
 
 # apt-get source needs deb-src entries for the same suites as the binaries.
 SRC_LIST=/etc/apt/sources.list.d/qz-deb-src.sources
@@ -105,4 +108,16 @@ for arch in win64 win32; do
   rm -rf "$bdir"
   touch "$prefix/.qz-ready"
 done
+# The shell movie's tests play it in Ruffle inside headless chromium, driven by
+# puppeteer-core: pinned versions, kept out of the repository.
+WEB_DIR="$DEPS_DIR/web"
+WEB_PACKAGES="@ruffle-rs/ruffle@0.6.0 puppeteer-core@25.19.0"
+if [ "$(cat "$WEB_DIR/.qz-ready" 2>/dev/null)" != "$WEB_PACKAGES" ]; then
+  echo "setup: installing $WEB_PACKAGES from npm"
+  mkdir -p "$WEB_DIR"
+  # shellcheck disable=SC2086
+  quiet npm install --prefix "$WEB_DIR" --save-exact --no-audit --no-fund $WEB_PACKAGES
+  echo "$WEB_PACKAGES" >"$WEB_DIR/.qz-ready"
+fi
+
 echo "setup: ready (dependencies in $DEPS_DIR)"
