@@ -9,17 +9,23 @@ import flash.display.StageScaleMode;
 import flash.events.Event;
 import flash.events.KeyboardEvent;
 import flash.events.NetStatusEvent;
+import flash.events.TimerEvent;
 import flash.external.ExternalInterface;
 import flash.media.SoundTransform;
 import flash.media.Video;
 import flash.net.NetConnection;
 import flash.net.NetStream;
 import flash.ui.Keyboard;
+import flash.utils.Timer;
 
 class Main {
     static inline var STOPPED = 0;
     static inline var PLAYING = 1;
     static inline var PAUSED = 2;
+    // A stream that neither loads nor plays for this long while it should
+    // play is given up: a missing file or one the runtime cannot decode may
+    // never report an error, and the player waits for the stop to move on.
+    static inline var STALL_MS = 8000;
 
     var file:String;
     var overstretch:Bool;
@@ -36,6 +42,9 @@ class Main {
     var connection:NetConnection;
     var stream:NetStream;
     var video:Video;
+    var lastTime:Float = -1;
+    var lastBytes:Int = -1;
+    var lastProgress:Int = 0;
 
     static function main() {
         new Main();
@@ -76,8 +85,28 @@ class Main {
             ExternalInterface.addCallback("getPosition", getPosition);
             ExternalInterface.addCallback("sendEvent", sendEvent);
         }
+        var watch = new Timer(500);
+        watch.addEventListener(TimerEvent.TIMER, function(_) watchProgress());
+        watch.start();
         if (autostart)
             start();
+    }
+
+    function watchProgress() {
+        var now = Lib.getTimer();
+        if (state != PLAYING) {
+            lastProgress = now;
+            return;
+        }
+        var t = stream.time, b:Int = cast stream.bytesLoaded;
+        if (t != lastTime || b != lastBytes) {
+            lastTime = t;
+            lastBytes = b;
+            lastProgress = now;
+        } else if (now - lastProgress >= STALL_MS) {
+            stream.close();
+            state = STOPPED;
+        }
     }
 
     static function param(p:Dynamic, name:String, def:String):String {
@@ -92,6 +121,7 @@ class Main {
         }
         // Set before play(): some runtimes report the start inside it.
         state = PLAYING;
+        lastProgress = Lib.getTimer();
         stream.play(file);
         stream.soundTransform = new SoundTransform(volume);
     }
