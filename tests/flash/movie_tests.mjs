@@ -293,6 +293,25 @@ add("query", `${BASE_UPPER}/MEDIA/CLIP.FLV?ID=1&K=2`, {}, async (c) => {
   await c.until(0, 8000);
 });
 
+// The engine's full screen is a Home key press on the focused control;
+// the control allows full screen, so the page's player does too.
+add("fullscreen", `${BASE_UPPER}/MEDIA/SILENT.FLV`, { autostart: false }, async (c) => {
+  await c.ready();
+  const shown = () => page.evaluate(() => document.fullscreenElement?.id ?? "none");
+  await page.click("#fullscreen");
+  await page.keyboard.press("End");
+  await sleep(800);
+  c.check((await shown()) === "none", "another key than Home changed to full screen");
+  await page.keyboard.press("Home");
+  await sleep(800);
+  const full = await shown();
+  c.check(full === "fullscreen", `Home did not switch to full screen (full screen element: ${full})`);
+  await page.keyboard.press("Home");
+  await sleep(800);
+  c.check((await shown()) === "none", "a second Home did not leave full screen");
+  c.check((await c.state()) === 0, "the keys changed the state");
+});
+
 add("controls", `${BASE_UPPER}/MEDIA/LONG.FLV`, { autostart: false }, async (c) => {
   await c.ready();
   c.check((await c.state()) === 0, "not 0 before playing with autostart false");
@@ -345,7 +364,7 @@ try {
   for (const c of cases) {
     const ready = c.readyAfter === undefined ? "never" : `${c.readyAfter.toFixed(1)} s`;
     const extra = c.id === "mp4" ? (c.played ? " (played)" : " (did not play)") : "";
-    console.log(`${c.source.slice(BASE_UPPER.length)}: callbacks answered after ${ready}; states ${c.seen.join(", ")}${extra}`);
+    console.log(`${c.id} ${c.source.slice(BASE_UPPER.length)}: callbacks answered after ${ready}; states ${c.seen.join(", ")}${extra}`);
     for (const f of c.failures)
       console.log(`  FAIL ${c.id}: ${f}`);
     failed += c.failures.length;
