@@ -1,0 +1,198 @@
+// The real main frame in the test process: layout of the panes in each list
+// state, the window's own growing and shrinking, the keys it keeps, and the
+// open-history in the settings file.
+#include "FrameDialog.h"
+#include "PlaylistSupport.h"
+#include "SkinConfig.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+void RegisterClasses()
+{
+    for (const wchar_t* name : {L"CQZPlyerFrame", L"CQZPlayer", L"CQZPlayerList"}) {
+        WNDCLASSW wc = {};
+        ::GetClassInfoW(nullptr, L"#32770", &wc);
+        wc.lpszClassName = name;
+        wc.hInstance = ::GetModuleHandleW(nullptr);
+        ::RegisterClassW(&wc);
+    }
+}
+
+CRect ChildRect(const CWnd& parent, const CWnd& child)
+{
+    CRect r = child.GetWindowRect();
+    ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+class Frame : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        RegisterClasses();
+        ASSERT_TRUE(AfxOleInit());
+    }
+    void TearDown() override
+    {
+        frame.reset();
+        AfxOleTerm();
+    }
+    void Open()
+    {
+        frame = std::make_unique<CFrameDialog>();
+        ASSERT_TRUE(frame->Create(IDD_FRAME));
+        frame->ShowWindow(SW_SHOW);
+        testsupport::PumpPending();
+    }
+    void Write(const std::wstring& ini) { settings.WriteUnicode(ini); }
+
+    listtest::SettingsFolder settings;
+    std::unique_ptr<CFrameDialog> frame;
+};
+
+} // namespace
+
+TEST_F(Frame, PanesAndSplitterFillTheClientInEachListState)
+{
+    Open();
+    CFrameDialog& f = *frame;
+    CRect w = f.GetWindowRect();
+    EXPECT_EQ(w.Width(), 580);
+    EXPECT_EQ(w.Height(), 420);
+    EXPECT_EQ(f.GetTitle(), L"QZ播放器");
+    // Inside the caption strip, the border and the margin.
+    EXPECT_EQ(ChildRect(f, f.m_right), CRect(580 - 6 - 160, 35, 574, 414));
+    EXPECT_EQ(ChildRect(f, f.m_splitter), CRect(574 - 160 - 6, 35, 574 - 160, 414));
+    EXPECT_EQ(ChildRect(f, f.m_left), CRect(6, 35, 574 - 166, 414));
+    EXPECT_EQ(ChildRect(f.m_left, f.m_left.m_control).Height(), 46);
+
+    // Collapsing narrows the window by the list; the splitter stays.
+    f.SetListCollapsed(TRUE);
+    testsupport::PumpPending();
+    EXPECT_EQ(f.GetWindowRect().Width(), 420); // the collapsed minimum
+    EXPECT_FALSE(f.m_right.IsWindowVisible());
+    EXPECT_EQ(ChildRect(f, f.m_splitter).right, 414);
+    int cx = 0, cy = 0;
+    f.GetMinTrackSize(cx, cy);
+    EXPECT_EQ(cx, 420);
+    f.SetListCollapsed(FALSE);
+    testsupport::PumpPending();
+    EXPECT_EQ(f.GetWindowRect().Width(), 580);
+    EXPECT_TRUE(f.m_right.IsWindowVisible());
+
+    // Hiding the list takes list and splitter away; showing widens again.
+    ::MoveWindow(f, w.left, w.top, 800, 500, TRUE);
+    f.ToggleProgramList();
+    testsupport::PumpPending();
+    EXPECT_EQ(f.GetWindowRect().Width(), 800 - 166);
+    EXPECT_FALSE(f.m_splitter.IsWindowVisible());
+    EXPECT_EQ(ChildRect(f, f.m_left), CRect(6, 35, 800 - 166 - 6, 494));
+    f.GetMinTrackSize(cx, cy);
+    EXPECT_EQ(cx, 414);
+    f.ToggleProgramList();
+    testsupport::PumpPending();
+    EXPECT_EQ(f.GetWindowRect().Width(), 800);
+    EXPECT_TRUE(f.m_right.IsWindowVisible());
+
+    // A maximised frame keeps its size; only the panes move.
+    f.ShowWindow(SW_SHOWMAXIMIZED);
+    testsupport::PumpPending();
+    const CRect max = f.GetWindowRect();
+    f.ToggleProgramList();
+    testsupport::PumpPending();
+    EXPECT_EQ(f.GetWindowRect(), max);
+    EXPECT_EQ(ChildRect(f, f.m_left).right, max.Width() - 6);
+    f.ToggleProgramList();
+}
+
+TEST_F(Frame, TheSplitterDragMovesTheListWithinItsBoundsAndKeysDoNotEndTheFrame)
+{
+    Open();
+    CFrameDialog& f = *frame;
+    ::MoveWindow(f, 10, 10, 900, 500, TRUE);
+    testsupport::PumpPending();
+    NMSPLITTER nm = {};
+    nm.hdr.hwndFrom = f.m_splitter;
+    nm.hdr.idFrom = IDC_SPLITTER;
+    nm.hdr.code = SPN_DRAGGED;
+    nm.delta = -140; // to the left: a wider list
+    f.SendMessage(WM_NOTIFY, IDC_SPLITTER, reinterpret_cast<LPARAM>(&nm));
+    EXPECT_EQ(f.m_nListWidth, 300);
+    EXPECT_EQ(ChildRect(f, f.m_right).Width(), 300);
+    nm.delta = -1000;
+    f.SendMessage(WM_NOTIFY, IDC_SPLITTER, reinterpret_cast<LPARAM>(&nm));
+    EXPECT_EQ(f.m_nListWidth, 900 - 430);
+    nm.delta = 1000;
+    f.SendMessage(WM_NOTIFY, IDC_SPLITTER, reinterpret_cast<LPARAM>(&nm));
+    EXPECT_EQ(f.m_nListWidth, 160);
+
+    for (WPARAM key : {VK_RETURN, VK_ESCAPE}) {
+        MSG msg = {f.m_left.m_control, WM_KEYDOWN, key, 0, 0, {0, 0}};
+        EXPECT_TRUE(AfxPreTranslateWindows(&msg));
+    }
+    testsupport::PumpPending();
+    EXPECT_TRUE(f.IsWindowVisible());
+
+    // A new colour reaches the panes, the splitter and the caption.
+    g_skin.SetFrameColor(RGB(0x20, 0x60, 0xA0));
+    f.ApplySkinColours();
+    testsupport::PumpPending();
+    EXPECT_EQ(f.m_left.m_control.m_clrBk, g_skin.m_clrPane);
+    EXPECT_EQ(f.m_splitter.GetColor(), g_skin.m_clrPane);
+    EXPECT_EQ(f.m_right.m_clrBk, g_skin.m_clrList);
+    HDC dc = ::GetDC(f);
+    EXPECT_EQ(::GetPixel(dc, 300, 12), g_skin.m_clrFrameShade);
+    ::ReleaseDC(f, dc);
+}
+
+TEST_F(Frame, TheHistoryIsASlidingWindowOfThirtyKeys)
+{
+    std::wstring ini = L"[FileName]\r\nFirst=5\r\nCount=40\r\n";
+    for (int n = 0; n < 40; ++n)
+        ini += L"Name" + std::to_wstring(n) + L"=c:\\v\\" + std::to_wstring(n) + L".flv\r\n";
+    Write(ini);
+    Open();
+    CFrameDialog& f = *frame;
+    ASSERT_EQ(f.m_history.size(), 30u);
+    EXPECT_EQ(f.m_history.front(), L"c:\\v\\5.flv");
+    EXPECT_EQ(f.m_history.back(), L"c:\\v\\34.flv");
+    EXPECT_TRUE(f.IsInHistory(L"C:\\V\\5.FLV"));
+
+    // Count - First is 35: the oldest key goes before the new one is written.
+    ASSERT_TRUE(f.AddHistory(L"c:\\v\\new.flv"));
+    EXPECT_EQ(listtest::ReadKey(L"FileName", L"First"), L"6");
+    EXPECT_EQ(listtest::ReadKey(L"FileName", L"Count"), L"41");
+    EXPECT_EQ(listtest::ReadKey(L"FileName", L"Name5"), L"");
+    EXPECT_EQ(listtest::ReadKey(L"FileName", L"Name40"), L"c:\\v\\new.flv");
+}
+
+TEST_F(Frame, AHistoryBeyondFiftyThousandKeysIsRenumberedFromZero)
+{
+    Write(L"[FileName]\r\nFirst=49990\r\nCount=50001\r\nName49990=a.flv\r\nName49991=\r\nName50000=b.wmv\r\n");
+    Open();
+    EXPECT_EQ(frame->m_history, (std::vector<std::wstring>{L"a.flv", L"b.wmv"}));
+    EXPECT_EQ(listtest::ReadKey(L"FileName", L"First"), L"0");
+    EXPECT_EQ(listtest::ReadKey(L"FileName", L"Count"), L"2");
+    EXPECT_EQ(listtest::ReadKey(L"FileName", L"Name0"), L"a.flv");
+    EXPECT_EQ(listtest::ReadKey(L"FileName", L"Name1"), L"b.wmv");
+    EXPECT_EQ(listtest::ReadKey(L"FileName", L"Name49990"), L"");
+}
+
+TEST_F(Frame, TheWindowStatesComeBackFromTheSettingsFile)
+{
+    Write(L"[System]\r\nIsMax=0\r\nWidth=700\r\nHeight=300\r\nOnTheTop=\r\nShowProgList=1\r\nShowSPBar=1\r\n");
+    Open();
+    EXPECT_EQ(frame->GetWindowRect().Width(), 700);
+    EXPECT_EQ(frame->GetWindowRect().Height(), 420); // never below the minimum
+    EXPECT_TRUE(frame->m_bListCollapsed);
+    EXPECT_FALSE(frame->m_right.IsWindowVisible());
+    EXPECT_TRUE(frame->m_splitter.m_btnCollapse.IsChecked());
+    EXPECT_FALSE(frame->m_bTopMost); // an empty value keeps the default
+    frame->DestroyWindow();
+    EXPECT_EQ(listtest::ReadKey(L"System", L"Width"), L"700");
+    EXPECT_EQ(listtest::ReadKey(L"System", L"ShowSPBar"), L"1");
+    EXPECT_EQ(listtest::ReadKey(L"System", L"OnTheTop"), L"0");
+}
