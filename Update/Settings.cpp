@@ -106,13 +106,21 @@ void WriteBuilderId(const std::wstring& programFolder, const std::wstring& build
 
 MutexPresence TestMutexPresence(const wchar_t* name)
 {
-    HANDLE mutex = ::CreateMutexW(nullptr, FALSE, name);
-    if (!mutex)
+    // Only opened, never created: a client starting at this moment must not
+    // find its own mutex already existing.
+    HANDLE mutex = ::OpenMutexW(SYNCHRONIZE, FALSE, name);
+    if (mutex) {
+        ::CloseHandle(mutex);
+        return MutexPresence::Present;
+    }
+    switch (::GetLastError()) {
+    case ERROR_ACCESS_DENIED:
+        return MutexPresence::Present;
+    case ERROR_FILE_NOT_FOUND:
+        return MutexPresence::Absent;
+    default:
         return MutexPresence::Unknown;
-    DWORD error = ::GetLastError();
-    ::CloseHandle(mutex);
-    return error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED ? MutexPresence::Present
-                                                                          : MutexPresence::Absent;
+    }
 }
 
 int TransferPercent(DWORD expected, DWORD done)

@@ -45,8 +45,8 @@ void WriteBuilderId(const std::wstring& programFolder, const std::wstring& build
 
 enum class MutexPresence { Present, Absent, Unknown };
 
-// Creates and at once closes the named mutex: it existed when the creation
-// says so (or access was denied).
+// Opens and at once closes the named mutex: present when it opens or access
+// is denied, absent when no object has the name, unknown otherwise.
 MutexPresence TestMutexPresence(const wchar_t* name);
 
 // The percentage of a transfer, without overflow for any 32-bit counts.

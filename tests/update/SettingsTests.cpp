@@ -99,6 +99,55 @@ TEST(SettingsFiles, MutexPresenceFollowsItsHolder)
     ::CloseHandle(held);
     // The test itself leaves nothing behind.
     EXPECT_EQ(TestMutexPresence(name), MutexPresence::Absent);
+
+    // Held by someone this process may not open: still there.
+    SECURITY_DESCRIPTOR sd;
+    ::InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+    ACL acl;
+    ::InitializeAcl(&acl, sizeof acl, ACL_REVISION);
+    ::SetSecurityDescriptorDacl(&sd, TRUE, &acl, FALSE); // an empty list grants nothing
+    SECURITY_ATTRIBUTES sa = {sizeof sa, &sd, FALSE};
+    HANDLE denied = ::CreateMutexW(&sa, FALSE, L"QZTestDeniedMutex");
+    ASSERT_NE(denied, nullptr);
+    EXPECT_EQ(TestMutexPresence(L"QZTestDeniedMutex"), MutexPresence::Present);
+    ::CloseHandle(denied);
+
+    // Another kind of object under the name: no answer.
+    HANDLE event = ::CreateEventW(nullptr, TRUE, FALSE, L"QZTestEventNotMutex");
+    EXPECT_EQ(TestMutexPresence(L"QZTestEventNotMutex"), MutexPresence::Unknown);
+    ::CloseHandle(event);
+}
+
+namespace {
+
+DWORD WINAPI KeepLookingForClientMutex(void* running)
+{
+    while (*static_cast<volatile LONG*>(running))
+        TestMutexPresence(L"QZTestClientMutex");
+    return 0;
+}
+
+} // namespace
+
+TEST(SettingsFiles, TheMutexTestNeverCreatesTheMutexItLooksFor)
+{
+    // While the updater keeps looking, the client's mutex must never come
+    // into being: a client starting then would find it already existing.
+    volatile LONG looking = 1;
+    HANDLE watcher = ::CreateThread(nullptr, 0, KeepLookingForClientMutex, const_cast<LONG*>(&looking), 0, nullptr);
+    ASSERT_NE(watcher, nullptr);
+    int seen = 0, looks = 0;
+    for (DWORD begin = ::GetTickCount(); ::GetTickCount() - begin < 300; ++looks) {
+        if (HANDLE m = ::OpenMutexW(SYNCHRONIZE, FALSE, L"QZTestClientMutex")) {
+            ++seen;
+            ::CloseHandle(m);
+        }
+    }
+    looking = 0;
+    ::WaitForSingleObject(watcher, 5000);
+    ::CloseHandle(watcher);
+    EXPECT_GT(looks, 100);
+    EXPECT_EQ(seen, 0);
 }
 
 TEST(Progress, PercentagesDoNotOverflowAndFillAtTheNominalSize)
