@@ -44,11 +44,24 @@ bool IsSafeSegment(const std::wstring& segment)
     return !IsDeviceName(segment);
 }
 
+// The staging folder's name: a file listed below it would be "installed"
+// into the staging folder and deleted with it.
+bool IsReservedFolder(const std::wstring& segment)
+{
+    static const wchar_t kStaging[] = L"$Temp$";
+    return ::CompareStringOrdinal(segment.c_str(), static_cast<int>(segment.size()), kStaging, -1, TRUE) ==
+           CSTR_EQUAL;
+}
+
 } // namespace
 
 bool IsSafeFileName(const std::wstring& name)
 {
     if (name.size() < 2 || name[0] != L'/')
+        return false;
+    // A file of that name would stand where the staging folder stands.
+    size_t first = name.find(L'/', 1);
+    if (IsReservedFolder(name.substr(1, first == std::wstring::npos ? std::wstring::npos : first - 1)))
         return false;
     size_t start = 1;
     for (;;) {

@@ -9,7 +9,8 @@
 // empty, "." nor ".."; no backslash, colon, control character or other
 // character invalid in Windows file names; no segment ending in a dot or a
 // space; no device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or without
-// an extension).
+// an extension); the first segment not "$Temp$" (the staging folder's
+// name), in any letter case.
 bool IsSafeFileName(const std::wstring& name);
 
 // The name, and its path below folder stays inside folder and fits a path

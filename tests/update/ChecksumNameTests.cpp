@@ -99,6 +99,8 @@ TEST(SafeName, HostileNamesAreRefused)
         L"/a\x01", L"/dot.", L"/space ", L"/dir./a", L"/dir /a", L"/CON", L"/con", L"/Con.txt",
         L"/prn.log", L"/AUX", L"/nul.tar.gz", L"/COM1", L"/com9.dll", L"/LPT1", L"/lpt9.txt",
         L"/sub/NUL", L"/CON .txt", L"/COM\u00B9", L"/\\\\server\\share", L"/...", L"/a/..",
+        // The staging folder: installed into itself, then deleted with it.
+        L"/$Temp$/x", L"/$temp$/sub/y.dll", L"/$TEMP$",
     };
     for (const wchar_t* name : hostile)
         EXPECT_FALSE(IsSafeFileName(name)) << "accepted: [" << testing::PrintToString(std::wstring(name)) << "]";
@@ -109,7 +111,7 @@ TEST(SafeName, OrdinaryNamesAreAcceptedAndJoinBelowTheFolder)
     const wchar_t* ordinary[] = {
         L"/ZorvClient.exe", L"/skin/main.bmp", L"/a", L"/.hidden", L"/a.b.c", L"/COM10", L"/LPT0.txt",
         L"/CONSOLE.dll", L"/console", L"/auxiliary/x", L"/中文/播放器.dll", L"/a b/c d.txt", L"/Update.exe",
-        L"/$Temp$/x",
+        L"/sub/$Temp$/x", L"/$Temp$x/y", L"/Temp$/x",
     };
     for (const wchar_t* name : ordinary)
         EXPECT_TRUE(IsSafeFileName(name)) << "refused: " << testing::PrintToString(std::wstring(name));
