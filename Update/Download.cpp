@@ -311,10 +311,12 @@ void CDownload::DeleteTree(std::wstring folder)
     EnsureBackslash(folder);
     ForEachEntry(folder, [&](const WIN32_FIND_DATAW& fd) {
         std::wstring path = folder + fd.cFileName;
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             DeleteTree(path);
-        else
+        } else if (!::DeleteFileW(path.c_str()) && (fd.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) {
+            ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
             ::DeleteFileW(path.c_str());
+        }
         return true;
     });
     ::RemoveDirectoryW(folder.c_str());

@@ -43,11 +43,15 @@ bool CDownloadThread::FetchManifest(int attempt)
 {
     Post(WM_VERSION_STATUS, 1, 0);
     std::wstring staging = m_pDownload->GetStagingFolder();
-    ::CreateDirectoryW(staging.c_str(), nullptr);
-    std::wstring remote = ManifestPath(m_strVersion);
-    std::wstring local = staging + L"\\update.xml";
-    if (m_pDownload->DownloadFile(remote.c_str(), local.c_str(), 4096) == 0) {
-        m_xml.ParseFile(local.c_str()); // the choice below decides, not the result
+    // Only what this run downloads and verifies may ever be installed: what an
+    // interrupted run left in the staging folder goes before anything else.
+    m_pDownload->DeleteTree(staging);
+    if (!::CreateDirectoryW(staging.c_str(), nullptr)) {
+        UPDATE_LOG(L"Could not empty the staging folder %ls, ErrorCode = %d\n", staging.c_str(),
+                   static_cast<int>(::GetLastError()));
+    } else if (m_pDownload->DownloadFile(ManifestPath(m_strVersion).c_str(), (staging + L"\\update.xml").c_str(),
+                                         4096) == 0) {
+        m_xml.ParseFile((staging + L"\\update.xml").c_str()); // the choice below decides, not the result
         if (VersionInfo* version = m_xml.GetLatestVersion()) {
             Post(WM_VERSION_STATUS, 0, version->file_count);
             m_nNextFile = 0;

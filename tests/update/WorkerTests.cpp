@@ -240,14 +240,27 @@ TEST_F(WorkerTest, AManifestWithoutAUsableVersionFailsAfterFiveAttempts)
     EXPECT_EQ(driver.events, expected);
 }
 
-TEST_F(WorkerTest, AVersionWithoutFilesGoesStraightToTheFinishAndLeftoversAreInstalled)
+TEST_F(WorkerTest, AVersionWithoutFilesGoesStraightToTheFinish)
 {
     ASSERT_TRUE(PublishRelease(manifest, 8, root, {}));
-    // What an interrupted earlier run left in the staging folder goes in too.
-    ASSERT_TRUE(WriteBytes(app / L"$Temp$\\left\\over.txt", "leftover"));
     Run(version);
     EXPECT_EQ(driver.events, (std::vector<std::string>{"V1", "V0 0", "OK"}));
-    EXPECT_EQ(Installed(L"left\\over.txt"), "leftover");
+    EXPECT_EQ(ListTree(app.path()), std::vector<std::wstring>{L"update.xml"}); // until Cleanup
+}
+
+TEST_F(WorkerTest, WhatAnInterruptedRunLeftInTheStagingFolderIsNeverInstalled)
+{
+    // a.txt is current, so this run does not download it: only a leftover
+    // could replace it. The foreign file belongs to no release at all.
+    ASSERT_TRUE(PublishRelease(manifest, 8, root, {{"/a.txt", "current"}}));
+    ASSERT_TRUE(WriteBytes(app / L"a.txt", "current"));
+    ASSERT_TRUE(WriteBytes(app / L"$Temp$\\a.txt", "cur"));
+    ASSERT_TRUE(WriteBytes(app / L"$Temp$\\left\\over.txt", "foreign"));
+    ASSERT_TRUE(::SetFileAttributesW((app / L"$Temp$\\left\\over.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    Run(version);
+    EXPECT_EQ(driver.events.back(), "OK");
+    EXPECT_EQ(Installed(L"a.txt"), "current");
+    EXPECT_EQ(ListTree(app.path()), (std::vector<std::wstring>{L"a.txt", L"update.xml"}));
 }
 
 TEST_F(WorkerTest, TheStopFlagEndsAStepBeforeItsFirstAttempt)
