@@ -45,6 +45,11 @@ std::wstring EscapeUrlPath(const wchar_t* path)
     return out;
 }
 
+// Always from the server and never into the user's internet cache: a cached
+// manifest at an unchanged address would hide a newly published release.
+const DWORD kRequestFlags =
+    INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
+
 void EnsureBackslash(std::wstring& folder)
 {
     if (folder.empty() || folder.back() != L'\\')
@@ -154,7 +159,7 @@ CInternetFile* CDownload::OpenFile(const wchar_t* remotePath, int protocol)
                 return nullptr;
             std::wstring object = EscapeUrlPath(remotePath);
             std::unique_ptr<CHttpFile> request(m_pHttpConnection->OpenRequest(
-                L"GET", object.c_str(), nullptr, 1, nullptr, nullptr, INTERNET_FLAG_EXISTING_CONNECT));
+                L"GET", object.c_str(), nullptr, 1, nullptr, nullptr, kRequestFlags));
             if (!request) {
                 UPDATE_LOG(L"Open Remote Http File Error. errorcode = %d\n", static_cast<int>(::GetLastError()));
                 return nullptr;

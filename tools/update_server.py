@@ -19,6 +19,8 @@ It can misbehave on purpose. Control requests under /__qz/:
           drop      send B bytes, then reset the connection
           stall     send B bytes, then send nothing for MS milliseconds, close
           slow      send the whole body in pieces of B bytes, MS ms apart
+          plain     answer like a plain web server, without the
+                    "Cache-Control: no-cache" this server usually sends
   /__qz/stats                          plain text: "connections N", then one
                                        line per request: "<conn> <path> <status>"
                                        (the path percent-encoded as UTF-8)
@@ -176,11 +178,13 @@ class Handler(BaseHTTPRequestHandler):
             self.send_response(200)
             self.send_header("Content-Type", "application/octet-stream")
             self.send_header("Content-Length", str(size))
-            self.send_header("Cache-Control", "no-cache")
+            plain = fault and fault["mode"] == "plain"
+            if not plain:
+                self.send_header("Cache-Control", "no-cache")
             self.end_headers()
             if head:
                 return
-            if not fault:
+            if not fault or plain:
                 return self.copy(f, size)
             mode, after, delay = fault["mode"], fault["after"], fault["delay"]
             if mode == "slow":

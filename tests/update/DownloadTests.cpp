@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <shlobj.h>
+
 #include <string>
 #include <vector>
 
@@ -245,4 +247,30 @@ TEST_F(DownloadTest, FtpTransfersFilesToo)
     EXPECT_EQ(progress.calls.back().second, 45000u);
     EXPECT_EQ(Fetch(prefix + "/nothing.bin", L"nothing.bin"), -1);
     EXPECT_TRUE(GetServerStats().requests.empty()); // nothing went over HTTP
+}
+
+TEST_F(DownloadTest, EveryRequestGoesToTheServerAndNothingIntoTheInternetCache)
+{
+    // A name of its own (also against earlier runs in this prefix), so that
+    // nothing else can be taken for it in the cache.
+    std::string probe = "cacheprobe" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(::GetTickCount());
+    std::string path = prefix + "/" + probe + ".xml";
+    // Served like a plain web server does, with nothing that forbids caching.
+    SetServerFault(path, "plain");
+    // The same address twice, with a new release published in between.
+    ASSERT_TRUE(Publish(path, "<update_info>first</update_info>"));
+    ASSERT_EQ(Fetch(path, L"first.xml"), 0);
+    ASSERT_TRUE(Publish(path, "<update_info>second, newer</update_info>"));
+    ASSERT_EQ(Fetch(path, L"second.xml"), 0);
+    EXPECT_EQ(ReadBytes(app / L"second.xml"), "<update_info>second, newer</update_info>");
+    EXPECT_EQ(GetServerStats().requests.size(), 2u);
+
+    std::wstring url = L"http://127.0.0.1:8085" + Utf8ToWide(path);
+    DWORD size = 0;
+    EXPECT_FALSE(::GetUrlCacheEntryInfoW(url.c_str(), nullptr, &size));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    wchar_t cache[MAX_PATH] = {};
+    ASSERT_EQ(::SHGetFolderPathW(nullptr, CSIDL_INTERNET_CACHE, nullptr, 0, cache), S_OK);
+    for (const std::wstring& file : ListTree(cache))
+        EXPECT_EQ(file.find(Utf8ToWide(probe)), std::wstring::npos) << "cached: " << file;
 }
