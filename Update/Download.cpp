@@ -294,16 +294,18 @@ void CDownload::CopyTree(std::wstring source, std::wstring target)
         DWORD attributes = ::GetFileAttributesW(to.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
             ::SetFileAttributesW(to.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-        if (!::CopyFileW(from.c_str(), to.c_str(), FALSE)) {
+        // A rename within the volume, never a copy: an interrupted update
+        // leaves the installed file whole, old or new.
+        if (!::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) {
             // In use: rename the installed file aside and try once more.
             std::wstring aside = MoveAside(target, name);
-            if (!::CopyFileW(from.c_str(), to.c_str(), FALSE) && !aside.empty()) {
-                // Still no copy: put the old file back rather than leave a hole.
+            if (!::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) && !aside.empty()) {
+                // Still not placed: put the old file back rather than leave a hole.
                 ::MoveFileExW(aside.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING);
                 UPDATE_LOG(L"Could not replace %ls, kept the installed file\n", to.c_str());
             }
         }
-        ::DeleteFileW(from.c_str());
+        ::DeleteFileW(from.c_str()); // a staged file that could not be placed
         return true;
     });
     ::RemoveDirectoryW(source.c_str());

@@ -158,3 +158,40 @@ TEST_F(InstallTest, NothingHappensWithoutStagedFilesAndMoveAsideUsesTheNextFreeN
     EXPECT_EQ(engine.MoveAside(app + L"\\", L"x.bin"), app + L"\\Temp\\x.bin1");
     EXPECT_EQ(engine.MoveAside(app, L"gone.bin"), L"");
 }
+
+namespace {
+
+// The volume's identity of a file: the same after a rename, new after a copy.
+ULONGLONG FileId(const std::wstring& path)
+{
+    HANDLE h = ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    BY_HANDLE_FILE_INFORMATION info = {};
+    ::GetFileInformationByHandle(h, &info);
+    ::CloseHandle(h);
+    return (static_cast<ULONGLONG>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+}
+
+} // namespace
+
+TEST_F(InstallTest, StagedFilesAreRenamedIntoPlaceNeverCopiedOver)
+{
+    // A copy over the installed file can be cut short and leave it truncated;
+    // a rename leaves the old or the new file, whole.
+    Install(L"big.dll", std::string(100000, 'o'));
+    Stage(L"big.dll", std::string(200000, 'n'));
+    Install(L"sub\\held.dll", "old held");
+    Stage(L"sub\\held.dll", "new held");
+    ULONGLONG staged = FileId(staging + L"\\big.dll"), stagedHeld = FileId(staging + L"\\sub\\held.dll");
+    ASSERT_NE(staged, 0u);
+    {
+        Held running(app + L"\\sub\\held.dll", kImageSharing);
+        engine.InstallFiles();
+    }
+    EXPECT_EQ(FileId(app + L"\\big.dll"), staged);
+    EXPECT_EQ(FileId(app + L"\\sub\\held.dll"), stagedHeld);
+    EXPECT_EQ(Installed(L"big.dll"), std::string(200000, 'n'));
+    EXPECT_EQ(Installed(L"sub\\Temp\\held.dll0"), "old held");
+}
