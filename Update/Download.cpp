@@ -281,6 +281,8 @@ std::wstring CDownload::MoveAside(const std::wstring& folderIn, const std::wstri
 
 void CDownload::CopyTree(std::wstring source, std::wstring target)
 {
+    // Attributes that keep a file from being replaced.
+    const DWORD kProtecting = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     EnsureBackslash(source);
     EnsureBackslash(target);
     ForEachEntry(source, [&](const WIN32_FIND_DATAW& fd) {
@@ -292,8 +294,11 @@ void CDownload::CopyTree(std::wstring source, std::wstring target)
         }
         std::wstring from = source + name, to = target + name;
         DWORD attributes = ::GetFileAttributesW(to.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-            ::SetFileAttributesW(to.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+        bool installed = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+        if (installed && (attributes & kProtecting)) {
+            DWORD open = attributes & ~kProtecting;
+            ::SetFileAttributesW(to.c_str(), open ? open : FILE_ATTRIBUTE_NORMAL);
+        }
         // A rename within the volume, never a copy: an interrupted update
         // leaves the installed file whole, old or new.
         if (!::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) {
@@ -305,6 +310,9 @@ void CDownload::CopyTree(std::wstring source, std::wstring target)
                 UPDATE_LOG(L"Could not replace %ls, kept the installed file\n", to.c_str());
             }
         }
+        // The installed file's attributes, whichever content is now in place.
+        if (installed)
+            ::SetFileAttributesW(to.c_str(), attributes);
         ::DeleteFileW(from.c_str()); // a staged file that could not be placed
         return true;
     });

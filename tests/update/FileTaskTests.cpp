@@ -195,3 +195,26 @@ TEST_F(InstallTest, StagedFilesAreRenamedIntoPlaceNeverCopiedOver)
     EXPECT_EQ(Installed(L"big.dll"), std::string(200000, 'n'));
     EXPECT_EQ(Installed(L"sub\\Temp\\held.dll0"), "old held");
 }
+
+TEST_F(InstallTest, ReadOnlyHiddenAndSystemFilesAreReplacedInPlaceAndKeepTheirAttributes)
+{
+    const DWORD kinds[] = {FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM,
+                           FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM};
+    for (int i = 0; i < 4; ++i) {
+        std::wstring name = L"f" + std::to_wstring(i) + L".dat";
+        Install(name, "old");
+        ASSERT_TRUE(::SetFileAttributesW((app + L"\\" + name).c_str(), kinds[i] | FILE_ATTRIBUTE_ARCHIVE));
+        ASSERT_EQ(::GetFileAttributesW((app + L"\\" + name).c_str()), kinds[i] | FILE_ATTRIBUTE_ARCHIVE);
+        Stage(name, "new " + std::to_string(i));
+    }
+    // The staged file's own attributes do not carry over.
+    ASSERT_TRUE(::SetFileAttributesW((staging + L"\\f0.dat").c_str(), FILE_ATTRIBUTE_HIDDEN));
+    engine.InstallFiles();
+    for (int i = 0; i < 4; ++i) {
+        std::wstring name = L"f" + std::to_wstring(i) + L".dat";
+        EXPECT_EQ(Installed(name), "new " + std::to_string(i)) << i;
+        EXPECT_EQ(::GetFileAttributesW((app + L"\\" + name).c_str()), kinds[i] | FILE_ATTRIBUTE_ARCHIVE) << i;
+    }
+    EXPECT_FALSE(Exists(app + L"\\Temp")); // nothing was moved aside
+    EXPECT_FALSE(Exists(staging));
+}
