@@ -63,15 +63,22 @@ CDownload::~CDownload()
     CloseAll();
 }
 
-void CDownload::InitPaths(const wchar_t* programFolder)
+bool CDownload::StagingFolderFits(const std::wstring& programFolder)
 {
-    if (programFolder) {
-        CopyField(m_szProgramFolder, MAX_PATH, programFolder);
-    } else {
-        CopyField(m_szProgramFolder, MAX_PATH, AfxGetModuleFolder().c_str());
+    return !programFolder.empty() && programFolder.size() + wcslen(L"\\$Temp$") < MAX_PATH;
+}
+
+bool CDownload::InitPaths(const wchar_t* programFolder)
+{
+    std::wstring folder = programFolder ? programFolder : AfxGetModuleFolder();
+    m_szProgramFolder[0] = m_szStagingFolder[0] = L'\0';
+    if (!StagingFolderFits(folder)) {
+        UPDATE_LOG(L"The staging folder does not fit beside %ls\n", folder.c_str());
+        return false;
     }
-    std::wstring staging = std::wstring(m_szProgramFolder) + L"\\$Temp$";
-    CopyField(m_szStagingFolder, MAX_PATH, staging.c_str());
+    CopyField(m_szProgramFolder, MAX_PATH, folder.c_str());
+    CopyField(m_szStagingFolder, MAX_PATH, (folder + L"\\$Temp$").c_str());
+    return true;
 }
 
 void CDownload::SetProgressCallback(ProgressCallback callback, void* context)

@@ -23,8 +23,11 @@ public:
     CDownload& operator=(const CDownload&) = delete;
 
     // Program folder: the executable's folder (or the given one); staging
-    // folder: program folder + "\$Temp$".
-    void InitPaths(const wchar_t* programFolder = nullptr);
+    // folder: program folder + "\$Temp$". False, and both stay empty, when
+    // the staging folder does not fit a path buffer: a cut path would name
+    // another folder, the installation itself at worst.
+    bool InitPaths(const wchar_t* programFolder = nullptr);
+    static bool StagingFolderFits(const std::wstring& programFolder);
     void SetProgressCallback(ProgressCallback callback, void* context);
     void SetServer(const wchar_t* server, INTERNET_PORT ftpPort, INTERNET_PORT httpPort, const wchar_t* user,
                    const wchar_t* password);

@@ -13,6 +13,14 @@ BOOL CUpdateApp::InitInstance()
 {
     m_args = ParseUpdateCommandLine(m_lpCmdLine);
 
+    // Without room for the staging folder beside the program there is no safe
+    // place to download to: the run ends before it touches anything.
+    if (!CDownload::StagingFolderFits(AfxGetModuleFolder())) {
+        if (m_args.visible)
+            AfxMessageBox(IDS_SOCKETS_INIT_FAILED, MB_OK);
+        return FALSE;
+    }
+
     WSADATA wsa;
     if (::WSAStartup(MAKEWORD(1, 1), &wsa) != 0) {
         if (m_args.visible)

@@ -58,11 +58,13 @@ BOOL CUpdateDlg::OnInitDialog()
     m_progressFile.SetRange(0, 100);
     m_progressTotal.SetRange(0, 100);
 
-    m_download.InitPaths();
+    // Start-up refuses a program folder without room for the staging folder;
+    // should it still not fit, no worker ever touches a file.
+    bool paths = m_download.InitPaths();
     m_download.SetProgressCallback(&CUpdateDlg::OnProgress, this);
     m_download.SetServer(settings.server.c_str(), 21, 8085, nullptr, nullptr);
 
-    if (StartThread()) {
+    if (paths && StartThread()) {
         m_pThread->m_hTargetWnd = m_hWnd;
         m_pThread->m_pDownload = &m_download;
         m_pThread->m_strVersion = m_strVersion;

@@ -14,9 +14,18 @@ const UINT kAppTitleId = 0xE000;
 
 std::wstring ModulePath()
 {
-    wchar_t path[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return path;
+    // Never a cut path: its last backslash could name another folder.
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD n = ::GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        if (path.size() >= 32768)
+            return std::wstring();
+        path.resize(path.size() * 2);
+    }
 }
 
 std::wstring ExeBaseName()

@@ -415,3 +415,36 @@ TEST_F(UpdaterTest, TheSubstituteClientDrivesAHiddenUpdateAndGetsTheReply)
     EXPECT_NE(ClientLog().find("reply 1"), std::string::npos) << ClientLog();
     EXPECT_EQ(Installed(L"a.txt"), "new");
 }
+
+TEST_F(UpdaterTest, AProgramFolderTooLongForTheStagingFolderEndsTheRunAtStartTouchingNothing)
+{
+    ASSERT_TRUE(PublishRelease(manifest, versionNumber + 1, root, {{"/a.txt", "new"}}));
+    Hold(L"ZorvaneMutex");
+    // An installation whose folder leaves room for `room` more characters,
+    // with a program name short enough to start from there.
+    auto runIn = [&](const std::wstring& name, size_t room) {
+        std::wstring folder = app + L"\\" + name;
+        folder += std::wstring(MAX_PATH - room - folder.size(), L'd');
+        std::wstring made = L"\\\\?\\" + folder; // folders this long are made through the long-path form
+        EXPECT_TRUE(::CreateDirectoryW(made.c_str(), nullptr));
+        EXPECT_TRUE(::CopyFileW((app + L"\\update.exe").c_str(), (made + L"\\u.exe").c_str(), FALSE));
+        EXPECT_TRUE(::CopyFileW((app + L"\\Update.ini").c_str(), (made + L"\\Update.ini").c_str(), FALSE));
+        EXPECT_TRUE(WriteBytes(made + L"\\a.txt", "old"));
+        ResetServer();
+        Process run;
+        EXPECT_TRUE(run.Start(L"\"" + folder + L"\\u.exe\" " + ReplyArgs() + L" hide", folder));
+        EXPECT_TRUE(run.WaitEnd(10000));
+        PumpPending();
+        return folder;
+    };
+    // Room for "\\$Temp$\\update.xml": an ordinary run.
+    EXPECT_EQ(ReadBytes(runIn(L"a", 19) + L"\\a.txt"), "new");
+    EXPECT_EQ(caller.replies, std::vector<LPARAM>{1});
+    caller.replies.clear();
+
+    // One character less: the cut staging path would name another folder.
+    std::wstring folder = runIn(L"b", 7);
+    EXPECT_TRUE(caller.replies.empty());
+    EXPECT_TRUE(GetServerStats().requests.empty());
+    EXPECT_EQ(ListTree(folder), (std::vector<std::wstring>{L"Update.ini", L"a.txt", L"u.exe"}));
+}

@@ -218,3 +218,26 @@ TEST_F(InstallTest, ReadOnlyHiddenAndSystemFilesAreReplacedInPlaceAndKeepTheirAt
     EXPECT_FALSE(Exists(app + L"\\Temp")); // nothing was moved aside
     EXPECT_FALSE(Exists(staging));
 }
+
+TEST(StagingPath, AProgramFolderWithoutRoomForTheStagingFolderIsRefusedAndNothingIsTouched)
+{
+    TempFolder root(L"long");
+    std::wstring base = root.path() + L"\\";
+    // Exactly as long as still fits, and one character more.
+    std::wstring fits = base + std::wstring(MAX_PATH - 1 - 7 - base.size(), L'f');
+    std::wstring tooLong = fits + L"g";
+    CDownload engine;
+    EXPECT_TRUE(engine.InitPaths(fits.c_str()));
+    EXPECT_EQ(std::wstring(engine.GetStagingFolder()), fits + L"\\$Temp$");
+    EXPECT_EQ(std::wstring(engine.GetStagingFolder()).size(), static_cast<size_t>(MAX_PATH - 1));
+
+    ASSERT_TRUE(WriteBytes(tooLong.substr(0, tooLong.find_last_of(L'\\')) + L"\\keep.txt", "keep"));
+    EXPECT_FALSE(engine.InitPaths(tooLong.c_str()));
+    EXPECT_STREQ(engine.GetProgramFolder(), L"");
+    EXPECT_STREQ(engine.GetStagingFolder(), L"");
+    engine.InstallFiles();
+    engine.Cleanup();
+    EXPECT_EQ(ListTree(root.path()), std::vector<std::wstring>{L"keep.txt"});
+    EXPECT_FALSE(CDownload::StagingFolderFits(tooLong));
+    EXPECT_FALSE(CDownload::StagingFolderFits(L""));
+}
