@@ -52,7 +52,7 @@ bool CDownloadThread::FetchManifest(int attempt)
     } else if (m_pDownload->DownloadFile(ManifestPath(m_strVersion).c_str(), (staging + L"\\update.xml").c_str(),
                                          4096) == 0) {
         m_xml.ParseFile((staging + L"\\update.xml").c_str()); // the choice below decides, not the result
-        if (VersionInfo* version = m_xml.GetLatestVersion()) {
+        if (VersionInfo* version = UsableVersion()) {
             Post(WM_VERSION_STATUS, 0, version->file_count);
             m_nNextFile = 0;
             m_nState = kHandleFiles;
@@ -85,9 +85,19 @@ bool CDownloadThread::DownloadVerified(const VersionInfo& version, const FileInf
     return false;
 }
 
-bool CDownloadThread::HandleFile(int attempt)
+VersionInfo* CDownloadThread::UsableVersion()
 {
     VersionInfo* version = m_xml.GetLatestVersion();
+    if (version && version->ver_root_cut) {
+        UPDATE_LOG(L"Version %u has a cut ver_root: not usable\n", static_cast<unsigned>(version->ver_id));
+        return nullptr;
+    }
+    return version;
+}
+
+bool CDownloadThread::HandleFile(int attempt)
+{
+    VersionInfo* version = UsableVersion();
     if (!version) {
         if (attempt < kAttempts) {
             m_nState = kFetchManifest;

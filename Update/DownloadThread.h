@@ -35,6 +35,9 @@ private:
     // One attempt of the current step; true when the step is over (done or
     // reported), false when another attempt should follow.
     bool FetchManifest(int attempt);
+    // The manifest's chosen version, or null when there is none or its files
+    // cannot be fetched.
+    VersionInfo* UsableVersion();
     bool HandleFile(int attempt);
     // Downloads the file into the staging folder and keeps it only when its
     // checksum matches the manifest.

@@ -108,6 +108,7 @@ void VersionInfo::Clear()
     ver_flag = 0;
     ver_desc[0] = L'\0';
     ver_root[0] = L'\0';
+    ver_root_cut = false;
 }
 
 // ---------------------------------------------------------------------------
@@ -255,9 +256,12 @@ void CXmlInfo::parseChnlSrvCfg(void* userData, const char* text, int length)
     } else if (Is(element, "ver_desc")) {
         ToFieldCut(value, version->ver_desc, sizeof version->ver_desc / sizeof(wchar_t));
     } else if (Is(element, "ver_root")) {
-        // A cut root would name another place on the server: drop it.
-        if (cut || !ToField(value, version->ver_root, sizeof version->ver_root / sizeof(wchar_t)))
+        // A cut root would name another place on the server: the version's
+        // files cannot be fetched at all.
+        bool fits = !cut && ToField(value, version->ver_root, sizeof version->ver_root / sizeof(wchar_t));
+        if (!fits)
             version->ver_root[0] = L'\0';
+        version->ver_root_cut = !fits;
     } else if (Is(element, "f_id")) {
         file.f_id = ToNumber(value);
     } else if (Is(element, "f_name")) {

@@ -32,6 +32,9 @@ struct VersionInfo {
     int32_t ver_flag = 0;
     wchar_t ver_desc[128] = {};
     wchar_t ver_root[260] = {};
+    // The manifest's root was too long to keep: no file of this version can
+    // be fetched, so the version is not usable.
+    bool ver_root_cut = false;
 
     // Appends a copy of record (done = 0).
     void AddFile(const FileInfo& record);

@@ -126,6 +126,7 @@ TEST(Manifest, OnlyTheFirstPieceOfTextCounts)
     EXPECT_STREQ(v->GetFile(2)->f_name, L"/x");   // cut at the character reference
     EXPECT_STREQ(v->GetFile(3)->f_name, L"/中文/名字.txt");
     EXPECT_STREQ(v->ver_root, L"/root");
+    EXPECT_FALSE(v->ver_root_cut);
     for (int i = 0; i < 4; ++i)
         EXPECT_EQ(v->GetFile(i)->done, 0);
 }
@@ -209,7 +210,8 @@ TEST(Manifest, FormatLimitsCutOrRejectWithoutOverflow)
     VersionInfo* ver = info.GetLatestVersion();
     ASSERT_NE(ver, nullptr);
     EXPECT_EQ(std::wstring(ver->ver_desc), std::wstring(33, L'测'));
-    EXPECT_STREQ(ver->ver_root, L"");                // a cut root would point elsewhere
+    EXPECT_TRUE(ver->ver_root_cut);                  // a cut root would point elsewhere:
+    EXPECT_STREQ(ver->ver_root, L"");                //   the version is not usable
     EXPECT_STREQ(ver->GetFile(0)->f_name, L"");      // over 63 units: refused, not cut
     EXPECT_STREQ(ver->GetFile(1)->f_name, L"");      // over 99 bytes: refused, not cut
     EXPECT_EQ(std::wstring(ver->GetFile(2)->f_name).size(), 63u);

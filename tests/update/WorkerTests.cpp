@@ -275,3 +275,21 @@ TEST_F(WorkerTest, TheStopFlagEndsAStepBeforeItsFirstAttempt)
     EXPECT_TRUE(driver.events.empty());
     EXPECT_TRUE(GetServerStats().requests.empty());
 }
+
+TEST_F(WorkerTest, AVersionWhoseRootWasCutIsNotUsable)
+{
+    // Cut, the root would send the file requests to another place on the server.
+    std::string longRoot = root + "/" + std::string(120, 'r');
+    std::string xml = "<update_info><version><ver_id>5</ver_id>\n<ver_root>" + longRoot +
+                      "</ver_root>\n<file><f_name>/a.txt</f_name>\n<f_size>3</f_size>\n<f_crc>" +
+                      std::to_string(ChecksumOf("new")) + "</f_crc>\n</file></version></update_info>\n";
+    ASSERT_TRUE(Publish(manifest, xml));
+    ASSERT_TRUE(Publish(longRoot + "/a.txt", "new"));
+    ASSERT_TRUE(Publish("/a.txt", "new"));
+    Run(version);
+    std::vector<std::string> expected(5, "V1");
+    expected.push_back("V-1");
+    EXPECT_EQ(driver.events, expected);
+    EXPECT_TRUE(FileRequests().empty());
+    EXPECT_FALSE(Exists(app / L"a.txt"));
+}
