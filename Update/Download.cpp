@@ -18,14 +18,16 @@ void CopyField(wchar_t* field, size_t units, const wchar_t* value)
 // The request path with everything outside printable ASCII sent as escaped
 // UTF-8: WinINet would otherwise pass non-ASCII names through the ANSI code
 // page, and a Chinese file name would reach the server as question marks.
-std::wstring EscapeUrlPath(const wchar_t* path)
+// A file name has "%", "#" and "?" escaped as well, since they are part of
+// the name; a root is an address the publisher wrote and keeps them.
+std::wstring EscapeUrlPath(const wchar_t* path, bool name = true)
 {
     static const wchar_t hex[] = L"0123456789ABCDEF";
     std::wstring out;
     const wchar_t* p = path;
     while (*p) {
         wchar_t c = *p;
-        if (c > 0x20 && c < 0x7F && c != L'%' && c != L'#' && c != L'?') {
+        if (c > 0x20 && c < 0x7F && (!name || (c != L'%' && c != L'#' && c != L'?'))) {
             out += c;
             ++p;
             continue;
@@ -157,14 +159,16 @@ int CDownload::ConnectServer(int protocol)
     return 0;
 }
 
-CInternetFile* CDownload::OpenFile(const wchar_t* remotePath, int protocol)
+CInternetFile* CDownload::OpenFile(const wchar_t* remotePath, int protocol, const wchar_t* root)
 {
+    if (!root)
+        root = L"";
     std::unique_ptr<CInternetFile> file;
     try {
         if (protocol == kHttp) {
             if (!m_pHttpConnection)
                 return nullptr;
-            std::wstring object = EscapeUrlPath(remotePath);
+            std::wstring object = EscapeUrlPath(root, false) + EscapeUrlPath(remotePath);
             std::unique_ptr<CHttpFile> request(m_pHttpConnection->OpenRequest(
                 L"GET", object.c_str(), nullptr, 1, nullptr, nullptr, kRequestFlags));
             if (!request) {
@@ -188,7 +192,8 @@ CInternetFile* CDownload::OpenFile(const wchar_t* remotePath, int protocol)
         }
         if (!m_pFtpConnection)
             return nullptr;
-        file.reset(m_pFtpConnection->OpenFile(remotePath, GENERIC_READ, FTP_TRANSFER_TYPE_BINARY, 1));
+        std::wstring name = std::wstring(root) + remotePath;
+        file.reset(m_pFtpConnection->OpenFile(name.c_str(), GENERIC_READ, FTP_TRANSFER_TYPE_BINARY, 1));
         if (!file) {
             UPDATE_LOG(L"Open Remote Ftp File Error. errorcode = %d\n", static_cast<int>(::GetLastError()));
             return nullptr;
@@ -217,7 +222,8 @@ bool CDownload::InsideProgramFolder(const wchar_t* path) const
                                                      static_cast<int>(base.size()), TRUE) == CSTR_EQUAL;
 }
 
-int CDownload::DownloadFile(const wchar_t* remotePath, const wchar_t* localPath, DWORD expectedSize)
+int CDownload::DownloadFile(const wchar_t* remotePath, const wchar_t* localPath, DWORD expectedSize,
+                            const wchar_t* root)
 {
     // Downloads only ever write into the installation.
     if (!InsideProgramFolder(localPath)) {
@@ -226,7 +232,7 @@ int CDownload::DownloadFile(const wchar_t* remotePath, const wchar_t* localPath,
     }
     if (ConnectServer(m_nProtocol) != 0)
         return -1;
-    std::unique_ptr<CInternetFile> remote(OpenFile(remotePath, m_nProtocol));
+    std::unique_ptr<CInternetFile> remote(OpenFile(remotePath, m_nProtocol, root));
     if (!remote)
         return -1;
     try {

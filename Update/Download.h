@@ -40,8 +40,12 @@ public:
 
     int CreateSession();
     int ConnectServer(int protocol);
-    CInternetFile* OpenFile(const wchar_t* remotePath, int protocol);
-    int DownloadFile(const wchar_t* remotePath, const wchar_t* localPath, DWORD expectedSize);
+    CInternetFile* OpenFile(const wchar_t* remotePath, int protocol, const wchar_t* root = L"");
+    // root goes before remotePath as the publisher wrote it (over HTTP only
+    // characters outside printable ASCII escaped); remotePath is a file name,
+    // escaped in full.
+    int DownloadFile(const wchar_t* remotePath, const wchar_t* localPath, DWORD expectedSize,
+                     const wchar_t* root = L"");
 
     // Checksum of program folder + name ("/"-separated); 0 for a missing file
     // and for a name that is not a safe relative path.

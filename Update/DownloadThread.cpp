@@ -73,8 +73,7 @@ bool CDownloadThread::DownloadVerified(const VersionInfo& version, const FileInf
     for (size_t i = staging.size() + 1; i < local.size(); ++i)
         if (local[i] == L'\\')
             ::CreateDirectoryW(local.substr(0, i).c_str(), nullptr);
-    std::wstring remote = std::wstring(version.ver_root) + file.f_name;
-    if (m_pDownload->DownloadFile(remote.c_str(), local.c_str(), static_cast<DWORD>(file.f_size)) != 0)
+    if (m_pDownload->DownloadFile(file.f_name, local.c_str(), static_cast<DWORD>(file.f_size), version.ver_root) != 0)
         return false;
     // A short, damaged or cancelled transfer must never be installed.
     uint32_t sum = 0;

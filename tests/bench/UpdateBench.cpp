@@ -227,9 +227,8 @@ int Procedure(const std::wstring& templ, const std::wstring& work)
             if (c == L'/')
                 c = L'\\';
         ::CreateDirectoryW(local.substr(0, local.find_last_of(L'\\')).c_str(), nullptr);
-        std::wstring remote = std::wstring(version->ver_root) + f->f_name;
         t0 = Now();
-        if (engine.DownloadFile(remote.c_str(), local.c_str(), static_cast<DWORD>(f->f_size)) != 0) {
+        if (engine.DownloadFile(f->f_name, local.c_str(), static_cast<DWORD>(f->f_size), version->ver_root) != 0) {
             std::printf("download failed\n");
             return 1;
         }

@@ -293,3 +293,18 @@ TEST_F(WorkerTest, AVersionWhoseRootWasCutIsNotUsable)
     EXPECT_TRUE(FileRequests().empty());
     EXPECT_FALSE(Exists(app / L"a.txt"));
 }
+
+TEST_F(WorkerTest, TheRootTravelsAsThePublisherWroteItAndTheNameEscaped)
+{
+    // An already encoded root ("%41" is "A") with Chinese in it, and a name with "%" and "#".
+    std::string writtenRoot = root + "/\xE5\x8F\x91\xE5\xB8\x83%41";
+    std::string servedRoot = root + "/\xE5\x8F\x91\xE5\xB8\x83" "A";
+    std::vector<ReleaseFile> files = {{"/50%#1.txt", "fifty"}};
+    ASSERT_TRUE(Publish(servedRoot + "/50%#1.txt", "fifty"));
+    ASSERT_TRUE(Publish(manifest, ManifestFor(5, writtenRoot, files)));
+    Run(version);
+    EXPECT_EQ(driver.events.back(), "OK");
+    // The server lists the paths it served percent-encoded.
+    EXPECT_EQ(FileRequests(), std::vector<std::string>{root + "/%E5%8F%91%E5%B8%83A/50%25%231.txt"});
+    EXPECT_EQ(Installed(L"50%#1.txt"), "fifty");
+}
