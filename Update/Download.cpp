@@ -60,9 +60,20 @@ void EnsureBackslash(std::wstring& folder)
 
 } // namespace
 
+CDownload::CDownload() : m_hStop(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+
 CDownload::~CDownload()
 {
     CloseAll();
+    if (m_hStop)
+        ::CloseHandle(m_hStop);
+}
+
+void CDownload::Abort()
+{
+    m_nCancel = 1;
+    m_nAborted = 1;
+    ::SetEvent(m_hStop);
 }
 
 bool CDownload::StagingFolderFits(const std::wstring& programFolder)
@@ -114,10 +125,14 @@ void CDownload::SetTimeouts(DWORD connectMs, DWORD sendMs, DWORD receiveMs)
     m_nReceiveTimeout = receiveMs;
 }
 
-int CDownload::CreateSession()
+int CDownload::CreateSession(int protocol)
 {
     m_pSession.reset();
-    m_pSession.reset(new CInternetSession(L"Update.exe", 1, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+    // HTTP asynchronous, so that a wait for a stalled server can be ended by
+    // Abort; FTP stays synchronous (no operation here switches to it).
+    DWORD flags = protocol == kHttp ? INTERNET_FLAG_ASYNC : 0;
+    m_pSession.reset(new CInternetSession(L"Update.exe", 1, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, flags));
+    m_pSession->SetStopEvent(m_hStop);
     ++m_nSessionsCreated;
     m_pSession->SetOption(INTERNET_OPTION_MAX_CONNS_PER_SERVER, 100);
     m_pSession->SetOption(INTERNET_OPTION_CONNECT_TIMEOUT, m_nConnectTimeout);
@@ -128,6 +143,8 @@ int CDownload::CreateSession()
 
 int CDownload::ConnectServer(int protocol)
 {
+    if (m_nAborted)
+        return -1;
     INTERNET_PORT port = protocol == kHttp ? m_nHttpPort : m_nFtpPort;
     try {
         if (protocol == kHttp) {
@@ -141,7 +158,7 @@ int CDownload::ConnectServer(int protocol)
                 }
             }
         } else if (!m_pFtpConnection) {
-            CreateSession();
+            CreateSession(protocol);
             m_pFtpConnection.reset(m_pSession->GetFtpConnection(m_szServer, m_pszUser.get(), m_pszPassword.get(),
                                                                 m_nFtpPort, FALSE));
             if (!m_pFtpConnection) {

@@ -17,7 +17,7 @@ public:
 
     using ProgressCallback = void (*)(DWORD expected, DWORD soFar, void* context);
 
-    CDownload() = default;
+    CDownload();
     ~CDownload();
     CDownload(const CDownload&) = delete;
     CDownload& operator=(const CDownload&) = delete;
@@ -37,8 +37,12 @@ public:
     void SetTimeouts(DWORD connectMs, DWORD sendMs, DWORD receiveMs);
     // A running transfer ends after its current chunk, later ones after their first.
     void Cancel() { m_nCancel = 1; }
+    // From another thread: ends an HTTP transfer at once, also one waiting
+    // for a stalled server, and makes every later transfer fail. Implies Cancel.
+    void Abort();
 
-    int CreateSession();
+    // HTTP sessions are asynchronous, so that Abort can end their waits.
+    int CreateSession(int protocol = kHttp);
     int ConnectServer(int protocol);
     CInternetFile* OpenFile(const wchar_t* remotePath, int protocol, const wchar_t* root = L"");
     // root goes before remotePath as the publisher wrote it (over HTTP only
@@ -84,6 +88,8 @@ private:
     wchar_t m_szProgramFolder[MAX_PATH] = {};
     wchar_t m_szStagingFolder[MAX_PATH] = {};
     volatile LONG m_nCancel = 0;  // set by the interface thread, read once per chunk
+    volatile LONG m_nAborted = 0; // set by Abort: no new connection
+    HANDLE m_hStop;               // manual-reset, set by Abort; ends the waits of HTTP requests
     void* m_pContext = nullptr;
     ProgressCallback m_pfnProgress = nullptr;
     FILE* m_pLocalFile = nullptr;

@@ -26,6 +26,33 @@ void CDownloadThread::Post(UINT msg, WPARAM wp, LPARAM lp) const
         ::PostMessageW(m_hTargetWnd, msg, wp, lp);
 }
 
+void CDownloadThread::Stop()
+{
+    if (!m_hThread)
+        return;
+    {
+        // From here on no installation begins (see BeginInstallation).
+        std::lock_guard<std::mutex> lock(m_stateLock);
+        m_nStop = 1;
+    }
+    if (m_pDownload)
+        m_pDownload->Abort();
+    SetThreadPriority(THREAD_PRIORITY_HIGHEST);
+    PostThreadMessage(WM_QUIT, 0, 0);
+    // Bounded: the engine ends a transfer at once, the stop flag every later
+    // step, and an installation that has begun runs to its end.
+    ::WaitForSingleObject(m_hThread, INFINITE);
+}
+
+bool CDownloadThread::BeginInstallation()
+{
+    std::lock_guard<std::mutex> lock(m_stateLock);
+    if (m_nStop)
+        return false;
+    m_nState = kInstalling;
+    return true;
+}
+
 void CDownloadThread::OnUpdateStep()
 {
     if (!m_pDownload)
@@ -106,7 +133,8 @@ bool CDownloadThread::HandleFile(int attempt)
         return true;
     }
     if (m_nNextFile >= version->file_count) {
-        m_nState = kInstalling;
+        if (!BeginInstallation())
+            return true;
         m_pDownload->InstallFiles();
         m_nState = kFinished;
         Post(WM_COMMAND, IDOK, 0);

@@ -6,6 +6,7 @@
 #include "Download.h"
 #include "XmlInfo.h"
 
+#include <mutex>
 #include <string>
 
 class CDownloadThread : public CWinThread {
@@ -27,6 +28,11 @@ public:
 
     void OnUpdateStep();
 
+    // Ends the worker and waits until it has ended by itself: a transfer is
+    // cut short at once (also one blocked in the network), an installation
+    // always runs to its end, so the wait is bounded by the copies.
+    void Stop();
+
 protected:
     BOOL OnThreadMessage(UINT msg, WPARAM wp, LPARAM lp) override;
 
@@ -35,6 +41,9 @@ private:
     // One attempt of the current step; true when the step is over (done or
     // reported), false when another attempt should follow.
     bool FetchManifest(int attempt);
+    // False once the worker is being stopped: an installation either runs
+    // whole or does not begin.
+    bool BeginInstallation();
     // The manifest's chosen version, or null when there is none or its files
     // cannot be fetched.
     VersionInfo* UsableVersion();
@@ -42,4 +51,6 @@ private:
     // Downloads the file into the staging folder and keeps it only when its
     // checksum matches the manifest.
     bool DownloadVerified(const VersionInfo& version, const FileInfo& file);
+
+    std::mutex m_stateLock; // the stop flag against the start of an installation
 };

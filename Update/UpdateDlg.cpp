@@ -309,24 +309,8 @@ void CUpdateDlg::StopThread()
 {
     if (!m_pThread)
         return;
-    m_download.Cancel(); // a running transfer ends after its current chunk
-    m_pThread->m_nStop = 1;
-    HANDLE h = m_pThread->m_hThread;
-    m_pThread->SetThreadPriority(THREAD_PRIORITY_HIGHEST);
-    if (::WaitForSingleObject(h, 20) == WAIT_TIMEOUT) {
-        m_pThread->PostThreadMessage(WM_QUIT, 0, 0);
-        if (::WaitForSingleObject(h, 1000) == WAIT_TIMEOUT) {
-            // An installation gets longer to finish its copies.
-            if (m_pThread->m_nState == CDownloadThread::kInstalling)
-                ::WaitForSingleObject(h, 2000);
-            if (::WaitForSingleObject(h, 0) == WAIT_TIMEOUT) {
-                DWORD code = 0;
-                ::GetExitCodeThread(h, &code);
-                ::TerminateThread(h, code);
-                ::WaitForSingleObject(h, 1000);
-            }
-        }
-    }
+    m_download.Abort(); // also when the worker was never given the engine
+    m_pThread->Stop();
     m_pThread.reset();
 }
 

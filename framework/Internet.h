@@ -21,12 +21,21 @@ public:
 [[noreturn]] void AfxThrowInternetException(DWORD_PTR context, DWORD error = 0);
 
 class CInternetSession;
+struct CAsyncCall;
 
 // An open remote file: an FTP file, or the base of an HTTP request.
+//
+// A request of an asynchronous session (INTERNET_FLAG_ASYNC) behaves like a
+// synchronous one to its caller, with one difference: while a call waits for
+// the network, setting the session's stop event ends the wait at once with
+// ERROR_INTERNET_OPERATION_CANCELLED. (Closing the handle from another thread
+// does not end a blocked synchronous call under Wine's WinINet.)
 class CInternetFile {
 public:
     CInternetFile(HINTERNET file, DWORD_PTR context) : m_hFile(file), m_dwContext(context) {}
-    virtual ~CInternetFile() { Close(); }
+    CInternetFile(HINTERNET file, DWORD_PTR context, CAsyncCall* async, HANDLE stop)
+        : m_hFile(file), m_dwContext(context), m_pAsync(async), m_hStop(stop) {}
+    virtual ~CInternetFile();
     CInternetFile(const CInternetFile&) = delete;
     CInternetFile& operator=(const CInternetFile&) = delete;
 
@@ -37,6 +46,14 @@ public:
 
     HINTERNET m_hFile;
     DWORD_PTR m_dwContext;
+
+protected:
+    // Waits for the call that returned ERROR_IO_PENDING; throws when it
+    // failed or the stop event was set.
+    void WaitAsync();
+
+    CAsyncCall* m_pAsync = nullptr;  // shared with WinINet, see Internet.cpp
+    HANDLE m_hStop = nullptr;        // the session's, not owned
 };
 
 class CHttpFile : public CInternetFile {
@@ -81,7 +98,8 @@ public:
 
 class CInternetSession {
 public:
-    // Throws when the session cannot be opened.
+    // Throws when the session cannot be opened. With INTERNET_FLAG_ASYNC in
+    // flags its HTTP requests can be stopped (see CInternetFile).
     explicit CInternetSession(LPCWSTR agent = nullptr, DWORD_PTR context = 1,
                               DWORD accessType = INTERNET_OPEN_TYPE_PRECONFIG, LPCWSTR proxy = nullptr,
                               LPCWSTR proxyBypass = nullptr, DWORD flags = 0);
@@ -90,6 +108,8 @@ public:
     CInternetSession& operator=(const CInternetSession&) = delete;
 
     BOOL SetOption(DWORD option, DWORD value);
+    // A manual-reset event (not owned) that ends waiting requests when set.
+    void SetStopEvent(HANDLE stop) { m_hStop = stop; }
     // The caller owns the connection; throws on failure.
     CHttpConnection* GetHttpConnection(LPCWSTR server, INTERNET_PORT port = INTERNET_INVALID_PORT_NUMBER,
                                        LPCWSTR user = nullptr, LPCWSTR password = nullptr);
@@ -99,4 +119,6 @@ public:
 
     HINTERNET m_hSession = nullptr;
     DWORD_PTR m_dwContext;
+    bool m_bAsync = false;
+    HANDLE m_hStop = nullptr;
 };

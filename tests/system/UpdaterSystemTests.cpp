@@ -279,6 +279,29 @@ TEST_F(UpdaterTest, CancelDuringADownloadLeavesTheInstallationUntouched)
     EXPECT_FALSE(Exists(app + L"\\$Temp$"));
 }
 
+TEST_F(UpdaterTest, CancelDuringAStalledTransferEndsTheRunAtOnce)
+{
+    std::vector<ReleaseFile> files = {{"/first.dll", "first new"}, {"/stalled.dll", PatternBytes(400000, 3)}};
+    ASSERT_TRUE(PublishRelease(manifest, versionNumber + 1, root, files));
+    // The body stops after 40 KB and the connection stays open far longer than the run may take.
+    SetServerFault(root + "/stalled.dll", "stall", 40960, 30000, 1);
+    ASSERT_TRUE(WriteBytes(app + L"\\first.dll", "first old"));
+    Start(ReplyArgs());
+    HWND dlg = Dialog();
+    ASSERT_NE(dlg, nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return Requested(root + "/stalled.dll"); }));
+    PumpUntil([] { return false; }, 500);
+    DWORD start = ::GetTickCount();
+    ::PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(dlg, IDCANCEL)));
+    ASSERT_TRUE(PumpUntil([&] { return !caller.replies.empty(); }, 10000)) << "no reply";
+    EXPECT_LT(::GetTickCount() - start, 1500u);
+    WaitEnd(10000);
+    EXPECT_EQ(caller.replies, std::vector<LPARAM>{0});
+    EXPECT_EQ(Installed(L"first.dll"), "first old");
+    EXPECT_FALSE(Exists(app + L"\\stalled.dll"));
+    EXPECT_FALSE(Exists(app + L"\\$Temp$"));
+}
+
 TEST_F(UpdaterTest, EscapeIsIgnoredTheAboutBoxOpensAndClosingCancels)
 {
     ASSERT_TRUE(PublishRelease(manifest, versionNumber + 1, root, {{"/slow.bin", PatternBytes(2000000, 4)}}));

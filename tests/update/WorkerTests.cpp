@@ -23,6 +23,10 @@ public:
     bool finished = false;
     int retriesLeft = 0;
     int progressMessages = 0;
+    // When this many files are handled: the next step is posted and the
+    // worker stopped as soon as its installation has begun.
+    int stopInInstallationAfter = -1;
+    LONG stateAtStop = 0;
 
     void Step() { worker->PostThreadMessage(WM_UPDATE_STEP, 0, 0); }
 
@@ -44,7 +48,9 @@ protected:
         case WM_FILE_STATUS: {
             std::string detail = code == 0 ? std::to_string(lp) : Narrow(reinterpret_cast<const wchar_t*>(lp));
             events.push_back("F" + std::to_string(code) + " " + detail);
-            if (code == 0)
+            if (code == 0 && lp == stopInInstallationAfter)
+                StopInInstallation();
+            else if (code == 0)
                 Step();
             else if (code != 1)
                 Failed();
@@ -64,6 +70,16 @@ protected:
     }
 
 private:
+    void StopInInstallation()
+    {
+        Step();
+        DWORD start = ::GetTickCount();
+        while (worker->m_nState == CDownloadThread::kHandleFiles && ::GetTickCount() - start < 10000)
+            ::Sleep(0);
+        stateAtStop = worker->m_nState;
+        worker->Stop();
+        finished = true;
+    }
     static std::string Narrow(const wchar_t* s) { return std::string(s, s + wcslen(s)); }
     void Failed()
     {
@@ -102,8 +118,8 @@ protected:
         ::PostMessageW(static_cast<StepDriver*>(context)->m_hWnd, WM_DOWNLOAD_PROGRESS, expected, soFar);
     }
 
-    // Starts the worker as the dialog does and runs until the run ends.
-    void Run(const std::wstring& installed)
+    // Starts the worker as the dialog does.
+    void Start(const std::wstring& installed)
     {
         worker.m_strVersion = installed;
         worker.m_hTargetWnd = driver;
@@ -111,6 +127,11 @@ protected:
         driver.worker = &worker;
         ASSERT_TRUE(worker.CreateThread());
         driver.Step();
+    }
+    // Starts the worker and runs until the run ends.
+    void Run(const std::wstring& installed)
+    {
+        Start(installed);
         ASSERT_TRUE(PumpUntil([&] { return driver.finished; }, 30000)) << "the run did not end";
     }
     void Continue()
@@ -307,4 +328,48 @@ TEST_F(WorkerTest, TheRootTravelsAsThePublisherWroteItAndTheNameEscaped)
     // The server lists the paths it served percent-encoded.
     EXPECT_EQ(FileRequests(), std::vector<std::string>{root + "/%E5%8F%91%E5%B8%83A/50%25%231.txt"});
     EXPECT_EQ(Installed(L"50%#1.txt"), "fifty");
+}
+
+TEST_F(WorkerTest, StopEndsAWorkerStalledInTheMiddleOfABodyAtOnceAndByItself)
+{
+    ASSERT_TRUE(PublishRelease(manifest, 5, root, {{"/stalled.bin", PatternBytes(300000, 4)}}));
+    SetServerFault(root + "/stalled.bin", "stall", 40960, 30000, 1);
+    ASSERT_TRUE(WriteBytes(app / L"stalled.bin", "old"));
+    Start(version);
+    // Far less than the receive time-out (20 s) later, the body has begun and stalls.
+    ASSERT_TRUE(PumpUntil([&] { return driver.progressMessages > 0; }, 10000));
+    PumpUntil([] { return false; }, 300);
+
+    DWORD start = ::GetTickCount();
+    worker.Stop();
+    EXPECT_LT(::GetTickCount() - start, 1000u);
+    DWORD code = STILL_ACTIVE;
+    ASSERT_TRUE(::GetExitCodeThread(worker.m_hThread, &code));
+    EXPECT_EQ(code, 0u); // the loop's own end, not a kill
+    EXPECT_EQ(worker.m_nState, CDownloadThread::kHandleFiles);
+    engine.Cleanup();
+    engine.CloseAll();
+    EXPECT_EQ(Installed(L"stalled.bin"), "old");
+    EXPECT_FALSE(Exists(app / L"$Temp$"));
+}
+
+TEST_F(WorkerTest, StopDuringTheInstallationLetsItFinishSoAllFilesAreInPlace)
+{
+    std::vector<ReleaseFile> files;
+    // As many as one manifest holds.
+    for (int i = 0; i < 80; ++i)
+        files.push_back({"/many/f" + std::to_string(i) + ".txt", "new " + std::to_string(i)});
+    ASSERT_TRUE(PublishRelease(manifest, 5, root, files));
+    for (int i = 0; i < 80; ++i)
+        ASSERT_TRUE(WriteBytes(app / (L"many\\f" + std::to_wstring(i) + L".txt"), "old"));
+    driver.stopInInstallationAfter = 80;
+    Run(version);
+
+    EXPECT_NE(driver.stateAtStop, CDownloadThread::kHandleFiles) << "the installation did not begin";
+    EXPECT_EQ(worker.m_nState, CDownloadThread::kFinished);
+    int replaced = 0;
+    for (int i = 0; i < 80; ++i)
+        replaced += Installed(L"many\\f" + std::to_wstring(i) + L".txt") == files[i].bytes;
+    EXPECT_EQ(replaced, 80);
+    EXPECT_FALSE(Exists(app / L"$Temp$"));
 }
