@@ -31,7 +31,9 @@ void AfxThrowInternetException(DWORD_PTR context, DWORD error)
 // object and WinINet (INTERNET_STATUS_HANDLE_CLOSING) let go of it.
 struct CAsyncCall {
     // Reads ask WinINet for this much and hand it out in the callers' sizes:
-    // each asynchronous call costs more than a synchronous one, so fewer are made.
+    // each asynchronous call costs more than a synchronous one, so fewer are
+    // made. (Like a synchronous read, one that has to wait returns when all
+    // it asked for is there, or at the end of the data.)
     static constexpr DWORD kBuffer = 65536;
 
     CAsyncCall() : completed(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
@@ -53,6 +55,7 @@ struct CAsyncCall {
     HANDLE completed;               // auto-reset: the call in progress completed
     INTERNET_ASYNC_RESULT result = {};
     DWORD read = 0;      // bytes WinINet put into buffer
+
     DWORD taken = 0;     // of those, handed out already
     BYTE buffer[kBuffer];
 };

@@ -283,8 +283,8 @@ TEST_F(UpdaterTest, CancelDuringAStalledTransferEndsTheRunAtOnce)
 {
     std::vector<ReleaseFile> files = {{"/first.dll", "first new"}, {"/stalled.dll", PatternBytes(400000, 3)}};
     ASSERT_TRUE(PublishRelease(manifest, versionNumber + 1, root, files));
-    // The body stops after 40 KB and the connection stays open far longer than the run may take.
-    SetServerFault(root + "/stalled.dll", "stall", 40960, 30000, 1);
+    // The body stops after 200 KB and the connection stays open far longer than the run may take.
+    SetServerFault(root + "/stalled.dll", "stall", 200000, 30000, 1);
     ASSERT_TRUE(WriteBytes(app + L"\\first.dll", "first old"));
     Start(ReplyArgs());
     HWND dlg = Dialog();

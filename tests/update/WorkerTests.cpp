@@ -333,7 +333,7 @@ TEST_F(WorkerTest, TheRootTravelsAsThePublisherWroteItAndTheNameEscaped)
 TEST_F(WorkerTest, StopEndsAWorkerStalledInTheMiddleOfABodyAtOnceAndByItself)
 {
     ASSERT_TRUE(PublishRelease(manifest, 5, root, {{"/stalled.bin", PatternBytes(300000, 4)}}));
-    SetServerFault(root + "/stalled.bin", "stall", 40960, 30000, 1);
+    SetServerFault(root + "/stalled.bin", "stall", 200000, 30000, 1);
     ASSERT_TRUE(WriteBytes(app / L"stalled.bin", "old"));
     Start(version);
     // Far less than the receive time-out (20 s) later, the body has begun and stalls.
