@@ -7,12 +7,13 @@
 #include <shellapi.h>
 #include <shlwapi.h>
 
-CUpdateDlg::CUpdateDlg(const UpdateCommandLine& args)
+CUpdateDlg::CUpdateDlg(const UpdateCommandLine& args, const std::wstring& programFolder)
     : CDialog(IDD_UPDATE_DIALOG),
       m_bVisible(args.visible),
       m_strBuilderId(FormatString(L"%ls", args.builderId.c_str())),
       m_hNotifyWnd(args.notifyWindow),
-      m_nNotifyMessage(args.notifyMessage)
+      m_nNotifyMessage(args.notifyMessage),
+      m_strProgramFolder(programFolder)
 {
     // Shared icons: the system frees them.
     m_hIcon = static_cast<HICON>(::LoadImageW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
@@ -50,7 +51,8 @@ BOOL CUpdateDlg::OnInitDialog()
     SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small ? small : m_hIcon));
     ::EnableWindow(GetDlgItem(IDOK), FALSE);
 
-    m_strProgramFolder = AfxGetModuleFolder();
+    if (m_strProgramFolder.empty())
+        m_strProgramFolder = AfxGetModuleFolder();
     UpdateSettings settings = ReadUpdateSettings(m_strProgramFolder);
     m_strClientProgram = settings.clientProgram;
     m_strVersion = settings.version;
@@ -60,7 +62,7 @@ BOOL CUpdateDlg::OnInitDialog()
 
     // Start-up refuses a program folder without room for the staging folder;
     // should it still not fit, no worker ever touches a file.
-    bool paths = m_download.InitPaths();
+    bool paths = m_download.InitPaths(m_strProgramFolder.c_str());
     m_download.SetProgressCallback(&CUpdateDlg::OnProgress, this);
     m_download.SetServer(settings.server.c_str(), 21, 8085, nullptr, nullptr);
 
@@ -264,7 +266,7 @@ void CUpdateDlg::OnOK()
 {
     // Only the worker's report after installation finishes a run; the OK
     // button (or Enter) must never report an update that did not happen.
-    if (m_bShuttingDown || !m_pThread || m_pThread->m_nState != CDownloadThread::kFinished)
+    if (m_bShuttingDown || !InstallationFinished())
         return;
     m_nResult = 1;
     if (!HasReplyTarget()) {
@@ -287,6 +289,11 @@ void CUpdateDlg::OnOK()
 void CUpdateDlg::OnCancel()
 {
     Shutdown();
+}
+
+bool CUpdateDlg::InstallationFinished() const
+{
+    return m_pThread && m_pThread->m_nState == CDownloadThread::kFinished;
 }
 
 BOOL CUpdateDlg::StartThread()

@@ -14,12 +14,14 @@
 
 class CUpdateDlg : public CDialog {
 public:
-    CUpdateDlg(const UpdateCommandLine& args);
+    // programFolder: the installation to update; empty means the folder of
+    // the running program.
+    explicit CUpdateDlg(const UpdateCommandLine& args, const std::wstring& programFolder = std::wstring());
     ~CUpdateDlg() override;
 
     BOOL PreTranslateMessage(MSG* msg) override;
 
-    BOOL StartThread();
+    virtual BOOL StartThread();
     void StopThread();
     void PostStep();
     // Ends the run: stops the worker, cleans up, replies to the caller, quits.
@@ -35,6 +37,8 @@ protected:
     void OnOK() override;      // the finish, reached through the worker's IDOK
     void OnCancel() override;  // Cancel button and closing the window
     HBRUSH OnCtlColor(HDC dc, HWND child, UINT type) override;
+    // The worker has installed everything: only then may the finish run.
+    virtual bool InstallationFinished() const;
 
 private:
     static void OnProgress(DWORD expected, DWORD soFar, void* context);

@@ -181,6 +181,22 @@ TEST_F(UpdaterTest, AFreshInstallationGetsTheRootManifestAndTheCallerOne)
     EXPECT_EQ(Installed(L"ZorvPlayer.dll"), "fresh");
 }
 
+TEST_F(UpdaterTest, AStartFromAnotherCurrentFolderUpdatesTheProgramFolder)
+{
+    // Settings, staging folder and installation come from the program's own
+    // folder, never from the current one.
+    TempFolder elsewhere(L"current");
+    ASSERT_TRUE(WriteBytes(elsewhere / L"Update.ini", "[UpdateSrv]\r\nFtpAddr=127.0.0.2\r\nVersion=1\r\n"));
+    ASSERT_TRUE(PublishRelease(manifest, versionNumber + 1, root, {{"/a.txt", "new"}}));
+    ASSERT_TRUE(WriteBytes(app + L"\\a.txt", "old"));
+    ASSERT_TRUE(updater.Start(L"\"" + app + L"\\update.exe\" " + ReplyArgs(), elsewhere.path()));
+    WaitEnd();
+    EXPECT_EQ(caller.replies, std::vector<LPARAM>{1});
+    EXPECT_EQ(GetServerStats().requests.at(0).path, manifest);
+    EXPECT_EQ(Installed(L"a.txt"), "new");
+    EXPECT_EQ(ListTree(elsewhere.path()), std::vector<std::wstring>{L"Update.ini"});
+}
+
 TEST_F(UpdaterTest, OnlyChangedFilesAreFetchedIncludingNestedFolders)
 {
     std::vector<ReleaseFile> files = {{"/a.dll", PatternBytes(40000, 1)},
