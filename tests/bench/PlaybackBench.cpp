@@ -2,6 +2,7 @@
 // Open to the first poll that reports Playing, against creating and
 // activating the same simulated control with bare COM calls; and the cost
 // of one poll (state, position, duration through the host).
+#include "BenchClock.h"
 #include "PlayerWnd.h"
 #include "PlaybackSupport.h"
 
@@ -11,17 +12,8 @@ using namespace playtest;
 
 namespace {
 
-double Now()
-{
-    static LARGE_INTEGER freq = [] {
-        LARGE_INTEGER f;
-        ::QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    ::QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(freq.QuadPart);
-}
+using bench::Median;
+using bench::Now;
 
 // The least a host can offer for in-place activation.
 class BareSite : public IOleClientSite, public IOleInPlaceSite {

@@ -2,6 +2,7 @@
 // keys one profile call at a time, measured in the same run:
 //   playlist_bench <entries> <key-by-key sizes...>
 // Prints "name: figure" lines and ratios; nothing is asserted here.
+#include "BenchClock.h"
 #include "IniFile.h"
 #include "RightWnd.h"
 #include "SkinConfig.h"
@@ -14,23 +15,8 @@
 
 namespace {
 
-double Now()
-{
-    static LARGE_INTEGER freq = [] {
-        LARGE_INTEGER f;
-        ::QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    ::QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(freq.QuadPart);
-}
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
+using bench::Median;
+using bench::Now;
 
 class Frame : public CWnd, public IPlayerFrame {
 public:

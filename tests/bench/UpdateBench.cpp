@@ -4,6 +4,7 @@
 //   update_bench checksum <file>
 //   update_bench procedure <installation template> <work folder>
 // Prints "name: figure" lines and a ratio; nothing is asserted here.
+#include "BenchClock.h"
 #include "Checksum.h"
 #include "Download.h"
 #include "Folders.h"
@@ -20,23 +21,8 @@
 
 namespace {
 
-double Now()
-{
-    static LARGE_INTEGER freq = [] {
-        LARGE_INTEGER f;
-        ::QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    ::QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(freq.QuadPart);
-}
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
+using bench::Median;
+using bench::Now;
 
 // The plainest WinINet download: same buffer size, same file writes.
 bool BareLoop(const std::wstring& path, const std::wstring& local, DWORD* total)

@@ -43,7 +43,7 @@ protected:
         AfxOleTerm();
     }
     // Waits (pumping) until the host reports state, or a few seconds.
-    bool WaitState(PlayState state, DWORD ms = 4000)
+    bool WaitState(PlayState state, DWORD ms = 10000)
     {
         return testsupport::PumpUntil([&] { return host.GetState() == state; }, ms);
     }
@@ -179,7 +179,7 @@ TEST_F(Playback, MediaCallsInOrderAndItsRules)
     host.Play();
     double duration = 0;
     // Opening already reads as playing; the length is known once opened.
-    EXPECT_TRUE(testsupport::PumpUntil([&] { host.GetDuration(&duration); return duration > 0; }, 2000));
+    EXPECT_TRUE(testsupport::PumpUntil([&] { host.GetDuration(&duration); return duration > 0; }, 8000));
     EXPECT_DOUBLE_EQ(duration, 2.0);
     EXPECT_TRUE(WaitState(Stopped));
 }

@@ -404,6 +404,20 @@ struct MenuSeen {
 };
 MenuSeen g_menu;
 
+// Moves the cursor and waits until the system reports it there: under X the
+// move arrives a moment later.
+void MoveCursor(int x, int y)
+{
+    ::SetCursorPos(x, y);
+    testsupport::PumpUntil(
+        [&] {
+            POINT p = {};
+            ::GetCursorPos(&p);
+            return p.x == x && p.y == y;
+        },
+        2000);
+}
+
 // Runs inside the menu's own loop: notes the open menu and closes it.
 void CALLBACK MenuProbe(HWND, UINT, UINT_PTR, DWORD)
 {
@@ -433,13 +447,13 @@ TEST_F(PaneTest, TheContextMenuShowsOnlyInsideTheListWithTheModesChecked)
     const CRect list = pane.m_list.GetWindowRect();
     UINT_PTR timer = ::SetTimer(nullptr, 0, 100, MenuProbe);
 
-    ::SetCursorPos(list.left - 3, list.top + 20);
+    MoveCursor(list.left - 3, list.top + 20);
     g_menu = MenuSeen();
     EXPECT_EQ(pane.SendMessage(WM_NOTIFY, IDC_PLAYLIST, reinterpret_cast<LPARAM>(&nm)), 0);
     testsupport::PumpUntil([] { return false; }, 300);
     EXPECT_EQ(g_menu.shown, 0) << "a menu outside the list";
 
-    ::SetCursorPos(list.left + 30, list.top + 20);
+    MoveCursor(list.left + 30, list.top + 20);
     pane.SendMessage(WM_NOTIFY, IDC_PLAYLIST, reinterpret_cast<LPARAM>(&nm));
     ::KillTimer(nullptr, timer);
     EXPECT_EQ(g_menu.shown, 1);
