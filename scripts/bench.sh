@@ -2,7 +2,8 @@
 # Benchmarks, each figure next to a baseline measured in the same run: the
 # download engine against a bare WinINet loop and curl, the checksum against
 # a plain read, the player's Open against bare COM creation of the control,
-# the playlist's section save and load against one profile call per key.
+# the playlist's section save and load against one profile call per key, the
+# player program's start, forward, long list and memory against a minimal one.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -68,3 +69,9 @@ cmake/wine-harness.sh run "$B" "$B/bin/playback_bench.exe" | tr -d '\r'
 
 echo "== playlist (10,000 entries as one section, next to one profile call per key on shorter lists)"
 cmake/wine-harness.sh run "$B" "$B/bin/playlist_bench.exe" 10000 250 500 1000 | tr -d '\r'
+
+echo "== player program (each figure against a minimal window program)"
+PLAYER=$WORK/player
+mkdir -p "$PLAYER/Config"
+cp "$B/bin/QZPlayer.exe" "$PLAYER/"
+cmake/wine-harness.sh run "$B" "$B/bin/player_bench.exe" "$(winpath "$PLAYER")" "$(winpath "$B/bin")" | tr -d '\r'

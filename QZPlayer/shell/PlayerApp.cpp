@@ -92,7 +92,11 @@ BOOL CPlayerApp::CheckRunningInstance(int& show)
         // once): ask again for a while before the command would be lost.
         const ULONGLONG until = ::GetTickCount64() + 5000;
         for (;;) {
-            ::EnumWindows(&CPlayerApp::FindRunningPlayer, reinterpret_cast<LPARAM>(&running));
+            // The frame's own class is asked first; every window after it.
+            if (HWND frame = ::FindWindowW(L"CQZPlyerFrame", nullptr))
+                FindRunningPlayer(frame, reinterpret_cast<LPARAM>(&running));
+            if (!running)
+                ::EnumWindows(&CPlayerApp::FindRunningPlayer, reinterpret_cast<LPARAM>(&running));
             if (running || ::GetTickCount64() >= until)
                 break;
             ::Sleep(100);

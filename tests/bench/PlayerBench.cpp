@@ -1,0 +1,168 @@
+// The player program's figures, each beside a baseline measured in the same
+// run: cold start to the first answer of the probe against a minimal window
+// program; a second start's forward round trip against starting a program
+// that ends at once; start and quit with 10,000 saved entries against none;
+// the idle player's memory against the minimal program.
+#include "BenchClock.h"
+
+#include <windows.h>
+#include <psapi.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+using bench::Median;
+using bench::Now;
+
+const UINT kProbe = ::RegisterWindowMessageW(L"QZPlayer.Application");
+
+struct Started {
+    PROCESS_INFORMATION info = {};
+    ~Started()
+    {
+        if (info.hProcess) {
+            if (::WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT)
+                ::TerminateProcess(info.hProcess, 1);
+            ::CloseHandle(info.hProcess);
+            ::CloseHandle(info.hThread);
+        }
+    }
+};
+
+bool Start(Started& p, const std::wstring& exe, const std::wstring& args)
+{
+    std::wstring line = L"\"" + exe + L"\" " + args;
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    return ::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &p.info) != FALSE;
+}
+
+// The window of class that answers the probe, waited for.
+HWND WaitAnswer(const wchar_t* cls)
+{
+    for (int i = 0; i < 20000; ++i) {
+        HWND w = ::FindWindowW(cls, nullptr);
+        DWORD_PTR r = 0;
+        if (w && ::SendMessageTimeoutW(w, kProbe, 0, 0, SMTO_ABORTIFHUNG, 1000, &r) && r == kProbe)
+            return w;
+        ::Sleep(1);
+    }
+    return nullptr;
+}
+
+void Quit(Started& p, HWND w)
+{
+    DWORD_PTR r = 0;
+    ::SendMessageTimeoutW(w, kProbe, 100, 0, SMTO_ABORTIFHUNG, 5000, &r);
+    ::WaitForSingleObject(p.info.hProcess, 20000);
+}
+
+double StartToAnswer(const std::wstring& exe, const wchar_t* cls, SIZE_T* memory = nullptr)
+{
+    Started p;
+    const double t0 = Now();
+    if (!Start(p, exe, L""))
+        return -1;
+    HWND w = WaitAnswer(cls);
+    const double t = Now() - t0;
+    if (memory) {
+        ::Sleep(500);
+        PROCESS_MEMORY_COUNTERS pmc = {};
+        pmc.cb = sizeof pmc;
+        ::GetProcessMemoryInfo(p.info.hProcess, &pmc, sizeof pmc);
+        *memory = pmc.WorkingSetSize;
+    }
+    if (w)
+        Quit(p, w);
+    return w ? t : -1;
+}
+
+double RunToEnd(const std::wstring& exe, const std::wstring& args)
+{
+    Started p;
+    const double t0 = Now();
+    if (!Start(p, exe, args))
+        return -1;
+    ::WaitForSingleObject(p.info.hProcess, 30000);
+    return Now() - t0;
+}
+
+void WriteList(const std::wstring& ini, int entries)
+{
+    std::wstring text = L"\xFEFF[ProgList]\r\nCount=" + std::to_wstring(entries) + L"\r\n";
+    for (int i = 0; i < entries; ++i)
+        text += L"Name" + std::to_wstring(i) + L"=节目 " + std::to_wstring(i) + L".flv\r\nUrl" + std::to_wstring(i) +
+                L"=c:\\v\\节目 " + std::to_wstring(i) + L".flv\r\n";
+    HANDLE f = ::CreateFileW(ini.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD n = 0;
+    ::WriteFile(f, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &n, nullptr);
+    ::CloseHandle(f);
+    ::WritePrivateProfileStringW(nullptr, nullptr, nullptr, ini.c_str());
+}
+
+} // namespace
+
+// Arguments: the player's program folder (with a Config folder), the bin folder.
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc < 3)
+        return 1;
+    const std::wstring folder = argv[1], bin = argv[2];
+    const std::wstring player = folder + L"\\QZPlayer.exe", minimal = bin + L"\\MinimalWindow.exe";
+    const std::wstring ini = folder + L"\\Config\\QZPlayer.ini";
+    const int rounds = 5;
+
+    std::vector<double> cold, base;
+    SIZE_T playerMem = 0, minimalMem = 0;
+    ::DeleteFileW(ini.c_str());
+    for (int i = 0; i < rounds; ++i) {
+        cold.push_back(StartToAnswer(player, L"CQZPlyerFrame", i == 0 ? &playerMem : nullptr));
+        base.push_back(StartToAnswer(minimal, L"CQZMinimalWindow", i == 0 ? &minimalMem : nullptr));
+    }
+    std::printf("start to the probe's answer: player %.0f ms, minimal window %.0f ms, ratio %.2f (goal 2)\n",
+                Median(cold) * 1e3, Median(base) * 1e3, Median(cold) / Median(base));
+    std::printf("idle working set: player %.1f MB, minimal window %.1f MB, ratio %.2f\n", playerMem / 1048576.0,
+                minimalMem / 1048576.0, static_cast<double>(playerMem) / static_cast<double>(minimalMem));
+
+    // A second start's forward: the command handled before the process ends.
+    std::vector<double> forward, empty;
+    {
+        Started running;
+        Start(running, player, L"");
+        HWND w = WaitAnswer(L"CQZPlyerFrame");
+        for (int i = 0; i < rounds; ++i) {
+            forward.push_back(RunToEnd(player, L"-a c:\\v\\forward" + std::to_wstring(i) + L".flv"));
+            empty.push_back(RunToEnd(minimal, L"end"));
+        }
+        if (w)
+            Quit(running, w);
+    }
+    std::printf("second start's forward round trip %.0f ms, a program that ends at once %.0f ms, ratio %.2f (goal 1.5)\n",
+                Median(forward) * 1e3, Median(empty) * 1e3, Median(forward) / Median(empty));
+
+    // Start and quit with a long saved list.
+    std::vector<double> full, none;
+    for (int i = 0; i < 3; ++i) {
+        WriteList(ini, 10000);
+        Started p;
+        double t0 = Now();
+        Start(p, player, L"");
+        HWND w = WaitAnswer(L"CQZPlyerFrame");
+        if (w)
+            Quit(p, w);
+        full.push_back(Now() - t0);
+        WriteList(ini, 0);
+        Started q;
+        t0 = Now();
+        Start(q, player, L"");
+        w = WaitAnswer(L"CQZPlyerFrame");
+        if (w)
+            Quit(q, w);
+        none.push_back(Now() - t0);
+    }
+    std::printf("start and quit with 10,000 saved entries %.0f ms, with none %.0f ms, ratio %.2f\n",
+                Median(full) * 1e3, Median(none) * 1e3, Median(full) / Median(none));
+    return 0;
+}
