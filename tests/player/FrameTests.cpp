@@ -196,3 +196,34 @@ TEST_F(Frame, TheWindowStatesComeBackFromTheSettingsFile)
     EXPECT_EQ(listtest::ReadKey(L"System", L"ShowSPBar"), L"1");
     EXPECT_EQ(listtest::ReadKey(L"System", L"OnTheTop"), L"0");
 }
+
+TEST_F(Frame, ThePanesCodesMarkEmbeddedAndCodeSixBringsTheStandaloneViewBack)
+{
+    Open();
+    CFrameDialog& f = *frame;
+    COPYDATASTRUCT repaint = {4, 0, nullptr}, place = {5, 0, nullptr}, standalone = {6, 0, nullptr};
+    EXPECT_EQ(f.m_left.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&repaint)), 1);
+    EXPECT_FALSE(f.m_left.m_control.m_btnChange.IsChecked()); // embedded
+    ::MoveWindow(f.m_left.m_player, 0, 0, 10, 10, TRUE);
+    EXPECT_EQ(f.m_left.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&place)), 1);
+    const CRect pane = f.m_left.GetClientRect();
+    EXPECT_EQ(ChildRect(f.m_left, f.m_left.m_player), CRect(0, 0, pane.Width(), pane.Height() - 46));
+
+    // Back to standalone with the list collapsed: it stays hidden.
+    f.SetListCollapsed(TRUE);
+    f.ShowWindow(SW_HIDE);
+    EXPECT_EQ(f.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&standalone)), 1);
+    EXPECT_TRUE(f.IsWindowVisible());
+    EXPECT_FALSE(f.m_right.IsWindowVisible());
+    EXPECT_TRUE(f.m_left.m_control.m_btnChange.IsChecked());
+
+    // A pane another program took is left where it is by the layout.
+    CWnd client;
+    ASSERT_TRUE(client.CreateEx(0, nullptr, L"client", WS_POPUP | WS_VISIBLE, CRect(0, 0, 300, 200), nullptr, 0));
+    ::SetParent(f.m_left, client);
+    ::MoveWindow(f.m_left, 0, 0, 300, 200, TRUE);
+    f.RecalcLayout(TRUE, 0);
+    EXPECT_EQ(f.m_left.GetClientRect().Width(), 300);
+    ::SetParent(f.m_left, f);
+    client.DestroyWindow();
+}
