@@ -2,6 +2,7 @@
 // state, the window's own growing and shrinking, the keys it keeps, and the
 // open-history in the settings file.
 #include "FrameDialog.h"
+#include "PlaybackSupport.h"
 #include "PlaylistSupport.h"
 #include "SkinConfig.h"
 #include "TestSupport.h"
@@ -226,4 +227,75 @@ TEST_F(Frame, ThePanesCodesMarkEmbeddedAndCodeSixBringsTheStandaloneViewBack)
     EXPECT_EQ(f.m_left.GetClientRect().Width(), 300);
     ::SetParent(f.m_left, f);
     client.DestroyWindow();
+}
+
+TEST_F(Frame, ThreeDroppedFilesPlayTheFirstAndAddTheOthers)
+{
+    playtest::SimControls sim;
+    ASSERT_TRUE(sim.Loaded());
+    Open();
+    CFrameDialog& f = *frame;
+    f.m_right.AddFile(L"c:\\v\\old.flv");
+    f.m_left.SendMessage(WM_DROPFILES, reinterpret_cast<WPARAM>(listtest::MakeDrop(
+                                           {L"c:\\v\\one-30s.wmv", L"c:\\v\\two.flv", L"c:\\v\\three.rm"})));
+    const auto rows = listtest::Rows(f.m_right);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].path, L"c:\\v\\one-30s.wmv");
+    EXPECT_EQ(rows[0].image, CRightWnd::kCurrentImage);
+    EXPECT_EQ(rows[2].path, L"c:\\v\\three.rm");
+    EXPECT_EQ(f.m_left.m_player.GetEngineKind(), EngineMedia);
+    EXPECT_EQ(f.m_history.back(), L"c:\\v\\one-30s.wmv");
+    f.m_left.m_player.DestroyEngine();
+}
+
+namespace {
+
+// Reads and closes the menu or dialog that is up, from inside its loop.
+HWND g_shown = nullptr;
+void CALLBACK ShootAndClose(HWND, UINT, UINT_PTR id, DWORD)
+{
+    HWND menu = ::FindWindowW(L"#32768", nullptr);
+    HWND about = ::FindWindowW(L"#32770", L"关于 QZPlayer");
+    if ((menu && ::IsWindowVisible(menu)) || about) {
+        g_shown = menu && ::IsWindowVisible(menu) ? menu : about;
+        ::KillTimer(nullptr, id);
+        testsupport::SaveScreenshot(about ? L"player-about" : L"player-menu");
+        if (about)
+            ::PostMessageW(about, WM_COMMAND, IDOK, 0);
+        else
+            ::EndMenu();
+    }
+}
+
+} // namespace
+
+TEST_F(Frame, ScreenshotsOfEveryListStateTheMenuAndTheAboutBox)
+{
+    Open();
+    CFrameDialog& f = *frame;
+    f.m_right.AddItem(L"c:\\v\\a.flv", L"新闻联播");
+    f.m_right.AddFile(L"c:\\v\\b.wmv");
+    auto shoot = [&](const wchar_t* name) {
+        testsupport::PumpUntil([] { return false; }, 300);
+        testsupport::SaveScreenshot(name);
+    };
+    shoot(L"player-frame-standalone");
+    f.SetListCollapsed(TRUE);
+    shoot(L"player-frame-collapsed");
+    f.SetListCollapsed(FALSE);
+    f.ToggleProgramList();
+    shoot(L"player-frame-list-hidden");
+    f.ToggleProgramList();
+    f.ShowWindow(SW_SHOWMAXIMIZED);
+    shoot(L"player-frame-maximised");
+    f.ShowWindow(SW_RESTORE);
+
+    g_shown = nullptr;
+    ::SetTimer(nullptr, 0, 100, &ShootAndClose);
+    f.ShowMainMenu();
+    EXPECT_NE(g_shown, nullptr) << "the main menu";
+    g_shown = nullptr;
+    ::SetTimer(nullptr, 0, 100, &ShootAndClose);
+    f.SendMessage(WM_COMMAND, ID_APP_ABOUT);
+    EXPECT_NE(g_shown, nullptr) << "the about box";
 }

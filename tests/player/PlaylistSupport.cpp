@@ -1,5 +1,7 @@
 #include "PlaylistSupport.h"
 
+#include <shlobj.h>
+
 #include "IniFile.h"
 #include "SkinConfig.h"
 #include "TestSupport.h"
@@ -127,5 +129,24 @@ bool Selected(const CRightWnd& pane, int row)
 {
     return (pane.m_list.GetItemState(row, LVIS_SELECTED) & LVIS_SELECTED) != 0;
 }
+
+HDROP MakeDrop(const std::vector<std::wstring>& names)
+{
+    size_t chars = 2;
+    for (const auto& n : names)
+        chars += n.size() + 1;
+    HGLOBAL mem = ::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + chars * sizeof(wchar_t));
+    auto* df = static_cast<DROPFILES*>(::GlobalLock(mem));
+    df->pFiles = sizeof(DROPFILES);
+    df->fWide = TRUE;
+    auto* p = reinterpret_cast<wchar_t*>(df + 1);
+    for (const auto& n : names) {
+        wmemcpy(p, n.c_str(), n.size() + 1);
+        p += n.size() + 1;
+    }
+    ::GlobalUnlock(mem);
+    return static_cast<HDROP>(mem);
+}
+
 
 } // namespace listtest

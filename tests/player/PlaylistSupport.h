@@ -4,6 +4,8 @@
 
 #include "RightWnd.h"
 
+#include <shellapi.h>
+
 #include <string>
 #include <vector>
 
@@ -67,5 +69,9 @@ struct Row {
 std::vector<Row> Rows(const CRightWnd& pane);
 int RowOf(const CRightWnd& pane, const ProgItem* item);
 bool Selected(const CRightWnd& pane, int row);
+
+// A drop as the shell hands it over: wide names after the header, ending
+// with two zeros. The receiver frees it.
+HDROP MakeDrop(const std::vector<std::wstring>& names);
 
 } // namespace listtest

@@ -513,35 +513,12 @@ TEST_F(PaneTest, TheAddDialogAddsEverySelectedFileAndPlaysNone)
     EXPECT_TRUE(frame.calls.empty());
 }
 
-namespace {
-
-// A drop as the shell hands it over: wide names after the header, ending
-// with two zeros. The receiver frees it.
-HDROP MakeDrop(const std::vector<std::wstring>& names)
-{
-    size_t chars = 2;
-    for (const auto& n : names)
-        chars += n.size() + 1;
-    HGLOBAL mem = ::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + chars * sizeof(wchar_t));
-    auto* df = static_cast<DROPFILES*>(::GlobalLock(mem));
-    df->pFiles = sizeof(DROPFILES);
-    df->fWide = TRUE;
-    auto* p = reinterpret_cast<wchar_t*>(df + 1);
-    for (const auto& n : names) {
-        wmemcpy(p, n.c_str(), n.size() + 1);
-        p += n.size() + 1;
-    }
-    ::GlobalUnlock(mem);
-    return static_cast<HDROP>(mem);
-}
-
-} // namespace
 
 TEST_F(PaneTest, DroppedFilesAreAllAddedAndNonePlayed)
 {
     EXPECT_NE(pane.GetExStyle() & WS_EX_ACCEPTFILES, 0u);
     pane.AddFile(L"C:\\old.flv");
-    pane.SendMessage(WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(
+    pane.SendMessage(WM_DROPFILES, reinterpret_cast<WPARAM>(listtest::MakeDrop(
                                        {L"C:\\新建\\一.flv", L"D:\\two.wmv", L"E:\\three.rmvb"})));
     EXPECT_EQ(Rows(pane), (std::vector<Row>{{L"old.flv", L"C:\\old.flv", 1},
                                             {L"一.flv", L"C:\\新建\\一.flv", 1},
@@ -549,7 +526,7 @@ TEST_F(PaneTest, DroppedFilesAreAllAddedAndNonePlayed)
                                             {L"three.rmvb", L"E:\\three.rmvb", 1}}));
     EXPECT_TRUE(frame.calls.empty());
     EXPECT_EQ(pane.m_pCurItem, nullptr);
-    pane.SendMessage(WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({})));
+    pane.SendMessage(WM_DROPFILES, reinterpret_cast<WPARAM>(listtest::MakeDrop({})));
     EXPECT_EQ(pane.m_list.GetItemCount(), 4);
 }
 
