@@ -299,3 +299,58 @@ TEST_F(Frame, ScreenshotsOfEveryListStateTheMenuAndTheAboutBox)
     f.SendMessage(WM_COMMAND, ID_APP_ABOUT);
     EXPECT_NE(g_shown, nullptr) << "the about box";
 }
+
+TEST_F(Frame, TheOpenCommandsReplaceTheListWithWhatTheDialogsGive)
+{
+    playtest::SimControls sim;
+    ASSERT_TRUE(sim.Loaded());
+    Open();
+    CFrameDialog& f = *frame;
+    f.m_right.AddFile(L"c:\\v\\old.flv");
+
+    // Open URL: type into the dialog's combo and press OK.
+    {
+        testsupport::ModalDriver driver({[&] {
+            HWND dlg = testsupport::FindDialog(f);
+            if (!dlg || !::GetDlgItem(dlg, IDC_URL_COMBO))
+                return false;
+            ::SetWindowTextW(::GetDlgItem(dlg, IDC_URL_COMBO), L"http://h/news-30s.wmv");
+            testsupport::ClickLater(dlg, IDOK);
+            return true;
+        }});
+        f.SendMessage(WM_COMMAND, ID_FILE_OPEN_URL);
+        EXPECT_TRUE(driver.finished());
+    }
+    auto rows = listtest::Rows(f.m_right);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].path, L"http://h/news-30s.wmv");
+    EXPECT_EQ(f.m_left.m_player.GetEngineKind(), EngineMedia);
+
+    // Open file: the file dialog's name field, then OK.
+    testsupport::TempFolder media(L"qzmedia");
+    const std::wstring clip = media / L"clip-30s.rm";
+    ASSERT_TRUE(testsupport::WriteBytes(clip, "clip"));
+    {
+        testsupport::ModalDriver driver({[&] {
+            HWND dlg = testsupport::FindDialog(f);
+            if (!dlg)
+                return false;
+            HWND name = ::GetDlgItem(dlg, 0x47C); // the file name combo
+            if (!name)
+                name = ::GetDlgItem(dlg, 0x480);
+            if (!name)
+                return false;
+            ::SetWindowTextW(name, clip.c_str());
+            testsupport::ClickLater(dlg, IDOK);
+            return true;
+        }});
+        f.SendMessage(WM_COMMAND, ID_FILE_OPEN_MEDIA);
+        EXPECT_TRUE(driver.finished());
+    }
+    rows = listtest::Rows(f.m_right);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_TRUE(::CompareStringOrdinal(rows[0].path.c_str(), -1, clip.c_str(), -1, TRUE) == CSTR_EQUAL) << rows[0].path;
+    EXPECT_EQ(f.m_left.m_player.GetEngineKind(), EngineReal);
+    EXPECT_EQ(f.m_history.size(), 2u);
+    f.m_left.m_player.DestroyEngine();
+}

@@ -11,72 +11,6 @@
 
 namespace {
 
-struct DialogSearch {
-    HWND except;
-    HWND found;
-};
-
-BOOL CALLBACK MatchDialog(HWND wnd, LPARAM lp)
-{
-    auto* s = reinterpret_cast<DialogSearch*>(lp);
-    wchar_t cls[32] = {};
-    ::GetClassNameW(wnd, cls, 32);
-    if (wnd != s->except && ::IsWindowVisible(wnd) && lstrcmpW(cls, L"#32770") == 0) {
-        s->found = wnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// The visible dialog window of this thread other than `except`.
-HWND FindDialog(HWND except = nullptr)
-{
-    DialogSearch search{except, nullptr};
-    ::EnumThreadWindows(::GetCurrentThreadId(), &MatchDialog, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-// Steps run one per timer tick while a modal loop runs; a step that returns
-// false is tried again on the next tick (its window is not there yet).
-class Driver {
-public:
-    explicit Driver(std::vector<std::function<bool()>> steps) : m_steps(std::move(steps))
-    {
-        s_current = this;
-        m_timer = ::SetTimer(nullptr, 0, 50, &Driver::Tick);
-    }
-    ~Driver()
-    {
-        ::KillTimer(nullptr, m_timer);
-        s_current = nullptr;
-    }
-    bool finished() const { return m_next == m_steps.size(); }
-
-private:
-    static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD)
-    {
-        Driver* d = s_current;
-        if (!d || d->m_busy || d->finished())
-            return;
-        // A step may start a nested modal loop (Browse); ticks inside it must
-        // not re-enter the step that is still running.
-        d->m_busy = true;
-        if (++d->m_tries > 200 || d->m_steps[d->m_next]()) {
-            ++d->m_next;
-            d->m_tries = 0;
-        }
-        d->m_busy = false;
-    }
-
-    std::vector<std::function<bool()>> m_steps;
-    size_t m_next = 0;
-    int m_tries = 0;
-    bool m_busy = false;
-    UINT_PTR m_timer = 0;
-    static Driver* s_current;
-};
-Driver* Driver::s_current = nullptr;
-
 std::vector<std::wstring> ComboItems(HWND dlg)
 {
     std::vector<std::wstring> items;
@@ -97,11 +31,6 @@ std::wstring WindowText(HWND wnd)
     return text;
 }
 
-void Click(HWND dlg, int id)
-{
-    ::PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(dlg, id)));
-}
-
 } // namespace
 
 TEST(OpenUrl, ShowsTheHistoryNewestFirstAndReturnsTheChosenText)
@@ -113,13 +42,13 @@ TEST(OpenUrl, ShowsTheHistoryNewestFirstAndReturnsTheChosenText)
     std::wstring shownText;
     COpenUrlDlg dlg;
     dlg.m_pHistory = &history;
-    Driver driver({[&] {
-        HWND wnd = FindDialog();
+    testsupport::ModalDriver driver({[&] {
+        HWND wnd = testsupport::FindDialog();
         if (!wnd)
             return false;
         shown = ComboItems(wnd);
         shownText = WindowText(::GetDlgItem(wnd, IDC_URL_COMBO));
-        Click(wnd, IDOK);
+        testsupport::ClickLater(wnd, IDOK);
         return true;
     }});
     EXPECT_EQ(dlg.DoModal(), IDOK);
@@ -131,13 +60,13 @@ TEST(OpenUrl, ShowsTheHistoryNewestFirstAndReturnsTheChosenText)
 
     // Without history the field starts empty; Cancel leaves m_strUrl alone.
     COpenUrlDlg empty;
-    Driver cancel({[&] {
-        HWND wnd = FindDialog();
+    testsupport::ModalDriver cancel({[&] {
+        HWND wnd = testsupport::FindDialog();
         if (!wnd)
             return false;
         shown = ComboItems(wnd);
         ::SetWindowTextW(::GetDlgItem(wnd, IDC_URL_COMBO), L"typed but cancelled");
-        Click(wnd, IDCANCEL);
+        testsupport::ClickLater(wnd, IDCANCEL);
         return true;
     }});
     EXPECT_EQ(empty.DoModal(), IDCANCEL);
@@ -149,8 +78,8 @@ TEST(OpenUrl, TypingStopsAt1024Characters)
 {
     COpenUrlDlg dlg;
     size_t typedLength = 0;
-    Driver driver({[&] {
-        HWND wnd = FindDialog();
+    testsupport::ModalDriver driver({[&] {
+        HWND wnd = testsupport::FindDialog();
         if (!wnd)
             return false;
         HWND edit = ::FindWindowExW(::GetDlgItem(wnd, IDC_URL_COMBO), nullptr, L"Edit", nullptr);
@@ -159,7 +88,7 @@ TEST(OpenUrl, TypingStopsAt1024Characters)
         for (int i = 0; i < 1100; ++i)
             ::SendMessageW(edit, WM_CHAR, L'a' + i % 26, 1);
         typedLength = WindowText(edit).size();
-        Click(wnd, IDOK);
+        testsupport::ClickLater(wnd, IDOK);
         return true;
     }});
     EXPECT_EQ(dlg.DoModal(), IDOK);
@@ -179,11 +108,11 @@ TEST(OpenUrl, BrowsePutsTheChosenFileFirstAndSelectsIt)
     HWND main = nullptr;
     std::vector<std::wstring> after;
     bool cancelledBrowseKeptItems = false;
-    Driver driver({
-        [&] { return (main = FindDialog()) != nullptr && (Click(main, IDC_BROWSE), true); },
+    testsupport::ModalDriver driver({
+        [&] { return (main = testsupport::FindDialog()) != nullptr && (testsupport::ClickLater(main, IDC_BROWSE), true); },
         // The file dialog is a second "#32770" window; give it a full path.
         [&] {
-            HWND open = FindDialog(main);
+            HWND open = testsupport::FindDialog(main);
             if (!open)
                 return false;
             HWND name = ::GetDlgItem(open, 0x47C); // cmb13, the file name combo
@@ -196,27 +125,27 @@ TEST(OpenUrl, BrowsePutsTheChosenFileFirstAndSelectsIt)
             return true;
         },
         [&] {
-            if (FindDialog(main))
+            if (testsupport::FindDialog(main))
                 return false;
             after = ComboItems(main);
             if (after.empty())
                 return false;
-            Click(main, IDC_BROWSE);
+            testsupport::ClickLater(main, IDC_BROWSE);
             return true;
         },
         // Cancelling the file dialog changes nothing.
         [&] {
-            HWND open = FindDialog(main);
+            HWND open = testsupport::FindDialog(main);
             if (!open)
                 return false;
             ::PostMessageW(open, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
             return true;
         },
         [&] {
-            if (FindDialog(main))
+            if (testsupport::FindDialog(main))
                 return false;
             cancelledBrowseKeptItems = ComboItems(main) == after;
-            Click(main, IDOK);
+            testsupport::ClickLater(main, IDOK);
             return true;
         },
     });

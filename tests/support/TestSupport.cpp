@@ -469,4 +469,67 @@ DWORD UserObjectCount()
     return n;
 }
 
+
+namespace {
+
+struct DialogSearch {
+    HWND except;
+    HWND found;
+};
+
+BOOL CALLBACK MatchDialog(HWND wnd, LPARAM lp)
+{
+    auto* s = reinterpret_cast<DialogSearch*>(lp);
+    wchar_t cls[32] = {};
+    ::GetClassNameW(wnd, cls, 32);
+    if (wnd != s->except && ::IsWindowVisible(wnd) && lstrcmpW(cls, L"#32770") == 0) {
+        s->found = wnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+HWND FindDialog(HWND except)
+{
+    DialogSearch search{except, nullptr};
+    ::EnumThreadWindows(::GetCurrentThreadId(), &MatchDialog, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+void ClickLater(HWND dialog, int id)
+{
+    ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(dialog, id)));
+}
+
+ModalDriver* ModalDriver::s_current = nullptr;
+
+ModalDriver::ModalDriver(std::vector<std::function<bool()>> steps) : m_steps(std::move(steps))
+{
+    s_current = this;
+    m_timer = ::SetTimer(nullptr, 0, 50, &ModalDriver::Tick);
+}
+
+ModalDriver::~ModalDriver()
+{
+    ::KillTimer(nullptr, m_timer);
+    s_current = nullptr;
+}
+
+void CALLBACK ModalDriver::Tick(HWND, UINT, UINT_PTR, DWORD)
+{
+    ModalDriver* d = s_current;
+    if (!d || d->m_busy || d->finished())
+        return;
+    // A step may start a nested modal loop; ticks inside it must not
+    // re-enter the step that is still running.
+    d->m_busy = true;
+    if (++d->m_tries > 200 || d->m_steps[d->m_next]()) {
+        ++d->m_next;
+        d->m_tries = 0;
+    }
+    d->m_busy = false;
+}
+
 } // namespace testsupport

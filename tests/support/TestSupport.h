@@ -105,4 +105,32 @@ bool Publish(const std::string& serverPath, const std::string& bytes);
 // Deterministic pseudo-random bytes.
 std::string PatternBytes(size_t size, unsigned seed);
 
+
+// The visible dialog window of this thread other than `except`, or null.
+HWND FindDialog(HWND except = nullptr);
+// Posts a button click to a dialog (a modal loop handles it).
+void ClickLater(HWND dialog, int id);
+
+// Steps run one per timer tick while a modal loop runs on this thread; a step
+// that returns false is tried again on the next tick (its window is not
+// there yet), up to 200 times.
+class ModalDriver {
+public:
+    explicit ModalDriver(std::vector<std::function<bool()>> steps);
+    ~ModalDriver();
+    ModalDriver(const ModalDriver&) = delete;
+    ModalDriver& operator=(const ModalDriver&) = delete;
+    bool finished() const { return m_next == m_steps.size(); }
+
+private:
+    static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD);
+
+    std::vector<std::function<bool()>> m_steps;
+    size_t m_next = 0;
+    int m_tries = 0;
+    bool m_busy = false;
+    UINT_PTR m_timer = 0;
+    static ModalDriver* s_current;
+};
+
 } // namespace testsupport
