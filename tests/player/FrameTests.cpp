@@ -354,3 +354,19 @@ TEST_F(Frame, TheOpenCommandsReplaceTheListWithWhatTheDialogsGive)
     EXPECT_EQ(f.m_history.size(), 2u);
     f.m_left.m_player.DestroyEngine();
 }
+
+TEST_F(Frame, WithRepeatOnAndNothingPlayableTheNextEntryChainEndsAfterOnePass)
+{
+    Open();
+    CFrameDialog& f = *frame;
+    for (const wchar_t* path : {L"c:\\v\\a.mpg", L"c:\\v\\b.avi", L"c:\\v\\c.txt"})
+        f.m_right.AddFile(path);
+    f.m_right.m_bRepeat = TRUE;
+    f.m_right.SetCurItem(f.m_right.GetRowItem(0));
+    f.m_left.PostMessage(WM_PLAY_NEXT);
+    testsupport::PumpUntil([] { return false; }, 700);
+    MSG msg;
+    EXPECT_FALSE(::PeekMessageW(&msg, f.m_left, WM_PLAY_NEXT, WM_PLAY_NEXT, PM_NOREMOVE)) << "still trying";
+    EXPECT_EQ(::FindWindowW(L"#32770", L"QZ播放器"), nullptr); // and no message for any of them
+    EXPECT_FALSE(f.m_left.m_player.HasEngine());
+}
