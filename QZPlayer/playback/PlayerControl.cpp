@@ -280,12 +280,14 @@ void CPlayerControl::OnChange()
     HWND client = ::FindWindowW(L"CZorvaneFrame", nullptr);
     if (!client)
         return;
-    CWnd* pane = GetParent();
-    CWnd* frame = pane ? pane->GetParent() : nullptr;
+    // By handle, not by object: while the client holds the left pane, the
+    // pane's parent is the client's window, which has no object here.
+    HWND pane = ::GetParent(m_hWnd);
+    HWND frame = pane ? ::GetParent(pane) : nullptr;
     if (!frame)
         return;
     // The frame's handle crosses to the client as a 32-bit value.
-    LONG handle = HandleToLong(frame->m_hWnd);
+    LONG handle = HandleToLong(frame);
     COPYDATASTRUCT data = {6, sizeof handle, &handle};
     DWORD_PTR result = 0;
     ::SendMessageTimeoutW(client, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_NORMAL, 500, &result);
