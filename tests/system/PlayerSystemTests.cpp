@@ -327,3 +327,128 @@ TEST_F(PlayerSystem, AListOfThreeEnginesPlaysThroughInOrderAndAnUnsupportedEntry
     EXPECT_EQ(::FindWindowW(L"#32770", L"QZ播放器"), nullptr); // no message for the skipped entry
     ::SetEnvironmentVariableW(L"QZ_SIM_LOG", nullptr);
 }
+
+// The substitute client as the player's client: it starts the player, takes
+// the video pane when the player's Change button asks and gives it back on
+// the next request.
+class ClientSystem : public PlayerSystem {
+protected:
+    void SetUp() override
+    {
+        PlayerSystem::SetUp();
+        ASSERT_TRUE(::CopyFileW((AfxGetModuleFolder() + L"\\ZorvClient.exe").c_str(),
+                                (app + L"\\ZorvClient.exe").c_str(), FALSE));
+    }
+    void TearDown() override
+    {
+        // The player this client started ends first, through the client.
+        if (Client() && Frame())
+            Tell(L"quit");
+        PlayerSystem::TearDown();
+        if (HWND window = Client())
+            ::PostMessageW(window, WM_CLOSE, 0, 0);
+        client.WaitEnd(5000);
+    }
+    static HWND Client() { return ::FindWindowW(L"CZorvaneFrame", nullptr); }
+    bool StartClient(const std::wstring& playerArgs)
+    {
+        return client.Start(L"\"" + app + L"\\ZorvClient.exe\" --log \"" + app + L"\\client.log\" --player \"" +
+                                playerArgs + L"\"",
+                            app);
+    }
+    // "--tell": the command's process ends when the client has carried it out.
+    DWORD Tell(const std::wstring& command)
+    {
+        Process tell;
+        if (!tell.Start(L"\"" + app + L"\\ZorvClient.exe\" --tell " + command, app) || !tell.WaitEnd(20000))
+            return 99;
+        return tell.ExitCode();
+    }
+    // The frame's window comes before its panes and their control bar.
+    static HWND WaitPane(HWND frame)
+    {
+        HWND left = nullptr;
+        PumpUntil([&] {
+            left = ::FindWindowExW(frame, nullptr, L"CQZPlayer", nullptr);
+            return left && ::IsWindowVisible(frame);
+        }, 10000);
+        return left;
+    }
+    std::string ClientLog() const { return ReadBytes(app + L"\\client.log"); }
+    static CRect RectIn(HWND w, HWND parent)
+    {
+        CRect r;
+        ::GetWindowRect(w, &r);
+        ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+        return r;
+    }
+
+    Process client;
+};
+
+TEST_F(ClientSystem, TheClientTakesTheVideoPaneTheFrameLeavesItAloneAndGetsItBack)
+{
+    ASSERT_TRUE(StartClient(L"-a c:\\v\\one.flv"));
+    HWND frame = WaitFrame();
+    ASSERT_NE(frame, nullptr);
+    HWND left = WaitPane(frame);
+    ASSERT_NE(left, nullptr);
+    const CRect standalone = RectIn(left, frame);
+
+    // The player's own button asks the client (code 6 with the frame's handle).
+    ASSERT_EQ(Tell(L"change"), 0u);
+    // (The button only posts: the client's log says when it is done.)
+    ASSERT_TRUE(PumpUntil([&] { return ClientLog().find("embedded\n") != std::string::npos; }, 5000));
+    EXPECT_EQ(::GetParent(left), Client());
+    EXPECT_FALSE(::IsWindowVisible(frame));
+    EXPECT_TRUE(::IsWindowVisible(left));
+    CRect inside;
+    ::GetClientRect(Client(), &inside);
+    EXPECT_EQ(RectIn(left, Client()), inside);
+
+    // A new size of the frame moves its own panes, not the one it lent out.
+    const CRect held = RectIn(left, Client());
+    ::SetWindowPos(frame, nullptr, 0, 0, 800, 560, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ::SendMessageTimeoutW(frame, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, nullptr); // its layout has run
+    EXPECT_EQ(::GetParent(left), Client());
+    EXPECT_EQ(RectIn(left, Client()), held);
+
+    // The next request gives it back; code 6 lays it out and shows the frame.
+    ASSERT_EQ(Tell(L"change"), 0u);
+    ASSERT_TRUE(PumpUntil([&] { return ClientLog().find("given back\n") != std::string::npos; }, 5000));
+    EXPECT_EQ(::GetParent(left), frame);
+    EXPECT_TRUE(::IsWindowVisible(frame));
+    EXPECT_EQ(RectIn(left, frame).TopLeft(), standalone.TopLeft());
+
+    // Quit through the client: it returns once the player has ended.
+    EXPECT_EQ(Tell(L"quit"), 0u);
+    EXPECT_EQ(Frame(), nullptr);
+    EXPECT_NE(ClientLog().find("player ended 0\n"), std::string::npos);
+    EXPECT_EQ(Tell(L"close"), 0u);
+    EXPECT_TRUE(client.WaitEnd(5000));
+}
+
+TEST_F(ClientSystem, AClosingClientGivesThePaneBackAndUnknownCommandsAreRefused)
+{
+    ASSERT_TRUE(StartClient(L"-a c:\\v\\one.flv"));
+    HWND frame = WaitFrame();
+    ASSERT_NE(frame, nullptr);
+    HWND left = WaitPane(frame);
+    ASSERT_NE(left, nullptr);
+    EXPECT_EQ(Tell(L"colour 2060A0"), 0u);
+    EXPECT_EQ(Tell(L"repaint"), 0u);
+    EXPECT_NE(Tell(L"rewind"), 0u);
+
+    // Code 6 as the player sends it, straight to the client's window.
+    LONG handle = HandleToLong(frame);
+    COPYDATASTRUCT request = {6, sizeof handle, &handle};
+    EXPECT_EQ(::SendMessageW(Client(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&request)), TRUE);
+    ASSERT_EQ(::GetParent(left), Client());
+
+    // Its window goes, the player's pane must not go with it.
+    ASSERT_EQ(Tell(L"close"), 0u);
+    ASSERT_TRUE(client.WaitEnd(5000));
+    EXPECT_TRUE(::IsWindow(left));
+    EXPECT_EQ(::GetParent(left), frame);
+    EXPECT_TRUE(::IsWindowVisible(frame));
+}

@@ -1,16 +1,30 @@
 // A substitute for the video client, for the tests and the demo: a main
 // window of class "CZorvaneFrame", the client's two mutexes, a file held open
-// the way a running program holds its image, and the updater started with
-// this window as its reply target.
+// the way a running program holds its image, the updater started with this
+// window as its reply target, and the player's client: it starts QZPlayer.exe,
+// recolours, repaints and ends it, and takes its video pane into a window of
+// its own when the player asks (code 6) and gives it back on the next request.
 //
 //   ZorvClient.exe [--log FILE] [--hold-mutexes] [--hold-file FILE]
-//                  [--exit-after-reply] [--run-updater [ARGS...]]
+//                  [--exit-after-reply] [--show] [--player ARGS]
+//                  [--run-updater [ARGS...]]
+//   ZorvClient.exe --tell COMMAND      hands COMMAND to the running client
 //
 // Everything it sees goes to the log (default: ZorvClient.log beside it), one
-// UTF-8 line each: "started <command line>", "updater started", "reply <lParam>".
+// UTF-8 line each: "started <command line>", "updater started", "reply <lParam>",
+// "player started <args>", "player ended <code>", "embedded", "given back", ...
 // Started without arguments (as the updater restarts the client) it records
 // its start and ends. Messages to its window: WM_APP+1 lets go of
 // "ZorvaneMutex", WM_APP+2 of "PlimLive", WM_APP+3 closes the held file.
+//
+// Commands (the rest of the line after "--tell", or the UTF-16 text of a
+// WM_COPYDATA with code kClientCommand; the reply is 1 when it was done):
+//   player ARGS    start QZPlayer.exe (beside the client) with ARGS
+//   colour RRGGBB  send the player's frame this colour (code 3)
+//   repaint        code 4 to the video pane and the playlist pane
+//   change         press the player's standalone/embedded button
+//   quit           ask the player to end (wParam 100) and wait up to 10 s
+//   close          end the client (a pane it holds goes back first)
 #include "App.h"
 #include "Wnd.h"
 
@@ -18,6 +32,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -25,14 +40,46 @@ const UINT kReleaseZorvane = WM_APP + 1;
 const UINT kReleasePlimLive = WM_APP + 2;
 const UINT kReleaseFile = WM_APP + 3;
 const UINT kUpdaterReply = WM_APP + 100;
+const ULONG_PTR kClientCommand = 0x5A43; // "ZC": a command for this client
+const ULONG_PTR kChangeRequest = 6;       // the player's standalone/embedded request
+const UINT_PTR kReapTimer = 1;
+const UINT kPlayerQuit = 100;
+const int kChangeButton = 1016;
+
+// Another process's window as it travels in a message: 32 bits.
+HWND HandleFrom(const COPYDATASTRUCT* data)
+{
+    if (!data->lpData || data->cbData < sizeof(LONG))
+        return nullptr;
+    return static_cast<HWND>(LongToHandle(*static_cast<const LONG*>(data->lpData)));
+}
+
+LRESULT SendCode(HWND to, ULONG_PTR code, const void* data = nullptr, DWORD size = 0)
+{
+    COPYDATASTRUCT cds = {code, size, const_cast<void*>(data)};
+    DWORD_PTR result = 0;
+    if (!to || !::SendMessageTimeoutW(to, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds), SMTO_ABORTIFHUNG, 5000,
+                                      &result))
+        return 0;
+    return static_cast<LRESULT>(result);
+}
 
 class ClientWindow : public CWnd {
 public:
     std::wstring logPath;
     bool exitAfterReply = false;
     HANDLE zorvane = nullptr, plimLive = nullptr, heldFile = INVALID_HANDLE_VALUE;
+    // Players this client started, until each has ended.
+    std::vector<HANDLE> players;
+    // The player's left pane while this window holds it, and its frame.
+    HWND pane = nullptr, paneFrame = nullptr;
 
-    ~ClientWindow() override { ReleaseAll(); }
+    ~ClientWindow() override
+    {
+        ReleaseAll();
+        for (HANDLE h : players)
+            ::CloseHandle(h);
+    }
 
     void Log(const std::wstring& line) const
     {
@@ -66,10 +113,193 @@ public:
         }
     }
 
+    bool StartPlayer(const std::wstring& args)
+    {
+        const std::wstring folder = AfxGetModuleFolder();
+        std::wstring line = L"\"" + folder + L"\\QZPlayer.exe\" " + args;
+        STARTUPINFOW si = {};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi = {};
+        if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si, &pi)) {
+            Log(L"player not started " + args);
+            return false;
+        }
+        ::CloseHandle(pi.hThread);
+        players.push_back(pi.hProcess);
+        Log(L"player started " + args);
+        return true;
+    }
+
+    // Ended players are recorded with their exit code and let go.
+    void ReapPlayers()
+    {
+        for (size_t i = 0; i < players.size();) {
+            DWORD code = 0;
+            if (::WaitForSingleObject(players[i], 0) == WAIT_OBJECT_0) {
+                ::GetExitCodeProcess(players[i], &code);
+                ::CloseHandle(players[i]);
+                players.erase(players.begin() + static_cast<std::ptrdiff_t>(i));
+                Log(L"player ended " + std::to_wstring(code));
+            } else {
+                ++i;
+            }
+        }
+    }
+
+    static HWND PlayerFrame() { return ::FindWindowW(L"CQZPlyerFrame", nullptr); }
+
+    // The player's request: take its left pane in, or give it back.
+    LRESULT OnChangeRequest(HWND frame)
+    {
+        if (pane) {
+            GiveBack();
+            return TRUE;
+        }
+        if (!frame || !::IsWindow(frame))
+            return FALSE;
+        HWND left = ::FindWindowExW(frame, nullptr, L"CQZPlayer", nullptr);
+        if (!left)
+            return FALSE;
+        if (!IsWindowVisible()) {
+            ::SetWindowPos(m_hWnd, nullptr, 0, 0, 560, 420, SWP_NOMOVE | SWP_NOZORDER);
+            ShowWindow(SW_SHOW);
+        }
+        if (!::SetParent(left, m_hWnd)) {
+            Log(L"cannot take the pane: error " + std::to_wstring(::GetLastError()));
+            return FALSE;
+        }
+        pane = left;
+        paneFrame = frame;
+        ::ShowWindow(frame, SW_HIDE);
+        PlacePane();
+        SendCode(pane, 4);
+        SendCode(pane, 5);
+        ::RedrawWindow(pane, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_FRAME);
+        Log(L"embedded");
+        return TRUE;
+    }
+
+    void PlacePane()
+    {
+        if (!pane)
+            return;
+        const CRect c = GetClientRect();
+        ::SetWindowPos(pane, nullptr, c.left, c.top, c.Width(), c.Height(), SWP_NOZORDER | SWP_SHOWWINDOW);
+    }
+
+    // The pane returns to its frame, which lays it out and shows itself (code 6).
+    void GiveBack()
+    {
+        if (!pane)
+            return;
+        HWND left = pane, frame = paneFrame;
+        pane = paneFrame = nullptr;
+        if (!::IsWindow(left) || !::IsWindow(frame))
+            return;
+        ::SetParent(left, frame);
+        SendCode(frame, 6);
+        Log(L"given back");
+    }
+
+    LRESULT Command(const std::wstring& text)
+    {
+        Log(L"command " + text);
+        const LRESULT done = Perform(text);
+        if (!done)
+            Log(L"not done: " + text);
+        return done;
+    }
+
+    LRESULT Perform(const std::wstring& text)
+    {
+        const size_t blank = text.find(L' ');
+        const std::wstring verb = text.substr(0, blank);
+        const std::wstring rest = blank == std::wstring::npos ? L"" : text.substr(blank + 1);
+        if (verb == L"player")
+            return StartPlayer(rest);
+        if (verb == L"colour") {
+            const unsigned long rgb = std::wcstoul(rest.c_str(), nullptr, 16);
+            const COLORREF colour = RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
+            return SendCode(PlayerFrame(), 3, &colour, sizeof colour);
+        }
+        if (verb == L"repaint") {
+            HWND frame = PlayerFrame();
+            HWND left = pane ? pane : ::FindWindowExW(frame, nullptr, L"CQZPlayer", nullptr);
+            LRESULT a = SendCode(left, 4);
+            LRESULT b = SendCode(::FindWindowExW(frame, nullptr, L"CQZPlayerList", nullptr), 4);
+            return a && b;
+        }
+        if (verb == L"change") {
+            // The control bar is the pane's child that owns the button.
+            HWND left = pane ? pane : ::FindWindowExW(PlayerFrame(), nullptr, L"CQZPlayer", nullptr);
+            for (HWND bar = ::GetWindow(left, GW_CHILD); left && bar; bar = ::GetWindow(bar, GW_HWNDNEXT)) {
+                if (HWND button = ::GetDlgItem(bar, kChangeButton)) {
+                    ::PostMessageW(bar, WM_COMMAND, MAKEWPARAM(kChangeButton, BN_CLICKED),
+                                   reinterpret_cast<LPARAM>(button));
+                    return TRUE;
+                }
+            }
+            return FALSE;
+        }
+        if (verb == L"quit")
+            return QuitPlayer();
+        if (verb == L"close") {
+            PostMessage(WM_CLOSE);
+            return TRUE;
+        }
+        return FALSE;
+    }
+
+    LRESULT QuitPlayer()
+    {
+        static const UINT probe = ::RegisterWindowMessageW(L"QZPlayer.Application");
+        HWND frame = PlayerFrame();
+        DWORD_PTR answer = 0;
+        if (!frame || !::SendMessageTimeoutW(frame, probe, kPlayerQuit, 0, SMTO_ABORTIFHUNG, 5000, &answer))
+            return FALSE;
+        // Wait for the players this client started, still answering messages
+        // sent to this window meanwhile.
+        const DWORD until = ::GetTickCount() + 10000;
+        while (!players.empty() && static_cast<LONG>(until - ::GetTickCount()) > 0) {
+            ::MsgWaitForMultipleObjects(static_cast<DWORD>(players.size()), players.data(), FALSE, 100,
+                                        QS_SENDMESSAGE);
+            MSG m;
+            ::PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+            ReapPlayers();
+        }
+        return players.empty();
+    }
+
 protected:
     LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp) override
     {
         switch (msg) {
+        case WM_COPYDATA: {
+            const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lp);
+            if (!data)
+                break;
+            if (data->dwData == kChangeRequest)
+                return OnChangeRequest(HandleFrom(data));
+            if (data->dwData == kClientCommand && data->lpData) {
+                const auto* text = static_cast<const wchar_t*>(data->lpData);
+                size_t n = 0;
+                while (n < data->cbData / sizeof(wchar_t) && text[n])
+                    ++n;
+                return Command(std::wstring(text, n));
+            }
+            break;
+        }
+        case WM_SIZE:
+            PlacePane();
+            if (pane)
+                SendCode(pane, 5);
+            break;
+        case WM_TIMER:
+            if (wp == kReapTimer) {
+                ReapPlayers();
+                return 0;
+            }
+            break;
         case kReleaseZorvane:
             Close(zorvane);
             Log(L"released ZorvaneMutex");
@@ -91,12 +321,15 @@ protected:
                 PostMessage(WM_CLOSE);
             return 0;
         case WM_CLOSE:
+            // A pane of the player is not this window's to destroy.
+            GiveBack();
             ReleaseAll();
             DestroyWindow();
             return 0;
         default:
-            return CWnd::WindowProc(msg, wp, lp);
+            break;
         }
+        return CWnd::WindowProc(msg, wp, lp);
     }
 };
 
@@ -112,6 +345,11 @@ public:
         for (int i = 1; i + 1 < argc; ++i)
             if (std::wstring(argv[i]) == L"--log")
                 window.logPath = argv[i + 1];
+        if (argc > 1 && std::wstring(argv[1]) == L"--tell") {
+            Tell(argc, argv);
+            ::LocalFree(argv);
+            return FALSE;
+        }
         window.Log(L"started " + std::wstring(m_lpCmdLine ? m_lpCmdLine : L""));
         if (argc <= 1) {
             ::LocalFree(argv);
@@ -122,17 +360,20 @@ public:
         wc.cbSize = sizeof wc;
         wc.lpfnWndProc = ::DefWindowProcW;
         wc.hInstance = m_hInstance;
+        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_APPWORKSPACE + 1);
         wc.lpszClassName = L"CZorvaneFrame";
         ::RegisterClassExW(&wc);
-        if (!window.CreateEx(0, L"CZorvaneFrame", L"ZorvClient", WS_OVERLAPPEDWINDOW, CRect(0, 0, 300, 200),
+        // The player's pane, once taken in, paints itself: the client keeps off it.
+        if (!window.CreateEx(0, L"CZorvaneFrame", L"ZorvClient", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
+                             CRect(0, 0, 300, 200),
                              nullptr, 0)) {
             ::LocalFree(argv);
             return FALSE;
         }
         m_pMainWnd = &window;
 
-        std::wstring updaterArgs;
-        bool runUpdater = false;
+        std::wstring updaterArgs, playerArgs;
+        bool runUpdater = false, startPlayer = false;
         for (int i = 1; i < argc; ++i) {
             std::wstring a = argv[i];
             if (a == L"--hold-mutexes") {
@@ -143,6 +384,11 @@ public:
                                                 nullptr, OPEN_EXISTING, 0, nullptr);
                 window.Log(window.heldFile != INVALID_HANDLE_VALUE ? L"holding " + std::wstring(argv[i])
                                                                    : L"cannot hold " + std::wstring(argv[i]));
+            } else if (a == L"--show") {
+                window.ShowWindow(SW_SHOW);
+            } else if (a == L"--player" && i + 1 < argc) {
+                startPlayer = true;
+                playerArgs = argv[++i];
             } else if (a == L"--exit-after-reply") {
                 window.exitAfterReply = true;
             } else if (a == L"--log") {
@@ -155,6 +401,9 @@ public:
         }
         ::LocalFree(argv);
 
+        window.SetTimer(kReapTimer, 100);
+        if (startPlayer)
+            window.StartPlayer(playerArgs);
         if (runUpdater) {
             std::wstring params = L"hwnd=" + std::to_wstring(HandleToLong(window.m_hWnd)) +
                                   L" message=" + std::to_wstring(kUpdaterReply) + updaterArgs;
@@ -165,6 +414,26 @@ public:
         }
         return TRUE;
     }
+
+    // "--tell COMMAND": the words after it, joined by blanks, to the running
+    // client (a player's arguments travel as one text, unquoted).
+    void Tell(int argc, LPWSTR* argv)
+    {
+        std::wstring command;
+        for (int i = 2; i < argc; ++i)
+            command += (i > 2 ? L" " : L"") + std::wstring(argv[i]);
+        HWND client = ::FindWindowW(L"CZorvaneFrame", nullptr);
+        DWORD_PTR result = 0;
+        COPYDATASTRUCT cds = {kClientCommand, static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)), &command[0]};
+        if (!client || !::SendMessageTimeoutW(client, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds),
+                                              SMTO_ABORTIFHUNG, 30000, &result))
+            result = 0;
+        m_nExitCode = result ? 0 : 1;
+    }
+
+    int ExitInstance() override { return m_nExitCode ? m_nExitCode : CWinApp::ExitInstance(); }
+
+    int m_nExitCode = 0;
 };
 
 ClientApp theApp;
