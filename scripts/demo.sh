@@ -1,15 +1,31 @@
 #!/usr/bin/env bash
-# The demo: a real update, end to end.
+# The demo: the player driven by its client, then a real update, end to end.
 #
-# An installation of release 1.0.0.1 (a few files, the substitute client and
-# update.exe) is brought to release 1.0.0.2, which the local update server
-# serves on 127.0.0.1:8085. The running client holds one of the files open the
-# way a running program holds its image, starts update.exe visibly with itself
-# as reply target and waits for the reply. Runs on $DISPLAY when there is a
-# usable one, otherwise on a virtual display; saves a screenshot of the
-# progress dialog and prints what changed.
+#   scripts/demo.sh [player|update]     (both when none is named)
+#
+# Player: a program folder with QZPlayer.exe, the substitute client and the
+# simulated player controls (registered in the demo's prefix for the time of
+# the demo). Through the client the player starts with a first item, gets two
+# more from second starts, plays them through one after another, is
+# recoloured, lends its video pane to the client and gets it back, and quits.
+# Prints the saved playlist and history and the order of the engines driven.
+#
+# Update: an installation of release 1.0.0.1 (a few files, the substitute
+# client and update.exe) is brought to release 1.0.0.2, which the local update
+# server serves on 127.0.0.1:8085. The running client holds one of the files
+# open the way a running program holds its image, starts update.exe visibly
+# with itself as reply target and waits for the reply.
+#
+# Runs on $DISPLAY when there is a usable one, otherwise on a virtual display,
+# and saves screenshots under build/win64/screenshots/.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+what=${1:-all}
+case $what in
+  all | player | update) ;;
+  *) echo "usage: scripts/demo.sh [player|update]" >&2; exit 2 ;;
+esac
 
 scripts/setup.sh
 cmake --preset win64 >/dev/null
@@ -19,18 +35,124 @@ BIN=$B/bin
 DEMO=$B/demo
 INSTALL=$DEMO/install
 RELEASE=$DEMO/release
+PLAYER=$DEMO/player
 SHOT=$B/screenshots/demo_progress.png
 winpath() { printf 'Z:%s' "$(realpath "$1" | tr '/' '\\')"; }
+wine_run() { cmake/wine-harness.sh run "$B" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+
+# The simulated controls' class ids; the saved registrations go back at the end.
+SIM_CLSIDS="{D27CDB6E-AE6D-11CF-96B8-444553540000} {6BF52A52-394A-11D3-B153-00C04F79FAA6} {CFCDAA03-8BE4-11CF-B84B-0020AFBBCCFA}"
+sim_registered=0
+restore_controls() {
+  [ "$sim_registered" = 1 ] || return 0
+  local i=0 c
+  for c in $SIM_CLSIDS; do
+    i=$((i + 1))
+    if [ -s "$PLAYER/saved$i.reg" ]; then
+      wine_run reg delete "HKLM\\Software\\Classes\\CLSID\\$c\\InprocServer32" /f >/dev/null || true
+      wine_run reg import "$(winpath "$PLAYER/saved$i.reg")" >/dev/null || true
+    else
+      wine_run reg delete "HKLM\\Software\\Classes\\CLSID\\$c" /f >/dev/null || true
+    fi
+  done
+  sim_registered=0
+}
 
 cleanup() {
+  [ -n "${client_pid:-}" ] && kill "$client_pid" 2>/dev/null || true
   [ -n "${server_pid:-}" ] && kill "$server_pid" 2>/dev/null || true
+  restore_controls
   cmake/wine-harness.sh stop "$B" >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
+mkdir -p "$DEMO" "$B/screenshots"
 
+# --- display: the user's, or a virtual one
+if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+  export QZ_DISPLAY="$DISPLAY"
+  where="your display $DISPLAY"
+else
+  unset QZ_DISPLAY
+  where="a virtual display (no usable \$DISPLAY)"
+fi
+cmake/wine-harness.sh start "$B" >/dev/null
+
+player_demo() {
+  local started=$SECONDS
+  rm -rf "$PLAYER"
+  mkdir -p "$PLAYER/Config" "$PLAYER/Skins/ZorvyClient/Images"
+  cp "$BIN/QZPlayer.exe" "$BIN/ZorvClient.exe" "$BIN/SimControls.dll" "$PLAYER/"
+  cp "$B/QZPlayer/art/qzplayer.ico" "$PLAYER/Skins/ZorvyClient/Images/zorvy.ico"
+  # A deep blue frame (0x00BBGGRR); the skin names the player and its icon.
+  printf '[SETTING]\r\nFrameColor=%d\r\n' $((0x8A4A1E)) >"$PLAYER/Config/Config.ini"
+  { printf '\xff\xfe'; printf '[PLAYER]\r\nNAME=Zorvy 播放器\r\n[FRAME]\r\nICON=zorvy.ico\r\nTEXT_COLOR=16777215\r\n' |
+    iconv -f UTF-8 -t UTF-16LE; } >"$PLAYER/Skins/ZorvyClient/Skin.ini"
+
+  # The simulated controls stand in for the three engines; what is there now is
+  # saved first and put back by restore_controls.
+  local i=0 c key dll
+  dll=$(winpath "$PLAYER/SimControls.dll")
+  sim_registered=1
+  for c in $SIM_CLSIDS; do
+    i=$((i + 1))
+    key="HKLM\\Software\\Classes\\CLSID\\$c\\InprocServer32"
+    wine_run reg export "$key" "$(winpath "$PLAYER")\\saved$i.reg" /y >/dev/null || rm -f "$PLAYER/saved$i.reg"
+    wine_run reg add "$key" /ve /d "$dll" /f >/dev/null
+    wine_run reg add "$key" /v ThreadingModel /d Apartment /f >/dev/null
+  done
+  export QZ_SIM_LOG QZ_SIM_OPENING_MS=300
+  QZ_SIM_LOG=$(winpath "$PLAYER")\\engines.log
+
+  tell() {
+    cmake/wine-harness.sh run "$B" "$PLAYER/ZorvClient.exe" --tell "$@" </dev/null >/dev/null 2>&1 ||
+      { [ "${quiet_tell:-}" = 1 ] || echo "demo: the client could not carry out: $*" >&2; return 1; }
+  }
+  engines() { tr -d '\r' <"$PLAYER/engines.log" 2>/dev/null | grep -E '^(flash Movie=|media URL=|real SetSource )' || true; }
+
+  echo "demo: the player and its client on $where"
+  cmake/wine-harness.sh run "$B" "$PLAYER/ZorvClient.exe" --log "$(winpath "$PLAYER")\\client.log" \
+    --player '-p C:\Media\INTRO-3S.FLV' </dev/null >/dev/null 2>&1 &
+  client_pid=$!
+  # The client answers once the player's frame and panes are there.
+  for _ in $(seq 100); do quiet_tell=1 tell repaint && break; sleep 0.2; done
+  tell player '-a C:\Media\NEWS-3S.WMV|晚间新闻'
+  tell player '-a C:\Media\FINALE-3S.RMVB'
+  sleep 1.5
+  cmake/wine-harness.sh screenshot "$B" "$B/screenshots/demo_player.png"
+  # Each item plays to its end before the next opens; the last one ends too.
+  for _ in $(seq 200); do [ "$(engines | wc -l)" -ge 3 ] && break; sleep 0.1; done
+  sleep 3.5
+  tell colour 2E7D32
+  tell change # the player's own button: it asks the client, which takes the pane
+  sleep 1
+  cmake/wine-harness.sh screenshot "$B" "$B/screenshots/demo_embedded.png"
+  tell repaint
+  tell change # and gives it back
+  sleep 0.5
+  cmake/wine-harness.sh screenshot "$B" "$B/screenshots/demo_returned.png"
+  tell quit
+  tell close
+  for _ in $(seq 100); do kill -0 "$client_pid" 2>/dev/null || break; sleep 0.1; done
+  client_pid=
+  restore_controls
+
+  echo
+  echo "client log:"
+  tr -d '\r' <"$PLAYER/client.log" | sed 's/^/  /'
+  echo "saved playlist and history (Config\\QZPlayer.ini):"
+  iconv -f UTF-16 -t UTF-8 "$PLAYER/Config/QZPlayer.ini" | tr -d '\r' |
+    awk '/^\[/{s=$0} s=="[ProgList]"||s=="[FileName]"' | sed 's/^/  /'
+  echo "engines driven, in order:"
+  engines | sed -e 's/^flash Movie=.*[&?]file=/  flash   /' -e 's/&.*//' -e 's/^media URL=/  media   /' \
+    -e 's/^real SetSource /  real    /'
+  echo "screenshots:       $B/screenshots/demo_player.png, demo_embedded.png, demo_returned.png"
+  echo "player demo took   $((SECONDS - started)) s"
+}
+
+update_demo() {
 # --- the installed release 1.0.0.1 and the new release 1.0.0.2
-rm -rf "$DEMO"
-mkdir -p "$INSTALL/skin" "$RELEASE/skin" "$RELEASE/data" "$B/screenshots"
+rm -rf "$INSTALL" "$RELEASE"
+mkdir -p "$INSTALL/skin" "$RELEASE/skin" "$RELEASE/data"
 cp "$BIN/update.exe" "$BIN/ZorvClient.exe" "$INSTALL/"
 printf '[UpdateSrv]\r\nFtpAddr=127.0.0.1\r\nAppName=ZorvClient.exe\r\nVersion=16777217\r\n' >"$INSTALL/Update.ini"
 printf 'player library, release 1.0.0.1\n' >"$INSTALL/ZorvPlayer.dll"
@@ -43,15 +165,6 @@ cp "$INSTALL/skin/main.bmp" "$RELEASE/skin/main.bmp"
 head -c 30000 /dev/urandom >"$RELEASE/skin/new.bmp"
 head -c 3000000 /dev/urandom >"$RELEASE/data/intro.dat"
 
-# --- display: the user's, or a virtual one
-if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
-  export QZ_DISPLAY="$DISPLAY"
-  where="your display $DISPLAY"
-else
-  unset QZ_DISPLAY
-  where="a virtual display (no usable \$DISPLAY)"
-fi
-cmake/wine-harness.sh start "$B" >/dev/null
 
 cmake/wine-harness.sh run "$B" "$BIN/makemanifest.exe" "$(winpath "$RELEASE")" 1.0.0.2 /1.0.0.2 "第二版" \
   | tr -d '\r' | tail -n 1
@@ -59,7 +172,7 @@ cmake/wine-harness.sh run "$B" "$BIN/makemanifest.exe" "$(winpath "$RELEASE")" 1
 # --- the update server, serving the release as the updater asks for it
 if curl -s -o /dev/null http://127.0.0.1:8085/; then
   echo "demo: port 8085 is taken; stop whatever serves it first" >&2
-  exit 1
+  return 1
 fi
 /usr/bin/python3 tools/update_server.py --release "$RELEASE" --port 8085 </dev/null >"$DEMO/server.log" 2>&1 &
 server_pid=$!
@@ -89,6 +202,7 @@ for _ in $(seq 600); do
   kill -0 "$client_pid" 2>/dev/null || break
   sleep 0.1
 done
+client_pid=
 after=$(snapshot)
 
 # --- what changed
@@ -115,3 +229,10 @@ esac
 echo "requests served:   $(curl -s http://127.0.0.1:8085/__qz/stats | tail -n +2 | cut -d' ' -f2 | paste -sd, - | sed 's/,/, /g')"
 echo "screenshot:        $SHOT"
 [ "$reply" = 1 ]
+}
+
+case $what in
+  player) player_demo ;;
+  update) update_demo ;;
+  all) player_demo; echo; update_demo ;;
+esac
