@@ -35,6 +35,7 @@ protected:
     {
         RegisterClasses();
         ASSERT_TRUE(AfxOleInit());
+        ::SetCursorPos(1270, 1015); // away from every button (tooltips)
     }
     void TearDown() override
     {

@@ -34,14 +34,21 @@ bool PumpUntil(const std::function<bool()>& cond, DWORD timeoutMs)
 void PumpPending()
 {
     MSG msg;
+    bool quit = false;
+    int code = 0;
     while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) {
-            // Leave the quit for whoever waits for it.
-            ::PostQuitMessage(static_cast<int>(msg.wParam));
-            return;
+            // Kept for whoever waits for it, but only once the rest is done:
+            // a quit comes before timers, so putting it back at once would
+            // keep every timer from ever firing.
+            quit = true;
+            code = static_cast<int>(msg.wParam);
+            continue;
         }
         AfxProcessMessage(&msg);
     }
+    if (quit)
+        ::PostQuitMessage(code);
 }
 
 bool SavePng(HBITMAP bitmap, const std::wstring& path)
