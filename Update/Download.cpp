@@ -317,8 +317,19 @@ void CDownload::CopyTree(std::wstring source, std::wstring target)
     EnsureBackslash(target);
     ForEachEntry(source, [&](const WIN32_FIND_DATAW& fd) {
         std::wstring name = fd.cFileName;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            // A link was never downloaded: what it points to is not ours to install.
+            UPDATE_LOG(L"Not installed, a link: %ls\n", (source + name).c_str());
+            return true;
+        }
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             ::CreateDirectoryW((target + name).c_str(), nullptr);
+            DWORD installed = ::GetFileAttributesW((target + name).c_str());
+            if (installed != INVALID_FILE_ATTRIBUTES && (installed & FILE_ATTRIBUTE_REPARSE_POINT)) {
+                // An installed folder that is a link would take the files outside.
+                UPDATE_LOG(L"Not installed into a link: %ls\n", (target + name).c_str());
+                return true;
+            }
             CopyTree(source + name, target + name);
             return true;
         }
@@ -353,10 +364,18 @@ void CDownload::DeleteTree(std::wstring folder)
 {
     if (folder.empty())
         return; // never the current drive's root
+    DWORD own = ::GetFileAttributesW(folder.c_str());
+    if (own != INVALID_FILE_ATTRIBUTES && (own & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        RemoveLink(folder);
+        return;
+    }
     EnsureBackslash(folder);
     ForEachEntry(folder, [&](const WIN32_FIND_DATAW& fd) {
         std::wstring path = folder + fd.cFileName;
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            // A junction or symbolic link goes itself; what it points to stays.
+            RemoveLink(path);
+        } else if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             DeleteTree(path);
         } else if (!::DeleteFileW(path.c_str()) && (fd.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) {
             ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -365,6 +384,30 @@ void CDownload::DeleteTree(std::wstring folder)
         return true;
     });
     ::RemoveDirectoryW(folder.c_str());
+}
+
+void CDownload::RemoveLink(const std::wstring& path)
+{
+    // Deleted through a handle on the link itself. Where the system opens
+    // what the link points to instead (Wine 8 does, and its RemoveDirectory
+    // removes an empty target), the link stays: a staging folder that cannot
+    // be emptied fails the run, which is better than a deleted foreign folder.
+    HANDLE link = ::CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (link == INVALID_HANDLE_VALUE) {
+        UPDATE_LOG(L"Could not open the link %ls, ErrorCode = %d\n", path.c_str(), static_cast<int>(::GetLastError()));
+        return;
+    }
+    FILE_ATTRIBUTE_TAG_INFO tag = {};
+    FILE_DISPOSITION_INFO dispose = {TRUE};
+    if (!::GetFileInformationByHandleEx(link, FileAttributeTagInfo, &tag, sizeof tag) ||
+        !(tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        UPDATE_LOG(L"Left in place, the link could not be opened itself: %ls\n", path.c_str());
+    else if (!::SetFileInformationByHandle(link, FileDispositionInfo, &dispose, sizeof dispose))
+        UPDATE_LOG(L"Could not remove the link %ls, ErrorCode = %d\n", path.c_str(),
+                   static_cast<int>(::GetLastError()));
+    ::CloseHandle(link);
 }
 
 void CDownload::InstallFiles()

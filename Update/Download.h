@@ -64,6 +64,9 @@ public:
     // Renames folder + name into folder + "Temp\" + name + digit; the path used,
     // or empty when all ten names failed.
     std::wstring MoveAside(const std::wstring& folder, const std::wstring& name);
+    // Neither walk descends into a junction or symbolic link: DeleteTree
+    // removes the link itself, CopyTree neither installs one nor installs
+    // through one.
     void DeleteTree(std::wstring folder);
 
     const wchar_t* GetProgramFolder() const { return m_szProgramFolder; }
@@ -74,6 +77,7 @@ public:
 
 private:
     void CloseLocalFile();
+    static void RemoveLink(const std::wstring& path);
     bool InsideProgramFolder(const wchar_t* path) const;
 
     INTERNET_PORT m_nHttpPort = 80;

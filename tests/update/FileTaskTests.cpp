@@ -241,3 +241,43 @@ TEST(StagingPath, AProgramFolderWithoutRoomForTheStagingFolderIsRefusedAndNothin
     EXPECT_FALSE(CDownload::StagingFolderFits(tooLong));
     EXPECT_FALSE(CDownload::StagingFolderFits(L""));
 }
+
+// A junction or folder link in the staging folder, or an installed folder that
+// is one, points outside the installation: neither installing nor cleaning up
+// may touch what it points to. Links from the build's link folder (see the
+// tests' CMakeLists), since Wine cannot make them.
+TEST(LinkWalkTest, CleanupAndInstallNeverReachThroughAFolderLink)
+{
+    const std::wstring base = QZ_LINK_FIXTURE;
+    const std::wstring app = base + L"\\app", staging = app + L"\\$Temp$", outside = base + L"\\outside";
+    // What a faulty walk of an earlier run may have left.
+    ::CreateDirectoryW(outside.c_str(), nullptr);
+    ::DeleteFileW((app + L"\\away\\keep.txt").c_str());
+    ::RemoveDirectoryW((app + L"\\away").c_str());
+    for (const std::wstring& link : {staging + L"\\away", app + L"\\shared"}) {
+        DWORD attributes = ::GetFileAttributesW(link.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            GTEST_SKIP() << "no folder link at " << std::string(link.begin(), link.end());
+    }
+    ASSERT_TRUE(WriteBytes(outside + L"\\keep.txt", "not the updater's"));
+    ::DeleteFileW((outside + L"\\new.txt").c_str());
+    ::DeleteFileW((app + L"\\real.txt").c_str());
+    ASSERT_TRUE(WriteBytes(staging + L"\\real.txt", "staged"));
+    ::CreateDirectoryW((staging + L"\\shared").c_str(), nullptr);
+    ASSERT_TRUE(WriteBytes(staging + L"\\shared\\new.txt", "would land outside"));
+
+    CDownload engine;
+    ASSERT_TRUE(engine.InitPaths(app.c_str()));
+    engine.InstallFiles();
+    EXPECT_EQ(ReadBytes(app + L"\\real.txt"), "staged");
+    EXPECT_FALSE(Exists(app + L"\\away")) << "a link in the staging folder was installed";
+    EXPECT_FALSE(Exists(outside + L"\\new.txt")) << "installed through an installed folder link";
+
+    engine.Cleanup();
+    engine.DeleteTree(app + L"\\shared");
+    EXPECT_EQ(ReadBytes(outside + L"\\keep.txt"), "not the updater's");
+    EXPECT_TRUE(Exists(outside));
+    EXPECT_FALSE(Exists(staging + L"\\real.txt"));
+    EXPECT_FALSE(Exists(staging + L"\\shared"));
+    ::DeleteFileW((app + L"\\real.txt").c_str());
+}
