@@ -96,8 +96,9 @@ bool CDownloadThread::DownloadVerified(const VersionInfo& version, const FileInf
 {
     std::wstring staging = m_pDownload->GetStagingFolder();
     std::wstring local = LocalPathOf(staging, file.f_name);
-    // Create the folders on the way inside the staging folder.
-    for (size_t i = staging.size() + 1; i < local.size(); ++i)
+    // Every missing folder on the way, the staging folder included: another
+    // program may have removed it since the manifest was fetched.
+    for (size_t i = staging.size(); i < local.size(); ++i)
         if (local[i] == L'\\')
             ::CreateDirectoryW(local.substr(0, i).c_str(), nullptr);
     if (m_pDownload->DownloadFile(file.f_name, local.c_str(), static_cast<DWORD>(file.f_size), version.ver_root) != 0)

@@ -219,6 +219,21 @@ TEST_F(WorkerTest, AFileFailsAfterFiveAttemptsAndRetryGivesFiveMore)
     EXPECT_EQ(Installed(L"gone.bin"), "content");
 }
 
+TEST_F(WorkerTest, AStagingFolderRemovedBetweenStepsIsMadeAgainForTheNextFile)
+{
+    ASSERT_TRUE(PublishRelease(manifest, 5, root, {{"/sub/late.bin", "content"}}));
+    SetServerFault(root + "/sub/late.bin", "404", 0, 0, 5);
+    Run(version);
+    ASSERT_EQ(driver.events.back(), "F-1 /sub/late.bin");
+    // Another program removes the whole staging folder before the retry.
+    engine.DeleteTree(app / L"$Temp$");
+    ASSERT_FALSE(Exists(app / L"$Temp$"));
+    driver.events.clear();
+    Continue();
+    EXPECT_EQ(driver.events, (std::vector<std::string>{"F1 /sub/late.bin", "F0 1", "OK"}));
+    EXPECT_EQ(Installed(L"sub\\late.bin"), "content");
+}
+
 TEST_F(WorkerTest, ADownloadWhoseChecksumDiffersIsNeverKept)
 {
     std::string data = PatternBytes(60000, 8);
