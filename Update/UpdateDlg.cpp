@@ -1,6 +1,7 @@
 #include "UpdateDlg.h"
 
 #include "App.h"
+#include "Log.h"
 #include "UpdateMessages.h"
 #include "res/resource.h"
 
@@ -23,6 +24,7 @@ CUpdateDlg::CUpdateDlg(const UpdateCommandLine& args, const std::wstring& progra
 CUpdateDlg::~CUpdateDlg()
 {
     StopThread();
+    ReleaseStaging();
     DestroyWindow();
 }
 
@@ -66,11 +68,15 @@ BOOL CUpdateDlg::OnInitDialog()
     m_download.SetProgressCallback(&CUpdateDlg::OnProgress, this);
     m_download.SetServer(settings.server.c_str(), 21, 8085, nullptr, nullptr);
 
-    if (paths && StartThread()) {
-        m_pThread->m_hTargetWnd = m_hWnd;
-        m_pThread->m_pDownload = &m_download;
-        m_pThread->m_strVersion = m_strVersion;
-        PostStep();
+    if (paths) {
+        m_hStagingLock = ::CreateMutexW(nullptr, FALSE, StagingLockName(m_strProgramFolder).c_str());
+        if (TakeStaging()) {
+            StartRun();
+        } else {
+            // Another run on this installation: wait for it, within a bound.
+            m_nStagingWaitStart = ::GetTickCount();
+            m_nStagingTimer = SetTimer(kStagingTimer, 250);
+        }
     }
     if (!m_bVisible)
         m_nWatchTimer = SetTimer(kWatchTimer, 1000);
@@ -101,6 +107,17 @@ LRESULT CUpdateDlg::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
         OnConnectStatus(static_cast<int>(wp), lp);
         return 0;
     case WM_TIMER:
+        if (m_nStagingTimer && wp == kStagingTimer) {
+            if (TakeStaging()) {
+                KillTimer(m_nStagingTimer);
+                m_nStagingTimer = 0;
+                StartRun();
+            } else if (::GetTickCount() - m_nStagingWaitStart >= kStagingWaitMs) {
+                UPDATE_LOG(L"Another run still holds the staging folder: this run ends\n");
+                Shutdown(); // replies 0, touches nothing
+            }
+            return 0;
+        }
         if (m_nWatchTimer && wp == kWatchTimer) {
             // Hidden runs live only as long as the client does.
             if (TestMutexPresence(L"ZorvaneMutex") == MutexPresence::Absent)
@@ -327,6 +344,49 @@ void CUpdateDlg::PostStep()
         m_pThread->PostThreadMessage(WM_UPDATE_STEP, 0, 0);
 }
 
+std::wstring CUpdateDlg::StagingLockName(const std::wstring& programFolder)
+{
+    std::wstring folder = programFolder;
+    while (!folder.empty() && folder.back() == L'\\')
+        folder.pop_back();
+    if (!folder.empty())
+        ::CharUpperBuffW(&folder[0], static_cast<DWORD>(folder.size()));
+    uint64_t hash = 14695981039346656037ull; // FNV-1a: a mutex name may not hold backslashes
+    for (wchar_t c : folder)
+        hash = (hash ^ static_cast<uint16_t>(c)) * 1099511628211ull;
+    return FormatString(L"QZUpdateStaging.%08X%08X", static_cast<unsigned>(hash >> 32), static_cast<unsigned>(hash));
+}
+
+bool CUpdateDlg::TakeStaging()
+{
+    if (!m_hStagingLock)
+        return false;
+    // Abandoned: a run that ended without releasing it; its leftovers go at start.
+    DWORD wait = ::WaitForSingleObject(m_hStagingLock, 0);
+    m_bStagingOwned = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+    return m_bStagingOwned;
+}
+
+void CUpdateDlg::StartRun()
+{
+    if (StartThread()) {
+        m_pThread->m_hTargetWnd = m_hWnd;
+        m_pThread->m_pDownload = &m_download;
+        m_pThread->m_strVersion = m_strVersion;
+        PostStep();
+    }
+}
+
+void CUpdateDlg::ReleaseStaging()
+{
+    if (m_bStagingOwned)
+        ::ReleaseMutex(m_hStagingLock);
+    m_bStagingOwned = false;
+    if (m_hStagingLock)
+        ::CloseHandle(m_hStagingLock);
+    m_hStagingLock = nullptr;
+}
+
 void CUpdateDlg::Shutdown()
 {
     if (m_bShuttingDown)
@@ -336,9 +396,16 @@ void CUpdateDlg::Shutdown()
         KillTimer(m_nWatchTimer);
         m_nWatchTimer = 0;
     }
+    if (m_nStagingTimer) {
+        KillTimer(m_nStagingTimer);
+        m_nStagingTimer = 0;
+    }
     StopThread();
-    m_download.Cleanup();
+    // A run that never held the staging folder leaves it to the one that does.
+    if (m_bStagingOwned)
+        m_download.Cleanup();
     m_download.CloseAll();
+    ReleaseStaging();
     if (HasReplyTarget() && ::IsWindow(m_hNotifyWnd)) {
         DWORD_PTR ignored = 0;
         ::SendMessageTimeoutW(m_hNotifyWnd, m_nNotifyMessage, 0, m_nResult, SMTO_ABORTIFHUNG | SMTO_BLOCK, 10000,

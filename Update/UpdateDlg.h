@@ -28,6 +28,11 @@ public:
     void Shutdown();
 
     static constexpr UINT_PTR kWatchTimer = 1000;
+    static constexpr UINT_PTR kStagingTimer = 1001;
+    // How long a run waits for another run on the same installation.
+    static constexpr DWORD kStagingWaitMs = 60000;
+    // Named after the program folder, whatever its spelling's case.
+    static std::wstring StagingLockName(const std::wstring& programFolder);
     static constexpr COLORREF kBackground = RGB(214, 233, 254);
 
 protected:
@@ -51,6 +56,10 @@ private:
     void ShowStatus(const std::wstring& text);
     void OnPaint();
     void WaitClientExit();
+    // One run at a time uses the staging folder: true once this run holds it.
+    bool TakeStaging();
+    void StartRun();
+    void ReleaseStaging();
     bool HasReplyTarget() const { return m_hNotifyWnd && m_nNotifyMessage; }
 
     CProgressCtrl m_progressFile;
@@ -70,6 +79,10 @@ private:
     int m_nResult = 0;
     UINT_PTR m_nWatchTimer = 0;
     bool m_bShuttingDown = false;
+    HANDLE m_hStagingLock = nullptr; // owned and released on this window's thread
+    bool m_bStagingOwned = false;
+    UINT_PTR m_nStagingTimer = 0;
+    DWORD m_nStagingWaitStart = 0;
 
     CDownload m_download;
     std::unique_ptr<CDownloadThread> m_pThread;

@@ -487,3 +487,26 @@ TEST_F(UpdaterTest, AProgramFolderTooLongForTheStagingFolderEndsTheRunAtStartTou
     EXPECT_TRUE(GetServerStats().requests.empty());
     EXPECT_EQ(ListTree(folder), (std::vector<std::wstring>{L"Update.ini", L"a.txt", L"u.exe"}));
 }
+
+TEST_F(UpdaterTest, TwoRunsStartedTogetherTakeTheStagingFolderInTurnAndBothEndWell)
+{
+    std::vector<ReleaseFile> files = {{"/a.bin", PatternBytes(60000, 4)}, {"/sub/b.bin", PatternBytes(30000, 5)}};
+    ASSERT_TRUE(PublishRelease(manifest, versionNumber + 1, root, files));
+    // Slow enough that the runs would overlap.
+    SetServerFault(root + "/a.bin", "slow", 10000, 150);
+    ASSERT_TRUE(WriteBytes(app + L"\\a.bin", "old a"));
+    Hold(L"ZorvaneMutex"); // hidden runs live as long as the client
+    Process second;
+    Start(ReplyArgs() + L" hide");
+    ASSERT_TRUE(second.Start(L"\"" + app + L"\\update.exe\" " + ReplyArgs() + L" hide", app));
+    WaitEnd(60000);
+    ASSERT_TRUE(second.WaitEnd(60000)) << "the second update.exe did not end";
+    PumpPending();
+
+    EXPECT_EQ(caller.replies, (std::vector<LPARAM>{1, 1}));
+    EXPECT_EQ(Installed(L"a.bin"), files[0].bytes);
+    EXPECT_EQ(Installed(L"sub\\b.bin"), files[1].bytes);
+    EXPECT_EQ(Requests(root + "/a.bin"), 1) << "the later run found the files current";
+    EXPECT_FALSE(Exists(app + L"\\$Temp$"));
+    EXPECT_FALSE(Exists(app + L"\\update.xml"));
+}
