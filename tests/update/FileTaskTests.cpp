@@ -123,6 +123,9 @@ TEST_F(InstallTest, AReadOnlyFileIsReplacedAfterItsAttributeIsCleared)
     Stage(L"ro.ini", "new");
     engine.InstallFiles();
     EXPECT_EQ(Installed(L"ro.ini"), "new");
+    // Cleared only for the replacement: the file keeps all its attributes.
+    EXPECT_EQ(::GetFileAttributesW((app + L"\\ro.ini").c_str()),
+              static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
     EXPECT_FALSE(Exists(app + L"\\Temp"));
 }
 
