@@ -3,6 +3,8 @@
 
 #include "TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include "App.h"
 
 #include <wincodec.h>
@@ -372,6 +374,34 @@ bool Publish(const std::string& serverPath, const std::string& bytes)
         if (path[i] == L'/')
             path[i] = L'\\';
     return WriteBytes(path, bytes);
+}
+
+void Unpublish(const std::string& serverPath)
+{
+    std::wstring root = HarnessFolder(L"QZ_WWW_DIR");
+    if (root.empty() || serverPath.empty() || serverPath == "/")
+        return;
+    std::wstring path = root + Utf8ToWide(serverPath);
+    for (size_t i = root.size(); i < path.size(); ++i)
+        if (path[i] == L'/')
+            path[i] = L'\\';
+    DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        RemoveTree(path);
+    else
+        ::DeleteFileW(path.c_str());
+}
+
+uint32_t TestNameNumber()
+{
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : std::string();
+    uint32_t hash = 2166136261u;
+    for (char c : name)
+        hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    return hash;
 }
 
 std::string PatternBytes(size_t size, unsigned seed)

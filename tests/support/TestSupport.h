@@ -101,6 +101,11 @@ void SetServerFault(const std::string& path, const std::string& mode, int after 
                     int times = -1);
 // Writes a file into the server's folder under the "/"-separated server path (UTF-8).
 bool Publish(const std::string& serverPath, const std::string& bytes);
+// Removes what was published at serverPath, a file or a folder.
+void Unpublish(const std::string& serverPath);
+// A number from the running test's name, the same in every process: ctest
+// runs each test in its own, where counters all start again.
+uint32_t TestNameNumber();
 
 // Deterministic pseudo-random bytes.
 std::string PatternBytes(size_t size, unsigned seed);

@@ -67,14 +67,19 @@ protected:
         ASSERT_TRUE(caller.CreateEx(0, nullptr, L"caller", WS_POPUP, CRect(0, 0, 10, 10), nullptr, 0));
         std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         root = "/sys/" + test;
-        versionNumber = 0x05000000u + static_cast<uint32_t>(++s_counter);
-        version = std::to_string(versionNumber >> 24) + ".0.0." + std::to_string(versionNumber & 0xFF);
+        // The low byte below 255: a test publishes versionNumber + 1.
+        versionNumber = 0x05000000u | (TestNameNumber() & 0xFFFFFEu);
+        version = std::to_string(versionNumber >> 24) + "." + std::to_string((versionNumber >> 16) & 0xFF) + "." +
+                  std::to_string((versionNumber >> 8) & 0xFF) + "." + std::to_string(versionNumber & 0xFF);
         manifest = "/" + version + "/update.xml";
         WriteSettings(true);
     }
 
     void TearDown() override
     {
+        Unpublish(root);
+        Unpublish("/" + version);
+        Unpublish("/update.xml");
         for (HANDLE m : mutexes)
             ::CloseHandle(m);
         caller.DestroyWindow();
@@ -156,7 +161,6 @@ protected:
         return std::string(value, value + wcslen(value));
     }
 
-    static int s_counter;
     TempFolder install{L"install"};
     std::wstring app;
     ReplyWindow caller;
@@ -165,8 +169,6 @@ protected:
     std::string root, manifest, version;
     uint32_t versionNumber = 0;
 };
-
-int UpdaterTest::s_counter = 0;
 
 } // namespace
 

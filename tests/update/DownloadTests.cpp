@@ -45,7 +45,11 @@ protected:
         SetLogObserver(CollectLog);
         prefix = std::string("/dl/") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
     }
-    void TearDown() override { SetLogObserver(nullptr); }
+    void TearDown() override
+    {
+        SetLogObserver(nullptr);
+        Unpublish(prefix);
+    }
 
     int Fetch(const std::string& name, const std::wstring& local, DWORD expected = 0)
     {

@@ -101,11 +101,16 @@ protected:
         engine.SetProgressCallback(&WorkerTest::Progress, &driver);
         std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         root = "/worker/" + test;
-        version = L"3.0.0." + std::to_wstring(++s_counter);
+        uint32_t n = TestNameNumber();
+        version = L"3." + std::to_wstring((n >> 16) & 0xFF) + L"." + std::to_wstring((n >> 8) & 0xFF) + L"." +
+                  std::to_wstring(n & 0xFF);
         manifest = "/" + std::string(version.begin(), version.end()) + "/update.xml";
     }
     void TearDown() override
     {
+        Unpublish(root);
+        Unpublish("/" + std::string(version.begin(), version.end()));
+        Unpublish("/update.xml");
         if (worker.m_hThread) {
             worker.PostThreadMessage(WM_QUIT, 0, 0);
             ::WaitForSingleObject(worker.m_hThread, 5000);
@@ -150,7 +155,6 @@ protected:
     }
     std::string Installed(const std::wstring& rel) { return ReadBytes(app / rel); }
 
-    static int s_counter;
     TempFolder app{L"worker"};
     CDownload engine;
     CDownloadThread worker;
@@ -158,8 +162,6 @@ protected:
     std::string root, manifest;
     std::wstring version;
 };
-
-int WorkerTest::s_counter = 0;
 
 } // namespace
 
