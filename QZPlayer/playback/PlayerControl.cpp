@@ -396,11 +396,7 @@ void CPlayerControl::Paint()
 {
     CPaintDC paint(m_hWnd);
     const CRect client = GetClientRect();
-    CBitmap canvas;
-    if (!canvas.CreateCompatibleBitmap(paint, client.Width(), client.Height()))
-        return;
-    CCompatibleDC mem(paint);
-    mem.SelectObject(canvas);
+    CMemDC mem(paint, client);
     mem.FillSolidRect(client, m_clrBk);
     for (CStatic* s : {&m_staticTime, &m_staticState}) {
         if (!s->IsWindow())
@@ -410,7 +406,6 @@ void CPlayerControl::Paint()
         r.InflateRect(3, 1);
         mem.Draw3dRect(r, kFrameTopLeft, kFrameBottomRight);
     }
-    paint.BitBlt(0, 0, client.Width(), client.Height(), mem, 0, 0, SRCCOPY);
 }
 
 LRESULT CPlayerControl::WindowProc(UINT msg, WPARAM wp, LPARAM lp)

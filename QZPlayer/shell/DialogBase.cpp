@@ -130,14 +130,9 @@ void CCommonDlg::OnPaint()
 {
     CPaintDC paint(m_hWnd);
     const CRect client = GetClientRect();
-    CBitmap canvas;
-    if (!canvas.CreateCompatibleBitmap(paint, client.Width(), client.Height()))
-        return;
-    CCompatibleDC mem(paint);
-    mem.SelectObject(canvas);
+    CMemDC mem(paint, client);
     mem.SetBkMode(TRANSPARENT);
     DrawClient(&mem, client);
-    paint.BitBlt(0, 0, client.Width(), client.Height(), mem, 0, 0, SRCCOPY);
 }
 
 LRESULT CCommonDlg::WindowProc(UINT msg, WPARAM wp, LPARAM lp)

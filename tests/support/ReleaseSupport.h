@@ -2,11 +2,32 @@
 // under their version root, and the manifest the release tool writes.
 #pragma once
 
+#include "framework.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace testsupport {
+
+// The message the tests ask the updater to reply with, and a caller window
+// that keeps every reply it gets.
+const UINT kReply = WM_APP + 50;
+
+class ReplyWindow : public CWnd {
+public:
+    std::vector<LPARAM> replies;
+
+protected:
+    LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp) override
+    {
+        if (msg == kReply) {
+            replies.push_back(lp);
+            return 0;
+        }
+        return CWnd::WindowProc(msg, wp, lp);
+    }
+};
 
 struct ReleaseFile {
     std::string name;   // "/sub/file.ext", UTF-8

@@ -15,24 +15,8 @@ using namespace testsupport;
 
 namespace {
 
-const UINT kReply = WM_APP + 50;
 
 // The caller's window: records the updater's reply.
-class ReplyWindow : public CWnd {
-public:
-    std::vector<LPARAM> replies;
-
-protected:
-    LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp) override
-    {
-        if (msg == kReply) {
-            replies.push_back(lp);
-            return 0;
-        }
-        return CWnd::WindowProc(msg, wp, lp);
-    }
-};
-
 struct WindowSearch {
     DWORD pid;
     const wchar_t* cls;

@@ -17,7 +17,6 @@ using namespace testsupport;
 
 namespace {
 
-const UINT kReply = WM_APP + 50;
 
 // The dialog with no worker thread; the test decides when the installation is over.
 class StandInDlg : public CUpdateDlg {
@@ -28,21 +27,6 @@ public:
 
 protected:
     bool InstallationFinished() const override { return finished; }
-};
-
-class ReplyWindow : public CWnd {
-public:
-    std::vector<LPARAM> replies;
-
-protected:
-    LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp) override
-    {
-        if (msg == kReply) {
-            replies.push_back(lp);
-            return 0;
-        }
-        return CWnd::WindowProc(msg, wp, lp);
-    }
 };
 
 // Answers the next message box of this thread from inside its modal loop.
