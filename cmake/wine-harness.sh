@@ -8,6 +8,13 @@
 #   wine-harness.sh screenshot BUILD_DIR OUT.png
 #   wine-harness.sh env BUILD_DIR           print the environment (for eval)
 #
+# Every prefix is a WoW64 one, so programs of either architecture run in it:
+# 64-bit ones as with the host's wine64, 32-bit ones (the shipped build)
+# through Debian's 32-bit Wine under QEMU's user-mode emulator, unpacked into
+# a sysroot by scripts/setup-wine32.sh. "start" registers the binfmt_misc entry
+# "qz-i386" that hands 32-bit ELF programs to that emulator when it is missing.
+# The build folder's architecture (QZ_ARCH in its CMake cache) is only reported.
+#
 # With QZ_DISPLAY set (for example ":0"), "start" uses that display instead of
 # starting Xvfb, and "stop" leaves it alone.
 #
@@ -25,9 +32,19 @@ WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver64
 [ -x "$WINESERVER" ] || WINESERVER=/usr/lib/wine/wineserver
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+DEPS_DIR="${QZ_DEPS_DIR:-$HOME/.cache/qzdeps}"
+SYSROOT="$DEPS_DIR/wine32/sysroot"
+BINFMT=/proc/sys/fs/binfmt_misc
+ARCH=win64
+grep -qx 'QZ_ARCH:INTERNAL=win32' "$BUILD/CMakeCache.txt" 2>/dev/null && ARCH=win32
+# The copy of wine64 in the sysroot starts 32-bit programs with the 32-bit
+# loader beside it, and 64-bit ones as the host's does.
+WINE="$SYSROOT/usr/lib/wine/wine64"
 
 wine_env() {
   export WINEPREFIX="$PREFIX" WINEDEBUG=-all WINEARCH=win64
+  # The emulator finds the 32-bit loader and libraries in the sysroot.
+  export QEMU_LD_PREFIX="$SYSROOT"
   # No Mono/Gecko install prompts in a fresh prefix.
   export WINEDLLOVERRIDES="mscoree,mshtml="
   export DISPLAY=":$(cat "$STATE/display")"
@@ -45,8 +62,26 @@ free_display() {
 
 alive() { [ -f "$1" ] && kill -0 "$(cat "$1")" 2>/dev/null; }
 
+# The kernel hands 32-bit x86 ELF programs (executables and the dynamic
+# loader) to the sysroot's qemu-i386. Flag F opens the emulator now, so the
+# entry works in any mount namespace; it is replaced when it names another one.
+binfmt() {
+  [ -x "$WINE" ] && [ -x "$SYSROOT/usr/bin/qemu-i386" ] || {
+    echo "wine-harness: the 32-bit Wine sysroot is missing (run scripts/setup.sh)" >&2; return 1; }
+  [ -e "$BINFMT/register" ] || mount -t binfmt_misc binfmt_misc "$BINFMT" || {
+    echo "wine-harness: cannot mount binfmt_misc (needs root)" >&2; return 1; }
+  local qemu="$SYSROOT/usr/bin/qemu-i386"
+  if [ -e "$BINFMT/qz-i386" ]; then
+    grep -qx "interpreter $qemu" "$BINFMT/qz-i386" && return 0
+    echo -1 >"$BINFMT/qz-i386"
+  fi
+  printf '%s' ":qz-i386:M::\\x7fELF\\x01\\x01\\x01\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x02\\x00\\x03\\x00:\\xff\\xff\\xff\\xff\\xff\\xfe\\xfe\\x00\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xfe\\xff\\xff\\xff:$qemu:F" \
+    >"$BINFMT/register" 2>/dev/null || [ -e "$BINFMT/qz-i386" ] # another start may have just made it
+}
+
 start() {
   mkdir -p "$STATE" "$BUILD/screenshots"
+  binfmt
   # Whatever an interrupted earlier run left behind goes first.
   stop_all quiet
   if [ -n "${QZ_DISPLAY:-}" ]; then
@@ -65,7 +100,8 @@ start() {
   fi
   wine_env
   local fresh=0
-  [ -f "$PREFIX/.qz-ready" ] || { rm -rf "$PREFIX"; fresh=1; }
+  # A prefix made by another Wine (the 64-bit one alone has no syswow64) is made again.
+  [ "$(cat "$PREFIX/.qz-ready" 2>/dev/null)" = wow64 ] || { rm -rf "$PREFIX"; fresh=1; }
   setsid "$WINESERVER" -p </dev/null >"$STATE/wineserver.log" 2>&1 || true
   if [ $fresh -eq 1 ]; then
     "$WINE" wineboot -i </dev/null >"$STATE/wineboot.log" 2>&1
@@ -81,9 +117,12 @@ start() {
     for f in /usr/share/wine/fonts/*.ttf; do
       ln -sf "$f" "$PREFIX/drive_c/windows/Fonts/$(basename "$f")"
     done
+    # wineboot puts the 64-bit zlib1.dll (which Wine's own modules import)
+    # into system32 but no 32-bit one into syswow64.
+    cp "$SYSROOT/usr/lib/i386-linux-gnu/wine/i386-windows/zlib1.dll" "$PREFIX/drive_c/windows/syswow64/"
     "$WINESERVER" -k; "$WINESERVER" -w
     setsid "$WINESERVER" -p </dev/null >>"$STATE/wineserver.log" 2>&1 || true
-    touch "$PREFIX/.qz-ready"
+    echo wow64 >"$PREFIX/.qz-ready"
   fi
   # Starts the desktop and the services now, outside any test.
   setsid "$WINE" wineboot </dev/null >>"$STATE/wineboot.log" 2>&1
@@ -113,7 +152,7 @@ require_started() {
 }
 
 case $cmd in
-  start) start; echo "wine-harness: display :$(cat "$STATE/display"), prefix $PREFIX" ;;
+  start) start; echo "wine-harness: $ARCH, display :$(cat "$STATE/display"), prefix $PREFIX" ;;
   stop) stop_all ;;
   run)
     require_started
@@ -128,7 +167,8 @@ case $cmd in
   env)
     require_started
     wine_env
-    echo "export WINEPREFIX='$WINEPREFIX' WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES='$WINEDLLOVERRIDES' DISPLAY='$DISPLAY' QZ_SCREENSHOT_DIR='$QZ_SCREENSHOT_DIR' QZ_WWW_DIR='$QZ_WWW_DIR'"
+    # WINE runs a program of either architecture in this environment.
+    echo "export WINE='$WINE' WINESERVER='$WINESERVER' WINEPREFIX='$WINEPREFIX' WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES='$WINEDLLOVERRIDES' DISPLAY='$DISPLAY' QEMU_LD_PREFIX='$QEMU_LD_PREFIX' QZ_SCREENSHOT_DIR='$QZ_SCREENSHOT_DIR' QZ_WWW_DIR='$QZ_WWW_DIR'"
     ;;
   *) echo "wine-harness: unknown command $cmd" >&2; exit 2 ;;
 esac

@@ -10,6 +10,7 @@ PACKAGES=(
   cmake ninja-build dpkg-dev
   wine wine64 fonts-wine xvfb xauth x11-utils imagemagick fonts-wqy-microhei
   googletest python3 python3-pyftpdlib curl procps haxe
+  libgnutls30
   chromium ffmpeg
 )
 
@@ -119,5 +120,9 @@ if [ "$(cat "$WEB_DIR/.qz-ready" 2>/dev/null)" != "$WEB_PACKAGES" ]; then
   quiet npm install --prefix "$WEB_DIR" --save-exact --no-audit --no-fund $WEB_PACKAGES
   echo "$WEB_PACKAGES" >"$WEB_DIR/.qz-ready"
 fi
+
+# The shipped 32-bit build runs under Debian's 32-bit Wine and QEMU's user-mode
+# emulator, unpacked into a sysroot (nothing installed system-wide).
+"$HERE/scripts/setup-wine32.sh" "$DEPS_DIR"
 
 echo "setup: ready (dependencies in $DEPS_DIR)"

@@ -14,11 +14,23 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cwchar>
 #include <vector>
 
 namespace testsupport {
 
-bool PumpUntil(const std::function<bool()>& cond, DWORD timeoutMs)
+DWORD Scaled(DWORD ms)
+{
+    static const DWORD factor = [] {
+        wchar_t v[16] = {};
+        const DWORD n = ::GetEnvironmentVariableW(L"QZ_TIME_SCALE", v, 16);
+        const long f = n && n < 16 ? std::wcstol(v, nullptr, 10) : 1;
+        return static_cast<DWORD>(f >= 1 && f <= 100 ? f : 1);
+    }();
+    return ms >= INFINITE / factor ? INFINITE : ms * factor;
+}
+
+static bool PumpUntilUnscaled(const std::function<bool()>& cond, DWORD timeoutMs)
 {
     DWORD start = ::GetTickCount();
     for (;;) {
@@ -31,6 +43,16 @@ bool PumpUntil(const std::function<bool()>& cond, DWORD timeoutMs)
         ::MsgWaitForMultipleObjects(0, nullptr, FALSE, timeoutMs - elapsed < 50 ? timeoutMs - elapsed : 50,
                                     QS_ALLINPUT);
     }
+}
+
+bool PumpUntil(const std::function<bool()>& cond, DWORD timeoutMs)
+{
+    return PumpUntilUnscaled(cond, Scaled(timeoutMs));
+}
+
+void PumpFor(DWORD ms)
+{
+    PumpUntilUnscaled([] { return false; }, ms);
 }
 
 void PumpPending()
@@ -183,7 +205,8 @@ bool Process::Start(const std::wstring& commandLine, const std::wstring& folder)
 
 bool Process::Ended() const
 {
-    return m_info.hProcess && ::WaitForSingleObject(m_info.hProcess, 0) == WAIT_OBJECT_0;
+    // One that never started has nothing to wait for.
+    return !m_info.hProcess || ::WaitForSingleObject(m_info.hProcess, 0) == WAIT_OBJECT_0;
 }
 
 bool Process::WaitEnd(DWORD timeoutMs)
@@ -443,7 +466,8 @@ std::wstring SaveScreenshot(const std::wstring& name)
 
 namespace {
 
-// One entry of the GDI handle table the process environment block points at.
+// One entry of the GDI handle table the process environment block points at
+// (Wine lays it out with 64-bit pointers in 32-bit processes too).
 struct GdiHandleEntry {
     unsigned long long object;
     unsigned short processId;
@@ -486,6 +510,34 @@ DWORD GdiObjectCount()
     const char* peb = reinterpret_cast<const char*>(info.PebBaseAddress);
     const size_t offset = sizeof(void*) == 8 ? 0xF8 : 0x94;
     auto* table = *reinterpret_cast<GdiHandleEntry* const*>(peb + offset);
+#ifndef _WIN64
+    // A 32-bit process on a 64-bit system: the table is named in the 64-bit
+    // PEB only, reached through the 64-bit TEB whose address the 32-bit TEB
+    // keeps in GdiBatchCount (offset 0xF70); TEB64.Peb is at 0x60.
+    if (!table) {
+        struct {
+            LONG exitStatus;
+            const char* teb;
+            CLIENT_ID id;
+            ULONG_PTR affinity;
+            LONG priority, basePriority;
+        } thread = {};
+        using QueryThread = LONG(WINAPI*)(HANDLE, int, PVOID, ULONG, PULONG);
+        auto queryThread = reinterpret_cast<QueryThread>(reinterpret_cast<void*>(
+            ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationThread")));
+        if (!queryThread || queryThread(::GetCurrentThread(), 0 /* ThreadBasicInformation */, &thread,
+                                        sizeof thread, nullptr) != 0)
+            return 0;
+        const char* teb = thread.teb;
+        const ULONG teb64 = *reinterpret_cast<const ULONG*>(teb + 0xF70);
+        if (teb64) {
+            const auto peb64 = *reinterpret_cast<const unsigned long long*>(static_cast<ULONG_PTR>(teb64) + 0x60);
+            const auto table64 =
+                *reinterpret_cast<const unsigned long long*>(static_cast<ULONG_PTR>(peb64) + 0xF8);
+            table = reinterpret_cast<GdiHandleEntry*>(static_cast<ULONG_PTR>(table64));
+        }
+    }
+#endif
     if (!table)
         return 0;
     // Wine's table is the process's own and leaves the owner empty.

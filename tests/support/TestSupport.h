@@ -9,10 +9,19 @@
 
 namespace testsupport {
 
+// A time-out for this run: the build under emulation runs several times
+// slower, and the harness says by how much (QZ_TIME_SCALE, 1 when unset).
+// Bounded waits scale their limits with it; measured durations never do.
+DWORD Scaled(DWORD ms);
+
 // Processes this thread's messages the way the framework's loops do (through
-// PreTranslateMessage) until cond() holds or timeoutMs have passed.
+// PreTranslateMessage) until cond() holds or Scaled(timeoutMs) have passed.
 // Returns whether cond() held.
 bool PumpUntil(const std::function<bool()>& cond, DWORD timeoutMs = 5000);
+
+// Processes this thread's messages for ms, never scaled: for watching what
+// the programs' own timers do (or do not do) in that time.
+void PumpFor(DWORD ms);
 
 // Processes the messages that are already waiting (and those they cause).
 void PumpPending();
@@ -64,7 +73,7 @@ public:
     Process& operator=(const Process&) = delete;
     // commandLine includes the program; folder is its working folder (or none).
     bool Start(const std::wstring& commandLine, const std::wstring& folder = std::wstring());
-    bool Ended() const;
+    bool Ended() const; // true also when it never started
     // Waits, processing this thread's messages (replies may come in meanwhile).
     bool WaitEnd(DWORD timeoutMs);
     DWORD ExitCode() const;
