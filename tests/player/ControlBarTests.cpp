@@ -145,7 +145,7 @@ TEST_F(ControlBar, AnItemPlaysToItsEndAndTheParentHearsItOnce)
     EXPECT_EQ(bar.m_nTimer, 0u);
     EXPECT_FALSE(bar.m_btnPlay.IsChecked());
     EXPECT_EQ(bar.m_sliderSeek.GetPos(), 0);
-    testsupport::PumpUntil([] { return false; }, 1300);
+    testsupport::PumpFor(1300);
     EXPECT_EQ(pane.playNext, 1);
 }
 
@@ -172,7 +172,7 @@ TEST_F(ControlBar, StopNeverAnnouncesAnEndAndPlayWhilePlayingPausesAtTheNextPoll
     EXPECT_EQ(bar.m_nTimer, 0u);
     EXPECT_FALSE(bar.m_btnStop.IsWindowEnabled());
     EXPECT_NE(Shown(1014), L"00:00:00 / 00:00:00"); // the last polled values stay
-    testsupport::PumpUntil([] { return false; }, 1300);
+    testsupport::PumpFor(1300);
     EXPECT_EQ(pane.playNext, 0);
 }
 

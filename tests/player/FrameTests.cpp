@@ -365,7 +365,7 @@ TEST_F(Frame, WithRepeatOnAndNothingPlayableTheNextEntryChainEndsAfterOnePass)
     f.m_right.m_bRepeat = TRUE;
     f.m_right.SetCurItem(f.m_right.GetRowItem(0));
     f.m_left.PostMessage(WM_PLAY_NEXT);
-    testsupport::PumpUntil([] { return false; }, 700);
+    testsupport::PumpFor(700);
     MSG msg;
     EXPECT_FALSE(::PeekMessageW(&msg, f.m_left, WM_PLAY_NEXT, WM_PLAY_NEXT, PM_NOREMOVE)) << "still trying";
     EXPECT_EQ(::FindWindowW(L"#32770", L"QZ播放器"), nullptr); // and no message for any of them
