@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # The demo: the player driven by its client, then a real update, end to end.
 #
-#   scripts/demo.sh [player|update]     (both when none is named)
+#   scripts/demo.sh [--arch win64|win32] [player|update]     (both when none is named)
+#
+# --arch win32 runs the shipped 32-bit build (under emulation, see the README);
+# the default is the 64-bit build.
 #
 # Player: a program folder with QZPlayer.exe, the substitute client and the
 # simulated player controls (registered in the demo's prefix for the time of
@@ -17,20 +20,30 @@
 # with itself as reply target and waits for the reply.
 #
 # Runs on $DISPLAY when there is a usable one, otherwise on a virtual display,
-# and saves screenshots under build/win64/screenshots/.
+# and saves screenshots under build/<arch>/screenshots/.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-what=${1:-all}
-case $what in
-  all | player | update) ;;
-  *) echo "usage: scripts/demo.sh [player|update]" >&2; exit 2 ;;
-esac
+usage() { echo "usage: scripts/demo.sh [--arch win64|win32] [player|update]" >&2; exit 2; }
+arch=win64
+what=all
+while [ $# -gt 0 ]; do
+  case $1 in
+    --arch) arch=${2:-}; shift 2 || usage ;;
+    --arch=*) arch=${1#--arch=}; shift ;;
+    all | player | update) what=$1; shift ;;
+    *) usage ;;
+  esac
+done
+case $arch in win64 | win32) ;; *) usage ;; esac
 
 scripts/setup.sh
-cmake --preset win64 >/dev/null
-cmake --build --preset win64 >/dev/null
-B=build/win64
+cmake --preset "$arch" >/dev/null
+cmake --build --preset "$arch" >/dev/null
+B=build/$arch
+# The player reads its controls' registration in its own registry view.
+REGVIEW=/reg:64
+[ "$arch" = win32 ] && REGVIEW=/reg:32
 BIN=$B/bin
 DEMO=$B/demo
 INSTALL=$DEMO/install
@@ -49,10 +62,10 @@ restore_controls() {
   for c in $SIM_CLSIDS; do
     i=$((i + 1))
     if [ -s "$PLAYER/saved$i.reg" ]; then
-      wine_run reg delete "HKLM\\Software\\Classes\\CLSID\\$c\\InprocServer32" /f >/dev/null || true
-      wine_run reg import "$(winpath "$PLAYER/saved$i.reg")" >/dev/null || true
+      wine_run reg delete "HKLM\\Software\\Classes\\CLSID\\$c\\InprocServer32" /f $REGVIEW >/dev/null || true
+      wine_run reg import "$(winpath "$PLAYER/saved$i.reg")" $REGVIEW >/dev/null || true
     else
-      wine_run reg delete "HKLM\\Software\\Classes\\CLSID\\$c" /f >/dev/null || true
+      wine_run reg delete "HKLM\\Software\\Classes\\CLSID\\$c" /f $REGVIEW >/dev/null || true
     fi
   done
   sim_registered=0
@@ -96,9 +109,9 @@ player_demo() {
   for c in $SIM_CLSIDS; do
     i=$((i + 1))
     key="HKLM\\Software\\Classes\\CLSID\\$c\\InprocServer32"
-    wine_run reg export "$key" "$(winpath "$PLAYER")\\saved$i.reg" /y >/dev/null || rm -f "$PLAYER/saved$i.reg"
-    wine_run reg add "$key" /ve /d "$dll" /f >/dev/null
-    wine_run reg add "$key" /v ThreadingModel /d Apartment /f >/dev/null
+    wine_run reg export "$key" "$(winpath "$PLAYER")\\saved$i.reg" /y $REGVIEW >/dev/null || rm -f "$PLAYER/saved$i.reg"
+    wine_run reg add "$key" /ve /d "$dll" /f $REGVIEW >/dev/null
+    wine_run reg add "$key" /v ThreadingModel /d Apartment /f $REGVIEW >/dev/null
   done
   export QZ_SIM_LOG QZ_SIM_OPENING_MS=300
   QZ_SIM_LOG=$(winpath "$PLAYER")\\engines.log
