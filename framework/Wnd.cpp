@@ -136,6 +136,12 @@ void AfxUnhookWindowCreate()
 
 BOOL AfxPreTranslateWindows(MSG* msg)
 {
+    if (msg->hwnd && msg->message >= WM_KEYFIRST && msg->message <= WM_KEYLAST) {
+        HWND top = ::GetAncestor(msg->hwnd, GA_ROOT);
+        CWnd* topWnd = CWnd::FromHandlePermanent(top);
+        if (topWnd && topWnd->m_hAccelTable && ::TranslateAcceleratorW(top, topWnd->m_hAccelTable, msg))
+            return TRUE;
+    }
     for (HWND h = msg->hwnd; h;) {
         CWnd* wnd = CWnd::FromHandlePermanent(h);
         if (wnd && wnd->PreTranslateMessage(msg))

@@ -26,6 +26,10 @@ public:
     CWnd& operator=(const CWnd&) = delete;
 
     HWND m_hWnd = nullptr;
+    // A top-level window's shortcuts: translated before any window of its
+    // tree sees the key (a child dialog's IsDialogMessage would take it).
+    // Loaded from resources, so nothing to destroy.
+    HACCEL m_hAccelTable = nullptr;
 
     operator HWND() const { return m_hWnd; }
     HWND GetSafeHwnd() const { return m_hWnd; }

@@ -52,6 +52,7 @@
 
 // Popup menus: 0 the frame's main menu, 1 the playlist's context menu
 #define IDR_POPUP_MENU 150
+#define IDR_ACCELERATORS 160
 #define ID_FILE_OPEN_MEDIA 32772
 #define ID_FILE_OPEN_URL 32774
 #define ID_VIEW_TOPMOST 32776

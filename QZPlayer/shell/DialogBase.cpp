@@ -5,11 +5,12 @@
 
 #include <windowsx.h>
 
+#include <algorithm>
+
 namespace {
 
 const COLORREF kCaptionMask = RGB(255, 0, 255);
 const int kCaptionHeight = 31; // rows of the caption strip
-const int kTitleRight = 700;
 
 } // namespace
 
@@ -291,7 +292,8 @@ void CDialogBase::OnSize()
     }
     // The caption and the frame line span the whole width: a resize only
     // invalidates what it uncovers, which would leave the old ones standing.
-    Invalidate(FALSE);
+    // The window clips its children, so moved buttons are repainted too.
+    ::RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
 }
 
 void CDialogBase::DrawClient(CDC* dc, RECT client)
@@ -314,10 +316,26 @@ void CDialogBase::DrawClient(CDC* dc, RECT client)
         HGDIOBJ oldFont = dc->SelectObject(m_fontCaption);
         dc->SetBkMode(TRANSPARENT);
         dc->SetTextColor(RGB(255, 255, 255));
-        CRect title(x, 3, kTitleRight, 24);
-        dc->DrawText(m_strTitle, &title, DT_SINGLELINE | DT_VCENTER);
+        // The title ends before the leftmost caption button; a skin's name is
+        // text, never a mnemonic.
+        CRect title(x, 3, TitleRight(client), 24);
+        dc->DrawText(m_strTitle, &title, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
         ::SelectObject(*dc, oldFont);
     }
+}
+
+int CDialogBase::TitleRight(const RECT& client) const
+{
+    int right = client.right - 8;
+    for (const CSkinButton* b : {&m_btnClose, &m_btnMaximize, &m_btnMinimize, &m_btnTopMost, &m_btnMenu}) {
+        if (!b->IsWindow() || !(::GetWindowLongW(*b, GWL_STYLE) & WS_VISIBLE))
+            continue;
+        RECT r;
+        ::GetWindowRect(*b, &r);
+        ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&r), 2);
+        right = std::min<int>(right, r.left - 6);
+    }
+    return right;
 }
 
 BOOL CDialogBase::PreTranslateMessage(MSG* msg)
@@ -390,8 +408,22 @@ LRESULT CDialogBase::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
         break;
     case WM_SIZE: {
         LRESULT result = CCommonDlg::WindowProc(msg, wp, lp);
-        OnSize();
+        // A minimised window's rectangle is no shape to cut the frame from.
+        if (wp != SIZE_MINIMIZED)
+            OnSize();
         return result;
+    }
+    case WM_GETMINMAXINFO: {
+        // Maximised, the window covers its monitor's work area exactly (the
+        // default places a window with a sizing frame past every edge).
+        auto* info = reinterpret_cast<MINMAXINFO*>(lp);
+        MONITORINFO mi = {};
+        mi.cbSize = sizeof mi;
+        if (::GetMonitorInfoW(::MonitorFromWindow(m_hWnd, MONITOR_DEFAULTTONEAREST), &mi)) {
+            info->ptMaxPosition = {mi.rcWork.left - mi.rcMonitor.left, mi.rcWork.top - mi.rcMonitor.top};
+            info->ptMaxSize = {mi.rcWork.right - mi.rcWork.left, mi.rcWork.bottom - mi.rcWork.top};
+        }
+        return 0;
     }
     case WM_INITMENU: {
         LRESULT result = CCommonDlg::WindowProc(msg, wp, lp);

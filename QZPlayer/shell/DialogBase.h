@@ -88,5 +88,7 @@ protected:
 
 private:
     void OnSize();
+    // Where the caption's title must end: before the leftmost caption button.
+    int TitleRight(const RECT& client) const;
     BOOL CreateCaptionButton(CSkinButton& button, UINT id, const RECT& rect, UINT bitmapId, UINT tipId);
 };

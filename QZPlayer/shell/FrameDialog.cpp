@@ -87,20 +87,22 @@ LRESULT CLeftWnd::OnPlayNext()
     std::wstring path;
     ProgItem* item = m_pFrame->m_right.GetNextProg(path);
     if (!item) {
-        m_nFailedInARow = 0;
+        m_failedSinceOpen.clear();
         return 0;
     }
     if (m_pFrame->OpenMedia(path.c_str(), item, FALSE)) {
-        m_nFailedInARow = 0;
+        m_failedSinceOpen.clear();
         return 1;
     }
     m_pFrame->m_right.SetCurItem(item);
     // With repeat on and nothing that opens, the list would be tried for
-    // ever: one full pass without success ends the attempts.
-    if (++m_nFailedInARow <= m_pFrame->m_right.m_list.GetItemCount())
+    // ever: the attempts end once every entry failed since the last open.
+    // Distinct entries are counted, as a random pick may draw one again.
+    m_failedSinceOpen.insert(item);
+    if (static_cast<int>(m_failedSinceOpen.size()) < m_pFrame->m_right.m_list.GetItemCount())
         PostMessage(WM_PLAY_NEXT);
     else
-        m_nFailedInARow = 0;
+        m_failedSinceOpen.clear();
     return 1;
 }
 
@@ -139,14 +141,18 @@ BOOL CLeftWnd::PreTranslateMessage(MSG* msg)
 LRESULT CLeftWnd::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
 {
     switch (msg) {
-    case WM_INITDIALOG:
-        // The children come first, as a window's WM_CREATE would make them.
-        if (!m_player.Create(nullptr, L"MinPlayer", WS_CHILD | WS_VISIBLE, CRect(0, 0, 100, 80), this,
+    case WM_CREATE: {
+        // A pane without its player host or control bar is no pane: -1 fails
+        // the pane's creation, and with it the frame's.
+        LRESULT r = CDialog::WindowProc(msg, wp, lp);
+        if (r == -1 ||
+            !m_player.Create(nullptr, L"MinPlayer", WS_CHILD | WS_VISIBLE, CRect(0, 0, 100, 80), this,
                              IDC_PLAYER_WND) ||
             !m_control.Create(IDD_PLAYER_CONTROL, this))
-            return FALSE;
+            return -1;
         m_control.m_pPlayer = &m_player;
-        break;
+        return r;
+    }
     case WM_SIZE: {
         LRESULT r = CDialog::WindowProc(msg, wp, lp);
         Layout();
@@ -192,6 +198,8 @@ BOOL CFrameDialog::OnInitDialog()
 {
     CDialogBase::OnInitDialog();
     LoadHistory();
+    // Ctrl+O and Ctrl+U, as the menu shows them, wherever the focus is.
+    m_hAccelTable = ::LoadAcceleratorsW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_ACCELERATORS));
     SetCaptionDragZone(0, kCaptionStrip);
     SetupCaption();
     std::wstring title = g_skin.m_strName.empty() ? LoadResString(0xE000) : g_skin.m_strName;
@@ -222,8 +230,11 @@ BOOL CFrameDialog::OnInitDialog()
     if (m_bListCollapsed)
         m_right.ShowWindow(SW_HIDE);
     if (!m_bShowProgList) {
-        m_bShowProgList = TRUE;
-        ToggleProgramList();
+        // The saved width is already the width without the list: hide it
+        // without narrowing the window again.
+        m_right.ShowWindow(SW_HIDE);
+        m_splitter.ShowWindow(SW_HIDE);
+        RecalcLayout(TRUE, 0);
     }
     if (m_pStartCommand && !m_pStartCommand->empty())
         OpenCommand(m_pStartCommand->c_str());
@@ -351,9 +362,9 @@ void CFrameDialog::RecalcLayout(BOOL force, int oldListWidth)
             m_splitter.MoveWindow(CRect(r.right - m_nListWidth - m_nSplitterWidth, r.top, r.right - m_nListWidth,
                                         r.bottom));
     }
-    Invalidate();
-    if (m_splitter.IsWindow())
-        m_splitter.Invalidate();
+    // The panes moved under a window that clips its children: repaint them
+    // all, or pieces of their old places stay (control bar in the list).
+    ::RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void CFrameDialog::GetMinTrackSize(int& cx, int& cy) const
@@ -442,6 +453,9 @@ void CFrameDialog::ApplySkinColours()
     m_splitter.SetColor(g_skin.m_clrPane);
     m_splitter.Invalidate();
     ApplyCaptionColours();
+    // The control bar's state and time boxes paint their own background.
+    if (m_left.IsWindow())
+        ::RedrawWindow(m_left, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
 }
 
 void CFrameDialog::ShowMainMenu()
@@ -513,7 +527,7 @@ LRESULT CFrameDialog::OnCopyData(const COPYDATASTRUCT* data)
         }
         return TRUE;
     case 6:
-        m_right.ShowWindow(m_bListCollapsed ? SW_HIDE : SW_SHOW);
+        m_right.ShowWindow(m_bShowProgList && !m_bListCollapsed ? SW_SHOW : SW_HIDE);
         RecalcLayout(TRUE, 0);
         ShowWindow(SW_SHOW);
         m_left.m_control.SetChangeChecked(TRUE);
@@ -671,10 +685,17 @@ void CFrameDialog::LoadSystemSettings()
 
 void CFrameDialog::SaveSystemSettings()
 {
-    const CRect c = GetClientRect();
-    WriteInt(kSystem, L"IsMax", ::IsZoomed(m_hWnd) ? 1 : 0);
-    WriteInt(kSystem, L"Width", c.Width());
-    WriteInt(kSystem, L"Height", c.Height());
+    // The restored size and the maximised state, also when the window is
+    // minimised or maximised now (the frame is client area throughout).
+    WINDOWPLACEMENT placement = {};
+    placement.length = sizeof placement;
+    ::GetWindowPlacement(m_hWnd, &placement);
+    const CRect normal(placement.rcNormalPosition);
+    const BOOL maximized =
+        ::IsZoomed(m_hWnd) || (::IsIconic(m_hWnd) && (placement.flags & WPF_RESTORETOMAXIMIZED));
+    WriteInt(kSystem, L"IsMax", maximized ? 1 : 0);
+    WriteInt(kSystem, L"Width", normal.Width());
+    WriteInt(kSystem, L"Height", normal.Height());
     WriteInt(kSystem, L"OnTheTop", m_bTopMost ? 1 : 0);
     WriteInt(kSystem, L"ShowProgList", m_bShowProgList ? 1 : 0);
     WriteInt(kSystem, L"ShowSPBar", m_bListCollapsed ? 1 : 0);

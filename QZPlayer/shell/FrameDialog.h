@@ -11,6 +11,7 @@
 #include "SplitterBar.h"
 
 #include <string>
+#include <set>
 #include <vector>
 
 class CFrameDialog;
@@ -46,7 +47,8 @@ private:
     LRESULT OnPlayNext();
     LRESULT OnCopyData(const COPYDATASTRUCT* data);
 
-    int m_nFailedInARow = 0;
+    // Entries that failed to open since the last one that opened.
+    std::set<const ProgItem*> m_failedSinceOpen;
 };
 
 class CFrameDialog : public CDialogBase, public IPlayerFrame, public IListPaneHost {

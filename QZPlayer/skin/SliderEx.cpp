@@ -132,6 +132,11 @@ LRESULT CSliderEx::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
         // Capture taken away (another window, a menu): the drag is over.
         m_bDragging = FALSE;
         break;
+    case WM_SIZE:
+        // The whole picture depends on the width (thumb place, end caps):
+        // a new size repaints all of it, not only the strip it uncovered.
+        Invalidate(FALSE);
+        break;
     default:
         break;
     }

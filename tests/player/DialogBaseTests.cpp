@@ -160,6 +160,23 @@ TEST_F(SkinnedDialogTest, MaximisedThereAreNoHotZonesAndADoubleClickRestores)
     PumpPending();
     EXPECT_TRUE(::IsZoomed(dlg));
     EXPECT_EQ(TipOf(dlg.m_btnMaximize), L"向下还原");
+    // Maximised, it covers the monitor's work area exactly, not past its edges.
+    MONITORINFO mi = {};
+    mi.cbSize = sizeof mi;
+    ASSERT_TRUE(::GetMonitorInfoW(::MonitorFromWindow(dlg, MONITOR_DEFAULTTONEAREST), &mi));
+    EXPECT_EQ(dlg.GetWindowRect(), CRect(mi.rcWork));
+    // Minimised, the frame's region keeps the restored shape.
+    dlg.SendMessage(WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    PumpPending();
+    HRGN rgn = ::CreateRectRgn(0, 0, 0, 0);
+    ASSERT_NE(::GetWindowRgn(dlg, rgn), ERROR);
+    RECT box = {};
+    ::GetRgnBox(rgn, &box);
+    ::DeleteObject(rgn);
+    EXPECT_EQ(box.right - box.left, mi.rcWork.right - mi.rcWork.left);
+    dlg.SendMessage(WM_SYSCOMMAND, SC_RESTORE, 0);
+    PumpPending();
+    EXPECT_TRUE(::IsZoomed(dlg));
     dlg.m_btnMaximize.SendMessage(BM_CLICK);
     PumpPending();
     EXPECT_FALSE(::IsZoomed(dlg));
@@ -258,7 +275,7 @@ int FirstWhite(const Canvas& c, int fromX, int toX)
 
 } // namespace
 
-TEST(SkinnedDialogDrawing, CaptionStripIconAndTitleClippedAt700)
+TEST(SkinnedDialogDrawing, CaptionStripIconAndTitleEndingBeforeTheButtons)
 {
     g_skin.SetFrameColor(0x996633);
     g_skin.m_strName = std::wstring(200, L'W');
@@ -277,9 +294,40 @@ TEST(SkinnedDialogDrawing, CaptionStripIconAndTitleClippedAt700)
         const int first = FirstWhite(c, 0, 1000);
         EXPECT_GE(first, 5);
         EXPECT_LT(first, 26);                                 // no skin icon: title from x = 5
-        EXPECT_GT(FirstWhite(c, 650, 700), 0);
-        EXPECT_EQ(FirstWhite(c, 700, 1000), -1);               // clipped at 700
+        // The title runs up to the leftmost caption button, never under it.
+        CRect menu = dlg.m_btnMenu.GetWindowRect();
+        ::MapWindowPoints(nullptr, dlg, reinterpret_cast<POINT*>(&menu), 2);
+        EXPECT_GT(FirstWhite(c, menu.left - 60, menu.left - 6), 0);
+        EXPECT_EQ(FirstWhite(c, menu.left - 3, menu.left + 20), -1) << menu.left << " " << menu.right;
     }
+    // Narrower, it ends before the buttons again (with an ellipsis).
+    ::SetWindowPos(dlg, nullptr, 0, 0, 500, 300, SWP_NOMOVE | SWP_NOZORDER);
+    {
+        Canvas c(500, 300, 0);
+        CDC dc(c.dc());
+        dlg.DrawClient(&dc, dlg.GetClientRect());
+        CRect menu = dlg.m_btnMenu.GetWindowRect();
+        ::MapWindowPoints(nullptr, dlg, reinterpret_cast<POINT*>(&menu), 2);
+        EXPECT_LT(menu.left, 450);
+        EXPECT_GT(FirstWhite(c, menu.left - 60, menu.left - 6), 0);
+        EXPECT_EQ(FirstWhite(c, menu.left - 3, menu.left + 20), -1);
+    }
+    // An ampersand is text, not a mnemonic: "A&B" is wider than "AB".
+    auto span = [&](const wchar_t* title) {
+        dlg.SetTitle(title);
+        Canvas c(500, 300, 0);
+        CDC dc(c.dc());
+        dlg.DrawClient(&dc, dlg.GetClientRect());
+        int last = -1;
+        for (int x = 5; x < 400; ++x)
+            if (FirstWhite(c, x, x + 1) == x)
+                last = x;
+        return last - FirstWhite(c, 0, 400);
+    };
+    EXPECT_GT(span(L"A&B"), span(L"AB") + 2) << "the ampersand was taken as a mnemonic";
+    dlg.SetTitle(std::wstring(200, L'W'));
+    g_skin.m_strName = std::wstring(200, L'W');
+    ::SetWindowPos(dlg, nullptr, 0, 0, 1000, 300, SWP_NOMOVE | SWP_NOZORDER);
     // With the skin's icon the title moves to x = 26.
     g_skin.m_hIcon = static_cast<HICON>(::LoadImageW(nullptr, looktest::ArtFile(L"skin.ico").c_str(), IMAGE_ICON,
                                                      16, 16, LR_LOADFROMFILE));

@@ -55,6 +55,20 @@ protected:
     std::unique_ptr<CFrameDialog> frame;
 };
 
+// Ctrl+key typed into a window, as the message loop sees it; returns once
+// the loop has handled it (a dialog it opened has been run).
+void TypeCtrl(HWND target, WPARAM key)
+{
+    BYTE keys[256] = {};
+    ::GetKeyboardState(keys);
+    keys[VK_CONTROL] |= 0x80;
+    ::SetKeyboardState(keys);
+    ::PostMessageW(target, WM_KEYDOWN, key, 1);
+    testsupport::PumpPending();
+    keys[VK_CONTROL] &= 0x7F;
+    ::SetKeyboardState(keys);
+}
+
 } // namespace
 
 TEST_F(Frame, PanesAndSplitterFillTheClientInEachListState)
@@ -197,6 +211,46 @@ TEST_F(Frame, TheWindowStatesComeBackFromTheSettingsFile)
     EXPECT_EQ(listtest::ReadKey(L"System", L"Width"), L"700");
     EXPECT_EQ(listtest::ReadKey(L"System", L"ShowSPBar"), L"1");
     EXPECT_EQ(listtest::ReadKey(L"System", L"OnTheTop"), L"0");
+
+    // With the list hidden the width comes back as saved, start after start.
+    Write(L"[System]\r\nIsMax=0\r\nWidth=700\r\nHeight=500\r\nShowProgList=0\r\nShowSPBar=0\r\n");
+    for (int start = 0; start < 2; ++start) {
+        Open();
+        EXPECT_EQ(frame->GetWindowRect().Width(), 700) << "start " << start;
+        EXPECT_FALSE(frame->m_right.IsWindowVisible());
+        EXPECT_FALSE(frame->m_splitter.IsWindowVisible());
+        EXPECT_EQ(ChildRect(*frame, frame->m_left).right, 700 - 6);
+        frame->DestroyWindow();
+        EXPECT_EQ(listtest::ReadKey(L"System", L"Width"), L"700");
+    }
+
+    // Ended while minimised: the restored size and state are kept, also for
+    // a maximised window that was minimised.
+    Write(L"[System]\r\nIsMax=0\r\nWidth=800\r\nHeight=600\r\nShowProgList=1\r\nShowSPBar=0\r\n");
+    Open();
+    frame->SendMessage(WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    testsupport::PumpPending();
+    ASSERT_TRUE(::IsIconic(*frame));
+    frame->DestroyWindow();
+    EXPECT_EQ(listtest::ReadKey(L"System", L"Width"), L"800");
+    EXPECT_EQ(listtest::ReadKey(L"System", L"Height"), L"600");
+    EXPECT_EQ(listtest::ReadKey(L"System", L"IsMax"), L"0");
+    Open();
+    frame->SendMessage(WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+    frame->SendMessage(WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    testsupport::PumpPending();
+    frame->DestroyWindow();
+    EXPECT_EQ(listtest::ReadKey(L"System", L"IsMax"), L"1");
+    EXPECT_EQ(listtest::ReadKey(L"System", L"Width"), L"800");
+
+    // Saved maximised, it starts maximised over the monitor's work area.
+    Open();
+    EXPECT_TRUE(::IsZoomed(*frame));
+    MONITORINFO mi = {};
+    mi.cbSize = sizeof mi;
+    ::GetMonitorInfoW(::MonitorFromWindow(*frame, MONITOR_DEFAULTTONEAREST), &mi);
+    EXPECT_EQ(frame->GetWindowRect(), CRect(mi.rcWork));
+    EXPECT_TRUE(frame->m_right.IsWindowVisible());
 }
 
 TEST_F(Frame, ThePanesCodesMarkEmbeddedAndCodeSixBringsTheStandaloneViewBack)
@@ -218,6 +272,17 @@ TEST_F(Frame, ThePanesCodesMarkEmbeddedAndCodeSixBringsTheStandaloneViewBack)
     EXPECT_TRUE(f.IsWindowVisible());
     EXPECT_FALSE(f.m_right.IsWindowVisible());
     EXPECT_TRUE(f.m_left.m_control.m_btnChange.IsChecked());
+
+    // With the list hidden, code 6 leaves it hidden.
+    f.SetListCollapsed(FALSE);
+    f.ToggleProgramList();
+    f.ShowWindow(SW_HIDE);
+    EXPECT_EQ(f.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&standalone)), 1);
+    EXPECT_TRUE(f.IsWindowVisible());
+    EXPECT_FALSE(f.m_right.IsWindowVisible());
+    EXPECT_FALSE(f.m_splitter.IsWindowVisible());
+    EXPECT_EQ(ChildRect(f, f.m_left).right, f.GetClientRect().right - 6);
+    f.ToggleProgramList();
 
     // A pane another program took is left where it is by the layout.
     CWnd client;
@@ -319,7 +384,7 @@ TEST_F(Frame, TheOpenCommandsReplaceTheListWithWhatTheDialogsGive)
             testsupport::ClickLater(dlg, IDOK);
             return true;
         }});
-        f.SendMessage(WM_COMMAND, ID_FILE_OPEN_URL);
+        TypeCtrl(f.m_right.m_list, 'U'); // the menu's shortcut
         EXPECT_TRUE(driver.finished());
     }
     auto rows = listtest::Rows(f.m_right);
@@ -345,7 +410,7 @@ TEST_F(Frame, TheOpenCommandsReplaceTheListWithWhatTheDialogsGive)
             testsupport::ClickLater(dlg, IDOK);
             return true;
         }});
-        f.SendMessage(WM_COMMAND, ID_FILE_OPEN_MEDIA);
+        TypeCtrl(f.m_left, 'O');
         EXPECT_TRUE(driver.finished());
     }
     rows = listtest::Rows(f.m_right);
@@ -356,8 +421,10 @@ TEST_F(Frame, TheOpenCommandsReplaceTheListWithWhatTheDialogsGive)
     f.m_left.m_player.DestroyEngine();
 }
 
-TEST_F(Frame, WithRepeatOnAndNothingPlayableTheNextEntryChainEndsAfterOnePass)
+TEST_F(Frame, WithRepeatOnTheNextEntryChainEndsAfterOnePassOrWhenItFindsAPlayableEntry)
 {
+    playtest::SimControls sim;
+    ASSERT_TRUE(sim.Loaded());
     Open();
     CFrameDialog& f = *frame;
     for (const wchar_t* path : {L"c:\\v\\a.mpg", L"c:\\v\\b.avi", L"c:\\v\\c.txt"})
@@ -370,4 +437,22 @@ TEST_F(Frame, WithRepeatOnAndNothingPlayableTheNextEntryChainEndsAfterOnePass)
     EXPECT_FALSE(::PeekMessageW(&msg, f.m_left, WM_PLAY_NEXT, WM_PLAY_NEXT, PM_NOREMOVE)) << "still trying";
     EXPECT_EQ(::FindWindowW(L"#32770", L"QZ播放器"), nullptr); // and no message for any of them
     EXPECT_FALSE(f.m_left.m_player.HasEngine());
+    // In random order too.
+    f.m_right.m_bRand = TRUE;
+    f.m_left.PostMessage(WM_PLAY_NEXT);
+    testsupport::PumpFor(700);
+    EXPECT_FALSE(::PeekMessageW(&msg, f.m_left, WM_PLAY_NEXT, WM_PLAY_NEXT, PM_NOREMOVE)) << "still trying";
+
+    // One playable entry among failing ones: a random pick may draw a failing
+    // entry again, but the chain goes on until the playable one opens.
+    f.m_right.AddFile(L"c:\\v\\good-30s.wmv");
+    ProgItem* good = f.m_right.GetRowItem(3);
+    for (int round = 0; round < 12; ++round) {
+        f.m_left.m_player.DestroyEngine();
+        f.m_right.SetCurItem(good);
+        f.m_left.PostMessage(WM_PLAY_NEXT);
+        EXPECT_TRUE(testsupport::PumpUntil([&] { return f.m_left.m_player.HasEngine(); }, 3000)) << "round " << round;
+        EXPECT_EQ(f.m_right.m_pCurItem, good);
+    }
+    f.m_left.m_player.DestroyEngine();
 }

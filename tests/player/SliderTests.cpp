@@ -57,6 +57,15 @@ TEST(Slider, ThumbSitsOnTheTrackBetweenTheEnds)
     EXPECT_EQ(canvas.At(20, 0), s.slider.m_clrBk);
     EXPECT_EQ(canvas.At(20, 3), s.slider.m_clrGrooveTop);
     EXPECT_EQ(canvas.At(20, 8), s.slider.m_clrGrooveBottom);
+
+    // The picture depends on the width: a new size repaints all of it.
+    ::ShowWindow(s.host, SW_SHOWNOACTIVATE); // only a visible window collects damage
+    ::UpdateWindow(s.host);
+    ::ValidateRect(s.slider, nullptr);
+    ::SetWindowPos(s.slider, nullptr, 0, 0, 400, 12, SWP_NOMOVE | SWP_NOZORDER);
+    RECT dirty = {};
+    ::GetUpdateRect(s.slider, &dirty, FALSE);
+    EXPECT_EQ(CRect(dirty), CRect(0, 0, 400, 12));
 }
 
 TEST(Slider, ClickInTheGrooveJumpsOnRelease)
