@@ -4,11 +4,14 @@
 set -euo pipefail
 
 DEPS_DIR="${QZ_DEPS_DIR:-$HOME/.cache/qzdeps}"
+# libgnutls30 is only a recommendation of Wine's, but without it Wine's
+# bcrypt.dll has no ECDSA: the updater's signature checks need it.
 PACKAGES=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   cmake ninja-build dpkg-dev
   wine wine64 fonts-wine xvfb xauth x11-utils imagemagick fonts-wqy-microhei
+  libgnutls30
   googletest python3 python3-pyftpdlib curl procps haxe
   libgnutls30
   chromium ffmpeg

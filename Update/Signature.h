@@ -1,0 +1,86 @@
+// The publisher's signature beside a manifest ("update.sig"), the publisher's
+// key files, and the key an updater carries.
+//
+// update.sig is UTF-8 text, every line ended by a single LF:
+//
+//   qz-update-signature 1
+//   key <key id: 16 hex digits>
+//   version <ver_id, decimal>
+//   manifest <SHA-256 of the manifest's exact bytes: 64 hex digits>
+//   file <size, decimal> <SHA-256: 64 hex digits> <f_name>     (one per file, in manifest order)
+//   signature <ECDSA P-256 r || s over SHA-256 of every byte above: 128 hex digits>
+//
+// Hex digits are lower case; numbers have no sign and no leading zeros. The
+// name is the rest of its line (it may hold spaces). Anything else, a CR
+// included, makes the file malformed. The key id is the first 8 bytes of the
+// SHA-256 of the public key's X || Y.
+//
+// publisher.pub:  "qz-update-public-key 1\necdsa-p256 <X || Y: 128 hex digits>\n"
+// publisher.key:  "qz-update-private-key 1\necdsa-p256 <X || Y: 128 hex digits> <d: 64 hex digits>\n"
+// An updater carries publisher.pub's text as the resource RCDATA "PUBLISHERKEY".
+#pragma once
+
+#include "Crypto.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct VersionInfo;
+
+constexpr size_t kMaxSignatureFile = 65536; // bytes; far above what a 10,240-byte manifest needs
+constexpr size_t kMaxKeyFile = 1024;        // bytes of either key file
+extern const wchar_t kPublisherKeyResource[];
+
+struct SignedFile {
+    std::wstring name; // f_name, "/"-separated
+    uint32_t size = 0;
+    Sha256Digest sha256{};
+};
+
+struct SignedRelease {
+    uint32_t versionId = 0;
+    Sha256Digest manifestSha256{};
+    std::vector<SignedFile> files;
+};
+
+std::string KeyId(const P256PublicKey& key);
+
+// Everything of update.sig above its signature line; empty when a name cannot
+// be written on one line.
+std::string SignedText(const SignedRelease& release, const std::string& keyId);
+// The whole file: the signed text, then the signature line.
+std::string SignatureFileText(const std::string& signedText, const P256Signature& signature);
+
+// Reads and checks update.sig against the trusted key: empty when the file is
+// well formed and signed by that key (*release filled), else the reason.
+std::wstring VerifySignatureFile(const std::string& bytes, const P256PublicKey& trusted, SignedRelease* release);
+
+// Why the manifest (its hash, its chosen version) is not the signed release
+// or would downgrade the installed version; empty when it is fine.
+std::wstring CompareWithSigned(const SignedRelease& release, const Sha256Digest& manifestSha256,
+                               const VersionInfo& chosen, uint32_t installedVersion);
+
+std::string PublicKeyText(const P256PublicKey& key);
+std::string PrivateKeyText(const P256PublicKey& key, const P256PrivateKey& secret);
+// Empty when text is a key file of that kind, else the reason.
+std::wstring ParsePublicKeyText(const std::string& text, P256PublicKey* key);
+std::wstring ParsePrivateKeyText(const std::string& text, P256PublicKey* key, P256PrivateKey* secret);
+
+// A whole small file; false when it cannot be read or holds more than maxBytes.
+bool ReadSmallFile(const std::wstring& path, size_t maxBytes, std::string* bytes);
+
+enum class KeyState { None, Usable, Unusable };
+
+struct PublisherKey {
+    KeyState state = KeyState::None; // None: an updater without a key, as before keys existed
+    P256PublicKey key{};
+    std::string id;
+};
+
+// The key stamped into module (the updater's own executable); Unusable when
+// the resource is there but is not a public key file.
+PublisherKey LoadPublisherKey(HMODULE module);
+PublisherKey PublisherKeyFromText(const std::string& text);
