@@ -240,7 +240,7 @@ bool CDownload::InsideProgramFolder(const wchar_t* path) const
 }
 
 int CDownload::DownloadFile(const wchar_t* remotePath, const wchar_t* localPath, DWORD expectedSize,
-                            const wchar_t* root)
+                            const wchar_t* root, uint64_t maxBytes)
 {
     // Downloads only ever write into the installation.
     if (!InsideProgramFolder(localPath)) {
@@ -261,10 +261,19 @@ int CDownload::DownloadFile(const wchar_t* remotePath, const wchar_t* localPath,
         }
         BYTE buffer[kChunk];
         DWORD total = 0;
+        uint64_t whole = 0;
         for (;;) {
             UINT read = remote->Read(buffer, kChunk);
             if (read == 0)
                 break;
+            whole += read;
+            if (whole > maxBytes) {
+                // Nothing longer can be what is expected: the rest is not even read.
+                UPDATE_LOG(L"%ls is longer than %llu bytes, discarded\n", remotePath,
+                           static_cast<unsigned long long>(maxBytes));
+                CloseLocalFile();
+                return -1;
+            }
             std::fwrite(buffer, 1, read, m_pLocalFile);
             total += read;
             if (m_pfnProgress)
@@ -311,8 +320,6 @@ std::wstring CDownload::MoveAside(const std::wstring& folderIn, const std::wstri
 
 void CDownload::CopyTree(std::wstring source, std::wstring target)
 {
-    // Attributes that keep a file from being replaced.
-    const DWORD kProtecting = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     EnsureBackslash(source);
     EnsureBackslash(target);
     ForEachEntry(source, [&](const WIN32_FIND_DATAW& fd) {
@@ -333,31 +340,70 @@ void CDownload::CopyTree(std::wstring source, std::wstring target)
             CopyTree(source + name, target + name);
             return true;
         }
-        std::wstring from = source + name, to = target + name;
-        DWORD attributes = ::GetFileAttributesW(to.c_str());
-        bool installed = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-        if (installed && (attributes & kProtecting)) {
-            DWORD open = attributes & ~kProtecting;
-            ::SetFileAttributesW(to.c_str(), open ? open : FILE_ATTRIBUTE_NORMAL);
-        }
-        // A rename within the volume, never a copy: an interrupted update
-        // leaves the installed file whole, old or new.
-        if (!::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-            // In use: rename the installed file aside and try once more.
-            std::wstring aside = MoveAside(target, name);
-            if (!::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) && !aside.empty()) {
-                // Still not placed: put the old file back rather than leave a hole.
-                ::MoveFileExW(aside.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING);
-                UPDATE_LOG(L"Could not replace %ls, kept the installed file\n", to.c_str());
-            }
-        }
-        // The installed file's attributes, whichever content is now in place.
-        if (installed)
-            ::SetFileAttributesW(to.c_str(), attributes);
-        ::DeleteFileW(from.c_str()); // a staged file that could not be placed
+        InstallOne(source + name, target, name);
         return true;
     });
     ::RemoveDirectoryW(source.c_str());
+}
+
+void CDownload::InstallOne(const std::wstring& from, const std::wstring& target, const std::wstring& name)
+{
+    // Attributes that keep a file from being replaced.
+    const DWORD kProtecting = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    std::wstring to = target + name;
+    DWORD attributes = ::GetFileAttributesW(to.c_str());
+    bool installed = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    if (installed && (attributes & kProtecting)) {
+        DWORD open = attributes & ~kProtecting;
+        ::SetFileAttributesW(to.c_str(), open ? open : FILE_ATTRIBUTE_NORMAL);
+    }
+    // A rename within the volume, never a copy: an interrupted update
+    // leaves the installed file whole, old or new.
+    if (!::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        // In use: rename the installed file aside and try once more.
+        std::wstring aside = MoveAside(target, name);
+        if (!::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) && !aside.empty()) {
+            // Still not placed: put the old file back rather than leave a hole.
+            ::MoveFileExW(aside.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING);
+            UPDATE_LOG(L"Could not replace %ls, kept the installed file\n", to.c_str());
+        }
+    }
+    // The installed file's attributes, whichever content is now in place.
+    if (installed)
+        ::SetFileAttributesW(to.c_str(), attributes);
+    ::DeleteFileW(from.c_str()); // a staged file that could not be placed
+}
+
+void CDownload::InstallListed(const std::vector<std::wstring>& names)
+{
+    if (!m_szStagingFolder[0])
+        return;
+    for (const std::wstring& name : names) {
+        if (!IsSafeFileName(name, m_szProgramFolder))
+            continue;
+        std::wstring from = LocalPathOf(m_szStagingFolder, name);
+        DWORD staged = ::GetFileAttributesW(from.c_str());
+        if (staged == INVALID_FILE_ATTRIBUTES || (staged & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+            continue; // installed already (a name listed twice), or not a file this run wrote
+        // The folders on the way, none of them a link that would take the file outside.
+        std::wstring target = m_szProgramFolder;
+        EnsureBackslash(target);
+        std::wstring rest = name.substr(1);
+        bool inside = true;
+        for (size_t slash; inside && (slash = rest.find(L'/')) != std::wstring::npos; rest = rest.substr(slash + 1)) {
+            target += rest.substr(0, slash);
+            ::CreateDirectoryW(target.c_str(), nullptr);
+            DWORD folder = ::GetFileAttributesW(target.c_str());
+            inside = folder != INVALID_FILE_ATTRIBUTES && (folder & FILE_ATTRIBUTE_DIRECTORY) &&
+                     !(folder & FILE_ATTRIBUTE_REPARSE_POINT);
+            target += L'\\';
+        }
+        if (!inside) {
+            UPDATE_LOG(L"Not installed into a link or a missing folder: %ls\n", name.c_str());
+            continue;
+        }
+        InstallOne(from, target, rest);
+    }
 }
 
 void CDownload::DeleteTree(std::wstring folder)

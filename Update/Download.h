@@ -5,9 +5,11 @@
 
 #include "Internet.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 class CDownload {
 public:
@@ -47,14 +49,17 @@ public:
     CInternetFile* OpenFile(const wchar_t* remotePath, int protocol, const wchar_t* root = L"");
     // root goes before remotePath as the publisher wrote it (over HTTP only
     // characters outside printable ASCII escaped); remotePath is a file name,
-    // escaped in full.
+    // escaped in full. A body longer than maxBytes fails as soon as it is seen.
     int DownloadFile(const wchar_t* remotePath, const wchar_t* localPath, DWORD expectedSize,
-                     const wchar_t* root = L"");
+                     const wchar_t* root = L"", uint64_t maxBytes = UINT64_MAX);
 
     // Checksum of program folder + name ("/"-separated); 0 for a missing file
     // and for a name that is not a safe relative path.
     uint32_t GetFileChecksum(const wchar_t* name);
     void InstallFiles();
+    // Installs only the named staged files ("/"-separated, below the staging
+    // folder); whatever else lies there is left for Cleanup.
+    void InstallListed(const std::vector<std::wstring>& names);
     void Cleanup();
     void CloseConnections();
     void CloseAll();
@@ -77,6 +82,9 @@ public:
 
 private:
     void CloseLocalFile();
+    // Moves the staged file from over target folder + name, renaming an
+    // installed file in use aside; the installed file's attributes stay.
+    void InstallOne(const std::wstring& from, const std::wstring& targetFolder, const std::wstring& name);
     static void RemoveLink(const std::wstring& path);
     bool InsideProgramFolder(const wchar_t* path) const;
 

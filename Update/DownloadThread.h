@@ -4,10 +4,12 @@
 
 #include "App.h"
 #include "Download.h"
+#include "Signature.h"
 #include "XmlInfo.h"
 
 #include <mutex>
 #include <string>
+#include <vector>
 
 class CDownloadThread : public CWinThread {
 public:
@@ -22,9 +24,17 @@ public:
     int m_nNextFile = 0;                     // also the number of files handled
     CXmlInfo m_xml;
     CDownload* m_pDownload = nullptr;        // the dialog's engine
+    // Set by the dialog before the first step. With a key the run is keyed:
+    // the manifest must come with the publisher's signature, every file with
+    // its signed size and SHA-256, and only verified files are installed.
+    PublisherKey m_key;
+    SignedRelease m_signed;                  // what the signature vouched for (keyed runs)
+    std::vector<std::wstring> m_verified;    // staged in this run and found as signed (keyed runs)
 
-    // The manifest's server path for an installed version.
+    // The manifest's server path for an installed version, and the
+    // signature's beside it.
     static std::wstring ManifestPath(const std::wstring& installedVersion);
+    static std::wstring SignaturePath(const std::wstring& installedVersion);
 
     void OnUpdateStep();
 
@@ -47,9 +57,17 @@ private:
     // The manifest's chosen version, or null when there is none or its files
     // cannot be fetched.
     VersionInfo* UsableVersion();
+    bool Keyed() const { return m_key.state != KeyState::None; }
+    // Keyed runs: fetches and checks the signature of the manifest just
+    // fetched; false, with the reason logged, when anything is amiss.
+    bool CheckSignedRelease(const VersionInfo& version);
+    std::wstring SignedReleaseProblem(const VersionInfo& version);
     bool HandleFile(int attempt);
-    // Downloads the file into the staging folder and keeps it only when its
-    // checksum matches the manifest.
+    // Whether the installed file is the one the release lists.
+    bool InstalledIsCurrent(const FileInfo& file);
+    // Downloads the file into the staging folder and keeps it only when it
+    // is the one listed: its signed size and SHA-256 in a keyed run, its
+    // checksum otherwise.
     bool DownloadVerified(const VersionInfo& version, const FileInfo& file);
 
     std::mutex m_stateLock; // the stop flag against the start of an installation

@@ -27,6 +27,21 @@ std::wstring VersionString(uint32_t v)
     return buf;
 }
 
+uint32_t VersionNumber(const std::wstring& text)
+{
+    unsigned part[4];
+    wchar_t end = 0;
+    if (std::swscanf(text.c_str(), L"%u.%u.%u.%u%lc", &part[0], &part[1], &part[2], &part[3], &end) != 4)
+        return 0;
+    uint32_t v = 0;
+    for (unsigned p : part) {
+        if (p > 255)
+            return 0;
+        v = v << 8 | p;
+    }
+    return VersionString(v) == text ? v : 0;
+}
+
 namespace {
 
 std::wstring Lower(const wchar_t* text)

@@ -14,6 +14,8 @@ uint32_t ParseWrappingDecimal(const wchar_t* text);
 
 // The installed version: "%d.%d.%d.%d" of the four bytes, highest first.
 std::wstring VersionString(uint32_t version);
+// Back from that text to the 32 bits; 0 for anything else.
+uint32_t VersionNumber(const std::wstring& text);
 
 struct UpdateCommandLine {
     int visible = 1;

@@ -58,6 +58,9 @@ BOOL CUpdateDlg::OnInitDialog()
     UpdateSettings settings = ReadUpdateSettings(m_strProgramFolder);
     m_strClientProgram = settings.clientProgram;
     m_strVersion = settings.version;
+    m_key = LoadPublisherKey(::GetModuleHandleW(nullptr));
+    if (m_key.state == KeyState::Unusable)
+        UPDATE_LOG(L"The publisher key stamped into this updater is not a public key file: every release is refused\n");
 
     m_progressFile.SetRange(0, 100);
     m_progressTotal.SetRange(0, 100);
@@ -373,6 +376,7 @@ void CUpdateDlg::StartRun()
         m_pThread->m_hTargetWnd = m_hWnd;
         m_pThread->m_pDownload = &m_download;
         m_pThread->m_strVersion = m_strVersion;
+        m_pThread->m_key = m_key;
         PostStep();
     }
 }

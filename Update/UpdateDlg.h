@@ -76,6 +76,7 @@ private:
     std::wstring m_strProgramFolder;
     std::wstring m_strClientProgram;
     std::wstring m_strVersion;
+    PublisherKey m_key; // stamped into the updater's own executable, if at all
     int m_nResult = 0;
     UINT_PTR m_nWatchTimer = 0;
     bool m_bShuttingDown = false;
