@@ -6,8 +6,9 @@ and, when pyftpdlib is available, the same folder read-only over FTP.
 
 With --release DIR (a folder with the update.xml that makemanifest wrote) it
 serves that release the way the updater asks for it: "/update.xml" and
-"/<a.b.c.d>/update.xml" give the release's manifest, "<ver_root>/<file>" the
-release's files. Other paths come from --root.
+"/<a.b.c.d>/update.xml" give the release's manifest, "/update.sig" and
+"/<a.b.c.d>/update.sig" its signature (when makemanifest --key wrote one),
+"<ver_root>/<file>" the release's files. Other paths come from --root.
 
 It can misbehave on purpose. Control requests under /__qz/:
 
@@ -75,7 +76,7 @@ class State:
 STATE = State()
 
 
-MANIFEST_PATH = re.compile(r"^/(\d+\.\d+\.\d+\.\d+/)?update\.xml$")
+MANIFEST_PATH = re.compile(r"^/(\d+\.\d+\.\d+\.\d+/)?(update\.xml|update\.sig)$")
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -131,8 +132,9 @@ class Handler(BaseHTTPRequestHandler):
 
     def release_path(self, path):
         manifest = os.path.join(self.release, "update.xml")
-        if MANIFEST_PATH.match(path):
-            return "/update.xml"
+        served = MANIFEST_PATH.match(path)
+        if served:
+            return "/" + served.group(2)
         try:
             with open(manifest, "rb") as f:
                 m = re.search(rb"<ver_root>([^<\n]*)</ver_root>", f.read())

@@ -55,9 +55,15 @@ bool Collect(const std::wstring& folder, const std::wstring& prefix, bool top, s
             ok = Collect(folder + L"\\" + name, prefix + L"/" + name, false, entries, error);
             return ok;
         }
-        // The manifest itself is not part of the release.
-        if (top && ::CompareStringOrdinal(name.c_str(), -1, L"update.xml", -1, TRUE) == CSTR_EQUAL)
+        // The manifest and its signature are not part of the release.
+        if (top && (::CompareStringOrdinal(name.c_str(), -1, L"update.xml", -1, TRUE) == CSTR_EQUAL ||
+                    ::CompareStringOrdinal(name.c_str(), -1, L"update.sig", -1, TRUE) == CSTR_EQUAL))
             return true;
+        if (::CompareStringOrdinal(name.c_str(), -1, L"publisher.key", -1, TRUE) == CSTR_EQUAL) {
+            *error = prefix + L"/" + name + L": a private key is never part of a release";
+            ok = false;
+            return false;
+        }
         ManifestEntry entry;
         entry.name = prefix + L"/" + name;
         if (!ComputeFileChecksum(folder + L"\\" + name, &entry.crc, &entry.size)) {

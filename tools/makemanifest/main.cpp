@@ -1,11 +1,20 @@
-// makemanifest: writes update.xml for a release folder.
+// makemanifest: the publisher's tool for a release.
 //
 //   makemanifest <release folder> <version id> <ver_root> [description]
+//       writes update.xml for the release folder
+//   makemanifest --new-key <folder>
+//       makes a key pair: <folder>\publisher.key (private) and publisher.pub
+//   makemanifest --key <folder>\publisher.key <release folder> <version id> <ver_root> [description]
+//       writes update.xml and, signed with the private key, update.sig beside it
+//   makemanifest --stamp <folder>\publisher.pub <update.exe>
+//       writes the public key into that copy of the updater
 //
 // The version id is a decimal number or four parts a.b.c.d (as the updater's
 // installed version is written). Every file below the folder is listed with
 // its size and checksum; a file the updater would refuse stops the tool.
+// Exit code 0 done, 1 refused (the reason on stderr), 2 usage.
 #include "ManifestWriter.h"
+#include "Publisher.h"
 
 #include <windows.h>
 
@@ -23,35 +32,97 @@ void Print(FILE* out, const std::wstring& text)
     std::fputc('\n', out);
 }
 
-} // namespace
-
-int wmain(int argc, wchar_t** argv)
+std::wstring Wide(const std::string& ascii)
 {
-    if (argc < 4 || argc > 5) {
-        Print(stderr, L"usage: makemanifest <release folder> <version id> <ver_root> [description]");
-        return 2;
-    }
-    ManifestRelease release;
-    if (!ParseVersionId(argv[2], &release.versionId)) {
-        Print(stderr, std::wstring(L"makemanifest: bad version id '") + argv[2] + L"' (a number or a.b.c.d)");
-        return 2;
-    }
-    release.verRoot = argv[3];
-    if (argc == 5)
-        release.description = argv[4];
-    std::wstring folder = argv[1];
+    return std::wstring(ascii.begin(), ascii.end());
+}
+
+int Usage()
+{
+    Print(stderr, L"usage: makemanifest <release folder> <version id> <ver_root> [description]\n"
+                  L"       makemanifest --new-key <folder>\n"
+                  L"       makemanifest --key <folder>\\publisher.key <release folder> <version id> <ver_root> "
+                  L"[description]\n"
+                  L"       makemanifest --stamp <folder>\\publisher.pub <update.exe>");
+    return 2;
+}
+
+int Refused(const std::wstring& error)
+{
+    Print(stderr, L"makemanifest: refused: " + error);
+    return 1;
+}
+
+std::wstring Folder(const wchar_t* arg)
+{
+    std::wstring folder = arg;
     while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/'))
         folder.pop_back();
+    return folder;
+}
+
+// argv: <release folder> <version id> <ver_root> [description]; keyFile empty: unsigned.
+int Release(int argc, wchar_t** argv, const std::wstring& keyFile)
+{
+    if (argc < 3 || argc > 4)
+        return Usage();
+    ManifestRelease release;
+    if (!ParseVersionId(argv[1], &release.versionId)) {
+        Print(stderr, std::wstring(L"makemanifest: bad version id '") + argv[1] + L"' (a number or a.b.c.d)");
+        return 2;
+    }
+    release.verRoot = argv[2];
+    if (argc == 4)
+        release.description = argv[3];
+    std::wstring folder = Folder(argv[0]);
 
     std::vector<ManifestEntry> entries;
     std::wstring error;
-    if (!WriteManifest(folder, release, &entries, &error)) {
-        Print(stderr, L"makemanifest: refused: " + error);
-        return 1;
-    }
+    std::string keyId;
+    bool ok = keyFile.empty() ? WriteManifest(folder, release, &entries, &error)
+                              : WriteSignedRelease(folder, release, keyFile, &entries, &keyId, &error);
+    if (!ok)
+        return Refused(error);
     for (const ManifestEntry& e : entries)
         Print(stdout, e.name + L"  " + std::to_wstring(e.size) + L" bytes  crc " + std::to_wstring(e.crc));
     Print(stdout, L"makemanifest: wrote " + folder + L"\\update.xml (" + std::to_wstring(entries.size()) +
                       L" files, version " + std::to_wstring(release.versionId) + L")");
+    if (!keyFile.empty())
+        Print(stdout, L"makemanifest: wrote " + folder + L"\\update.sig (signed with key " + Wide(keyId) + L")");
     return 0;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    std::wstring verb = argc > 1 ? argv[1] : L"";
+    std::wstring error;
+    std::string keyId;
+    if (verb == L"--new-key") {
+        if (argc != 3)
+            return Usage();
+        std::wstring folder = Folder(argv[2]);
+        if (!NewKeyPair(folder, &keyId, &error))
+            return Refused(error);
+        Print(stdout, L"makemanifest: wrote " + folder + L"\\publisher.key (private: keep it off the build machine) and " +
+                          folder + L"\\publisher.pub, key " + Wide(keyId));
+        return 0;
+    }
+    if (verb == L"--key") {
+        if (argc < 4)
+            return Usage();
+        return Release(argc - 3, argv + 3, argv[2]);
+    }
+    if (verb == L"--stamp") {
+        if (argc != 4)
+            return Usage();
+        if (!StampUpdater(argv[2], argv[3], &keyId, &error))
+            return Refused(error);
+        Print(stdout, std::wstring(L"makemanifest: ") + argv[3] + L" now carries key " + Wide(keyId));
+        return 0;
+    }
+    if (verb.compare(0, 2, L"--") == 0)
+        return Usage();
+    return Release(argc - 1, argv + 1, std::wstring());
 }

@@ -1,0 +1,233 @@
+#include "Publisher.h"
+
+#include "Crypto.h"
+#include "SafeName.h"
+#include "Signature.h"
+
+#include <windows.h>
+
+namespace {
+
+// A key file, refused before reading when it cannot be one.
+bool ReadKeyFile(const std::wstring& path, std::string* text, std::wstring* error)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        *error = L"cannot read the key file " + path;
+        return false;
+    }
+    if (data.nFileSizeHigh != 0 || data.nFileSizeLow > kMaxKeyFile) {
+        *error = path + L" is larger than " + std::to_wstring(kMaxKeyFile) + L" bytes: not a key file";
+        return false;
+    }
+    if (!ReadSmallFile(path, kMaxKeyFile, text)) {
+        *error = L"cannot read the key file " + path;
+        return false;
+    }
+    return true;
+}
+
+// A new file only: an existing one (a key above all) is never replaced.
+bool WriteNewFile(const std::wstring& path, const std::string& bytes, std::wstring* error)
+{
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *error = ::GetLastError() == ERROR_FILE_EXISTS ? path + L" exists already: it is never replaced"
+                                                      : L"cannot write " + path;
+        return false;
+    }
+    DWORD written = 0;
+    bool ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+              written == bytes.size();
+    ok = ::CloseHandle(file) && ok;
+    if (!ok) {
+        ::DeleteFileW(path.c_str());
+        *error = L"cannot write " + path;
+    }
+    return ok;
+}
+
+bool WriteWholeFile(const std::wstring& path, const std::string& bytes)
+{
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    bool ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+              written == bytes.size();
+    return ::CloseHandle(file) && ok;
+}
+
+// Closes an update of a file's resources; without Commit nothing is written.
+class CResourceUpdate {
+public:
+    explicit CResourceUpdate(const std::wstring& file) : m_handle(::BeginUpdateResourceW(file.c_str(), FALSE)) {}
+    ~CResourceUpdate()
+    {
+        if (m_handle)
+            ::EndUpdateResourceW(m_handle, TRUE);
+    }
+    CResourceUpdate(const CResourceUpdate&) = delete;
+    CResourceUpdate& operator=(const CResourceUpdate&) = delete;
+    HANDLE get() const { return m_handle; }
+    bool Commit()
+    {
+        HANDLE handle = m_handle;
+        m_handle = nullptr;
+        return ::EndUpdateResourceW(handle, FALSE) != FALSE;
+    }
+
+private:
+    HANDLE m_handle;
+};
+
+class CDataModule {
+public:
+    explicit CDataModule(const std::wstring& file)
+        : m_module(::LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE))
+    {
+    }
+    ~CDataModule()
+    {
+        if (m_module)
+            ::FreeLibrary(m_module);
+    }
+    CDataModule(const CDataModule&) = delete;
+    CDataModule& operator=(const CDataModule&) = delete;
+    HMODULE get() const { return m_module; }
+
+private:
+    HMODULE m_module;
+};
+
+} // namespace
+
+bool NewKeyPair(const std::wstring& folder, std::string* keyId, std::wstring* error)
+{
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    std::wstring keyPath = folder + L"\\publisher.key", pubPath = folder + L"\\publisher.pub";
+    if (::GetFileAttributesW(keyPath.c_str()) != INVALID_FILE_ATTRIBUTES ||
+        ::GetFileAttributesW(pubPath.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        *error = folder + L" holds a key already: it is never replaced (a new key needs a new updater)";
+        return false;
+    }
+    CP256Key key;
+    P256PublicKey pub{};
+    P256PrivateKey secret{};
+    if (!key.Generate() || !key.Export(&pub, &secret)) {
+        *error = L"the system cannot make an ECDSA P-256 key pair (bcrypt.dll)";
+        return false;
+    }
+    std::string keyText = PrivateKeyText(pub, secret);
+    ::SecureZeroMemory(secret.data(), secret.size());
+    bool ok = WriteNewFile(keyPath, keyText, error);
+    ::SecureZeroMemory(&keyText[0], keyText.size());
+    if (!ok)
+        return false;
+    if (!WriteNewFile(pubPath, PublicKeyText(pub), error)) {
+        ::DeleteFileW(keyPath.c_str());
+        return false;
+    }
+    *keyId = KeyId(pub);
+    return true;
+}
+
+bool WriteSignedRelease(const std::wstring& folder, const ManifestRelease& release, const std::wstring& keyFile,
+                        std::vector<ManifestEntry>* entries, std::string* keyId, std::wstring* error)
+{
+    // The key first: a key that cannot sign must not leave a new manifest behind.
+    std::string keyText;
+    if (!ReadKeyFile(keyFile, &keyText, error))
+        return false;
+    P256PublicKey pub{};
+    P256PrivateKey secret{};
+    std::wstring why = ParsePrivateKeyText(keyText, &pub, &secret);
+    ::SecureZeroMemory(&keyText[0], keyText.size());
+    CP256Key key;
+    bool imported = why.empty() && key.ImportPrivate(pub, secret);
+    ::SecureZeroMemory(secret.data(), secret.size());
+    if (!why.empty() || !imported) {
+        *error = keyFile + L": " + (why.empty() ? L"the system does not take it as an ECDSA P-256 key" : why);
+        return false;
+    }
+
+    std::string xml;
+    if (!CollectRelease(folder, entries, error) || !BuildManifest(release, *entries, &xml, error))
+        return false;
+    SignedRelease signedRelease;
+    signedRelease.versionId = release.versionId;
+    if (!Sha256(xml.data(), xml.size(), &signedRelease.manifestSha256)) {
+        *error = L"SHA-256 is not available (bcrypt.dll)";
+        return false;
+    }
+    for (const ManifestEntry& e : *entries) {
+        SignedFile f;
+        f.name = e.name;
+        f.size = static_cast<uint32_t>(e.size);
+        uint64_t size = 0;
+        if (!Sha256File(LocalPathOf(folder, e.name), &f.sha256, &size) || size != e.size) {
+            *error = e.name + L" could not be read again, or changed while the release was being signed";
+            return false;
+        }
+        signedRelease.files.push_back(f);
+    }
+    std::string text = SignedText(signedRelease, KeyId(pub));
+    Sha256Digest digest{};
+    P256Signature signature{};
+    CP256Key check;
+    if (text.empty() || !Sha256(text.data(), text.size(), &digest) || !key.Sign(digest, &signature)) {
+        *error = L"the system could not sign the release (bcrypt.dll)";
+        return false;
+    }
+    // What the updater will do: a key file whose halves do not belong together signs in vain.
+    if (!check.ImportPublic(pub) || check.Verify(digest, signature) != 0) {
+        *error = keyFile + L": its private and public halves do not belong together";
+        return false;
+    }
+    std::wstring sigPath = folder + L"\\update.sig", xmlPath = folder + L"\\update.xml";
+    if (!WriteWholeFile(sigPath, SignatureFileText(text, signature)) || !WriteWholeFile(xmlPath, xml)) {
+        ::DeleteFileW(sigPath.c_str());
+        ::DeleteFileW(xmlPath.c_str());
+        *error = L"cannot write " + xmlPath + L" and " + sigPath;
+        return false;
+    }
+    *keyId = KeyId(pub);
+    return true;
+}
+
+bool StampUpdater(const std::wstring& publicKeyFile, const std::wstring& updater, std::string* keyId,
+                  std::wstring* error)
+{
+    std::string text;
+    P256PublicKey pub{};
+    if (!ReadKeyFile(publicKeyFile, &text, error))
+        return false;
+    std::wstring why = ParsePublicKeyText(text, &pub);
+    if (!why.empty()) {
+        *error = publicKeyFile + L": " + why;
+        return false;
+    }
+    {
+        CResourceUpdate update(updater);
+        if (!update.get()) {
+            *error = L"cannot open " + updater + L" to write its resources (error " +
+                     std::to_wstring(::GetLastError()) + L")";
+            return false;
+        }
+        if (!::UpdateResourceW(update.get(), RT_RCDATA, kPublisherKeyResource,
+                               MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), &text[0], static_cast<DWORD>(text.size())) ||
+            !update.Commit()) {
+            *error = L"cannot write the key into " + updater + L" (error " + std::to_wstring(::GetLastError()) + L")";
+            return false;
+        }
+    }
+    CDataModule stamped(updater);
+    PublisherKey found = stamped.get() ? LoadPublisherKey(stamped.get()) : PublisherKey();
+    if (found.state != KeyState::Usable || found.key != pub) {
+        *error = updater + L" does not carry the key after writing it";
+        return false;
+    }
+    *keyId = found.id;
+    return true;
+}
