@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The local update server (HTTP on 127.0.0.1:8085, FTP on 2121) for the tests
-# of one build folder, serving BUILD/www.
+# of one build folder, serving BUILD/www; beside it a plain web server
+# (Python's http.server on 127.0.0.1:8086) serving the same folder, so that
+# a test can fetch a release the way an ordinary web host serves it.
 #
 #   test-servers.sh start BUILD_DIR
 #   test-servers.sh stop BUILD_DIR
@@ -13,34 +15,42 @@ ROOT="$BUILD/www"
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 HTTP_PORT=${QZ_HTTP_PORT:-8085}
 FTP_PORT=${QZ_FTP_PORT:-2121}
+PLAIN_PORT=${QZ_PLAIN_PORT:-8086}
 
-stop() {
-  if [ -f "$STATE/server.pid" ]; then
-    pid=$(cat "$STATE/server.pid")
+stop_one() {
+  if [ -f "$1" ]; then
+    pid=$(cat "$1")
     kill "$pid" 2>/dev/null || true
     for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
     kill -9 "$pid" 2>/dev/null || true
-    rm -f "$STATE/server.pid"
+    rm -f "$1"
   fi
 }
+stop() { stop_one "$STATE/server.pid"; stop_one "$STATE/plain.pid"; }
 
 case $cmd in
   start)
     mkdir -p "$STATE" "$ROOT"
     stop
-    if curl -s -o /dev/null "http://127.0.0.1:$HTTP_PORT/"; then
-      echo "test-servers: port $HTTP_PORT is taken by another program" >&2
-      exit 1
-    fi
+    for port in "$HTTP_PORT" "$PLAIN_PORT"; do
+      if curl -s -o /dev/null "http://127.0.0.1:$port/"; then
+        echo "test-servers: port $port is taken by another program" >&2
+        exit 1
+      fi
+    done
+    setsid /usr/bin/python3 -m http.server "$PLAIN_PORT" --bind 127.0.0.1 --directory "$ROOT" \
+      </dev/null >"$STATE/plain.log" 2>&1 &
+    echo $! >"$STATE/plain.pid"
     # Debian's python3: pyftpdlib is installed there.
     setsid /usr/bin/python3 "$HERE/../tools/update_server.py" --root "$ROOT" --port "$HTTP_PORT" \
       --ftp-port "$FTP_PORT" --pidfile "$STATE/server.pid" </dev/null >"$STATE/server.log" 2>&1 &
     for _ in $(seq 100); do
-      curl -s -o /dev/null "http://127.0.0.1:$HTTP_PORT/__qz/stats" && { echo "test-servers: up"; exit 0; }
+      curl -s -o /dev/null "http://127.0.0.1:$HTTP_PORT/__qz/stats" &&
+        curl -s -o /dev/null "http://127.0.0.1:$PLAIN_PORT/" && { echo "test-servers: up"; exit 0; }
       sleep 0.1
     done
     echo "test-servers: the server did not start" >&2
-    cat "$STATE/server.log" >&2
+    cat "$STATE/server.log" "$STATE/plain.log" >&2
     exit 1
     ;;
   stop) stop; echo "test-servers: stopped" ;;

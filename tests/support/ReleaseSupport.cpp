@@ -36,4 +36,50 @@ bool PublishRelease(const std::string& manifestPath, uint32_t versionId, const s
     return !xml.empty() && Publish(manifestPath, xml);
 }
 
+std::string SignaturePathBeside(const std::string& manifestPath)
+{
+    return manifestPath.substr(0, manifestPath.size() - 4) + ".sig";
+}
+
+SignedRelease SignedListFor(uint32_t versionId, const std::string& manifest, const std::vector<ReleaseFile>& files)
+{
+    SignedRelease release;
+    release.versionId = versionId;
+    Sha256(manifest.data(), manifest.size(), &release.manifestSha256);
+    for (const ReleaseFile& f : files) {
+        SignedFile listed;
+        listed.name = Utf8ToWide(f.name);
+        listed.size = static_cast<uint32_t>(f.bytes.size());
+        Sha256(f.bytes.data(), f.bytes.size(), &listed.sha256);
+        release.files.push_back(listed);
+    }
+    return release;
+}
+
+TestPublisher::TestPublisher()
+{
+    P256PrivateKey secret{};
+    if (!m_key.Generate() || !m_key.Export(&publicKey, &secret))
+        publicKey = P256PublicKey{};
+}
+
+std::string TestPublisher::Sign(const SignedRelease& release) const
+{
+    std::string text = SignedText(release, KeyId(publicKey));
+    Sha256Digest digest{};
+    P256Signature signature{};
+    if (text.empty() || !Sha256(text.data(), text.size(), &digest) || !m_key.Sign(digest, &signature))
+        return std::string();
+    return SignatureFileText(text, signature);
+}
+
+bool TestPublisher::PublishSigned(const std::string& manifestPath, uint32_t versionId, const std::string& verRoot,
+                                  const std::vector<ReleaseFile>& files) const
+{
+    std::string xml = ManifestFor(versionId, verRoot, files);
+    std::string signature = Sign(SignedListFor(versionId, xml, files));
+    return !xml.empty() && !signature.empty() && PublishRelease(manifestPath, versionId, verRoot, files) &&
+           Publish(SignaturePathBeside(manifestPath), signature);
+}
+
 } // namespace testsupport

@@ -2,6 +2,8 @@
 // under their version root, and the manifest the release tool writes.
 #pragma once
 
+#include "Crypto.h"
+#include "Signature.h"
 #include "framework.h"
 
 #include <cstdint>
@@ -42,5 +44,28 @@ std::string ManifestFor(uint32_t versionId, const std::string& verRoot, const st
 // Writes the files below www + verRoot and the manifest at www + manifestPath.
 bool PublishRelease(const std::string& manifestPath, uint32_t versionId, const std::string& verRoot,
                     const std::vector<ReleaseFile>& files);
+
+// "/x/update.xml" -> "/x/update.sig".
+std::string SignaturePathBeside(const std::string& manifestPath);
+
+// What the signature lists for files: names, sizes and SHA-256 of their bytes.
+SignedRelease SignedListFor(uint32_t versionId, const std::string& manifest, const std::vector<ReleaseFile>& files);
+
+// A publisher whose key pair is made when the test runs.
+class TestPublisher {
+public:
+    TestPublisher();
+    PublisherKey Trusted() const { return PublisherKeyFromText(PublicKeyText(publicKey)); }
+    // The whole signature file for that list.
+    std::string Sign(const SignedRelease& release) const;
+    // PublishRelease, and the signature file beside the manifest.
+    bool PublishSigned(const std::string& manifestPath, uint32_t versionId, const std::string& verRoot,
+                       const std::vector<ReleaseFile>& files) const;
+
+    P256PublicKey publicKey{};
+
+private:
+    CP256Key m_key;
+};
 
 } // namespace testsupport

@@ -47,6 +47,12 @@ TEST(CommandLine, VersionsRenderFromTheWrappingDecimalConversion)
     EXPECT_EQ(VersionString(ParseWrappingDecimal(L"4294967297")), L"0.0.0.1");
     EXPECT_EQ(VersionString(ParseWrappingDecimal(L"  +258xyz")), L"0.0.1.2");
     EXPECT_EQ(VersionString(ParseWrappingDecimal(L"abc")), L"0.0.0.0");
+
+    // And back, for the comparison with a signed version; only the rendered form counts.
+    EXPECT_EQ(VersionNumber(L"255.255.255.255"), 4294967295u);
+    EXPECT_EQ(VersionNumber(L"1.2.3.4"), 16909060u);
+    for (const wchar_t* other : {L"1.2.3", L"1.2.3.256", L"01.2.3.4", L"1.2.3.4 ", L"1.2.3.4.5", L""})
+        EXPECT_EQ(VersionNumber(other), 0u) << testing::PrintToString(std::wstring(other));
 }
 
 TEST(SettingsFiles, UpdateIniFirstThenServerIniForEverything)

@@ -1,18 +1,28 @@
 // The update procedure on its worker thread, step by step against the local
 // server, driven the way the dialog drives it.
 #include "DownloadThread.h"
+#include "Log.h"
 #include "ReleaseSupport.h"
+#include "Settings.h"
 #include "TestSupport.h"
 #include "UpdateMessages.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
 using namespace testsupport;
 
 namespace {
+
+std::vector<std::wstring> g_log;
+void CollectLog(const wchar_t* line)
+{
+    g_log.push_back(line);
+}
 
 // Stands in for the dialog: records every status and posts the next step
 // where the dialog would; a failure ends the run unless retries are left.
@@ -27,6 +37,8 @@ public:
     // worker stopped as soon as its installation has begun.
     int stopInInstallationAfter = -1;
     LONG stateAtStop = 0;
+    // Runs once the manifest step has succeeded, before the first file step.
+    std::function<void()> onVersion;
 
     void Step() { worker->PostThreadMessage(WM_UPDATE_STEP, 0, 0); }
 
@@ -40,6 +52,8 @@ protected:
             return 0;
         case WM_VERSION_STATUS:
             events.push_back("V" + std::to_string(code) + (code == 0 ? " " + std::to_string(lp) : ""));
+            if (code == 0 && onVersion)
+                onVersion();
             if (code == 0)
                 Step();
             else if (code != 1)
@@ -105,9 +119,12 @@ protected:
         version = L"3." + std::to_wstring((n >> 16) & 0xFF) + L"." + std::to_wstring((n >> 8) & 0xFF) + L"." +
                   std::to_wstring(n & 0xFF);
         manifest = "/" + std::string(version.begin(), version.end()) + "/update.xml";
+        g_log.clear();
+        SetLogObserver(CollectLog);
     }
     void TearDown() override
     {
+        SetLogObserver(nullptr);
         Unpublish(root);
         Unpublish("/" + std::string(version.begin(), version.end()));
         Unpublish("/update.xml");
@@ -154,6 +171,20 @@ protected:
         return out;
     }
     std::string Installed(const std::wstring& rel) { return ReadBytes(app / rel); }
+    static bool Logged(const std::wstring& text)
+    {
+        for (const std::wstring& line : g_log)
+            if (line.find(text) != std::wstring::npos)
+                return true;
+        return false;
+    }
+    static std::string LogText()
+    {
+        std::string all;
+        for (const std::wstring& line : g_log)
+            all += std::string(line.begin(), line.end()); // the ASCII of it is enough to read a failure
+        return all;
+    }
 
     TempFolder app{L"worker"};
     CDownload engine;
@@ -389,4 +420,203 @@ TEST_F(WorkerTest, StopDuringTheInstallationLetsItFinishSoAllFilesAreInPlace)
         replaced += Installed(L"many\\f" + std::to_wstring(i) + L".txt") == files[i].bytes;
     EXPECT_EQ(replaced, 80);
     EXPECT_FALSE(Exists(app / L"$Temp$"));
+}
+
+namespace {
+
+// Other bytes with the same additive checksum: one word up by one, the next down by one.
+std::string SameSumOtherBytes(std::string bytes)
+{
+    uint32_t w0, w1;
+    std::memcpy(&w0, &bytes[0], 4);
+    std::memcpy(&w1, &bytes[4], 4);
+    ++w0;
+    --w1;
+    std::memcpy(&bytes[0], &w0, 4);
+    std::memcpy(&bytes[4], &w1, 4);
+    return bytes;
+}
+
+// The signature file with one bit of r || s flipped.
+std::string FlipSignatureBit(const std::string& file)
+{
+    size_t at = file.rfind("signature ") + 10;
+    P256Signature signature{};
+    FromHex(file.substr(at, 128), signature.data(), signature.size());
+    signature[17] ^= 0x04;
+    return file.substr(0, at) + ToHex(signature.data(), signature.size()) + "\n";
+}
+
+} // namespace
+
+TEST_F(WorkerTest, AKeyedWorkerInstallsTheSignedReleaseAndNothingElseFromTheStagingFolder)
+{
+    TestPublisher publisher;
+    std::vector<ReleaseFile> files = {{"/one.dll", PatternBytes(30000, 1)},
+                                      {"/two.dll", "unchanged"},
+                                      {"/sub/three.dat", PatternBytes(5000, 3)}};
+    // The installed version again: publishing it anew is no downgrade.
+    ASSERT_TRUE(publisher.PublishSigned(manifest, VersionNumber(version), root, files));
+    ASSERT_TRUE(WriteBytes(app / L"two.dll", "unchanged"));
+    // The release's checksum, not its content: only the hash tells them apart.
+    ASSERT_TRUE(WriteBytes(app / L"one.dll", SameSumOtherBytes(files[0].bytes)));
+    // Files that appear in the staging folder after the signature was checked.
+    driver.onVersion = [&] {
+        WriteBytes(app / L"$Temp$\\two.dll", "planted");
+        WriteBytes(app / L"$Temp$\\extra.dll", "planted");
+    };
+    worker.m_key = publisher.Trusted();
+    Run(version);
+
+    EXPECT_EQ(driver.events, (std::vector<std::string>{"V1", "V0 3", "F1 /one.dll", "F0 1", "F1 /two.dll", "F0 2",
+                                                       "F1 /sub/three.dat", "F0 3", "OK"}))
+        << LogText();
+    EXPECT_EQ(FileRequests(), (std::vector<std::string>{SignaturePathBeside(manifest), root + "/one.dll",
+                                                        root + "/sub/three.dat"}));
+    EXPECT_TRUE(Logged(L"Signature verified: release " + std::to_wstring(VersionNumber(version)) +
+                       L", 3 files, signed with key " + Utf8ToWide(KeyId(publisher.publicKey))));
+    engine.Cleanup();
+    EXPECT_EQ(ListTree(app.path()), (std::vector<std::wstring>{L"one.dll", L"sub\\three.dat", L"two.dll"}));
+    EXPECT_EQ(Installed(L"one.dll"), files[0].bytes);
+    EXPECT_EQ(Installed(L"two.dll"), "unchanged");
+    EXPECT_EQ(Installed(L"sub\\three.dat"), files[2].bytes);
+}
+
+TEST_F(WorkerTest, AKeyedWorkerRefusesEveryReleaseButTheSignedOneAsAFailedManifestStep)
+{
+    TestPublisher publisher, stranger;
+    uint32_t installed = VersionNumber(version);
+    std::vector<ReleaseFile> files = {{"/a.txt", "new a"}, {"/b.txt", "new b"}};
+    std::string xml = ManifestFor(installed + 1, root, files);
+    SignedRelease listed = SignedListFor(installed + 1, xml, files);
+    std::string good = publisher.Sign(listed);
+    std::string changed = xml;
+    changed.replace(changed.find("<ver_flag>0"), 11, "<ver_flag>1");
+    SignedRelease firstOnly = SignedListFor(installed + 1, xml, {files[0]});
+    SignedRelease otherSize = listed;
+    ++otherSize.files[1].size;
+    std::string older = ManifestFor(installed - 1, root, files);
+    struct Case {
+        const char* what;
+        std::string manifest, signature; // no signature file when empty and absent
+        bool absent;
+        std::wstring reason;
+    } cases[] = {
+        {"missing", xml, "", true, L"is missing"},
+        {"another key", xml, stranger.Sign(listed), false, L"this updater trusts key"},
+        {"one bit flipped", xml, FlipSignatureBit(good), false, L"does not verify"},
+        {"manifest changed after signing", changed, good, false, L"the manifest is not the signed one"},
+        {"a file not in the signed list", xml, publisher.Sign(firstOnly), false, L"lists 2 files, the signed list 1"},
+        {"a size not the signed one", xml, publisher.Sign(otherSize), false, L"is not the signed /b.txt of 6 bytes"},
+        {"another version signed", xml, publisher.Sign(SignedListFor(installed + 2, xml, files)), false,
+         L"is not the signed version"},
+        {"a replayed older release", older, publisher.Sign(SignedListFor(installed - 1, older, files)), false,
+         L"no downgrade"},
+        {"empty", xml, "", false, L"the signature file is empty"},
+        {"truncated mid-line", xml, good.substr(0, good.size() / 2), false, L"malformed"},
+        {"without its signature line", xml, good.substr(0, good.rfind("signature ")), false, L"malformed at line 6 (signature)"},
+        {"huge", xml, good + std::string(70000, '0'), false, L"larger than 65536 bytes"},
+        {"binary", xml, PatternBytes(3000, 9), false, L"not a signature file"},
+        {"CR LF line ends", xml, [&] {
+             std::string crlf;
+             for (char c : good)
+                 crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+             return crlf;
+         }(), false, L"malformed"},
+    };
+    ASSERT_TRUE(WriteBytes(app / L"a.txt", "old a"));
+    for (const ReleaseFile& f : files)
+        ASSERT_TRUE(Publish(root + f.name, f.bytes));
+    worker.m_key = publisher.Trusted();
+    bool first = true;
+    std::vector<std::string> refused(5, "V1");
+    refused.push_back("V-1");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(Publish(manifest, c.manifest));
+        Unpublish(SignaturePathBeside(manifest));
+        if (!c.absent) {
+            ASSERT_TRUE(Publish(SignaturePathBeside(manifest), c.signature));
+        }
+        ResetServer();
+        g_log.clear();
+        driver.events.clear();
+        if (first)
+            Run(version);
+        else
+            Continue();
+        first = false;
+        EXPECT_EQ(driver.events, refused);
+        EXPECT_TRUE(Logged(L"Signature check failed: ")) << LogText();
+        EXPECT_TRUE(Logged(c.reason)) << LogText();
+        EXPECT_EQ(FileRequests(), std::vector<std::string>(5, SignaturePathBeside(manifest)));
+        // Only the refused manifest, until the run's end removes the staging folder.
+        EXPECT_EQ(ListTree(app.path()), (std::vector<std::wstring>{L"$Temp$\\update.xml", L"a.txt"}));
+    }
+
+    // An updater whose stamped key cannot be read refuses even the good release.
+    ASSERT_TRUE(Publish(manifest, xml));
+    ASSERT_TRUE(Publish(SignaturePathBeside(manifest), good));
+    worker.m_key = PublisherKeyFromText("qz-update-public-key 1\necdsa-p256 00\n");
+    g_log.clear();
+    driver.events.clear();
+    Continue();
+    EXPECT_EQ(driver.events, refused);
+    EXPECT_TRUE(Logged(L"not a public key file")) << LogText();
+
+    engine.Cleanup();
+    EXPECT_EQ(ListTree(app.path()), std::vector<std::wstring>{L"a.txt"});
+    EXPECT_EQ(Installed(L"a.txt"), "old a");
+}
+
+TEST_F(WorkerTest, AKeyedWorkerRefusesAFileWhoseChecksumWasKeptButNotItsContent)
+{
+    TestPublisher publisher;
+    std::vector<ReleaseFile> files = {{"/a.dll", PatternBytes(10000, 5)}};
+    std::string tampered = SameSumOtherBytes(files[0].bytes);
+    ASSERT_EQ(ChecksumOf(tampered), ChecksumOf(files[0].bytes)); // the sum cannot tell
+    ASSERT_TRUE(publisher.PublishSigned(manifest, VersionNumber(version) + 1, root, files));
+    ASSERT_TRUE(Publish(root + "/a.dll", tampered));
+    ASSERT_TRUE(WriteBytes(app / L"a.dll", "old"));
+    worker.m_key = publisher.Trusted();
+    Run(version);
+    std::vector<std::string> failed = {"V1", "V0 1"};
+    for (int i = 0; i < 5; ++i)
+        failed.push_back("F1 /a.dll");
+    failed.push_back("F-1 /a.dll");
+    EXPECT_EQ(driver.events, failed);
+    EXPECT_TRUE(Logged(L"Download of /a.dll refused: its SHA-256 is not the signed one")) << LogText();
+    EXPECT_FALSE(Exists(app / L"$Temp$\\a.dll"));
+
+    // Longer than signed: cut off as soon as it shows, and not kept.
+    ASSERT_TRUE(Publish(root + "/a.dll", files[0].bytes + PatternBytes(50000, 6)));
+    driver.events.clear();
+    Continue();
+    EXPECT_EQ(driver.events, std::vector<std::string>(failed.begin() + 2, failed.end()));
+    EXPECT_TRUE(Logged(L"/a.dll is longer than 10000 bytes")) << LogText();
+    EXPECT_FALSE(Exists(app / L"$Temp$\\a.dll"));
+    EXPECT_EQ(Installed(L"a.dll"), "old");
+
+    // Retry once the server has the signed file.
+    ASSERT_TRUE(Publish(root + "/a.dll", files[0].bytes));
+    driver.events.clear();
+    Continue();
+    EXPECT_EQ(driver.events, (std::vector<std::string>{"F1 /a.dll", "F0 1", "OK"}));
+    EXPECT_EQ(Installed(L"a.dll"), files[0].bytes);
+}
+
+TEST_F(WorkerTest, ASignedReleaseArrivesThroughAPlainWebServerToo)
+{
+    // Python's http.server on the same folder: HTTP/1.0, no keep-alive, its own headers.
+    engine.SetServer(L"127.0.0.1", 21, 8086, nullptr, nullptr);
+    TestPublisher publisher;
+    std::vector<ReleaseFile> files = {{"/a.txt", "new a"}, {"/sub/b.bin", PatternBytes(70000, 2)}};
+    ASSERT_TRUE(publisher.PublishSigned(manifest, VersionNumber(version) + 1, root, files));
+    worker.m_key = publisher.Trusted();
+    Run(version);
+    EXPECT_EQ(driver.events.back(), "OK") << LogText();
+    EXPECT_TRUE(Logged(L"Signature verified")) << LogText();
+    EXPECT_EQ(Installed(L"a.txt"), "new a");
+    EXPECT_EQ(Installed(L"sub\\b.bin"), files[1].bytes);
+    EXPECT_TRUE(GetServerStats().requests.empty()); // all of it from the other server
 }
