@@ -2,12 +2,17 @@
 #include "Checksum.h"
 #include "ManifestWriter.h"
 #include "App.h"
+#include "Publisher.h"
+#include "SafeName.h"
+#include "Signature.h"
 #include "TestSupport.h"
 #include "XmlInfo.h"
 
 #include <gtest/gtest.h>
 
+using testsupport::Exists;
 using testsupport::PatternBytes;
+using testsupport::ReadBytes;
 using testsupport::TempFolder;
 using testsupport::WriteBytes;
 
@@ -19,6 +24,23 @@ DWORD RunTool(const std::wstring& args)
     if (!tool.Start(L"\"" + AfxGetModuleFolder() + L"\\makemanifest.exe\" " + args) || !tool.WaitEnd(30000))
         return 0xFFFFFFFF;
     return tool.ExitCode();
+}
+
+// The key a file carries, read the way the updater reads its own.
+PublisherKey KeyIn(const std::wstring& file)
+{
+    HMODULE module = ::LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    PublisherKey key = module ? LoadPublisherKey(module) : PublisherKey();
+    if (module)
+        ::FreeLibrary(module);
+    return key;
+}
+
+P256PublicKey PublicKeyOf(const std::wstring& folder)
+{
+    P256PublicKey key{};
+    ParsePublicKeyText(ReadBytes(folder + L"\\publisher.pub"), &key);
+    return key;
 }
 
 } // namespace
@@ -125,4 +147,167 @@ TEST(ReleaseTool, TheProgramWritesTheManifestOrRefusesWithAnExitCode)
     ASSERT_TRUE(WriteBytes(release / L"b&c.dll", "x"));
     EXPECT_EQ(RunTool(L"\"" + release.path() + L"\" 8 /v8"), 1u);
     EXPECT_EQ(RunTool(L"\"" + release.path() + L"\" 1.2 /v8"), 2u);
+    ASSERT_TRUE(::DeleteFileW((release / L"b&c.dll").c_str()));
+
+    // The signed flow: a key pair (never made twice in one place), a signed
+    // release, a stamped copy of the updater.
+    TempFolder keys(L"keys");
+    std::wstring updater = keys / L"update.exe";
+    ASSERT_TRUE(::CopyFileW((AfxGetModuleFolder() + L"\\update.exe").c_str(), updater.c_str(), FALSE));
+    EXPECT_EQ(RunTool(L"--new-key \"" + keys.path() + L"\""), 0u);
+    std::string key = ReadBytes(keys / L"publisher.key");
+    EXPECT_EQ(RunTool(L"--new-key \"" + keys.path() + L"\""), 1u);
+    EXPECT_EQ(ReadBytes(keys / L"publisher.key"), key);
+    EXPECT_EQ(RunTool(L"--key \"" + (keys / L"publisher.key") + L"\" \"" + release.path() + L"\" 9 /v9"), 0u);
+    EXPECT_EQ(RunTool(L"--stamp \"" + (keys / L"publisher.pub") + L"\" \"" + updater + L"\""), 0u);
+    PublisherKey stamped = KeyIn(updater);
+    ASSERT_EQ(stamped.state, KeyState::Usable);
+    EXPECT_EQ(stamped.key, PublicKeyOf(keys.path()));
+    SignedRelease signedRelease;
+    EXPECT_EQ(VerifySignatureFile(ReadBytes(release / L"update.sig"), stamped.key, &signedRelease), L"");
+    EXPECT_EQ(signedRelease.versionId, 9u);
+    EXPECT_EQ(RunTool(L"--stamp \"" + (keys / L"publisher.key") + L"\" \"" + updater + L"\""), 1u);
+    EXPECT_EQ(RunTool(L"--key \"" + (keys / L"publisher.key") + L"\""), 2u);
+}
+
+TEST(ReleaseTool, ASignedReleaseListsEveryFileAndVerifiesWithItsOwnKeyOnly)
+{
+    TempFolder keys(L"keys"), otherKeys(L"other"), release(L"release");
+    ASSERT_TRUE(WriteBytes(release / L"ZorvClient.exe", PatternBytes(70001, 1)));
+    ASSERT_TRUE(WriteBytes(release / L"skin\\图像 1.bmp", PatternBytes(3, 3)));
+    ASSERT_TRUE(WriteBytes(release / L"empty.dat", ""));
+    // An earlier signature is no more part of the release than the manifest.
+    ASSERT_TRUE(WriteBytes(release / L"update.sig", "an old signature"));
+    std::string id, otherId;
+    std::wstring error;
+    ASSERT_TRUE(NewKeyPair(keys.path(), &id, &error)) << testing::PrintToString(error);
+    ASSERT_TRUE(NewKeyPair(otherKeys.path(), &otherId, &error));
+    EXPECT_NE(id, otherId);
+
+    ManifestRelease rel;
+    rel.versionId = 16777218;
+    rel.verRoot = L"/1.0.0.2";
+    std::vector<ManifestEntry> entries;
+    std::string signedWith;
+    ASSERT_TRUE(WriteSignedRelease(release.path(), rel, keys / L"publisher.key", &entries, &signedWith, &error))
+        << testing::PrintToString(error);
+    EXPECT_EQ(signedWith, id);
+    ASSERT_EQ(entries.size(), 3u);
+
+    SignedRelease signedRelease;
+    std::string signature = ReadBytes(release / L"update.sig");
+    ASSERT_EQ(VerifySignatureFile(signature, PublicKeyOf(keys.path()), &signedRelease), L"");
+    ASSERT_EQ(signedRelease.files.size(), entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+        Sha256Digest digest{};
+        uint64_t size = 0;
+        ASSERT_TRUE(Sha256File(LocalPathOf(release.path(), entries[i].name), &digest, &size));
+        EXPECT_EQ(signedRelease.files[i].name, entries[i].name);
+        EXPECT_EQ(signedRelease.files[i].size, size);
+        EXPECT_EQ(signedRelease.files[i].sha256, digest);
+    }
+    // The manifest beside it is the signed one, and its version what was signed.
+    CXmlInfo info;
+    ASSERT_EQ(info.ParseFile((release / L"update.xml").c_str()), 0);
+    Sha256Digest manifest{};
+    ASSERT_TRUE(Sha256File(release / L"update.xml", &manifest, nullptr));
+    ASSERT_NE(info.GetLatestVersion(), nullptr);
+    EXPECT_EQ(CompareWithSigned(signedRelease, manifest, *info.GetLatestVersion(), 16777218), L"");
+    EXPECT_NE(CompareWithSigned(signedRelease, manifest, *info.GetLatestVersion(), 16777219).find(L"no downgrade"),
+              std::wstring::npos);
+
+    EXPECT_NE(VerifySignatureFile(signature, PublicKeyOf(otherKeys.path()), &signedRelease).find(L"trusts key"),
+              std::wstring::npos);
+    // Upper-case hex is the same number, but not this layout.
+    std::string upper = signature;
+    for (size_t i = upper.rfind("signature ") + 10; i < upper.size(); ++i)
+        upper[i] = static_cast<char>(toupper(upper[i]));
+    EXPECT_NE(VerifySignatureFile(upper, PublicKeyOf(keys.path()), &signedRelease).find(L"malformed"),
+              std::wstring::npos);
+
+    // A private key is never published, with or without a signature.
+    ASSERT_TRUE(WriteBytes(release / L"sub\\publisher.key", ReadBytes(keys / L"publisher.key")));
+    EXPECT_FALSE(WriteManifest(release.path(), rel, &entries, &error));
+    EXPECT_NE(error.find(L"never part of a release"), std::wstring::npos);
+}
+
+TEST(ReleaseTool, ASignatureMadeElsewhereVerifiesAndSha256IsTheStandardOne)
+{
+    // Made with openssl (prime256v1, "dgst -sha256 -sign", its DER signature
+    // turned into r || s); only the public key was kept.
+    P256PublicKey key{};
+    ASSERT_TRUE(FromHex("95bba47447611319c63f7dcf1db4bd485a162371dcae83c156a9d981eaa4ac64"
+                        "74761021043d112348640cbcabbc0211cc659d5e21af4f8580debbec9025c243",
+                        key.data(), key.size()));
+    const std::string file =
+        "qz-update-signature 1\n"
+        "key b359d7de1bf3a0e7\n"
+        "version 7\n"
+        "manifest dd33717c47274be091ef8b901583b4df8687c1b34a6a7d380fd3c49340db57d6\n"
+        "file 3 ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad /a.txt\n"
+        "signature ff305664a870401391d815fb38061fd3fd2a1e974d396f47bf780087021c30a7"
+        "407e82b1ff8c82ad3f8cbeb314dfcf89292bf4bb59a050b022ab2362f2b6c0c8\n";
+    EXPECT_EQ(KeyId(key), "b359d7de1bf3a0e7");
+    SignedRelease release;
+    ASSERT_EQ(VerifySignatureFile(file, key, &release), L"");
+    EXPECT_EQ(release.versionId, 7u);
+    ASSERT_EQ(release.files.size(), 1u);
+    EXPECT_EQ(release.files[0].name, L"/a.txt");
+    // FIPS 180-2's example "abc", and the manifest's bytes, hashed by the system.
+    Sha256Digest abc{}, manifest{};
+    ASSERT_TRUE(Sha256("abc", 3, &abc));
+    ASSERT_TRUE(Sha256("<update_info/>\n", 15, &manifest));
+    EXPECT_EQ(release.files[0].sha256, abc);
+    EXPECT_EQ(release.manifestSha256, manifest);
+}
+
+TEST(ReleaseTool, KeyFilesThatAreNoKeysAreRefusedAndNothingIsWrittenOrStamped)
+{
+    TempFolder keys(L"keys"), otherKeys(L"other"), release(L"release");
+    std::string id;
+    std::wstring error;
+    ASSERT_TRUE(NewKeyPair(keys.path(), &id, &error));
+    ASSERT_TRUE(NewKeyPair(otherKeys.path(), &id, &error));
+    ASSERT_TRUE(WriteBytes(release / L"a.dll", PatternBytes(100, 1)));
+    std::string key = ReadBytes(keys / L"publisher.key"), pub = ReadBytes(keys / L"publisher.pub");
+    std::string otherKey = ReadBytes(otherKeys / L"publisher.key");
+    // This public half with the other secret: halves that do not belong together.
+    std::string mixed = key.substr(0, key.rfind(' ')) + otherKey.substr(otherKey.rfind(' '));
+    std::string huge(2 * 1024 * 1024, 'k');
+
+    ManifestRelease rel;
+    rel.versionId = 3;
+    std::vector<ManifestEntry> entries;
+    std::string signedWith;
+    for (const std::string& bad : {std::string(), key.substr(0, key.size() / 2), huge, PatternBytes(200, 2), pub, mixed}) {
+        ASSERT_TRUE(WriteBytes(keys / L"bad.key", bad));
+        error.clear();
+        EXPECT_FALSE(WriteSignedRelease(release.path(), rel, keys / L"bad.key", &entries, &signedWith, &error));
+        EXPECT_FALSE(error.empty());
+        EXPECT_FALSE(Exists(release / L"update.xml"));
+        EXPECT_FALSE(Exists(release / L"update.sig"));
+    }
+
+    std::wstring updater = keys / L"update.exe";
+    ASSERT_TRUE(::CopyFileW((AfxGetModuleFolder() + L"\\update.exe").c_str(), updater.c_str(), FALSE));
+    std::string unstamped = ReadBytes(updater);
+    EXPECT_EQ(KeyIn(updater).state, KeyState::None);
+    for (const std::string& bad : {std::string(), pub.substr(0, pub.size() - 5), huge, PatternBytes(200, 3), key}) {
+        ASSERT_TRUE(WriteBytes(keys / L"bad.pub", bad));
+        EXPECT_FALSE(StampUpdater(keys / L"bad.pub", updater, &id, &error));
+        EXPECT_EQ(ReadBytes(updater), unstamped);
+    }
+    // Stamped again, the later key replaces the earlier one.
+    ASSERT_TRUE(StampUpdater(keys / L"publisher.pub", updater, &id, &error)) << testing::PrintToString(error);
+    ASSERT_TRUE(StampUpdater(otherKeys / L"publisher.pub", updater, &id, &error));
+    EXPECT_EQ(KeyIn(updater).key, PublicKeyOf(otherKeys.path()));
+
+    // A resource under the key's name that is no key: such an updater refuses every release.
+    HANDLE update = ::BeginUpdateResourceW(updater.c_str(), FALSE);
+    ASSERT_NE(update, nullptr);
+    std::string garbage = PatternBytes(64, 4);
+    ASSERT_TRUE(::UpdateResourceW(update, RT_RCDATA, kPublisherKeyResource, MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
+                                  &garbage[0], static_cast<DWORD>(garbage.size())));
+    ASSERT_TRUE(::EndUpdateResourceW(update, FALSE));
+    EXPECT_EQ(KeyIn(updater).state, KeyState::Unusable);
 }
