@@ -137,6 +137,30 @@ protected:
         return n;
     }
     std::string Installed(const std::wstring& rel) const { return ReadBytes(app + L"\\" + rel); }
+    // The publisher's tool, as a publisher runs it.
+    static DWORD RunTool(const std::wstring& args)
+    {
+        Process tool;
+        if (!tool.Start(L"\"" + AfxGetModuleFolder() + L"\\makemanifest.exe\" " + args) || !tool.WaitEnd(30000))
+            return 0xFFFFFFFF;
+        return tool.ExitCode();
+    }
+    // A key pair in keys, the files under root, the release signed with the
+    // tool and its manifest and signature where this installation asks.
+    void PublishSignedWithTool(const TempFolder& keys, const std::vector<ReleaseFile>& files)
+    {
+        ASSERT_EQ(RunTool(L"--new-key \"" + keys.path() + L"\""), 0u);
+        for (const ReleaseFile& f : files)
+            ASSERT_TRUE(Publish(root + f.name, f.bytes));
+        std::wstring folder = HarnessFolder(L"QZ_WWW_DIR") + Utf8ToWide(root);
+        for (wchar_t& c : folder)
+            c = c == L'/' ? L'\\' : c;
+        ASSERT_EQ(RunTool(L"--key \"" + (keys / L"publisher.key") + L"\" \"" + folder + L"\" " +
+                          std::to_wstring(versionNumber + 1) + L" " + Utf8ToWide(root)),
+                  0u);
+        ASSERT_TRUE(Publish(manifest, ReadBytes(folder + L"\\update.xml")));
+        ASSERT_TRUE(Publish(SignaturePathBeside(manifest), ReadBytes(folder + L"\\update.sig")));
+    }
     std::string ClientLog() const { return ReadBytes(app + L"\\ZorvClient.log"); }
     std::string IniValue(const wchar_t* key) const
     {
@@ -495,4 +519,59 @@ TEST_F(UpdaterTest, TwoRunsStartedTogetherTakeTheStagingFolderInTurnAndBothEndWe
     EXPECT_EQ(Requests(root + "/a.bin"), 1) << "the later run found the files current";
     EXPECT_FALSE(Exists(app + L"\\$Temp$"));
     EXPECT_FALSE(Exists(app + L"\\update.xml"));
+}
+
+TEST_F(UpdaterTest, ASignedReleaseInstallsWithAStampedUpdaterAndAnUnstampedOneAlike)
+{
+    TempFolder keys(L"keys"), other(L"install");
+    std::vector<ReleaseFile> files = {{"/a.dll", PatternBytes(40000, 1)}, {"/skin/b.bmp", PatternBytes(3000, 2)}};
+    PublishSignedWithTool(keys, files);
+    ASSERT_TRUE(::CopyFileW((app + L"\\update.exe").c_str(), (other / L"update.exe").c_str(), FALSE));
+    ASSERT_TRUE(::CopyFileW((app + L"\\Update.ini").c_str(), (other / L"Update.ini").c_str(), FALSE));
+    ASSERT_EQ(RunTool(L"--stamp \"" + (keys / L"publisher.pub") + L"\" \"" + app + L"\\update.exe\""), 0u);
+    ASSERT_TRUE(WriteBytes(app + L"\\a.dll", "old a"));
+
+    ResetServer();
+    Start(ReplyArgs());
+    WaitEnd();
+    EXPECT_EQ(caller.replies, std::vector<LPARAM>{1});
+    EXPECT_TRUE(Requested(SignaturePathBeside(manifest)));
+    EXPECT_EQ(Installed(L"a.dll"), files[0].bytes);
+    EXPECT_EQ(Installed(L"skin\\b.bmp"), files[1].bytes);
+    EXPECT_FALSE(Exists(app + L"\\$Temp$"));
+
+    // Without a key, the same release as ever: the signature is never asked for.
+    ResetServer();
+    caller.replies.clear();
+    Process unstamped;
+    ASSERT_TRUE(unstamped.Start(L"\"" + other.path() + L"\\update.exe\" " + ReplyArgs(), other.path()));
+    ASSERT_TRUE(unstamped.WaitEnd(30000));
+    PumpPending();
+    EXPECT_EQ(caller.replies, std::vector<LPARAM>{1});
+    EXPECT_FALSE(Requested(SignaturePathBeside(manifest)));
+    EXPECT_EQ(ReadBytes(other / L"a.dll"), files[0].bytes);
+}
+
+TEST_F(UpdaterTest, AStampedUpdaterRefusesATamperedReleaseAndLeavesTheInstallationAsItWas)
+{
+    Hold(L"ZorvaneMutex");
+    TempFolder keys(L"keys");
+    std::vector<ReleaseFile> files = {{"/a.dll", "new a"}};
+    PublishSignedWithTool(keys, files);
+    ASSERT_EQ(RunTool(L"--stamp \"" + (keys / L"publisher.pub") + L"\" \"" + app + L"\\update.exe\""), 0u);
+    // Whoever answers in the server's place lists a file of their own; the signature is the publisher's.
+    std::vector<ReleaseFile> forged = {{"/a.dll", "forged"}, {"/b.dll", "forged"}};
+    ASSERT_TRUE(PublishRelease(manifest, versionNumber + 1, root, forged));
+    ASSERT_TRUE(WriteBytes(app + L"\\a.dll", "old a"));
+    std::vector<std::wstring> before = ListTree(app);
+
+    ResetServer();
+    Start(ReplyArgs() + L" hide");
+    WaitEnd();
+    EXPECT_EQ(caller.replies, std::vector<LPARAM>{0});
+    EXPECT_EQ(Requests(manifest), 5);
+    EXPECT_EQ(Requests(SignaturePathBeside(manifest)), 5);
+    EXPECT_EQ(GetServerStats().requests.size(), 10u); // not one file
+    EXPECT_EQ(ListTree(app), before);
+    EXPECT_EQ(Installed(L"a.dll"), "old a");
 }
