@@ -42,7 +42,9 @@ grep -qx 'QZ_ARCH:INTERNAL=win32' "$BUILD/CMakeCache.txt" 2>/dev/null && ARCH=wi
 WINE="$SYSROOT/usr/lib/wine/wine64"
 
 wine_env() {
-  export WINEPREFIX="$PREFIX" WINEDEBUG=-all WINEARCH=win64
+  # QZ_WINEDEBUG opens channels for a run, for example "-all,warn+seh", which
+  # shows what programs write with OutputDebugString.
+  export WINEPREFIX="$PREFIX" WINEDEBUG="${QZ_WINEDEBUG:--all}" WINEARCH=win64
   # The emulator finds the 32-bit loader and libraries in the sysroot.
   export QEMU_LD_PREFIX="$SYSROOT"
   # No Mono/Gecko install prompts in a fresh prefix.
@@ -168,7 +170,7 @@ case $cmd in
     require_started
     wine_env
     # WINE runs a program of either architecture in this environment.
-    echo "export WINE='$WINE' WINESERVER='$WINESERVER' WINEPREFIX='$WINEPREFIX' WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES='$WINEDLLOVERRIDES' DISPLAY='$DISPLAY' QEMU_LD_PREFIX='$QEMU_LD_PREFIX' QZ_SCREENSHOT_DIR='$QZ_SCREENSHOT_DIR' QZ_WWW_DIR='$QZ_WWW_DIR'"
+    echo "export WINE='$WINE' WINESERVER='$WINESERVER' WINEPREFIX='$WINEPREFIX' WINEDEBUG='$WINEDEBUG' WINEARCH=win64 WINEDLLOVERRIDES='$WINEDLLOVERRIDES' DISPLAY='$DISPLAY' QEMU_LD_PREFIX='$QEMU_LD_PREFIX' QZ_SCREENSHOT_DIR='$QZ_SCREENSHOT_DIR' QZ_WWW_DIR='$QZ_WWW_DIR'"
     ;;
   *) echo "wine-harness: unknown command $cmd" >&2; exit 2 ;;
 esac

@@ -15,9 +15,12 @@
 #
 # Update: an installation of release 1.0.0.1 (a few files, the substitute
 # client and update.exe) is brought to release 1.0.0.2, which the local update
-# server serves on 127.0.0.1:8085. The running client holds one of the files
-# open the way a running program holds its image, starts update.exe visibly
-# with itself as reply target and waits for the reply.
+# server serves on 127.0.0.1:8085. The publisher's key pair is made for the
+# demo, the release signed with it and the installation's update.exe stamped
+# with its public half. The running client holds one of the files open the
+# way a running program holds its image, starts update.exe visibly with
+# itself as reply target and waits for the reply; the updater's own
+# diagnostics (Wine's debug channel) show the signature it verified.
 #
 # Runs on $DISPLAY when there is a usable one, otherwise on a virtual display,
 # and saves screenshots under build/<arch>/screenshots/.
@@ -164,7 +167,8 @@ player_demo() {
 
 update_demo() {
 # --- the installed release 1.0.0.1 and the new release 1.0.0.2
-rm -rf "$INSTALL" "$RELEASE"
+KEYS=$DEMO/keys
+rm -rf "$INSTALL" "$RELEASE" "$KEYS"
 mkdir -p "$INSTALL/skin" "$RELEASE/skin" "$RELEASE/data"
 cp "$BIN/update.exe" "$BIN/ZorvClient.exe" "$INSTALL/"
 printf '[UpdateSrv]\r\nFtpAddr=127.0.0.1\r\nAppName=ZorvClient.exe\r\nVersion=16777217\r\n' >"$INSTALL/Update.ini"
@@ -178,9 +182,12 @@ cp "$INSTALL/skin/main.bmp" "$RELEASE/skin/main.bmp"
 head -c 30000 /dev/urandom >"$RELEASE/skin/new.bmp"
 head -c 3000000 /dev/urandom >"$RELEASE/data/intro.dat"
 
-
-cmake/wine-harness.sh run "$B" "$BIN/makemanifest.exe" "$(winpath "$RELEASE")" 1.0.0.2 /1.0.0.2 "第二版" \
-  | tr -d '\r' | tail -n 1
+# --- the publisher: a key pair made for the demo (a real one lives off the
+# build machine), the release signed, the installation's updater stamped
+mm() { cmake/wine-harness.sh run "$B" "$BIN/makemanifest.exe" "$@" </dev/null | tr -d '\r'; }
+mm --new-key "$(winpath "$KEYS")"
+mm --key "$(winpath "$KEYS")\\publisher.key" "$(winpath "$RELEASE")" 1.0.0.2 /1.0.0.2 "第二版" | tail -n 2
+mm --stamp "$(winpath "$KEYS")\\publisher.pub" "$(winpath "$INSTALL/update.exe")"
 
 # --- the update server, serving the release as the updater asks for it
 if curl -s -o /dev/null http://127.0.0.1:8085/; then
@@ -199,9 +206,10 @@ before=$(snapshot)
 
 # --- the client runs, holds its player library and starts the updater
 echo "demo: updating $INSTALL from 1.0.0.1 to 1.0.0.2 on $where"
-cmake/wine-harness.sh run "$B" "$INSTALL/ZorvClient.exe" --hold-mutexes \
+# Wine's "seh" channel carries OutputDebugString, where the updater's diagnostics go.
+QZ_WINEDEBUG=-all,warn+seh cmake/wine-harness.sh run "$B" "$INSTALL/ZorvClient.exe" --hold-mutexes \
   --hold-file "$(winpath "$INSTALL/ZorvPlayer.dll")" --exit-after-reply --run-updater \
-  </dev/null >/dev/null 2>&1 &
+  </dev/null >/dev/null 2>"$DEMO/diagnostics.log" &
 client_pid=$!
 
 for _ in $(seq 300); do
@@ -234,6 +242,13 @@ show("files unchanged:", [f for f in before if after.get(f) == before[f]])
 show("moved aside:", [f for f in after if f not in before and f.startswith("Temp/")],
      "  (the copy the running client held)")
 PY
+verified=$(sed -n 's/.*OutputDebugStringA ".*Signature verified: \(.*\)\\n"$/\1/p' "$DEMO/diagnostics.log" | tail -n 1)
+if [ -n "$verified" ]; then
+  echo "signature:         verified by update.exe: $verified"
+else
+  echo "signature:         not verified; the updater said:"
+  sed -n 's/.*OutputDebugStringA "\(.*\)\\n"$/  \1/p' "$DEMO/diagnostics.log" | grep -v SendRequest | tail -n 5
+fi
 case "$reply" in
   1) echo "reply received:    lParam 1 (update completed)" ;;
   0) echo "reply received:    lParam 0 (update not completed)" ;;
@@ -241,7 +256,7 @@ case "$reply" in
 esac
 echo "requests served:   $(curl -s http://127.0.0.1:8085/__qz/stats | tail -n +2 | cut -d' ' -f2 | paste -sd, - | sed 's/,/, /g')"
 echo "screenshot:        $SHOT"
-[ "$reply" = 1 ]
+[ "$reply" = 1 ] && [ -n "$verified" ]
 }
 
 case $what in
