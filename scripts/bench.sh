@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Benchmarks, each figure next to a baseline measured in the same run: the
-# download engine against a bare WinINet loop and curl, the checksum against
+# download engine against a bare WinINet loop and curl, a whole update
+# against the sum of its parts and by an updater stamped with a publisher key
+# against a plain one on the same signed release, the checksum against
 # a plain read, the player's Open against bare COM creation of the control,
 # the playlist's section save and load against one profile call per key, the
 # player program's start, forward, long list and memory against a minimal one.
@@ -53,12 +55,24 @@ for i in $(seq 1 $CHANGED); do
   head -c 1048576 /dev/urandom >"$REL/c/$i.bin"
   head -c 1048576 /dev/urandom >"$TEMPLATE/c/$i.bin"
 done
-cmake/wine-harness.sh run "$B" "$B/bin/makemanifest.exe" "$(winpath "$REL")" 9.0.0.2 /bench/rel >/dev/null
+# Signed with a key made for the run; an unstamped updater reads the same manifest as ever.
+KEYS=$WORK/keys
+cmake/wine-harness.sh run "$B" "$B/bin/makemanifest.exe" --new-key "$(winpath "$WORK")\\keys" >/dev/null
+cmake/wine-harness.sh run "$B" "$B/bin/makemanifest.exe" --key "$(winpath "$KEYS")\\publisher.key" \
+  "$(winpath "$REL")" 9.0.0.2 /bench/rel >/dev/null
 mkdir -p "$B/www/9.0.0.1"
-mv "$REL/update.xml" "$B/www/9.0.0.1/update.xml"
+mv "$REL/update.xml" "$REL/update.sig" "$B/www/9.0.0.1/"
 cp "$B/bin/update.exe" "$TEMPLATE/"
 printf '[UpdateSrv]\r\nFtpAddr=127.0.0.1\r\nVersion=%d\r\n' $(( (9 << 24) + 1 )) >"$TEMPLATE/Update.ini"
 cmake/wine-harness.sh run "$B" "$B/bin/update_bench.exe" procedure "$(winpath "$TEMPLATE")" "$(winpath "$WORK")" | tr -d '\r'
+
+echo "== signed update (the same release and installation, an updater stamped with the key against a plain one)"
+KEYED=$WORK/template-keyed
+cp -r "$TEMPLATE" "$KEYED"
+cmake/wine-harness.sh run "$B" "$B/bin/makemanifest.exe" --stamp "$(winpath "$KEYS")\\publisher.pub" \
+  "$(winpath "$KEYED")\\update.exe" >/dev/null
+cmake/wine-harness.sh run "$B" "$B/bin/update_bench.exe" keyed "$(winpath "$TEMPLATE")" "$(winpath "$KEYED")" \
+  "$(winpath "$WORK")" | tr -d '\r'
 
 echo "== checksum"
 cat "$WORK/sum.bin" >/dev/null  # cached before either side reads it

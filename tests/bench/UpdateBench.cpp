@@ -3,12 +3,14 @@
 //   update_bench download <server path> <expected bytes> <work folder>
 //   update_bench checksum <file>
 //   update_bench procedure <installation template> <work folder>
+//   update_bench keyed <template, plain updater> <template, stamped updater> <work folder>
 // Prints "name: figure" lines and a ratio; nothing is asserted here.
 #include "BenchClock.h"
 #include "Checksum.h"
 #include "Download.h"
 #include "Folders.h"
 #include "Settings.h"
+#include "Signature.h"
 #include "XmlInfo.h"
 
 #include <windows.h>
@@ -167,6 +169,57 @@ LRESULT CALLBACK ReplyProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     return ::DefWindowProcW(hwnd, msg, wp, lp);
 }
 
+// The real update.exe of a copy of templ, hidden, replying to this process:
+// seconds from its start to its reply; false unless it replied 1.
+bool EndToEnd(const std::wstring& templ, const std::wstring& e2e, double* seconds)
+{
+    CopyFolder(templ, e2e);
+    static bool registered = false;
+    if (!registered) {
+        WNDCLASSW wc = {};
+        wc.lpfnWndProc = ReplyProc;
+        wc.lpszClassName = L"BenchReply";
+        ::RegisterClassW(&wc);
+        registered = true;
+    }
+    g_reply = -1;
+    HWND reply = ::CreateWindowW(L"BenchReply", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    HANDLE client = ::CreateMutexW(nullptr, FALSE, L"ZorvaneMutex"); // a hidden run lives as long as its client
+    std::wstring cmd = L"\"" + e2e + L"\\update.exe\" hide hwnd=" + std::to_wstring(HandleToLong(reply)) +
+                       L" message=" + std::to_wstring(kBenchReply);
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    double t0 = Now();
+    if (!::CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, e2e.c_str(), &si, &pi)) {
+        std::printf("cannot start update.exe\n");
+        ::CloseHandle(client);
+        ::DestroyWindow(reply);
+        return false;
+    }
+    MSG msg;
+    while (g_reply == -1 && ::MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, 600000, QS_ALLINPUT) != WAIT_TIMEOUT) {
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            ::DispatchMessageW(&msg);
+        if (::WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0 && g_reply == -1) {
+            while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+                ::DispatchMessageW(&msg);
+            break;
+        }
+    }
+    *seconds = Now() - t0;
+    ::WaitForSingleObject(pi.hProcess, 10000);
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    ::CloseHandle(client);
+    ::DestroyWindow(reply);
+    if (g_reply != 1) {
+        std::printf("the update did not complete (reply %lld)\n", static_cast<long long>(g_reply));
+        return false;
+    }
+    return true;
+}
+
 // The whole procedure through the real update.exe (hidden, replying to this
 // process), next to its parts measured one by one on another copy.
 int Procedure(const std::wstring& templ, const std::wstring& work)
@@ -231,50 +284,85 @@ int Procedure(const std::wstring& templ, const std::wstring& work)
     double sum = pauses + manifestTime + checksumTime + downloadTime + verifyTime + installTime;
 
     // --- end to end: the real program, hidden, with this process as the client
-    std::wstring e2e = work + L"\\e2e";
-    CopyFolder(templ, e2e);
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = ReplyProc;
-    wc.lpszClassName = L"BenchReply";
-    ::RegisterClassW(&wc);
-    HWND reply = ::CreateWindowW(L"BenchReply", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    HANDLE client = ::CreateMutexW(nullptr, FALSE, L"ZorvaneMutex"); // a hidden run lives as long as its client
-    std::wstring cmd = L"\"" + e2e + L"\\update.exe\" hide hwnd=" + std::to_wstring(HandleToLong(reply)) +
-                       L" message=" + std::to_wstring(kBenchReply);
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    t0 = Now();
-    if (!::CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, e2e.c_str(), &si, &pi)) {
-        std::printf("cannot start update.exe\n");
+    double endToEnd = 0;
+    if (!EndToEnd(templ, work + L"\\e2e", &endToEnd))
         return 1;
-    }
-    MSG msg;
-    while (g_reply == -1 && ::MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, 600000, QS_ALLINPUT) != WAIT_TIMEOUT) {
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-            ::DispatchMessageW(&msg);
-        if (::WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0 && g_reply == -1) {
-            while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-                ::DispatchMessageW(&msg);
-            break;
-        }
-    }
-    double endToEnd = Now() - t0;
-    ::WaitForSingleObject(pi.hProcess, 10000);
-    ::CloseHandle(pi.hThread);
-    ::CloseHandle(pi.hProcess);
-    ::CloseHandle(client);
-    ::DestroyWindow(reply);
-    if (g_reply != 1) {
-        std::printf("the update did not complete (reply %lld)\n", static_cast<long long>(g_reply));
-        return 1;
-    }
     std::printf("update of %d unchanged and %d changed files: end to end %.2f s (update.exe started to reply)\n",
                 unchanged, changed, endToEnd);
     std::printf("  parts: pauses %.2f s (%d x 300 ms), manifest %.3f s, checksums %.3f s, downloads %.3f s, "
                 "verification %.3f s, install %.3f s; sum %.2f s\n",
                 pauses, unchanged, manifestTime, checksumTime, downloadTime, verifyTime, installTime, sum);
     std::printf("  ratio end to end / sum of parts %.3f\n", endToEnd / sum);
+    return 0;
+}
+
+// The whole update by a stamped updater against a plain one on the same
+// release, alternating, in the same run; then what the keyed one adds,
+// measured in this process: the signature's fetch and check, and SHA-256
+// against the checksum over the installed files.
+int Keyed(const std::wstring& plainTempl, const std::wstring& keyedTempl, const std::wstring& work)
+{
+    const int rounds = 3;
+    std::vector<double> plain, keyed;
+    for (int i = 0; i < 2 * rounds; ++i) {
+        // Order plain, keyed, keyed, plain, plain, keyed: neither side always goes first.
+        bool isKeyed = (i % 4 == 1 || i % 4 == 2);
+        double t = 0;
+        std::wstring folder = work + L"\\keyed" + std::to_wstring(i);
+        if (!EndToEnd(isKeyed ? keyedTempl : plainTempl, folder, &t))
+            return 1;
+        (isKeyed ? keyed : plain).push_back(t);
+        std::printf("  round %d, %s updater: %.2f s\n", i / 2 + 1, isKeyed ? "stamped" : "plain", t);
+    }
+    double p = Median(plain), k = Median(keyed);
+    std::printf("whole update, median of %d: plain updater %.2f s, stamped updater %.2f s; ratio stamped / plain %.3f "
+                "(at most 1.05 allowed)\n",
+                rounds, p, k, k / p);
+
+    // --- the parts a keyed run adds
+    HMODULE module = ::LoadLibraryExW((keyedTempl + L"\\update.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    PublisherKey key = module ? LoadPublisherKey(module) : PublisherKey();
+    if (module)
+        ::FreeLibrary(module);
+    UpdateSettings settings = ReadUpdateSettings(keyedTempl);
+    CDownload engine;
+    engine.InitPaths((work + L"\\parts").c_str());
+    ::CreateDirectoryW((work + L"\\parts").c_str(), nullptr);
+    engine.SetServer(L"127.0.0.1", 21, 8085, nullptr, nullptr);
+    std::wstring local = work + L"\\parts\\update.sig";
+    std::wstring remote = L"/" + settings.version + L"/update.sig";
+    double t0 = Now();
+    std::string bytes;
+    SignedRelease release;
+    std::wstring problem = L"no key stamped";
+    if (key.state == KeyState::Usable && engine.DownloadFile(remote.c_str(), local.c_str(), 4096) == 0 &&
+        ReadSmallFile(local, kMaxSignatureFile, &bytes))
+        problem = VerifySignatureFile(bytes, key.key, &release);
+    double signature = Now() - t0;
+    if (!problem.empty()) {
+        std::printf("the signature does not verify: %ls\n", problem.c_str());
+        return 1;
+    }
+    double hashTime = 0, sumTime = 0;
+    uint64_t total = 0;
+    for (const SignedFile& f : release.files) {
+        std::wstring path = keyedTempl + f.name;
+        for (wchar_t& c : path)
+            c = c == L'/' ? L'\\' : c;
+        Sha256Digest digest{};
+        uint64_t size = 0;
+        t0 = Now();
+        Sha256File(path, &digest, &size);
+        hashTime += Now() - t0;
+        t0 = Now();
+        FileChecksum(path);
+        sumTime += Now() - t0;
+        total += size;
+    }
+    std::printf("  what a keyed run adds: signature fetched and verified %.1f ms; SHA-256 of the %u installed files "
+                "(%.1f MB) %.1f ms against their checksums %.1f ms\n",
+                signature * 1e3, static_cast<unsigned>(release.files.size()), total / 1e6, hashTime * 1e3,
+                sumTime * 1e3);
     return 0;
 }
 
@@ -289,7 +377,10 @@ int wmain(int argc, wchar_t** argv)
         return Checksum(argv[2]);
     if (argc == 4 && std::wstring(argv[1]) == L"procedure")
         return Procedure(argv[2], argv[3]);
+    if (argc == 5 && std::wstring(argv[1]) == L"keyed")
+        return Keyed(argv[2], argv[3], argv[4]);
     std::fprintf(stderr, "usage: update_bench download <path> <bytes> <folder> | checksum <file> | "
-                         "procedure <installation template> <work folder>\n");
+                         "procedure <installation template> <work folder> | "
+                         "keyed <template> <template with a stamped updater> <work folder>\n");
     return 2;
 }
