@@ -300,12 +300,30 @@ PublisherKey PublisherKeyFromText(const std::string& text)
     return result;
 }
 
+namespace {
+
+BOOL CALLBACK CollectLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR param)
+{
+    reinterpret_cast<std::vector<WORD>*>(param)->push_back(language);
+    return TRUE;
+}
+
+} // namespace
+
 PublisherKey LoadPublisherKey(HMODULE module)
 {
-    // Stamped language-neutral by the publisher's tool.
-    HRSRC found = ::FindResourceExW(module, RT_RCDATA, kPublisherKeyResource, MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL));
-    if (!found)
+    // Whatever language it was stamped in: a key the lookup missed would make
+    // the updater take any release. Two of them are one too many to choose from.
+    std::vector<WORD> languages;
+    ::EnumResourceLanguagesW(module, RT_RCDATA, kPublisherKeyResource, CollectLanguage,
+                             reinterpret_cast<LONG_PTR>(&languages));
+    if (languages.empty())
         return PublisherKey();
+    HRSRC found = languages.size() == 1
+                      ? ::FindResourceExW(module, RT_RCDATA, kPublisherKeyResource, languages[0])
+                      : nullptr;
+    if (!found)
+        return PublisherKeyFromText(std::string());
     HGLOBAL loaded = ::LoadResource(module, found);
     const void* data = loaded ? ::LockResource(loaded) : nullptr;
     DWORD size = ::SizeofResource(module, found);

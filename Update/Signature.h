@@ -81,6 +81,7 @@ struct PublisherKey {
 };
 
 // The key stamped into module (the updater's own executable); Unusable when
-// the resource is there but is not a public key file.
+// the resource is there but is not a public key file, or is there in more
+// than one language.
 PublisherKey LoadPublisherKey(HMODULE module);
 PublisherKey PublisherKeyFromText(const std::string& text);

@@ -310,4 +310,21 @@ TEST(ReleaseTool, KeyFilesThatAreNoKeysAreRefusedAndNothingIsWrittenOrStamped)
                                   &garbage[0], static_cast<DWORD>(garbage.size())));
     ASSERT_TRUE(::EndUpdateResourceW(update, FALSE));
     EXPECT_EQ(KeyIn(updater).state, KeyState::Unusable);
+    // A key in another language is found all the same; two keys in two
+    // languages are not one to trust.
+    std::wstring again = keys / L"again.exe";
+    ASSERT_TRUE(WriteBytes(again, unstamped));
+    std::string text = ReadBytes(keys / L"publisher.pub");
+    for (WORD language : {MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED), MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL)}) {
+        update = ::BeginUpdateResourceW(again.c_str(), FALSE);
+        ASSERT_NE(update, nullptr);
+        ASSERT_TRUE(::UpdateResourceW(update, RT_RCDATA, kPublisherKeyResource, language, &text[0],
+                                      static_cast<DWORD>(text.size())));
+        ASSERT_TRUE(::EndUpdateResourceW(update, FALSE));
+        if (language != MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL)) {
+            EXPECT_EQ(KeyIn(again).state, KeyState::Usable);
+            EXPECT_EQ(KeyIn(again).key, PublicKeyOf(keys.path()));
+        }
+    }
+    EXPECT_EQ(KeyIn(again).state, KeyState::Unusable);
 }
