@@ -13,7 +13,6 @@ PACKAGES=(
   wine wine64 fonts-wine xvfb xauth x11-utils imagemagick fonts-wqy-microhei
   libgnutls30
   googletest python3 python3-pyftpdlib curl procps haxe
-  libgnutls30
   chromium ffmpeg
 )
 
