@@ -318,6 +318,8 @@ namespace {
 
 // Reads and closes the menu or dialog that is up, from inside its loop.
 HWND g_shown = nullptr;
+UINT g_menuHideList = 99, g_menuTopmost = 99;
+LONG g_menuTop = -1;
 void CALLBACK ShootAndClose(HWND, UINT, UINT_PTR id, DWORD)
 {
     HWND menu = ::FindWindowW(L"#32768", nullptr);
@@ -325,6 +327,14 @@ void CALLBACK ShootAndClose(HWND, UINT, UINT_PTR id, DWORD)
     if ((menu && ::IsWindowVisible(menu)) || about) {
         g_shown = menu && ::IsWindowVisible(menu) ? menu : about;
         ::KillTimer(nullptr, id);
+        if (!about) {
+            HMENU popup = reinterpret_cast<HMENU>(::SendMessageW(menu, MN_GETHMENU, 0, 0));
+            g_menuHideList = ::GetMenuState(popup, ID_VIEW_HIDE_LIST, MF_BYCOMMAND) & MF_CHECKED;
+            g_menuTopmost = ::GetMenuState(popup, ID_VIEW_TOPMOST, MF_BYCOMMAND) & MF_CHECKED;
+            RECT r;
+            ::GetWindowRect(menu, &r);
+            g_menuTop = r.top;
+        }
         testsupport::SaveScreenshot(about ? L"player-about" : L"player-menu");
         if (about)
             ::PostMessageW(about, WM_COMMAND, IDOK, 0);
@@ -345,21 +355,72 @@ TEST_F(Frame, ScreenshotsOfEveryListStateTheMenuAndTheAboutBox)
         testsupport::PumpUntil([] { return false; }, 300);
         testsupport::SaveScreenshot(name);
     };
+    // Each list state, with what shows in it.
+    auto panes = [&](bool list, bool splitter) {
+        EXPECT_EQ(f.m_right.IsWindowVisible() != FALSE, list);
+        EXPECT_EQ(f.m_splitter.IsWindowVisible() != FALSE, splitter);
+        const CRect c = f.GetClientRect();
+        const int right = list ? ChildRect(f, f.m_right).right : splitter ? ChildRect(f, f.m_splitter).right
+                                                                           : ChildRect(f, f.m_left).right;
+        EXPECT_EQ(right, c.right - 6);
+    };
     shoot(L"player-frame-standalone");
+    panes(true, true);
     f.SetListCollapsed(TRUE);
     shoot(L"player-frame-collapsed");
+    panes(false, true);
     f.SetListCollapsed(FALSE);
     f.ToggleProgramList();
     shoot(L"player-frame-list-hidden");
+    panes(false, false);
     f.ToggleProgramList();
     f.ShowWindow(SW_SHOWMAXIMIZED);
     shoot(L"player-frame-maximised");
+    panes(true, true);
     f.ShowWindow(SW_RESTORE);
 
+    // Resized from each edge, the list dragged, the colours changed: every
+    // picture is whole (looked at, not compared: fonts differ by machine).
+    const CRect start = f.GetWindowRect();
+    const struct {
+        const wchar_t* name;
+        int dl, dt, dr, db;
+    } edges[] = {{L"player-frame-resized-left", -160, 0, 0, 0}, {L"player-frame-resized-top", 0, -90, 0, 0},
+                 {L"player-frame-resized-right", 0, 0, 120, 0}, {L"player-frame-resized-bottom", 0, 0, 0, 80}};
+    for (const auto& e : edges) {
+        CRect r = f.GetWindowRect();
+        ::MoveWindow(f, r.left + e.dl, r.top + e.dt, r.Width() - e.dl + e.dr, r.Height() - e.dt + e.db, TRUE);
+        shoot(e.name);
+        panes(true, true);
+    }
+    NMSPLITTER nm = {};
+    nm.hdr.hwndFrom = f.m_splitter;
+    nm.hdr.idFrom = IDC_SPLITTER;
+    nm.hdr.code = SPN_DRAGGED;
+    nm.delta = -150;
+    f.SendMessage(WM_NOTIFY, IDC_SPLITTER, reinterpret_cast<LPARAM>(&nm));
+    shoot(L"player-frame-splitter-dragged");
+    EXPECT_EQ(f.m_nListWidth, 310);
+    // Code 3: the client's colour becomes the skin's and the panes take it.
+    COLORREF green = RGB(0x2E, 0x7D, 0x32);
+    COPYDATASTRUCT recolour = {3, sizeof green, &green};
+    EXPECT_EQ(f.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&recolour)), 1);
+    EXPECT_EQ(g_skin.m_clrFrame, green);
+    EXPECT_EQ(f.m_left.m_control.m_clrBk, g_skin.m_clrPane);
+    EXPECT_EQ(f.m_right.m_clrBk, g_skin.m_clrList);
+    shoot(L"player-frame-recoloured");
+    ::MoveWindow(f, start.left, start.top, start.Width(), start.Height(), TRUE);
+
+    // The main menu opens under the menu button's row, with its check marks.
     g_shown = nullptr;
     ::SetTimer(nullptr, 0, 100, &ShootAndClose);
+    f.ToggleProgramList(); // the list hidden: its item is checked
     f.ShowMainMenu();
     EXPECT_NE(g_shown, nullptr) << "the main menu";
+    EXPECT_EQ(g_menuHideList, MF_CHECKED);
+    EXPECT_EQ(g_menuTopmost, MF_UNCHECKED);
+    EXPECT_EQ(g_menuTop, f.GetWindowRect().top + kCaptionStrip);
+    f.ToggleProgramList();
     g_shown = nullptr;
     ::SetTimer(nullptr, 0, 100, &ShootAndClose);
     f.SendMessage(WM_COMMAND, ID_APP_ABOUT);
