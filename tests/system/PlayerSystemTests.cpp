@@ -252,6 +252,53 @@ TEST_F(PlayerSystem, TwoStartsAtOnceBothArrive)
     EXPECT_TRUE(PumpUntil([&] { return ListCount(frame) == 2; }, 5000));
 }
 
+// What a second start sends, seen by a stand-in for the running player.
+struct Forwarded {
+    ULONG_PTR code = 0;
+    DWORD bytes = 0;
+    std::wstring text;
+    int count = 0;
+} g_forwarded;
+
+LRESULT CALLBACK StandInProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp)
+{
+    if (msg == kProbe)
+        return kProbe;
+    if (msg == WM_COPYDATA) {
+        const auto* cds = reinterpret_cast<const COPYDATASTRUCT*>(lp);
+        g_forwarded.code = cds->dwData;
+        g_forwarded.bytes = cds->cbData;
+        g_forwarded.text.assign(static_cast<const wchar_t*>(cds->lpData), cds->cbData / sizeof(wchar_t));
+        ++g_forwarded.count;
+        return TRUE;
+    }
+    return ::DefWindowProcW(wnd, msg, wp, lp);
+}
+
+TEST_F(PlayerSystem, ASecondStartForwardsItsTextWithItsZeroAndEnds)
+{
+    HANDLE mutex = ::CreateMutexW(nullptr, FALSE, L"QZPlayer");
+    ASSERT_NE(mutex, nullptr);
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = &StandInProc;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"CQZPlyerFrame";
+    ASSERT_TRUE(::RegisterClassW(&wc));
+    HWND standIn = ::CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                     wc.hInstance, nullptr);
+    ASSERT_NE(standIn, nullptr);
+    const std::wstring command = L"-a c:\\v\\x.flv|标题";
+    ASSERT_TRUE(Start(second, command));
+    EXPECT_TRUE(second.WaitEnd(15000));
+    EXPECT_EQ(g_forwarded.count, 1);
+    EXPECT_EQ(g_forwarded.code, 2u);
+    EXPECT_EQ(g_forwarded.bytes, (command.size() + 1) * sizeof(wchar_t)); // the text and its zero
+    EXPECT_EQ(g_forwarded.text, command + L'\0');
+    ::DestroyWindow(standIn);
+    ::UnregisterClassW(wc.lpszClassName, wc.hInstance);
+    ::CloseHandle(mutex);
+}
+
 TEST_F(PlayerSystem, UninstallEndsTheRunningPlayerAndAHiddenOneWithoutClientEndsByItself)
 {
     ASSERT_TRUE(Start(first, L""));
