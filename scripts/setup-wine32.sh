@@ -1,18 +1,14 @@
-#!/usr/bin/env bash
+# Sourced by scripts/setup.sh, in a subshell, with its DEPS_DIR and quiet().
+#
 # The 32-bit side of Wine, for running the shipped i686 build on a kernel that
 # runs no 32-bit code: Debian's own 32-bit Wine, run by QEMU's user-mode
 # emulator (10.x from bookworm-backports; bookworm's 7.2 is ~300x slower).
-#
-#   setup-wine32.sh DEPS_DIR
 #
 # Nothing is installed system-wide: the packages are fetched with a private apt
 # configuration (its own sources, state and cache; i386 known to it alone) and
 # unpacked into DEPS_DIR/wine32/sysroot. The one system-wide change, the
 # binfmt_misc entry, is made by cmake/wine-harness.sh when it is missing.
 # Idempotent: a finished sysroot is only checked.
-set -euo pipefail
-
-DEPS_DIR=${1:?deps folder}
 W32="$DEPS_DIR/wine32"
 SYSROOT="$W32/sysroot"
 # Bumped whenever the recipe below changes, so that old sysroots are rebuilt.
@@ -20,15 +16,6 @@ RECIPE=3
 WINE_VERSION=$(dpkg-query -W -f='${Version}' wine64)
 STAMP="recipe $RECIPE, wine $WINE_VERSION"
 [ "$(cat "$W32/.qz-ready" 2>/dev/null)" = "$STAMP" ] && exit 0
-
-LOG="$DEPS_DIR/setup.log"
-quiet() {
-  if ! "$@" >>"$LOG" 2>&1; then
-    echo "setup-wine32: failed: $*" >&2
-    tail -n 40 "$LOG" >&2
-    exit 1
-  fi
-}
 
 echo "setup: fetching Debian's 32-bit Wine and QEMU's user-mode emulator"
 APT="$W32/apt"

@@ -125,6 +125,6 @@ fi
 
 # The shipped 32-bit build runs under Debian's 32-bit Wine and QEMU's user-mode
 # emulator, unpacked into a sysroot (nothing installed system-wide).
-"$HERE/scripts/setup-wine32.sh" "$DEPS_DIR"
+( . "$HERE/scripts/setup-wine32.sh" )
 
 echo "setup: ready (dependencies in $DEPS_DIR)"
