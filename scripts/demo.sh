@@ -127,7 +127,7 @@ player_demo() {
 
   echo "demo: the player and its client on $where"
   cmake/wine-harness.sh run "$B" "$PLAYER/ZorvClient.exe" --log "$(winpath "$PLAYER")\\client.log" \
-    --player '-p C:\Media\INTRO-3S.FLV' </dev/null >/dev/null 2>&1 &
+    --player '-p http://video.zorvane.example/Intro-3s.flv?Token=aB' </dev/null >/dev/null 2>&1 &
   client_pid=$!
   # The client answers once the player's frame and panes are there.
   for _ in $(seq 100); do quiet_tell=1 tell repaint && break; sleep 0.2; done

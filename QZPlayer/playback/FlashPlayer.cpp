@@ -62,26 +62,27 @@ BOOL CFlashPlayer::Create(CPlayerWnd* host, const RECT& rect)
     return TRUE;
 }
 
-std::wstring CFlashPlayer::MovieAddress(const std::wstring& moviePath, const std::wstring& upper)
+std::wstring CFlashPlayer::MovieAddress(const std::wstring& moviePath, const std::wstring& source)
 {
-    return moviePath + L"?file=" + EscapeFileValue(upper) +
+    const std::wstring upper = CPlayerWnd::UpperAscii(source);
+    return moviePath + L"?file=" + EscapeFileValue(source) +
            (upper.find(L"HTTP://") != std::wstring::npos ? kTailHttp : kTailLocal);
 }
 
-BOOL CFlashPlayer::Load(CPlayerWnd* host, const std::wstring& upper)
+BOOL CFlashPlayer::Load(CPlayerWnd* host, const std::wstring& source)
 {
     BOOL shellMovie = FALSE;
-    CPlayerWnd::EngineForSource(upper, &shellMovie);
+    CPlayerWnd::EngineForSource(CPlayerWnd::UpperAscii(source), &shellMovie);
     if (!shellMovie) {
         SetProperty(kAllowNetworking, VT_BSTR, L"all");
-        SetProperty(kMovie, VT_BSTR, upper.c_str());
+        SetProperty(kMovie, VT_BSTR, source.c_str());
         return TRUE;
     }
     const std::wstring path = host->ShellMoviePath();
     if (!host->ShellMovieValid(path) && !host->ExtractShellMovie(path))
         return FALSE;
     SetProperty(kLoop, VT_BOOL, FALSE);
-    SetProperty(kMovie, VT_BSTR, MovieAddress(path, upper).c_str());
+    SetProperty(kMovie, VT_BSTR, MovieAddress(path, source).c_str());
     return TRUE;
 }
 

@@ -9,7 +9,7 @@ const UINT IDC_FLASH_PLAYER = 5001;
 class CFlashPlayer : public PlaybackEngine {
 public:
     BOOL Create(CPlayerWnd* host, const RECT& rect) override;
-    BOOL Load(CPlayerWnd* host, const std::wstring& upper) override;
+    BOOL Load(CPlayerWnd* host, const std::wstring& source) override;
     PlayState GetState() override;
     void Play() override;
     void Pause() override;
@@ -24,8 +24,9 @@ public:
     // One request; the reply is empty until the movie has shown a frame.
     std::wstring CallFunction(const std::wstring& request);
 
-    // The shell movie's address for the uppercased source.
-    static std::wstring MovieAddress(const std::wstring& moviePath, const std::wstring& upper);
+    // The shell movie's address for the source (as given; only the test for
+    // "HTTP://" reads it in capitals).
+    static std::wstring MovieAddress(const std::wstring& moviePath, const std::wstring& source);
     // The number in a reply ("<number>12</number>" gives 12); empty gives empty.
     static long ReplyNumber(const std::wstring& reply, long ifEmpty);
     // The movie's state number as a PlayState.

@@ -35,9 +35,9 @@ public:
     // Creates the control as a child of host filling rect; FALSE when the
     // control is not installed. Dispatch errors of the set-up calls are thrown.
     virtual BOOL Create(CPlayerWnd* host, const RECT& rect) = 0;
-    // Gives the control the uppercased source and starts it; FALSE when the
+    // Gives the control the source, as given, and starts it; FALSE when the
     // engine cannot play it (the Flash shell movie missing).
-    virtual BOOL Load(CPlayerWnd* host, const std::wstring& upper) = 0;
+    virtual BOOL Load(CPlayerWnd* host, const std::wstring& source) = 0;
     virtual PlayState GetState() = 0;
     virtual void Play() = 0;
     virtual void Pause() = 0;
@@ -48,4 +48,11 @@ public:
     virtual void SetVolume(int volume) = 0;
     virtual void SetMute(BOOL on) = 0;
     virtual void FullScreen(BOOL on) = 0;
+    // How far the control's buffering has come, as a number that grows while
+    // buffering makes progress; FALSE when the control does not say.
+    virtual BOOL GetBufferingProgress(long* progress)
+    {
+        (void)progress;
+        return FALSE;
+    }
 };

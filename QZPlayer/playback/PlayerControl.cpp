@@ -149,10 +149,19 @@ void CPlayerControl::PrepareOpen()
     SetState(Stopped);
 }
 
+void CPlayerControl::RestartWatch()
+{
+    m_tWatchFrom = ::GetTickCount64();
+    m_dFirstPosition = -1;
+    m_bHaveBuffering = FALSE;
+}
+
 void CPlayerControl::OnMediaOpened()
 {
     if (!m_pPlayer)
         return;
+    m_bStarted = FALSE;
+    RestartWatch();
     if (m_pPlayer->GetEngineKind() == EngineFlash) {
         // The movie takes a volume only once it plays.
         m_bVolumePending = TRUE;
@@ -167,6 +176,7 @@ void CPlayerControl::Resume()
 {
     if (m_pPlayer && m_pPlayer->HasEngine() && !m_btnPlay.IsChecked()) {
         m_pPlayer->Play();
+        RestartWatch();
         SetState(Opening);
     }
 }
@@ -213,11 +223,63 @@ void CPlayerControl::ApplyVolume()
         m_pPlayer->SetVolume(m_sliderVolume.GetPos());
 }
 
+void CPlayerControl::PassOver()
+{
+    m_bStarted = TRUE; // nothing more to watch
+    if (m_sliderSeek.GetPos() != 0)
+        m_sliderSeek.SetPos(0);
+    SetState(Stopped);
+    if (CWnd* parent = GetParent())
+        parent->SendMessage(WM_PLAY_NEXT, kPlayNextPassedOver, 0);
+}
+
+BOOL CPlayerControl::PassOverIfStalled(PlayState state)
+{
+    if (m_bStarted || !m_pPlayer->HasEngine())
+        return FALSE;
+    if (state == Paused) {
+        // Time paused by the user does not count.
+        RestartWatch();
+        return FALSE;
+    }
+    double p = 0.0, d = 0.0;
+    m_pPlayer->GetPosition(&p);
+    m_pPlayer->GetDuration(&d);
+    if (d > 0 || (m_dFirstPosition >= 0 && p > m_dFirstPosition)) {
+        m_bStarted = TRUE;
+        return FALSE;
+    }
+    if (state == Stopped) {
+        // It ended without ever showing that it played: an open that failed
+        // late (Real closes the clip, the shell movie gives up).
+        PassOver();
+        return TRUE;
+    }
+    if (m_dFirstPosition < 0)
+        m_dFirstPosition = p;
+    long buffering = 0;
+    if (state == Buffering && m_pPlayer->GetBufferingProgress(&buffering)) {
+        // Buffering that makes progress is not a stall.
+        if (m_bHaveBuffering && buffering > m_lBuffering)
+            m_tWatchFrom = ::GetTickCount64();
+        m_bHaveBuffering = TRUE;
+        m_lBuffering = buffering;
+    }
+    if (::GetTickCount64() - m_tWatchFrom < m_dwStallMs)
+        return FALSE;
+    PassOver();
+    return TRUE;
+}
+
 void CPlayerControl::Poll()
 {
     if (!m_pPlayer)
         return;
     const PlayState s = m_pPlayer->GetState();
+    // An item that never starts must not hold the list, whatever state its
+    // engine claims (or none at all).
+    if (PassOverIfStalled(s))
+        return;
     if (s == Undefined)
         return;
     if (s == Stopped) {
@@ -225,7 +287,7 @@ void CPlayerControl::Poll()
             m_sliderSeek.SetPos(0);
         SetState(Stopped);
         if (CWnd* parent = GetParent())
-            parent->SendMessage(WM_PLAY_NEXT, 0, 0);
+            parent->SendMessage(WM_PLAY_NEXT, kPlayNextEnded, 0);
         return;
     }
     double p = 0.0, d = 0.0;
@@ -252,6 +314,7 @@ void CPlayerControl::OnPlay()
         return;
     }
     m_pPlayer->Play();
+    RestartWatch();
     SetState(Opening);
 }
 

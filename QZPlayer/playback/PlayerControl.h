@@ -13,6 +13,22 @@ const UINT IDD_PLAYER_CONTROL = 132;
 const UINT WM_PLAY_NEXT = WM_USER + 1001;
 const UINT_PTR kPollTimerId = 1000;
 
+// wParam of WM_PLAY_NEXT: why the next entry is wanted.
+const WPARAM kPlayNextEnded = 0;        // the item played to its end (or anyone asks)
+const WPARAM kPlayNextPassedOver = 1;   // the item never started: passed over like one that failed to open
+const WPARAM kPlayNextAfterFailure = 2; // the pane's own, after an entry failed to open
+
+// How long an item may show neither a moving position nor a duration after
+// its open before it is passed over. Justification: an item that plays at
+// all shows one of them once its header is in; Windows Media buffers 5 s of
+// a network stream by default before it plays (IWMPNetwork::bufferingTime)
+// and the Flash engine's own shell movie gives a dead stream up after 8 s,
+// so 15 s lets a slow but working start through with room to spare while a
+// dead item holds the list for 15 s plus at most one poll (1 s). Buffering
+// that makes progress restarts the count; time paused by the user does not
+// count.
+const DWORD kStallMs = 15000;
+
 class CPlayerControl : public CDialog {
 public:
     CPlayerControl() : CDialog(IDD_PLAYER_CONTROL) {}
@@ -44,6 +60,11 @@ public:
     CPlayerWnd* m_pPlayer = nullptr;
     BOOL m_bVolumePending = FALSE;
     COLORREF m_clrBk = RGB(248, 248, 248);
+    // The bound for an item that never starts (kStallMs; tests shorten it).
+    DWORD m_dwStallMs = kStallMs;
+    // Whether the item opened last has shown that it plays (a duration, or a
+    // position that moved); until then it is watched.
+    BOOL m_bStarted = TRUE;
 
 protected:
     void DoDataExchange(CDataExchange* dx) override;
@@ -57,6 +78,11 @@ protected:
 
 private:
     void Poll();
+    // The watch on an item that has not started yet; TRUE when it has just
+    // been passed over.
+    BOOL PassOverIfStalled(PlayState state);
+    void RestartWatch();
+    void PassOver();
     void ApplyVolume();
     void RestartTimer();
     void StopTimer();
@@ -70,4 +96,8 @@ private:
     void Paint();
 
     COLORREF m_clrBrush = 0; // the colour m_brBackground was made with
+    ULONGLONG m_tWatchFrom = 0;  // when the present watch window began
+    double m_dFirstPosition = -1; // the position first seen in it
+    BOOL m_bHaveBuffering = FALSE;
+    long m_lBuffering = 0;
 };

@@ -53,18 +53,25 @@ int CPlayerWnd::Open(const std::wstring& source)
 {
     m_strSource.clear();
     DestroyEngine();
-    const std::wstring upper = UpperAscii(source);
-    const int kind = EngineForSource(upper);
+    // The rules read the source in capitals; the engine gets it as given,
+    // since servers compare paths and query tokens with their case.
+    BOOL shellMovie = FALSE;
+    const int kind = EngineForSource(UpperAscii(source), &shellMovie);
     if (kind == EngineNone)
         return 2;
     PlaybackEngine* engine = CreateEngine(kind);
+    // Flash is gone from current Windows: ".MP4" and ".FLV" then go to
+    // Windows Media (which plays H.264 MP4, and FLV where a splitter is
+    // installed); ".SWF" has no other engine.
+    if (!engine && kind == EngineFlash && shellMovie)
+        engine = CreateEngine(EngineMedia);
     if (!engine)
         return 1;
     // A failing load must not leave the control behind, whether it says so
     // or raises a dispatch error (which still reaches the user after this).
     std::unique_ptr<PlaybackEngine> created(engine);
     try {
-        if (!engine->Load(this, upper)) {
+        if (!engine->Load(this, source)) {
             created->DestroyWindow();
             return 1;
         }
@@ -153,6 +160,18 @@ void CPlayerWnd::GetDuration(double* seconds)
     } catch (CException* e) {
         e->Delete();
         *seconds = 0;
+    }
+}
+
+BOOL CPlayerWnd::GetBufferingProgress(long* progress)
+{
+    if (!m_pEngine)
+        return FALSE;
+    try {
+        return m_pEngine->GetBufferingProgress(progress);
+    } catch (CException* e) {
+        e->Delete();
+        return FALSE;
     }
 }
 

@@ -26,6 +26,9 @@ public:
     void Stop();
     void GetPosition(double* seconds);
     void GetDuration(double* seconds);
+    // The engine's buffering progress (a number that grows while buffering
+    // makes progress); FALSE when there is no engine or it does not say.
+    BOOL GetBufferingProgress(long* progress);
     void Seek(double seconds);
     void SetVolume(int volume);
     void SetMute(BOOL on);

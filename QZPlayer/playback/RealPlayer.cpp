@@ -18,6 +18,7 @@ const DISPID kSetPosition = 269;
 const DISPID kSetVolume = 227;
 const DISPID kSetMute = 229;
 const DISPID kSetFullScreen = 293;
+const DISPID kGetBufferingTimeRemaining = 318;
 
 } // namespace
 
@@ -33,10 +34,10 @@ long CRealPlayer::MethodLong(DISPID id)
     return value;
 }
 
-BOOL CRealPlayer::Load(CPlayerWnd*, const std::wstring& upper)
+BOOL CRealPlayer::Load(CPlayerWnd*, const std::wstring& source)
 {
     InvokeHelper(kSetControls, DISPATCH_METHOD, VT_EMPTY, nullptr, VTS_BSTR, L"ImageWindow");
-    InvokeHelper(kSetSource, DISPATCH_METHOD, VT_EMPTY, nullptr, VTS_BSTR, upper.c_str());
+    InvokeHelper(kSetSource, DISPATCH_METHOD, VT_EMPTY, nullptr, VTS_BSTR, source.c_str());
     MethodBool(275, FALSE);
     MethodBool(235, FALSE);
     MethodBool(343, FALSE);
@@ -108,4 +109,10 @@ void CRealPlayer::FullScreen(BOOL on)
 {
     if (on)
         Method(kSetFullScreen);
+}
+
+BOOL CRealPlayer::GetBufferingProgress(long* progress)
+{
+    *progress = -MethodLong(kGetBufferingTimeRemaining);
+    return TRUE;
 }

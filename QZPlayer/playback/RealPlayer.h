@@ -9,7 +9,7 @@ const UINT IDC_REAL_PLAYER = 5003;
 class CRealPlayer : public PlaybackEngine {
 public:
     BOOL Create(CPlayerWnd* host, const RECT& rect) override;
-    BOOL Load(CPlayerWnd* host, const std::wstring& upper) override;
+    BOOL Load(CPlayerWnd* host, const std::wstring& source) override;
     PlayState GetState() override;
     void Play() override;
     void Pause() override;
@@ -20,6 +20,8 @@ public:
     void SetVolume(int volume) override;
     void SetMute(BOOL on) override;
     void FullScreen(BOOL on) override;
+    // GetBufferingTimeRemaining, which falls while buffering makes progress.
+    BOOL GetBufferingProgress(long* progress) override;
 
     // The control's play state as a PlayState.
     static PlayState MapState(long state);

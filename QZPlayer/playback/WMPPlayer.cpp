@@ -15,6 +15,7 @@ const DISPID kCurrentItem = 60;
 const DISPID kDuration = 757;
 const DISPID kMute = 104;
 const DISPID kVolume = 107;
+const DISPID kBufferingProgress = 808;
 
 } // namespace
 
@@ -29,6 +30,13 @@ IDispatch* CWMPPlayer::GetSettings()
 {
     IDispatch* d = nullptr;
     GetProperty(5, VT_DISPATCH, &d);
+    return d;
+}
+
+IDispatch* CWMPPlayer::GetNetwork()
+{
+    IDispatch* d = nullptr;
+    GetProperty(7, VT_DISPATCH, &d);
     return d;
 }
 
@@ -55,11 +63,18 @@ void CWMVPlayer::FetchParts()
     m_settings.AttachDispatch(GetSettings());
 }
 
-BOOL CWMVPlayer::Load(CPlayerWnd*, const std::wstring& upper)
+BOOL CWMVPlayer::DestroyWindow()
+{
+    m_controls.ReleaseDispatch();
+    m_settings.ReleaseDispatch();
+    return CWMPPlayer::DestroyWindow();
+}
+
+BOOL CWMVPlayer::Load(CPlayerWnd*, const std::wstring& source)
 {
     SetStretchToFit(TRUE);
     SetUiMode(L"none");
-    SetURL(upper);
+    SetURL(source);
     Play();
     return TRUE;
 }
@@ -142,6 +157,16 @@ void CWMVPlayer::SetMute(BOOL on)
 {
     if (m_settings.m_lpDispatch)
         m_settings.SetProperty(kMute, VT_BOOL, on);
+}
+
+BOOL CWMVPlayer::GetBufferingProgress(long* progress)
+{
+    IDispatch* network = GetNetwork();
+    if (!network)
+        return FALSE;
+    COleDispatchDriver driver(network);
+    driver.GetProperty(kBufferingProgress, VT_I4, progress);
+    return TRUE;
 }
 
 void CWMVPlayer::FullScreen(BOOL on)

@@ -12,6 +12,7 @@ public:
     void SetURL(const std::wstring& url) { SetProperty(1, VT_BSTR, url.c_str()); }
     IDispatch* GetControls();
     IDispatch* GetSettings();
+    IDispatch* GetNetwork();
     long GetPlayState();
     void SetFullScreen(BOOL on) { SetProperty(21, VT_BOOL, on); }
     void SetUiMode(const std::wstring& mode) { SetProperty(23, VT_BSTR, mode.c_str()); }
@@ -21,7 +22,7 @@ public:
 class CWMVPlayer : public CWMPPlayer {
 public:
     BOOL Create(CPlayerWnd* host, const RECT& rect) override;
-    BOOL Load(CPlayerWnd* host, const std::wstring& upper) override;
+    BOOL Load(CPlayerWnd* host, const std::wstring& source) override;
     PlayState GetState() override;
     void Play() override;
     void Pause() override;
@@ -32,6 +33,11 @@ public:
     void SetVolume(int volume) override;
     void SetMute(BOOL on) override;
     void FullScreen(BOOL on) override;
+    // network.bufferingProgress, in percent.
+    BOOL GetBufferingProgress(long* progress) override;
+    // The teardown order: the controls and settings objects are released
+    // before the control itself is destroyed.
+    BOOL DestroyWindow() override;
 
     // The control's playState as a PlayState.
     static PlayState MapState(long state);

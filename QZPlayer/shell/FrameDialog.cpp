@@ -80,29 +80,40 @@ void CLeftWnd::OnDropFiles(HDROP drop)
     ::DragFinish(drop);
 }
 
-LRESULT CLeftWnd::OnPlayNext()
+LRESULT CLeftWnd::OnPlayNext(WPARAM why)
 {
     if (!m_pFrame || !m_pFrame->m_right.IsWindow())
         return 0;
+    // With repeat on and nothing that plays, the list would be tried for
+    // ever: the attempts end once every entry has been passed over (failed to
+    // open, or opened and never started) since an item last played. Distinct
+    // entries are counted, as a random pick may draw one again; only an item
+    // that played resets them, so an open that succeeds does not.
+    const size_t entries = static_cast<size_t>(std::max(0, m_pFrame->m_right.m_list.GetItemCount()));
+    if (why == kPlayNextEnded) {
+        m_passedOver.clear();
+    } else if (why == kPlayNextPassedOver) {
+        if (m_pFrame->m_right.m_pCurItem)
+            m_passedOver.insert(m_pFrame->m_right.m_pCurItem);
+        if (m_passedOver.size() >= entries) {
+            m_passedOver.clear();
+            return 0;
+        }
+    }
     std::wstring path;
     ProgItem* item = m_pFrame->m_right.GetNextProg(path);
     if (!item) {
-        m_failedSinceOpen.clear();
+        m_passedOver.clear();
         return 0;
     }
-    if (m_pFrame->OpenMedia(path.c_str(), item, FALSE)) {
-        m_failedSinceOpen.clear();
+    if (m_pFrame->OpenMedia(path.c_str(), item, FALSE))
         return 1;
-    }
     m_pFrame->m_right.SetCurItem(item);
-    // With repeat on and nothing that opens, the list would be tried for
-    // ever: the attempts end once every entry failed since the last open.
-    // Distinct entries are counted, as a random pick may draw one again.
-    m_failedSinceOpen.insert(item);
-    if (static_cast<int>(m_failedSinceOpen.size()) < m_pFrame->m_right.m_list.GetItemCount())
-        PostMessage(WM_PLAY_NEXT);
+    m_passedOver.insert(item);
+    if (m_passedOver.size() < entries)
+        PostMessage(WM_PLAY_NEXT, kPlayNextAfterFailure);
     else
-        m_failedSinceOpen.clear();
+        m_passedOver.clear();
     return 1;
 }
 
@@ -166,7 +177,7 @@ LRESULT CLeftWnd::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
         OnDropFiles(reinterpret_cast<HDROP>(wp));
         return 0;
     case WM_PLAY_NEXT:
-        return OnPlayNext();
+        return OnPlayNext(wp);
     case WM_COPYDATA:
         if (lp) {
             LRESULT r = OnCopyData(reinterpret_cast<const COPYDATASTRUCT*>(lp));

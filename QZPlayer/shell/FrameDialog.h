@@ -44,11 +44,12 @@ protected:
 private:
     void Layout();
     void OnDropFiles(HDROP drop);
-    LRESULT OnPlayNext();
+    LRESULT OnPlayNext(WPARAM why);
     LRESULT OnCopyData(const COPYDATASTRUCT* data);
 
-    // Entries that failed to open since the last one that opened.
-    std::set<const ProgItem*> m_failedSinceOpen;
+    // Entries passed over (failed to open, or never started) since an item
+    // last played.
+    std::set<const ProgItem*> m_passedOver;
 };
 
 class CFrameDialog : public CDialogBase, public IPlayerFrame, public IListPaneHost {

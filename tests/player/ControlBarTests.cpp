@@ -1,5 +1,6 @@
 // The control bar over the simulated media clock: its looks, the poll, the
 // end of an item, the buttons and sliders, and the Change request.
+#include "FlashPlayer.h"
 #include "PlayerControl.h"
 #include "PlayerWnd.h"
 #include "PlaybackSupport.h"
@@ -15,12 +16,14 @@ namespace {
 class Pane : public CWnd {
 public:
     int playNext = 0;
+    std::vector<WPARAM> reasons;
 
 protected:
     LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp) override
     {
         if (msg == WM_PLAY_NEXT) {
             ++playNext;
+            reasons.push_back(wp);
             return 0;
         }
         return CWnd::WindowProc(msg, wp, lp);
@@ -141,6 +144,7 @@ TEST_F(ControlBar, AnItemPlaysToItsEndAndTheParentHearsItOnce)
     ASSERT_TRUE(WaitText(L"正在播放..."));
     EXPECT_EQ(Shown(1014).substr(10), L" 00:00:02");
     ASSERT_TRUE(testsupport::PumpUntil([&] { return pane.playNext > 0; }, 10000));
+    EXPECT_EQ(pane.reasons, std::vector<WPARAM>{kPlayNextEnded});
     EXPECT_EQ(Shown(1013), L"已停止");
     EXPECT_EQ(bar.m_nTimer, 0u);
     EXPECT_FALSE(bar.m_btnPlay.IsChecked());
@@ -178,7 +182,7 @@ TEST_F(ControlBar, StopNeverAnnouncesAnEndAndPlayWhilePlayingPausesAtTheNextPoll
 
 TEST_F(ControlBar, FlashTakesItsVolumeAtTheFirstRealPollAndMuteRestoresTheSlider)
 {
-    OpenAndStart(L"c:\\v\\c-30s.flv");
+    OpenAndStart(L"http://h/v/c-30s.flv");
     EXPECT_TRUE(bar.m_bVolumePending);
     const std::wstring volume = L"flash CallFunction <invoke name=\"sendEvent\"><arguments><string>volume</string>";
     auto volumeCalls = [&](const Lines& lines) {
@@ -285,4 +289,113 @@ TEST_F(ControlBar, ScreenshotWhileASimulatedItemPlays)
     EXPECT_EQ(::GetPixel(dc, 320, 44), RGB(0xE6, 0xEC, 0xF2));
     ::ReleaseDC(bar, dc);
     testsupport::SaveScreenshot(L"player-control-bar");
+}
+
+namespace {
+
+std::wstring ArtMovie(const wchar_t* name)
+{
+    return testsupport::WindowsPathOfUnix(testsupport::Utf8ToWide(QZ_ART_DIR_UNIX)) + L"\\" + name;
+}
+
+// The address the engine would give the shell movie, for a movie of our own
+// choosing loaded as a ".SWF" source (the same gate, the same requests). The
+// file is an F4V, which NetStream plays: an ".FLV" or ".MP4" anywhere in the
+// source would send it through the built shell movie instead.
+std::wstring MovieWithSource(const std::wstring& movie, const wchar_t* source)
+{
+    return CFlashPlayer::MovieAddress(movie, source);
+}
+
+} // namespace
+
+TEST_F(ControlBar, AOneFrameMovieNeverOpensTheGateAndTheTwoFrameShellMovieDoes)
+{
+    // The shell movie as Haxe makes it: one frame, its callbacks registered
+    // in it. FrameNum counts from 0, so it reads 0 for ever: the engine asks
+    // nothing, and the bar stays where the open left it.
+    OpenAndStart(MovieWithSource(ArtMovie(L"QZFPlayer-1frame.swf"), L"http://h/v/news-30s.f4v").c_str());
+    testsupport::PumpUntil([] { return false; }, 3500);
+    EXPECT_EQ(Shown(1013), L"正在打开...");
+    EXPECT_EQ(Shown(1014), L"00:00:00 / 00:00:00");
+    for (const std::wstring& l : log.TakeAll()) {
+        EXPECT_NE(l.compare(0, 19, L"flash CallFunction "), 0) << "the gate opened";
+        if (l.compare(0, 17, L"flash FrameNum ->") == 0) {
+            EXPECT_EQ(l, L"flash FrameNum -> 0");
+        }
+    }
+    EXPECT_EQ(pane.playNext, 0);
+
+    // The shell movie as built: two frames, so it plays.
+    OpenAndStart(MovieWithSource(ArtMovie(L"QZFPlayer.swf"), L"http://h/v/news-30s.f4v").c_str());
+    ASSERT_TRUE(WaitText(L"正在播放...", 5000));
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return Shown(1014).substr(10) == L" 00:00:30"; }, 5000));
+}
+
+TEST_F(ControlBar, AnItemThatNeverStartsIsPassedOverWithEachControlsRealisticFailure)
+{
+    bar.m_dwStallMs = 2500;
+    struct Case {
+        std::wstring source;
+        const wchar_t* shownWhileWaiting; // what the bar shows until then
+    } cases[] = {
+        // Windows Media: a URL it cannot open leaves it ready (10), read as
+        // playing at 00:00:00 for ever; only the bound moves the list on.
+        {L"http://h/v/missing-news.wmv", L"正在播放..."},
+        // Flash, the shell movie's gate never opening (a one-frame movie):
+        // no state at all.
+        {MovieWithSource(ArtMovie(L"QZFPlayer-1frame.swf"), L"http://h/v/news.f4v"), L"正在打开..."},
+        // Real: the clip is closed after its error and reads stopped; Flash
+        // through the shell movie: the stream is not found, state 0. Both
+        // end without ever having started.
+        {L"c:\\v\\missing-news.rm", nullptr},
+        {L"http://h/v/missing-news.flv", nullptr},
+    };
+    for (const Case& c : cases) {
+        pane.playNext = 0;
+        pane.reasons.clear();
+        const ULONGLONG opened = ::GetTickCount64();
+        OpenAndStart(c.source.c_str());
+        if (c.shownWhileWaiting) {
+            // What the first polls show, well before the bound.
+            testsupport::PumpUntil([] { return false; }, 1100);
+            EXPECT_TRUE(WaitText(c.shownWhileWaiting, 1300)) << std::string(c.source.begin(), c.source.end());
+            EXPECT_EQ(pane.playNext, 0);
+        }
+        ASSERT_TRUE(testsupport::PumpUntil([&] { return pane.playNext > 0; }, 8000))
+            << std::string(c.source.begin(), c.source.end());
+        if (c.shownWhileWaiting) {
+            EXPECT_GE(::GetTickCount64() - opened, 2500u);
+        }
+        EXPECT_EQ(pane.reasons, std::vector<WPARAM>{kPlayNextPassedOver}) << std::string(c.source.begin(), c.source.end());
+        EXPECT_EQ(Shown(1013), L"已停止");
+        EXPECT_EQ(bar.m_nTimer, 0u);
+        testsupport::PumpUntil([] { return false; }, 1200);
+        EXPECT_EQ(pane.playNext, 1);
+    }
+    EXPECT_EQ(Refused(log.TakeAll()), Lines{});
+}
+
+TEST_F(ControlBar, BufferingThatMakesProgressAndAPauseByTheUserAreNoStall)
+{
+    bar.m_dwStallMs = 2000;
+    // Four seconds of buffering, longer than the bound, but with progress.
+    for (const wchar_t* source : {L"http://h/v/slow-buffer4s-2s.wmv", L"c:\\v\\slow-buffer4s-2s.rm"}) {
+        pane.playNext = 0;
+        pane.reasons.clear();
+        OpenAndStart(source);
+        ASSERT_TRUE(WaitText(L"缓冲处理中...", 3000)) << source;
+        ASSERT_TRUE(testsupport::PumpUntil([&] { return pane.playNext > 0; }, 12000)) << source;
+        EXPECT_EQ(pane.reasons, std::vector<WPARAM>{kPlayNextEnded}) << source; // it played to its end
+    }
+
+    // Paused by the user before it started: the pause does not count.
+    pane.playNext = 0;
+    OpenAndStart(L"http://h/v/slow-buffer30s-2s.wmv");
+    ASSERT_TRUE(WaitText(L"缓冲处理中...", 3000));
+    Click(bar.m_btnPlay); // pause
+    ASSERT_TRUE(WaitText(L"已暂停", 3000));
+    testsupport::PumpUntil([] { return false; }, 3500);
+    EXPECT_EQ(pane.playNext, 0);
+    EXPECT_EQ(Shown(1013), L"已暂停");
 }

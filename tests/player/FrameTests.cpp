@@ -517,3 +517,36 @@ TEST_F(Frame, WithRepeatOnTheNextEntryChainEndsAfterOnePassOrWhenItFindsAPlayabl
     }
     f.m_left.m_player.DestroyEngine();
 }
+
+TEST_F(Frame, WithRepeatOnAndEntriesThatNeverStartTheChainStillEndsAfterOnePass)
+{
+    playtest::CallLog log;
+    playtest::SimControls sim;
+    ASSERT_TRUE(sim.Loaded());
+    Open();
+    CFrameDialog& f = *frame;
+    f.m_left.m_control.m_dwStallMs = 1000;
+    // Each opens (Windows Media takes any URL) and then never starts.
+    for (const wchar_t* path : {L"http://h/missing-a.wmv", L"http://h/missing-b.wmv"})
+        f.m_right.AddFile(path);
+    f.m_right.m_bRepeat = TRUE;
+    f.m_right.SetCurItem(f.m_right.GetRowItem(1));
+    log.Take();
+    f.m_left.PostMessage(WM_PLAY_NEXT);
+    std::vector<std::wstring> urls;
+    auto opened = [&] {
+        for (const std::wstring& l : log.Take())
+            if (l.compare(0, 10, L"media URL=") == 0)
+                urls.push_back(l.substr(10));
+        return urls;
+    };
+    // a, b, a again: one full pass passed over, then the chain ends.
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return opened().size() >= 3; }, 15000));
+    testsupport::PumpUntil([] { return false; }, 3500);
+    EXPECT_EQ(opened(), (std::vector<std::wstring>{L"http://h/missing-a.wmv", L"http://h/missing-b.wmv",
+                                                  L"http://h/missing-a.wmv"}));
+    EXPECT_EQ(f.m_left.m_control.m_strState, L"已停止");
+    EXPECT_EQ(f.m_left.m_control.m_nTimer, 0u);
+    EXPECT_EQ(::FindWindowW(L"#32770", L"QZ播放器"), nullptr);
+    f.m_left.m_player.DestroyEngine();
+}

@@ -70,7 +70,12 @@ public:
     }
     ~CallLog() { ::DeleteFileW(m_path.c_str()); }
     // The lines written since the last call, without polling noise.
-    std::vector<std::wstring> Take()
+    std::vector<std::wstring> Take() { return Read(false); }
+    // The same with every FrameNum read.
+    std::vector<std::wstring> TakeAll() { return Read(true); }
+
+private:
+    std::vector<std::wstring> Read(bool frames)
     {
         std::vector<std::wstring> lines;
         HANDLE f = ::CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -91,17 +96,47 @@ public:
         while (std::getline(in, line)) {
             if (!line.empty() && line.back() == L'\r')
                 line.pop_back();
-            if (line.find(L"FrameNum") == std::wstring::npos)
+            if (frames || line.find(L"FrameNum") == std::wstring::npos)
                 lines.push_back(line);
         }
         return lines;
     }
 
-private:
     std::wstring m_path;
     size_t m_taken = 0;
 };
 
 using Lines = std::vector<std::wstring>;
+
+// The calls a simulated control refused (a wrong kind or argument type),
+// which the engines must never make.
+inline Lines Refused(const Lines& lines)
+{
+    Lines refused;
+    for (const std::wstring& l : lines)
+        if (l.find(L" refused ") != std::wstring::npos)
+            refused.push_back(l);
+    return refused;
+}
+
+// A movie file of the given frames at 25 per second, without code: what
+// the Flash control reads from its header [SWF].
+inline std::string MovieWithoutCode(int frames)
+{
+    std::string body;
+    body += '\0';             // an empty stage rectangle (no bits per field)
+    body += std::string("\x00\x19", 2); // 25.0 frames per second (8.8)
+    body += static_cast<char>(frames);
+    body += '\0';
+    for (int i = 0; i < frames; ++i)
+        body += std::string("\x40\x00", 2); // ShowFrame
+    body += std::string("\x00\x00", 2);     // End
+    const unsigned size = static_cast<unsigned>(body.size() + 8);
+    std::string movie = "FWS";
+    movie += '\x0a';
+    for (int i = 0; i < 4; ++i)
+        movie += static_cast<char>((size >> (8 * i)) & 0xFF);
+    return movie + body;
+}
 
 } // namespace playtest

@@ -104,30 +104,38 @@ TEST(PlayerSource, TheMovieAddressCarriesTheWholeSourceAndTheRightTail)
                                L"&enablejs=true";
     const std::wstring http = L"&overstretch=true&showdigits=true&autostart=true&showplayerbar=false&callback=true"
                               L"&enablejs=true&streamscript=http://";
-    EXPECT_EQ(CFlashPlayer::MovieAddress(L"C:\\P\\QZFPlayer.swf", L"D:\\CLIPS\\A.FLV"),
-              L"C:\\P\\QZFPlayer.swf?file=D:\\CLIPS\\A.FLV" + local);
-    EXPECT_EQ(CFlashPlayer::MovieAddress(L"m", L"X HTTP://H/A.FLV"), L"m?file=X%20HTTP://H/A.FLV" + http);
-    EXPECT_EQ(CFlashPlayer::MovieAddress(L"m", L"HTTPS://H/A.FLV"), L"m?file=HTTPS://H/A.FLV" + local);
+    // The source goes as given; only the "HTTP://" test reads it in capitals.
+    EXPECT_EQ(CFlashPlayer::MovieAddress(L"C:\\P\\QZFPlayer.swf", L"d:\\clips\\a.flv"),
+              L"C:\\P\\QZFPlayer.swf?file=d:\\clips\\a.flv" + local);
+    EXPECT_EQ(CFlashPlayer::MovieAddress(L"m", L"x hTTp://h/A.flv"), L"m?file=x%20hTTp://h/A.flv" + http);
+    EXPECT_EQ(CFlashPlayer::MovieAddress(L"m", L"https://h/a.flv"), L"m?file=https://h/a.flv" + local);
     // What would end or change the value is escaped; the movie decodes it.
-    EXPECT_EQ(CFlashPlayer::MovieAddress(L"m", L"HTTP://H/A.FLV?ID=1&K=2#T+%"),
-              L"m?file=HTTP://H/A.FLV?ID=1%26K=2%23T%2B%25" + http);
+    EXPECT_EQ(CFlashPlayer::MovieAddress(L"m", L"http://h/a.flv?id=1&Key=aB#t+%"),
+              L"m?file=http://h/a.flv?id=1%26Key=aB%23t%2B%25" + http);
 }
 
 TEST_F(Playback, FlashCallsInOrderAndDrivesTheShellMovie)
 {
-    ASSERT_EQ(host.Open(L"d:\\clips\\a-90s.flv"), 0);
+    // A URL from the client: the shell movie's sandbox lets it through.
+    const std::wstring source = L"http://h/Clips/a-90s.flv?Token=aB";
+    ASSERT_EQ(host.Open(source), 0);
     const std::wstring movie = movieFolder + L"\\QZFPlayer.swf";
     EXPECT_EQ(log.Take(), (Lines{L"flash create", L"flash AllowFullScreen=true", L"flash Scale=noScale",
-                                 L"flash Loop=false",
-                                 L"flash Movie=" + CFlashPlayer::MovieAddress(movie, L"D:\\CLIPS\\A-90S.FLV")}));
+                                 L"flash Loop=false", L"flash Movie=" + CFlashPlayer::MovieAddress(movie, source)}));
     EXPECT_EQ(host.GetEngineKind(), EngineFlash);
     HWND control = ::GetDlgItem(host, IDC_FLASH_PLAYER);
     ASSERT_NE(control, nullptr);
-    // No frame yet: no request is sent and nothing is known.
-    EXPECT_EQ(host.GetState(), Undefined);
-    EXPECT_EQ(log.Take(), Lines{});
     ASSERT_TRUE(WaitState(Playing));
-    log.Take();
+    // No request went before the movie showed its second frame (FrameNum 1).
+    bool frameOne = false;
+    for (const std::wstring& l : log.TakeAll()) {
+        if (l.compare(0, 17, L"flash FrameNum ->") == 0)
+            frameOne = frameOne || _wtoi(l.c_str() + 18) >= 1;
+        if (l.compare(0, 19, L"flash CallFunction ") == 0) {
+            EXPECT_TRUE(frameOne) << "a request before frame 1: " << std::string(l.begin(), l.end());
+        }
+    }
+    EXPECT_TRUE(frameOne);
 
     host.Seek(59.9);
     host.SetVolume(40);
@@ -156,13 +164,27 @@ TEST_F(Playback, FlashCallsInOrderAndDrivesTheShellMovie)
     EXPECT_EQ(host.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&repaint)), TRUE);
     EXPECT_TRUE(::GetUpdateRect(host, nullptr, FALSE));
     EXPECT_EQ(host.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&other)), FALSE);
+    EXPECT_EQ(Refused(log.TakeAll()), Lines{});
+}
+
+TEST_F(Playback, ALocalFileIsRefusedByTheShellMoviesSandboxAndReadsAsStopped)
+{
+    // The movie runs local-with-networking (Main.hx): a local file never plays.
+    ASSERT_EQ(host.Open(L"d:\\clips\\a-90s.flv"), 0);
+    ASSERT_TRUE(WaitState(Stopped));
+    const Lines lines = log.Take();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), L"flash sandbox refuses d:\\clips\\a-90s.flv"), lines.end());
+    double duration = -1;
+    host.GetDuration(&duration);
+    EXPECT_EQ(duration, 0);
 }
 
 TEST_F(Playback, MediaCallsInOrderAndItsRules)
 {
-    ASSERT_EQ(host.Open(L"http://h/a-2s.wmv?id=1"), 0);
+    ASSERT_EQ(host.Open(L"http://h/a-2s.wmv?id=1&Key=aB"), 0);
     EXPECT_EQ(log.Take(), (Lines{L"media create", L"media controls", L"media settings", L"media stretchToFit=true",
-                                 L"media uiMode=none", L"media URL=HTTP://H/A-2S.WMV?ID=1", L"media controls.play"}));
+                                 L"media uiMode=none", L"media URL=http://h/a-2s.wmv?id=1&Key=aB",
+                                 L"media controls.play"}));
     EXPECT_EQ(host.GetState(), Playing); // transitioning counts as playing
     host.FullScreen(FALSE);
     EXPECT_EQ(log.Take(), Lines{});
@@ -182,16 +204,31 @@ TEST_F(Playback, MediaCallsInOrderAndItsRules)
     EXPECT_TRUE(testsupport::PumpUntil([&] { host.GetDuration(&duration); return duration > 0; }, 8000));
     EXPECT_DOUBLE_EQ(duration, 2.0);
     EXPECT_TRUE(WaitState(Stopped));
+    EXPECT_EQ(Refused(log.TakeAll()), Lines{});
+}
+
+TEST_F(Playback, WindowsMediaReleasesItsControlsAndSettingsBeforeTheControlGoes)
+{
+    ASSERT_EQ(host.Open(L"c:\\v\\a.wmv"), 0);
+    log.Take();
+    host.DestroyEngine();
+    EXPECT_EQ(log.Take(), (Lines{L"media controls release", L"media settings release", L"media deactivate",
+                                 L"media release"}));
+    EXPECT_EQ(sim->Live(), 0);
 }
 
 TEST_F(Playback, RealCallsInOrderInMilliseconds)
 {
     ASSERT_EQ(host.Open(L"c:\\v\\b-90s.rmvb"), 0);
-    EXPECT_EQ(log.Take(), (Lines{L"real create", L"real SetControls ImageWindow", L"real SetSource C:\\V\\B-90S.RMVB",
+    EXPECT_EQ(log.Take(), (Lines{L"real create", L"real SetControls ImageWindow", L"real SetSource c:\\v\\b-90s.rmvb",
                                  L"real 275 false", L"real 235 false", L"real 343 false", L"real 105=false",
                                  L"real DoPlay"}));
-    EXPECT_EQ(host.GetState(), Buffering);
-    ASSERT_TRUE(WaitState(Playing));
+    EXPECT_EQ(host.GetState(), Playing); // contacting counts as playing
+    // A position can be set once the clip is open (its length known); paused,
+    // it stays where it was set.
+    ASSERT_TRUE(testsupport::PumpUntil([&] { double d = 0; host.GetDuration(&d); return d > 0; }, 8000));
+    host.Pause();
+    EXPECT_EQ(host.GetState(), Paused);
     host.Seek(61.999);
     double pos = -1;
     host.GetPosition(&pos);
@@ -201,10 +238,77 @@ TEST_F(Playback, RealCallsInOrderInMilliseconds)
     host.SetMute(TRUE);
     host.FullScreen(FALSE);
     host.FullScreen(TRUE);
-    host.Pause();
-    EXPECT_EQ(host.GetState(), Paused);
-    EXPECT_EQ(log.Take(), (Lines{L"real SetPosition 61999", L"real SetPosition 12345", L"real SetVolume 100",
-                                 L"real SetMute true", L"real SetFullScreen", L"real DoPause"}));
+    EXPECT_EQ(log.Take(), (Lines{L"real DoPause", L"real SetPosition 61999", L"real SetPosition 12345",
+                                 L"real SetVolume 100", L"real SetMute true", L"real SetFullScreen"}));
+    EXPECT_EQ(Refused(log.TakeAll()), Lines{});
+}
+
+TEST_F(Playback, EachControlRefusesAWrongKindOrArgumentTypeAsTheRealOneDoes)
+{
+    // Straight at the controls, as the interface declarations have them.
+    auto control = [](int i) {
+        IDispatch* d = nullptr;
+        ::CoCreateInstance(kClsids[i], nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&d));
+        return d;
+    };
+    auto call = [](IDispatch* d, DISPID id, WORD flags, std::vector<VARIANT> args) {
+        DISPID put = DISPID_PROPERTYPUT;
+        DISPPARAMS dp = {args.empty() ? nullptr : args.data(), flags == DISPATCH_PROPERTYPUT ? &put : nullptr,
+                         static_cast<UINT>(args.size()), flags == DISPATCH_PROPERTYPUT ? 1u : 0u};
+        VARIANT result;
+        ::VariantInit(&result);
+        UINT err = 0;
+        const HRESULT hr = d->Invoke(id, IID_NULL, 0, flags, &dp, &result, nullptr, &err);
+        ::VariantClear(&result);
+        for (VARIANT& v : args)
+            ::VariantClear(&v);
+        return hr;
+    };
+    auto i4 = [](long v) { VARIANT x; ::VariantInit(&x); x.vt = VT_I4; x.lVal = v; return x; };
+    auto i2 = [](short v) { VARIANT x; ::VariantInit(&x); x.vt = VT_I2; x.iVal = v; return x; };
+    auto text = [](const wchar_t* v) { VARIANT x; ::VariantInit(&x); x.vt = VT_BSTR; x.bstrVal = ::SysAllocString(v); return x; };
+    auto flag = [](bool v) { VARIANT x; ::VariantInit(&x); x.vt = VT_BOOL; x.boolVal = v ? VARIANT_TRUE : VARIANT_FALSE; return x; };
+
+    IDispatch* flash = control(0);
+    ASSERT_NE(flash, nullptr);
+    EXPECT_EQ(call(flash, 107, DISPATCH_PROPERTYGET, {}), S_OK);                   // FrameNum
+    EXPECT_EQ(call(flash, 107, DISPATCH_METHOD, {}), DISP_E_MEMBERNOTFOUND);       // not a method
+    EXPECT_EQ(call(flash, 198, DISPATCH_PROPERTYGET, {}), DISP_E_MEMBERNOTFOUND);  // CallFunction is one
+    EXPECT_EQ(call(flash, 106, DISPATCH_PROPERTYPUT, {i4(0)}), DISP_E_TYPEMISMATCH); // Loop takes a boolean
+    EXPECT_EQ(call(flash, 106, DISPATCH_PROPERTYPUT, {flag(false)}), S_OK);
+    EXPECT_EQ(call(flash, 102, DISPATCH_PROPERTYPUT, {i4(1)}), DISP_E_TYPEMISMATCH); // Movie takes a string
+    EXPECT_EQ(call(flash, 198, DISPATCH_METHOD, {}), DISP_E_BADPARAMCOUNT);
+    // Before any movie has registered its callbacks, CallFunction fails.
+    DISPPARAMS dp = {};
+    VARIANT request = text(L"<invoke name=\"getPlayState\"></invoke>");
+    dp.rgvarg = &request;
+    dp.cArgs = 1;
+    EXCEPINFO info = {};
+    EXPECT_EQ(flash->Invoke(198, IID_NULL, 0, DISPATCH_METHOD, &dp, nullptr, &info, nullptr), DISP_E_EXCEPTION);
+    EXPECT_EQ(info.scode, E_FAIL);
+    ::SysFreeString(info.bstrSource);
+    ::SysFreeString(info.bstrDescription);
+    ::VariantClear(&request);
+    EXPECT_EQ(call(flash, 9999, DISPATCH_METHOD, {}), DISP_E_MEMBERNOTFOUND);
+    flash->Release();
+
+    IDispatch* media = control(1);
+    ASSERT_NE(media, nullptr);
+    EXPECT_EQ(call(media, 10, DISPATCH_PROPERTYGET, {}), S_OK);                 // playState
+    EXPECT_EQ(call(media, 10, DISPATCH_PROPERTYPUT, {i4(3)}), DISP_E_MEMBERNOTFOUND); // read-only
+    EXPECT_EQ(call(media, 4, DISPATCH_METHOD, {}), DISP_E_MEMBERNOTFOUND);      // controls is a property
+    EXPECT_EQ(call(media, 24, DISPATCH_PROPERTYPUT, {text(L"true")}), DISP_E_TYPEMISMATCH); // stretchToFit
+    media->Release();
+
+    IDispatch* real = control(2);
+    ASSERT_NE(real, nullptr);
+    EXPECT_EQ(call(real, 227, DISPATCH_METHOD, {i2(50)}), S_OK);                 // SetVolume(short)
+    EXPECT_EQ(call(real, 227, DISPATCH_METHOD, {i4(50)}), DISP_E_TYPEMISMATCH);  // not a long
+    EXPECT_EQ(call(real, 260, DISPATCH_PROPERTYGET, {}), DISP_E_MEMBERNOTFOUND); // GetPlayState is a method
+    EXPECT_EQ(call(real, 105, DISPATCH_METHOD, {flag(false)}), DISP_E_MEMBERNOTFOUND); // NoLabels is a property
+    EXPECT_EQ(call(real, 269, DISPATCH_METHOD, {}), DISP_E_BADPARAMCOUNT);
+    real->Release();
+    EXPECT_EQ(sim->Live(), 0);
 }
 
 TEST_F(Playback, OpenReplacesTheEngineAndFailuresLeaveNone)
@@ -217,7 +321,7 @@ TEST_F(Playback, OpenReplacesTheEngineAndFailuresLeaveNone)
     log.Take();
     // No engine for the source: the old one is gone all the same.
     EXPECT_EQ(host.Open(L"c:\\v\\a.mpg"), 2);
-    EXPECT_EQ(log.Take(), Lines{L"flash release"});
+    EXPECT_EQ(log.Take(), (Lines{L"flash deactivate", L"flash release"}));
     EXPECT_FALSE(host.HasEngine());
     EXPECT_EQ(host.GetEngineKind(), EngineFlash); // kind stays, nothing is routed
     EXPECT_EQ(::GetWindow(host, GW_CHILD), nullptr);
@@ -233,7 +337,7 @@ TEST_F(Playback, OpenReplacesTheEngineAndFailuresLeaveNone)
     host.m_strMovieFolder = movieFolder + L"\\missing\\folder";
     EXPECT_EQ(host.Open(L"c:\\v\\a.flv"), 1);
     EXPECT_EQ(log.Take(), (Lines{L"flash create", L"flash AllowFullScreen=true", L"flash Scale=noScale",
-                                 L"flash release"}));
+                                 L"flash deactivate", L"flash release"}));
     EXPECT_EQ(::GetWindow(host, GW_CHILD), nullptr);
     EXPECT_EQ(sim->Live(), 0);
 }
@@ -281,10 +385,23 @@ TEST_F(Playback, TheShellMovieIsReusedAtTheRightSizeAndOnlyAWrittenOneIsDeleted)
 
 TEST_F(Playback, AMovieWithoutTheRequestsFailsQuietlyInThePollAndLoudlyOnCommands)
 {
-    ASSERT_EQ(host.Open(L"http://h/game.swf"), 0);
+    // A movie of two frames and no code: the gate opens at its second frame,
+    // and then every request fails, as the real control's CallFunction does
+    // for a function no movie registered.
+    const std::wstring game = movieFolder + L"\\Game.swf";
+    ASSERT_TRUE(testsupport::WriteBytes(game, MovieWithoutCode(2)));
+    ASSERT_EQ(host.Open(game), 0);
     EXPECT_EQ(log.Take(), (Lines{L"flash create", L"flash AllowFullScreen=true", L"flash Scale=noScale",
-                                 L"flash AllowNetworking=all", L"flash Movie=HTTP://H/GAME.SWF"}));
-    ::Sleep(150); // the first frame
+                                 L"flash AllowNetworking=all", L"flash Movie=" + game}));
+    ASSERT_TRUE(testsupport::PumpUntil(
+        [&] {
+            host.GetState();
+            for (const std::wstring& l : log.Take())
+                if (l.compare(0, 19, L"flash CallFunction ") == 0)
+                    return true;
+            return false;
+        },
+        5000));
     double pos = 5, duration = 5;
     EXPECT_EQ(host.GetState(), Undefined);
     host.GetPosition(&pos);
@@ -297,9 +414,67 @@ TEST_F(Playback, AMovieWithoutTheRequestsFailsQuietlyInThePollAndLoudlyOnCommand
         host.Stop();
         ADD_FAILURE() << "Stop raised nothing";
     } catch (COleDispatchException* e) {
-        EXPECT_EQ(e->GetErrorMessage(), L"Error calling method on NPObject.");
+        EXPECT_EQ(e->m_scError, E_FAIL);
         e->Delete();
     }
+    host.DestroyEngine();
+    ::DeleteFileW(game.c_str());
+}
+
+TEST_F(Playback, AMovieThatCannotBeReadStaysOnFrameZeroAndIsNeverAsked)
+{
+    // A movie on the network is not read here; nor is one that is not there.
+    for (const wchar_t* movie : {L"http://h/game.swf", L"c:\\nowhere\\game.swf"}) {
+        ASSERT_EQ(host.Open(movie), 0);
+        testsupport::PumpUntil([] { return false; }, 300);
+        EXPECT_EQ(host.GetState(), Undefined);
+        host.Stop(); // nothing is sent, so nothing fails
+        for (const std::wstring& l : log.TakeAll()) {
+            EXPECT_NE(l.compare(0, 19, L"flash CallFunction "), 0);
+            if (l.compare(0, 17, L"flash FrameNum ->") == 0) {
+                EXPECT_EQ(l, L"flash FrameNum -> 0");
+            }
+        }
+    }
+}
+
+TEST_F(Playback, WithoutFlashMp4AndFlvGoToWindowsMediaAsGivenAndSwfHasNoEngine)
+{
+    // The Flash class is not registered (one registration per class at a time).
+    sim.reset();
+    sim = std::make_unique<SimControls>(false, true, true);
+    ASSERT_TRUE(sim->Loaded());
+    log.Take();
+    const std::wstring mp4 = L"http://h/News/clip-2s.MP4?Key=aB";
+    ASSERT_EQ(host.Open(mp4), 0);
+    EXPECT_EQ(host.GetEngineKind(), EngineMedia);
+    EXPECT_EQ(log.Take(), (Lines{L"media create", L"media controls", L"media settings", L"media stretchToFit=true",
+                                 L"media uiMode=none", L"media URL=" + mp4, L"media controls.play"}));
+    EXPECT_TRUE(host.IsCurrent(L"HTTP://H/NEWS/CLIP-2S.MP4?KEY=AB")); // its case rule stays
+    double duration = 0;
+    ASSERT_TRUE(testsupport::PumpUntil([&] { host.GetDuration(&duration); return duration > 0; }, 8000));
+    EXPECT_DOUBLE_EQ(duration, 2.0);
+    ASSERT_TRUE(WaitState(Stopped));
+
+    // An FLV opens too; Windows Media cannot play it without a splitter and
+    // stays ready (10), which reads as playing (the control bar moves on).
+    ASSERT_EQ(host.Open(L"c:\\v\\old-5s.flv"), 0);
+    EXPECT_EQ(host.GetEngineKind(), EngineMedia);
+    testsupport::PumpUntil([] { return false; }, 700);
+    EXPECT_EQ(host.GetState(), Playing);
+    host.GetDuration(&duration);
+    EXPECT_EQ(duration, 0);
+
+    // A Flash movie has no other engine.
+    EXPECT_EQ(host.Open(L"c:\\v\\game.swf"), 1);
+    EXPECT_FALSE(host.HasEngine());
+    EXPECT_EQ(Refused(log.TakeAll()), Lines{});
+
+    // Where Flash exists, nothing changes.
+    sim.reset();
+    sim = std::make_unique<SimControls>();
+    ASSERT_EQ(host.Open(mp4), 0);
+    EXPECT_EQ(host.GetEngineKind(), EngineFlash);
 }
 
 TEST_F(Playback, FiveHundredOpensLeaveNoObjectBehind)

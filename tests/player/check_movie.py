@@ -2,7 +2,12 @@
 """Checks the built shell movie without a Flash runtime: a compressed SWF
 whose declared length is its real one, with ActionScript 3 code whose
 constant pool names the four requests, the eight address variables and
-the runtime members the movie depends on."""
+the runtime members the movie depends on; at least two frames (the header's
+frame count, and as many ShowFrame tags), with all the code in frame 0, so
+that the callbacks exist before the movie reaches frame index 1, where the
+player's readiness gate opens (FrameNum counts from 0); and the
+local-with-networking sandbox (FileAttributes UseNetwork) that Main.hx
+chose."""
 import struct
 import sys
 import zlib
@@ -11,7 +16,10 @@ REQUESTS = ["getPlayState", "getDuration", "getPosition", "sendEvent"]
 VARIABLES = ["file", "overstretch", "showdigits", "autostart", "showplayerbar",
              "callback", "enablejs", "streamscript"]
 EVENTS = ["playpause", "stop", "position", "volume"]
-RUNTIME = ["addCallback", "NetStream", "NetStream.Play.Stop", "HOME", "FULL_SCREEN", "parameters"]
+RUNTIME = ["addCallback", "NetStream", "NetStream.Play.Stop", "HOME", "FULL_SCREEN", "parameters",
+           "stop", "totalFrames", "currentFrame"]
+SHOW_FRAME, FILE_ATTRIBUTES, DO_ABC, DO_ABC_OLD, SYMBOL_CLASS = 1, 69, 82, 72, 76
+USE_NETWORK = 0x01
 
 
 def u30(data, pos):
@@ -44,10 +52,17 @@ def abc_strings(abc):
     return strings
 
 
-def tags(body):
+def header(body):
+    """The frame rate (frames per second) and count, and where the tags start."""
     # Rectangle of the stage: 5 bits of field width, then four fields.
     nbits = body[0] >> 3
-    pos = (5 + 4 * nbits + 7) // 8 + 4  # rectangle, frame rate, frame count
+    pos = (5 + 4 * nbits + 7) // 8
+    rate, count = struct.unpack_from("<HH", body, pos)
+    return rate / 256.0, count, pos + 4
+
+
+def tags(body):
+    pos = header(body)[2]
     while pos < len(body):
         code_len, = struct.unpack_from("<H", body, pos)
         pos += 2
@@ -74,23 +89,40 @@ def main(path):
         problems.append("declared length %d, real %d" % (declared, len(body) + 8))
     if version < 9:
         problems.append("version %d cannot carry ActionScript 3" % version)
+    rate, frame_count, _ = header(body)
     strings = set()
     abc_count = 0
+    show_frames = 0
+    attributes = None
     for code, payload in tags(body):
-        if code == 82:  # DoABC: flags, name, code
+        if code in (DO_ABC, DO_ABC_OLD, SYMBOL_CLASS) and show_frames > 0:
+            problems.append("code (tag %d) in frame %d: the callbacks must exist in frame 0" % (code, show_frames))
+        if code == DO_ABC:  # flags, name, code
             name_end = payload.index(b"\0", 4)
             strings.update(abc_strings(payload[name_end + 1:]))
             abc_count += 1
-        elif code == 72:
+        elif code == DO_ABC_OLD:
             strings.update(abc_strings(payload))
             abc_count += 1
+        elif code == SHOW_FRAME:
+            show_frames += 1
+        elif code == FILE_ATTRIBUTES:
+            attributes = payload[0]
+    if frame_count < 2:
+        problems.append("the header counts %d frame(s): FrameNum would never reach 1" % frame_count)
+    if show_frames != frame_count:
+        problems.append("the header counts %d frames, the tags show %d" % (frame_count, show_frames))
+    if attributes is None:
+        problems.append("no FileAttributes tag")
+    elif not attributes & USE_NETWORK:
+        problems.append("FileAttributes without UseNetwork: local-with-file-system, not the sandbox Main.hx chose")
     if not abc_count:
         problems.append("no ActionScript 3 code")
     for name in REQUESTS + VARIABLES + EVENTS + RUNTIME:
         if name not in strings:
             problems.append("the code does not name %r" % name)
-    print("%s: CWS version %d, %d bytes (%d expanded), %d code blocks, %d names"
-          % (path, version, len(data), len(body) + 8, abc_count, len(strings)))
+    print("%s: CWS version %d, %d bytes (%d expanded), %d code blocks, %d names, %d frames at %g per second"
+          % (path, version, len(data), len(body) + 8, abc_count, len(strings), frame_count, rate))
     return problems
 
 

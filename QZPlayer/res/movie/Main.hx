@@ -2,13 +2,42 @@
 // the player's requests through ExternalInterface. The player reads every
 // answer as a number; the state is 0 stopped (also: ended, not found),
 // 1 playing, 2 paused.
+//
+// Frames. The host counts FrameNum from 0 and sends no request before it
+// reads 1 or more, so a one-frame movie would never be asked
+// anything. The build appends a second, empty frame to what Haxe makes
+// (res/movie/two_frames.py): frame 0 holds all the code, so the callbacks
+// below exist before the movie reaches frame index 1; on its last frame the
+// movie stops itself (and the host sets Loop false), so it stays there and
+// frame 0's code never runs twice.
+//
+// Security sandbox. The movie is loaded from a local file (the program's
+// folder), so Flash Player puts it in a local sandbox chosen by the
+// FileAttributes tag: without UseNetwork it is local-with-file-system, which
+// refuses every network load; with UseNetwork it is local-with-networking,
+// which refuses local files. No movie can ask for both: only local-trusted
+// allows both, and that is granted from outside the movie (a FlashPlayerTrust
+// file naming the program folder, written by an installer or the user).
+// Decision: local-with-networking (the build compiles with -D network-sandbox,
+// and the structural test checks the flag). Why: the sources that matter are
+// the URLs the client program hands the player (its whole purpose is to play
+// the client's streams); those would all be refused in the file-system
+// sandbox. What this costs: a local .flv or .mp4 chosen in the open dialogs
+// or dropped on the window is refused by the runtime; start() turns that
+// refusal into the stopped state, so the player moves on instead of waiting.
+// Where Flash is missing (every current Windows), local .mp4 and .flv go to
+// Windows Media anyway, which has no such sandbox.
 import flash.Lib;
 import flash.display.StageAlign;
 import flash.display.StageDisplayState;
 import flash.display.StageScaleMode;
+import flash.errors.SecurityError;
+import flash.events.AsyncErrorEvent;
 import flash.events.Event;
+import flash.events.IOErrorEvent;
 import flash.events.KeyboardEvent;
 import flash.events.NetStatusEvent;
+import flash.events.SecurityErrorEvent;
 import flash.events.TimerEvent;
 import flash.external.ExternalInterface;
 import flash.media.SoundTransform;
@@ -77,6 +106,12 @@ class Main {
         stream = new NetStream(connection);
         stream.client = {onMetaData: onMetaData};
         stream.addEventListener(NetStatusEvent.NET_STATUS, onStatus);
+        // A refused or broken load that reports itself as an error event
+        // instead of a status: the item will not play.
+        stream.addEventListener(SecurityErrorEvent.SECURITY_ERROR, function(_) giveUp());
+        stream.addEventListener(IOErrorEvent.IO_ERROR, function(_) giveUp());
+        stream.addEventListener(AsyncErrorEvent.ASYNC_ERROR, function(_) {});
+        connection.addEventListener(SecurityErrorEvent.SECURITY_ERROR, function(_) giveUp());
         video.attachNetStream(stream);
 
         if (enablejs && ExternalInterface.available) {
@@ -84,7 +119,14 @@ class Main {
             ExternalInterface.addCallback("getDuration", getDuration);
             ExternalInterface.addCallback("getPosition", getPosition);
             ExternalInterface.addCallback("sendEvent", sendEvent);
+            // Not one of the player's requests: which frame the movie shows
+            // (1-based, as ActionScript counts), for the runtime test.
+            ExternalInterface.addCallback("getFrame", getFrame);
         }
+        // Stay on the last frame whatever the host's Loop says.
+        var root = Lib.current;
+        if (root.totalFrames > 1)
+            root.addEventListener(Event.ENTER_FRAME, onFrame);
         var watch = new Timer(500);
         watch.addEventListener(TimerEvent.TIMER, function(_) watchProgress());
         watch.start();
@@ -109,6 +151,23 @@ class Main {
         }
     }
 
+    function onFrame(_) {
+        var root = Lib.current;
+        if (root.currentFrame >= root.totalFrames) {
+            root.stop();
+            root.removeEventListener(Event.ENTER_FRAME, onFrame);
+        }
+    }
+
+    function getFrame():Int {
+        return Lib.current.currentFrame;
+    }
+
+    function giveUp() {
+        stream.close();
+        state = STOPPED;
+    }
+
     static function param(p:Dynamic, name:String, def:String):String {
         var v:Dynamic = Reflect.field(p, name);
         return v == null ? def : Std.string(v);
@@ -122,7 +181,13 @@ class Main {
         // Set before play(): some runtimes report the start inside it.
         state = PLAYING;
         lastProgress = Lib.getTimer();
-        stream.play(file);
+        try {
+            stream.play(file);
+        } catch (e:SecurityError) {
+            // Refused by the sandbox (see the top of this file).
+            state = STOPPED;
+            return;
+        }
         stream.soundTransform = new SoundTransform(volume);
     }
 
