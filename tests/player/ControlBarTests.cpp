@@ -315,7 +315,7 @@ TEST_F(ControlBar, AOneFrameMovieNeverOpensTheGateAndTheTwoFrameShellMovieDoes)
     // in it. FrameNum counts from 0, so it reads 0 for ever: the engine asks
     // nothing, and the bar stays where the open left it.
     OpenAndStart(MovieWithSource(ArtMovie(L"QZFPlayer-1frame.swf"), L"http://h/v/news-30s.f4v").c_str());
-    testsupport::PumpUntil([] { return false; }, 3500);
+    testsupport::PumpFor(3500);
     EXPECT_EQ(Shown(1013), L"正在打开...");
     EXPECT_EQ(Shown(1014), L"00:00:00 / 00:00:00");
     for (const std::wstring& l : log.TakeAll()) {
@@ -358,7 +358,7 @@ TEST_F(ControlBar, AnItemThatNeverStartsIsPassedOverWithEachControlsRealisticFai
         OpenAndStart(c.source.c_str());
         if (c.shownWhileWaiting) {
             // What the first polls show, well before the bound.
-            testsupport::PumpUntil([] { return false; }, 1100);
+            testsupport::PumpFor(1100);
             EXPECT_TRUE(WaitText(c.shownWhileWaiting, 1300)) << std::string(c.source.begin(), c.source.end());
             EXPECT_EQ(pane.playNext, 0);
         }
@@ -370,7 +370,7 @@ TEST_F(ControlBar, AnItemThatNeverStartsIsPassedOverWithEachControlsRealisticFai
         EXPECT_EQ(pane.reasons, std::vector<WPARAM>{kPlayNextPassedOver}) << std::string(c.source.begin(), c.source.end());
         EXPECT_EQ(Shown(1013), L"已停止");
         EXPECT_EQ(bar.m_nTimer, 0u);
-        testsupport::PumpUntil([] { return false; }, 1200);
+        testsupport::PumpFor(1200);
         EXPECT_EQ(pane.playNext, 1);
     }
     EXPECT_EQ(Refused(log.TakeAll()), Lines{});
@@ -395,7 +395,7 @@ TEST_F(ControlBar, BufferingThatMakesProgressAndAPauseByTheUserAreNoStall)
     ASSERT_TRUE(WaitText(L"缓冲处理中...", 3000));
     Click(bar.m_btnPlay); // pause
     ASSERT_TRUE(WaitText(L"已暂停", 3000));
-    testsupport::PumpUntil([] { return false; }, 3500);
+    testsupport::PumpFor(3500);
     EXPECT_EQ(pane.playNext, 0);
     EXPECT_EQ(Shown(1013), L"已暂停");
 }
