@@ -1,6 +1,9 @@
 #include "IniFile.h"
 
+#include <algorithm>
+#include <climits>
 #include <cwchar>
+#include <cwctype>
 #include <vector>
 
 namespace {
@@ -18,6 +21,233 @@ std::wstring AsKeyReaderReads(const wchar_t* text, size_t length)
     if (length > CIniFile::kMaxValue)
         length = CIniFile::kMaxValue;
     return std::wstring(text, length);
+}
+
+class FileHandle {
+public:
+    explicit FileHandle(HANDLE h) : m_h(h) {}
+    ~FileHandle() { Close(); }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    bool Valid() const { return m_h != INVALID_HANDLE_VALUE; }
+    HANDLE Get() const { return m_h; }
+    BOOL Close()
+    {
+        BOOL ok = TRUE;
+        if (Valid())
+            ok = ::CloseHandle(m_h);
+        m_h = INVALID_HANDLE_VALUE;
+        return ok;
+    }
+
+private:
+    HANDLE m_h;
+};
+
+// How a file's text is stored; a file keeps its form when it is rewritten,
+// except that an ANSI file takes UTF-16 once it must hold text the code page
+// cannot (the profile functions read all three).
+enum class Encoding { Utf16, Utf8, Ansi };
+
+struct Document {
+    Encoding encoding = Encoding::Utf16;
+    std::vector<std::wstring> lines; // without their line ends
+};
+
+std::wstring Trim(const std::wstring& s, size_t from = 0, size_t to = std::wstring::npos)
+{
+    to = std::min(to, s.size());
+    while (from < to && std::iswspace(s[from]))
+        ++from;
+    while (to > from && std::iswspace(s[to - 1]))
+        --to;
+    return s.substr(from, to - from);
+}
+
+bool SameName(const std::wstring& a, const std::wstring& b)
+{
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                  TRUE) == CSTR_EQUAL;
+}
+
+// "[name]" as the profile reader finds a section: blanks before the bracket
+// allowed, the name up to the last closing bracket.
+bool SectionOf(const std::wstring& line, std::wstring& name)
+{
+    size_t at = 0;
+    while (at < line.size() && std::iswspace(line[at]))
+        ++at;
+    if (at >= line.size() || line[at] != L'[')
+        return false;
+    const size_t close = line.rfind(L']');
+    if (close == std::wstring::npos || close < at)
+        return false;
+    name = Trim(line, at + 1, close);
+    return true;
+}
+
+std::wstring KeyOfLine(const std::wstring& line)
+{
+    return Trim(line, 0, line.find(L'='));
+}
+
+bool ReadDocument(const std::wstring& path, Document& doc)
+{
+    doc = Document();
+    FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid()) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND; // a new file; no folder fails when written
+    }
+    LARGE_INTEGER size = {};
+    if (!::GetFileSizeEx(file.Get(), &size) || size.QuadPart > (256LL << 20))
+        return false;
+    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+    DWORD got = 0;
+    if (!bytes.empty() && (!::ReadFile(file.Get(), &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr) ||
+                           got != bytes.size()))
+        return false;
+
+    std::wstring text;
+    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE) {
+        text.assign(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / sizeof(wchar_t));
+    } else if (bytes.empty()) {
+        // An empty file: a new one, Unicode.
+    } else {
+        UINT codePage = CP_ACP;
+        size_t skip = 0;
+        doc.encoding = Encoding::Ansi;
+        if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+            codePage = CP_UTF8;
+            skip = 3;
+            doc.encoding = Encoding::Utf8;
+        }
+        const int n = ::MultiByteToWideChar(codePage, 0, bytes.data() + skip, static_cast<int>(bytes.size() - skip),
+                                            nullptr, 0);
+        text.resize(static_cast<size_t>(n));
+        if (n > 0)
+            ::MultiByteToWideChar(codePage, 0, bytes.data() + skip, static_cast<int>(bytes.size() - skip), &text[0], n);
+    }
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find(L'\n', at);
+        if (end == std::wstring::npos)
+            end = text.size();
+        size_t cut = end;
+        if (cut > at && text[cut - 1] == L'\r')
+            --cut;
+        doc.lines.emplace_back(text, at, cut - at);
+        at = end + 1;
+    }
+    return true;
+}
+
+// The lines of a section's body: [begin, end) after its header.
+struct Range {
+    size_t header, begin, end;
+};
+
+bool FindSection(const Document& doc, const std::wstring& section, Range& r)
+{
+    std::wstring name;
+    for (size_t i = 0; i < doc.lines.size(); ++i) {
+        if (!SectionOf(doc.lines[i], name) || !SameName(name, section))
+            continue;
+        size_t end = i + 1;
+        while (end < doc.lines.size() && !SectionOf(doc.lines[end], name))
+            ++end;
+        r = {i, i + 1, end};
+        return true;
+    }
+    return false;
+}
+
+std::wstring Line(const std::wstring& key, const std::wstring& value)
+{
+    return CIniFile::Printable(key) + L'=' + CIniFile::Printable(value);
+}
+
+// Where a new key of the section goes: after its last line that is not blank.
+size_t InsertionPoint(const Document& doc, const Range& r)
+{
+    size_t at = r.end;
+    while (at > r.begin && Trim(doc.lines[at - 1]).empty())
+        --at;
+    return at;
+}
+
+Range AddSection(Document& doc, const std::wstring& section)
+{
+    if (!doc.lines.empty() && !Trim(doc.lines.back()).empty())
+        doc.lines.emplace_back();
+    doc.lines.push_back(L"[" + section + L"]");
+    const size_t at = doc.lines.size();
+    return {at - 1, at, at};
+}
+
+std::string Encode(const Document& doc)
+{
+    size_t units = 0;
+    for (const std::wstring& l : doc.lines)
+        units += l.size() + 2;
+    std::wstring text;
+    text.reserve(units);
+    for (const std::wstring& l : doc.lines) {
+        text += l;
+        text += L"\r\n";
+    }
+    if (doc.encoding != Encoding::Utf16) {
+        const UINT codePage = doc.encoding == Encoding::Utf8 ? CP_UTF8 : CP_ACP;
+        BOOL lost = FALSE;
+        const int n = ::WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                            nullptr, codePage == CP_UTF8 ? nullptr : &lost);
+        if (!lost && (n > 0 || text.empty())) {
+            std::string bytes(doc.encoding == Encoding::Utf8 ? "\xEF\xBB\xBF" : "");
+            const size_t skip = bytes.size();
+            bytes.resize(skip + static_cast<size_t>(n));
+            if (n > 0)
+                ::WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), &bytes[skip], n,
+                                      nullptr, nullptr);
+            return bytes;
+        }
+    }
+    std::string bytes("\xFF\xFE", 2);
+    bytes.append(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+    return bytes;
+}
+
+// The new file beside the old one (a move within one volume is a rename),
+// flushed to the disk before it takes the old one's place.
+bool ReplaceFile(const std::wstring& path, const std::string& bytes)
+{
+    // A read-only file is not to be written, as the profile functions would
+    // not (Windows refuses to move over it; Wine's move would replace it).
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        return false;
+    const std::wstring temp = path + L".new";
+    {
+        FileHandle file(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                      nullptr));
+        if (!file.Valid())
+            return false;
+        DWORD written = 0;
+        const bool ok = ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                        written == bytes.size() && ::FlushFileBuffers(file.Get());
+        if (!file.Close() || !ok) {
+            ::DeleteFileW(temp.c_str());
+            return false;
+        }
+    }
+    if (!::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        ::DeleteFileW(temp.c_str());
+        return false;
+    }
+    // Wine keeps parsed profile files; this drops its copy so that the next
+    // read sees the new file (documented as the flush of the cache).
+    ::WritePrivateProfileStringW(nullptr, nullptr, nullptr, path.c_str());
+    return true;
 }
 
 } // namespace
@@ -46,9 +276,14 @@ BOOL CIniFile::GetString(LPCWSTR section, LPCWSTR key, std::wstring& value)
 
 BOOL CIniFile::WriteString(LPCWSTR section, LPCWSTR key, LPCWSTR value)
 {
-    const std::wstring path = GetPath();
-    CreateUnicodeFile(path);
-    return ::WritePrivateProfileStringW(section, key, value, path.c_str());
+    if (!section || !key)
+        return FALSE;
+    CIniEdit edit;
+    if (value)
+        edit.Set(section, key, value);
+    else
+        edit.Remove(section, key);
+    return edit.Commit();
 }
 
 BOOL CIniFile::GetSection(LPCWSTR section, std::vector<IniEntry>& entries)
@@ -84,31 +319,109 @@ BOOL CIniFile::GetSection(LPCWSTR section, std::vector<IniEntry>& entries)
 
 BOOL CIniFile::WriteSection(LPCWSTR section, const std::vector<IniEntry>& entries)
 {
-    size_t size = 1;
-    for (const IniEntry& e : entries)
-        size += e.key.size() + e.value.size() + 2;
-    std::wstring block;
-    block.reserve(size);
-    for (const IniEntry& e : entries) {
-        block += e.key;
-        block += L'=';
-        block += e.value;
-        block += L'\0';
-    }
-    block += L'\0';
-    const std::wstring path = GetPath();
-    CreateUnicodeFile(path);
-    return ::WritePrivateProfileSectionW(section, block.c_str(), path.c_str());
+    CIniEdit edit;
+    edit.ReplaceSection(section, entries);
+    return edit.Commit();
 }
 
-void CIniFile::CreateUnicodeFile(const std::wstring& path)
+BOOL CIniFile::ParseInt(const std::wstring& text, int& value)
 {
-    // CREATE_NEW leaves an existing file alone and fails without the folder.
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    static const BYTE kBom[] = {0xFF, 0xFE};
-    DWORD written = 0;
-    ::WriteFile(file, kBom, sizeof kBom, &written, nullptr);
-    ::CloseHandle(file);
+    const std::wstring t = Trim(text);
+    size_t at = 0;
+    const bool negative = !t.empty() && t[0] == L'-';
+    if (negative || (!t.empty() && t[0] == L'+'))
+        ++at;
+    if (at >= t.size())
+        return FALSE;
+    long long v = 0;
+    for (; at < t.size(); ++at) {
+        if (t[at] < L'0' || t[at] > L'9')
+            return FALSE;
+        v = v * 10 + (t[at] - L'0');
+        if (v > static_cast<long long>(INT_MAX) + 1)
+            return FALSE;
+    }
+    if (negative)
+        v = -v;
+    if (v > INT_MAX || v < INT_MIN)
+        return FALSE;
+    value = static_cast<int>(v);
+    return TRUE;
+}
+
+std::wstring CIniFile::Printable(std::wstring text)
+{
+    for (wchar_t& c : text)
+        if (c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029)
+            c = L' ';
+    return text;
+}
+
+// ---------------------------------------------------------------------------
+// CIniEdit
+
+void CIniEdit::Set(LPCWSTR section, const std::wstring& key, const std::wstring& value)
+{
+    m_changes.push_back({kSet, section, key, value, {}});
+}
+
+void CIniEdit::Remove(LPCWSTR section, const std::wstring& key)
+{
+    m_changes.push_back({kRemove, section, key, {}, {}});
+}
+
+void CIniEdit::ReplaceSection(LPCWSTR section, std::vector<IniEntry> entries)
+{
+    m_changes.push_back({kReplace, section, {}, {}, std::move(entries)});
+}
+
+BOOL CIniEdit::Commit() const
+{
+    const std::wstring path = CIniFile::GetPath();
+    Document doc;
+    // A file that cannot be read is never replaced by one made of nothing.
+    if (!ReadDocument(path, doc))
+        return FALSE;
+    for (const Change& c : m_changes) {
+        Range r;
+        const bool found = FindSection(doc, c.section, r);
+        if (c.kind == kReplace) {
+            if (!found)
+                r = AddSection(doc, c.section);
+            // A blank line stays before the next section.
+            const size_t keep = found ? InsertionPoint(doc, r) : r.end;
+            std::vector<std::wstring> lines;
+            lines.reserve(c.entries.size());
+            for (const IniEntry& e : c.entries)
+                lines.push_back(Line(e.key, e.value));
+            doc.lines.erase(doc.lines.begin() + static_cast<std::ptrdiff_t>(r.begin),
+                            doc.lines.begin() + static_cast<std::ptrdiff_t>(keep));
+            doc.lines.insert(doc.lines.begin() + static_cast<std::ptrdiff_t>(r.begin), lines.begin(), lines.end());
+            continue;
+        }
+        if (!found) {
+            if (c.kind == kRemove)
+                continue;
+            r = AddSection(doc, c.section);
+        }
+        const std::wstring key = Trim(c.key);
+        bool done = false;
+        for (size_t i = r.begin; i < r.end;) {
+            if (!SameName(KeyOfLine(doc.lines[i]), key)) {
+                ++i;
+            } else if (c.kind == kSet && !done) {
+                doc.lines[i] = Line(key, c.value);
+                done = true;
+                ++i;
+            } else {
+                // Later copies of a key are never read: they go with it.
+                doc.lines.erase(doc.lines.begin() + static_cast<std::ptrdiff_t>(i));
+                --r.end;
+            }
+        }
+        if (c.kind == kSet && !done)
+            doc.lines.insert(doc.lines.begin() + static_cast<std::ptrdiff_t>(InsertionPoint(doc, r)),
+                             Line(key, c.value));
+    }
+    return ReplaceFile(path, Encode(doc)) ? TRUE : FALSE;
 }

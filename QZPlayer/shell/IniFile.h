@@ -1,5 +1,7 @@
-// The player's settings file, "Config\QZPlayer.ini" in the program folder:
-// one key at a time, or a whole section in one rewrite of the file.
+// The player's settings file, "Config\QZPlayer.ini" in the program folder.
+// Reads go through the platform's profile functions; every write rewrites the
+// whole file into a temporary one and moves it over the old, so that an end
+// at any moment leaves the old file or the new one, never a part.
 #pragma once
 
 #include <windows.h>
@@ -28,14 +30,37 @@ public:
     // read it (surrounding quotes removed, cut to kMaxValue). FALSE when the
     // section is missing or empty.
     static BOOL GetSection(LPCWSTR section, std::vector<IniEntry>& entries);
-    // Replaces all keys of the section with these: one file rewrite, where
-    // writing key by key costs one rewrite per key.
+    // Replaces all keys of the section with these, in one replacement of the file.
     static BOOL WriteSection(LPCWSTR section, const std::vector<IniEntry>& entries);
 
+    // A decimal number as "%d" wrote it; FALSE for anything else (empty,
+    // trailing text, beyond the range of int), where _wtoi would guess.
+    static BOOL ParseInt(const std::wstring& text, int& value);
+
+    // Control characters (CR, LF, tab, C1) would end or split a line of the
+    // file: they become blanks.
+    static std::wstring Printable(std::wstring text);
+};
+
+// Several changes, possibly to several sections, made by one replacement of
+// the file: all of them reach the file or none does.
+class CIniEdit {
+public:
+    void Set(LPCWSTR section, const std::wstring& key, const std::wstring& value);
+    void Remove(LPCWSTR section, const std::wstring& key);
+    void ReplaceSection(LPCWSTR section, std::vector<IniEntry> entries);
+    // FALSE when the file could not be read or replaced (no Config folder, a
+    // read-only file); the old file is then as it was.
+    BOOL Commit() const;
+
 private:
-    // A settings file that does not exist yet would be created in the ANSI
-    // code page, which loses Chinese text; an empty UTF-16 file with a
-    // byte-order mark makes the profile functions keep Unicode. The folder is
-    // never created.
-    static void CreateUnicodeFile(const std::wstring& path);
+    enum Kind { kSet, kRemove, kReplace };
+    struct Change {
+        Kind kind;
+        std::wstring section;
+        std::wstring key;
+        std::wstring value;
+        std::vector<IniEntry> entries;
+    };
+    std::vector<Change> m_changes;
 };

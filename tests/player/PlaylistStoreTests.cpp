@@ -103,6 +103,37 @@ TEST(PlaylistStore, ANewFileIsUnicodeAnOldOneKeepsItsEncodingAndNoFolderIsMade)
         const std::string bytes = settings.Bytes();
         EXPECT_EQ(bytes.find('\xFF'), std::string::npos);
         EXPECT_NE(bytes.find("Height=2"), std::string::npos);
+        // Until it must hold what its code page cannot: then it becomes Unicode.
+        CIniFile::WriteString(L"System", L"Name", L"中文");
+        EXPECT_EQ(settings.Bytes().compare(0, 2, "\xFF\xFE", 2), 0);
+        EXPECT_EQ(ReadKey(L"System", L"Name"), L"中文");
+        EXPECT_EQ(ReadKey(L"System", L"Width"), L"1");
+    }
+    {
+        // The file is replaced as a whole: what the player does not own keeps
+        // its place and form, a changed key its line, a new key goes to the
+        // end of its section, and no temporary file stays behind.
+        SettingsFolder settings;
+        settings.WriteUnicode(L"; kept\r\n[Other]\r\n Mine = x \r\n\r\n[System]\r\nWidth=1\r\nheight=2\r\n\r\n"
+                              L"[ProgList]\r\nCount=0\r\n");
+        EXPECT_EQ(ReadKey(L"System", L"Height"), L"2"); // Wine now holds the file parsed
+        ASSERT_TRUE(CIniFile::WriteString(L"System", L"Height", L"3"));
+        ASSERT_TRUE(CIniFile::WriteString(L"System", L"Top", L"1"));
+        EXPECT_EQ(settings.Text(), L"; kept\r\n[Other]\r\n Mine = x \r\n\r\n[System]\r\nWidth=1\r\nHeight=3\r\nTop=1\r\n"
+                                   L"\r\n[ProgList]\r\nCount=0\r\n");
+        EXPECT_EQ(ReadKey(L"System", L"Height"), L"3"); // the reader sees the new file
+        EXPECT_FALSE(testsupport::Exists(settings.file() + L".new"));
+        // No text can write a line of its own.
+        ASSERT_TRUE(CIniFile::WriteString(L"System", L"Title", L"a\r\n[FileName]\r\nCount=60000\tb"));
+        EXPECT_EQ(ReadKey(L"System", L"Title"), L"a  [FileName]  Count=60000 b");
+        EXPECT_EQ(ReadKey(L"FileName", L"Count"), L"");
+        // A file that cannot be replaced stays as it was.
+        const std::wstring before = settings.Text();
+        ::SetFileAttributesW(settings.file().c_str(), FILE_ATTRIBUTE_READONLY);
+        EXPECT_FALSE(CIniFile::WriteString(L"System", L"Width", L"2"));
+        ::SetFileAttributesW(settings.file().c_str(), FILE_ATTRIBUTE_NORMAL);
+        EXPECT_EQ(settings.Text(), before);
+        EXPECT_FALSE(testsupport::Exists(settings.file() + L".new"));
     }
     // Without the Config folder nothing is written, and no folder appears.
     const std::wstring file = CIniFile::GetPath();
