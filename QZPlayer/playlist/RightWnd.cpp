@@ -5,7 +5,9 @@
 
 #include <shellapi.h>
 
+#include <climits>
 #include <cstdlib>
+#include <map>
 #include <cwchar>
 #include <unordered_map>
 #include <vector>
@@ -112,17 +114,20 @@ std::wstring CRightWnd::DisplayName(LPCWSTR path)
     return name;
 }
 
-ProgItem* CRightWnd::AddItem(LPCWSTR path, LPCWSTR name)
+ProgItem* CRightWnd::AddItem(LPCWSTR text, LPCWSTR title)
 {
-    if (!path || !name)
+    if (!text || !title)
         return nullptr;
-    ProgItem* item = ProgItem::Create(path);
+    // Titles and paths come from peers, servers and users: none may carry a
+    // line break into the settings file, and what is shown is what is saved.
+    const std::wstring path = CIniFile::Printable(text), name = CIniFile::Printable(title);
+    ProgItem* item = ProgItem::Create(path.c_str());
     if (!item)
         return nullptr;
     LVITEMW row = {};
     row.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
     row.iItem = m_list.GetItemCount();
-    row.pszText = const_cast<LPWSTR>(name);
+    row.pszText = const_cast<LPWSTR>(name.c_str());
     row.iImage = kEntryImage;
     row.lParam = reinterpret_cast<LPARAM>(item);
     if (m_list.SendMessage(LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&row)) < 0) {
@@ -543,26 +548,49 @@ LRESULT CRightWnd::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
 
 void CRightWnd::LoadList()
 {
-    // One read of the whole section: reading key by key costs a search of the
-    // file per key.
+    // One read of the whole section, and rows only for the keys it holds: a
+    // damaged Count must cost nothing (reading key by key costs a search of
+    // the file per key).
     std::vector<IniEntry> entries;
     CIniFile::GetSection(kListSection, entries);
-    std::unordered_map<std::wstring, const std::wstring*> values;
-    values.reserve(entries.size());
-    for (const IniEntry& e : entries)
-        values.emplace(FoldKey(e.key), &e.value); // the first of equal keys counts
-    auto value = [&](const std::wstring& key) -> const std::wstring& {
-        static const std::wstring none;
-        auto it = values.find(FoldKey(key));
-        return it == values.end() ? none : *it->second;
+    struct Pair {
+        const std::wstring* name = nullptr;
+        const std::wstring* url = nullptr;
     };
-    const long count = _wtol(value(L"Count").c_str());
+    std::map<int, Pair> rows;
+    std::wstring countText;
+    bool haveCount = false;
+    for (const IniEntry& e : entries) {
+        const std::wstring key = FoldKey(e.key);
+        const wchar_t* prefix = key.compare(0, 4, L"name") == 0 ? L"name" : key.compare(0, 3, L"url") == 0 ? L"url" : nullptr;
+        int n = -1;
+        if (prefix) {
+            const std::wstring digits = key.substr(wcslen(prefix));
+            if (digits.empty() || digits[0] < L'0' || digits[0] > L'9' || !CIniFile::ParseInt(digits, n) ||
+                KeyOf(prefix, n) != key)
+                continue;
+            Pair& p = rows[n];
+            const std::wstring*& slot = prefix[0] == L'n' ? p.name : p.url;
+            if (!slot)
+                slot = &e.value; // the first of equal keys counts
+        } else if (key == L"count" && !haveCount) {
+            haveCount = true;
+            countText = e.value;
+        }
+    }
+    // Count bounds the rows; one that is no number bounds nothing, so that
+    // every entry that is there comes back.
+    int count = 0;
+    if (!countText.empty() && (!CIniFile::ParseInt(countText, count) || count < 0))
+        count = INT_MAX;
+    static const std::wstring none;
     Batch batch(m_list);
-    for (long i = 0; i < count; ++i) {
-        const std::wstring& name = value(KeyOf(L"Name", static_cast<int>(i)));
-        const std::wstring& url = value(KeyOf(L"Url", static_cast<int>(i)));
-        if (!AddItem(url.c_str(), name.c_str()))
-            break; // out of memory: a damaged Count must not keep trying
+    for (const auto& row : rows) {
+        if (row.first >= count)
+            break;
+        if (!AddItem(row.second.url ? row.second.url->c_str() : none.c_str(),
+                     row.second.name ? row.second.name->c_str() : none.c_str()))
+            break; // out of memory
     }
 
     std::wstring flag;
@@ -574,9 +602,9 @@ void CRightWnd::LoadList()
 
 void CRightWnd::SaveList()
 {
-    // The same keys and values as writing "Count", then each pair: but in one
-    // rewrite of the file, so that a long list is saved at once and an end
-    // in the middle cannot leave the list empty.
+    // The list and its modes in one replacement of the file, so that a long
+    // list is saved at once and an end at any moment leaves the old list or
+    // the new one.
     // Without its list the pane never loaded: saving would wipe the list.
     if (!m_list.IsWindow())
         return;
@@ -594,7 +622,9 @@ void CRightWnd::SaveList()
         ++k;
     }
     entries.front().value = FormatString(L"%d", k);
-    CIniFile::WriteSection(kListSection, entries);
-    CIniFile::WriteString(kSystemSection, L"Repeat", FormatString(L"%d", m_bRepeat).c_str());
-    CIniFile::WriteString(kSystemSection, L"Rand", FormatString(L"%d", m_bRand).c_str());
+    CIniEdit edit;
+    edit.ReplaceSection(kListSection, std::move(entries));
+    edit.Set(kSystemSection, L"Repeat", FormatString(L"%d", m_bRepeat));
+    edit.Set(kSystemSection, L"Rand", FormatString(L"%d", m_bRand));
+    edit.Commit();
 }

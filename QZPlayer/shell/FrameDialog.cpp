@@ -7,6 +7,9 @@
 
 #include <shellapi.h>
 
+#include <climits>
+#include <map>
+
 const UINT WM_QZPLAYER_APPLICATION = ::RegisterWindowMessageW(L"QZPlayer.Application");
 
 namespace {
@@ -21,11 +24,6 @@ int ReadInt(LPCWSTR section, LPCWSTR key)
     std::wstring v;
     CIniFile::GetString(section, key, v);
     return _wtoi(v.c_str());
-}
-
-void WriteInt(LPCWSTR section, LPCWSTR key, int value)
-{
-    CIniFile::WriteString(section, key, std::to_wstring(value).c_str());
 }
 
 std::wstring HistoryKey(int n)
@@ -301,10 +299,14 @@ void CFrameDialog::OpenCommand(LPCWSTR text)
         ShowWindow(SW_RESTORE);
 }
 
-BOOL CFrameDialog::OpenMedia(LPCWSTR path, ProgItem* item, BOOL showError)
+BOOL CFrameDialog::OpenMedia(LPCWSTR text, ProgItem* item, BOOL showError)
 {
-    if (!path)
+    if (!text)
         return FALSE;
+    // What is played, kept in the history and listed is one text, and it
+    // holds no line break that could write the settings file.
+    const std::wstring clean = CIniFile::Printable(text);
+    const LPCWSTR path = clean.c_str();
     CPlayerWnd& player = m_left.m_player;
     CPlayerControl& bar = m_left.m_control;
     if (player.IsCurrent(path)) {
@@ -689,8 +691,21 @@ void CFrameDialog::LoadSystemSettings()
                      cx, cy, TRUE);
         ShowWindow(SW_SHOWMAXIMIZED);
     } else {
+        // A damaged size would be saved back at every start: no larger than
+        // the work area of the window's monitor, and moved into it.
         CRect w = GetWindowRect();
-        ::MoveWindow(m_hWnd, w.left, w.top, std::max(width, cx), std::max(height, cy), TRUE);
+        MONITORINFO mi = {};
+        mi.cbSize = sizeof mi;
+        ::GetMonitorInfoW(::MonitorFromWindow(m_hWnd, MONITOR_DEFAULTTONEAREST), &mi);
+        const CRect work(mi.rcWork);
+        const int cw = std::max(std::min(width, work.Width()), cx);
+        const int ch = std::max(std::min(height, work.Height()), cy);
+        int x = w.left, y = w.top;
+        if (x + cw > work.right)
+            x = std::max(static_cast<int>(work.left), static_cast<int>(work.right) - cw);
+        if (y + ch > work.bottom)
+            y = std::max(static_cast<int>(work.top), static_cast<int>(work.bottom) - ch);
+        ::MoveWindow(m_hWnd, x, y, cw, ch, TRUE);
     }
 }
 
@@ -704,47 +719,109 @@ void CFrameDialog::SaveSystemSettings()
     const CRect normal(placement.rcNormalPosition);
     const BOOL maximized =
         ::IsZoomed(m_hWnd) || (::IsIconic(m_hWnd) && (placement.flags & WPF_RESTORETOMAXIMIZED));
-    WriteInt(kSystem, L"IsMax", maximized ? 1 : 0);
-    WriteInt(kSystem, L"Width", normal.Width());
-    WriteInt(kSystem, L"Height", normal.Height());
-    WriteInt(kSystem, L"OnTheTop", m_bTopMost ? 1 : 0);
-    WriteInt(kSystem, L"ShowProgList", m_bShowProgList ? 1 : 0);
-    WriteInt(kSystem, L"ShowSPBar", m_bListCollapsed ? 1 : 0);
+    CIniEdit edit;
+    edit.Set(kSystem, L"IsMax", std::to_wstring(maximized ? 1 : 0));
+    edit.Set(kSystem, L"Width", std::to_wstring(normal.Width()));
+    edit.Set(kSystem, L"Height", std::to_wstring(normal.Height()));
+    edit.Set(kSystem, L"OnTheTop", std::to_wstring(m_bTopMost ? 1 : 0));
+    edit.Set(kSystem, L"ShowProgList", std::to_wstring(m_bShowProgList ? 1 : 0));
+    edit.Set(kSystem, L"ShowSPBar", std::to_wstring(m_bListCollapsed ? 1 : 0));
+    edit.Commit();
 }
+
+namespace {
+
+// The history's keys as the file holds them: First, Count and the names by
+// number, from one read of the section.
+struct StoredHistory {
+    bool valid = false; // First and Count numbers with 0 <= First <= Count
+    int first = 0, count = 0;
+    std::map<int, std::wstring> names;
+};
+
+StoredHistory ReadStoredHistory()
+{
+    StoredHistory h;
+    std::vector<IniEntry> entries;
+    CIniFile::GetSection(kFileName, entries);
+    bool haveFirst = false, haveCount = false;
+    std::wstring firstText, countText;
+    for (const IniEntry& e : entries) {
+        int n = 0;
+        if (e.key.size() > 4 && ::CompareStringOrdinal(e.key.c_str(), 4, L"Name", 4, TRUE) == CSTR_EQUAL &&
+            e.key[4] >= L'0' && e.key[4] <= L'9' && CIniFile::ParseInt(e.key.substr(4), n) &&
+            HistoryKey(n).size() == e.key.size()) {
+            if (!e.value.empty())
+                h.names.emplace(n, e.value); // the first of equal keys counts
+        } else if (!haveFirst && ::CompareStringOrdinal(e.key.c_str(), -1, L"First", -1, TRUE) == CSTR_EQUAL) {
+            haveFirst = true;
+            firstText = e.value;
+        } else if (!haveCount && ::CompareStringOrdinal(e.key.c_str(), -1, L"Count", -1, TRUE) == CSTR_EQUAL) {
+            haveCount = true;
+            countText = e.value;
+        }
+    }
+    // Missing keys are 0, as in a new file.
+    const bool firstOk = firstText.empty() || CIniFile::ParseInt(firstText, h.first);
+    const bool countOk = countText.empty() || CIniFile::ParseInt(countText, h.count);
+    h.valid = firstOk && countOk && h.first >= 0 && h.first <= h.count;
+    return h;
+}
+
+// The whole history renumbered from 0 in one replacement of the section.
+BOOL WriteCompactHistory(const std::vector<std::wstring>& history)
+{
+    std::vector<IniEntry> entries;
+    entries.reserve(history.size() + 2);
+    entries.push_back({L"First", L"0"});
+    entries.push_back({L"Count", std::to_wstring(history.size())});
+    for (size_t i = 0; i < history.size(); ++i)
+        entries.push_back({HistoryKey(static_cast<int>(i)), history[i]});
+    return CIniFile::WriteSection(kFileName, entries);
+}
+
+} // namespace
 
 void CFrameDialog::LoadHistory()
 {
-    const int first = ReadInt(kFileName, L"First");
-    const int count = ReadInt(kFileName, L"Count");
-    if (first < count) {
-        for (int n = first, tries = 0; n < count && tries < kHistoryMax; ++n, ++tries) {
-            std::wstring v;
-            if (CIniFile::GetString(kFileName, HistoryKey(n).c_str(), v))
-                m_history.push_back(v);
-        }
+    const StoredHistory h = ReadStoredHistory();
+    if (h.valid) {
+        // At most 30 tries from First below Count; in 64 bits, as First + 30
+        // may pass the range of int.
+        const long long end = std::min(static_cast<long long>(h.count), static_cast<long long>(h.first) + kHistoryMax);
+        for (auto it = h.names.lower_bound(h.first); it != h.names.end() && it->first < end; ++it)
+            m_history.push_back(CIniFile::Printable(it->second));
+    } else {
+        // Negative, reversed or not numbers: the newest names that are there.
+        for (auto it = h.names.rbegin(); it != h.names.rend() && m_history.size() < size_t(kHistoryMax); ++it)
+            m_history.insert(m_history.begin(), CIniFile::Printable(it->second));
     }
-    if (count > kHistoryCompactAbove) {
-        for (int n = first; n < count; ++n)
-            CIniFile::WriteString(kFileName, HistoryKey(n).c_str(), nullptr);
-        WriteInt(kFileName, L"First", 0);
-        WriteInt(kFileName, L"Count", static_cast<int>(m_history.size()));
-        for (size_t i = 0; i < m_history.size(); ++i)
-            CIniFile::WriteString(kFileName, HistoryKey(static_cast<int>(i)).c_str(), m_history[i].c_str());
-    }
+    if (!h.valid || h.count > kHistoryCompactAbove)
+        WriteCompactHistory(m_history);
 }
 
-BOOL CFrameDialog::AddHistory(const std::wstring& path)
+BOOL CFrameDialog::AddHistory(const std::wstring& text)
 {
-    int first = ReadInt(kFileName, L"First");
-    const int count = ReadInt(kFileName, L"Count");
-    if (count - first >= kHistoryMax) {
-        CIniFile::WriteString(kFileName, HistoryKey(first).c_str(), nullptr);
-        WriteInt(kFileName, L"First", ++first);
+    const std::wstring path = CIniFile::Printable(text);
+    const StoredHistory h = ReadStoredHistory();
+    if (!h.valid || h.count >= INT_MAX - 1) {
+        // Damaged since the start, or at the end of the numbers: start again from 0.
+        std::vector<std::wstring> history = m_history;
+        if (history.size() >= static_cast<size_t>(kHistoryMax))
+            history.erase(history.begin(), history.end() - (kHistoryMax - 1));
+        history.push_back(path);
+        return WriteCompactHistory(history);
     }
-    if (!CIniFile::WriteString(kFileName, HistoryKey(count).c_str(), path.c_str()))
-        return FALSE;
-    WriteInt(kFileName, L"Count", count + 1);
-    return TRUE;
+    // The window slides and the new name is written in one replacement of
+    // the file: all of it is there or none.
+    CIniEdit edit;
+    if (h.count - h.first >= kHistoryMax) {
+        edit.Remove(kFileName, HistoryKey(h.first));
+        edit.Set(kFileName, L"First", std::to_wstring(h.first + 1));
+    }
+    edit.Set(kFileName, HistoryKey(h.count), path);
+    edit.Set(kFileName, L"Count", std::to_wstring(h.count + 1));
+    return edit.Commit();
 }
 
 BOOL CFrameDialog::IsInHistory(const std::wstring& path) const

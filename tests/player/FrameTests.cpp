@@ -183,6 +183,32 @@ TEST_F(Frame, TheHistoryIsASlidingWindowOfThirtyKeys)
     EXPECT_EQ(listtest::ReadKey(L"FileName", L"Count"), L"41");
     EXPECT_EQ(listtest::ReadKey(L"FileName", L"Name5"), L"");
     EXPECT_EQ(listtest::ReadKey(L"FileName", L"Name40"), L"c:\\v\\new.flv");
+    frame.reset();
+
+    // Damaged numbers: the start loads the newest names there are, at once,
+    // and writes the history again from 0; an append after it is sound.
+    const std::wstring names = L"Name3=c:\\3.flv\r\nName9=c:\\9.flv\r\nName200000=c:\\x.flv\r\n";
+    int round = 0;
+    for (const wchar_t* damage : {L"First=-5\r\nCount=10", L"First=9\r\nCount=3", L"First=x\r\nCount=10",
+                                  L"First=2147483647\r\nCount=-2147483648", L"First=0\r\nCount=99999999999"}) {
+        Write(std::wstring(L"[FileName]\r\n") + damage + L"\r\n" + names);
+        Open();
+        EXPECT_EQ(frame->m_history, (std::vector<std::wstring>{L"c:\\3.flv", L"c:\\9.flv", L"c:\\x.flv"}))
+            << "damage " << round++;
+        EXPECT_EQ(listtest::ReadKey(L"FileName", L"Count"), L"3");
+        EXPECT_EQ(listtest::ReadKey(L"FileName", L"Name2"), L"c:\\x.flv");
+        ASSERT_TRUE(frame->AddHistory(L"c:\\new.flv"));
+        EXPECT_EQ(listtest::ReadKey(L"FileName", L"First"), L"0");
+        EXPECT_EQ(listtest::ReadKey(L"FileName", L"Count"), L"4");
+        EXPECT_EQ(listtest::ReadKey(L"FileName", L"Name3"), L"c:\\new.flv");
+        frame.reset();
+    }
+    // A count far beyond the keys, valid as numbers: 30 tries from First and
+    // one rewrite of the section, not one per key.
+    Write(L"[FileName]\r\nFirst=0\r\nCount=2147483647\r\nName1=c:\\1.flv\r\n");
+    Open();
+    EXPECT_EQ(frame->m_history, (std::vector<std::wstring>{L"c:\\1.flv"}));
+    EXPECT_EQ(listtest::ReadKey(L"FileName", L"Count"), L"1");
 }
 
 TEST_F(Frame, AHistoryBeyondFiftyThousandKeysIsRenumberedFromZero)
@@ -242,6 +268,21 @@ TEST_F(Frame, TheWindowStatesComeBackFromTheSettingsFile)
     frame->DestroyWindow();
     EXPECT_EQ(listtest::ReadKey(L"System", L"IsMax"), L"1");
     EXPECT_EQ(listtest::ReadKey(L"System", L"Width"), L"800");
+
+    // A size beyond the screen comes back within the work area, and is
+    // saved so.
+    MONITORINFO work = {};
+    work.cbSize = sizeof work;
+    ::GetMonitorInfoW(::MonitorFromPoint(CPoint(0, 0), MONITOR_DEFAULTTOPRIMARY), &work);
+    Write(L"[System]\r\nIsMax=0\r\nWidth=99999\r\nHeight=2147483647\r\nShowProgList=1\r\n");
+    Open();
+    const CRect big = frame->GetWindowRect();
+    EXPECT_EQ(big.Width(), CRect(work.rcWork).Width());
+    EXPECT_EQ(big.Height(), CRect(work.rcWork).Height());
+    EXPECT_EQ(big, CRect(work.rcWork));
+    frame->DestroyWindow();
+    EXPECT_EQ(listtest::ReadKey(L"System", L"Width"), std::to_wstring(CRect(work.rcWork).Width()));
+    Write(L"[System]\r\nIsMax=1\r\nWidth=800\r\nHeight=600\r\nShowProgList=1\r\nShowSPBar=0\r\n");
 
     // Saved maximised, it starts maximised over the monitor's work area.
     Open();
@@ -480,6 +521,36 @@ TEST_F(Frame, TheOpenCommandsReplaceTheListWithWhatTheDialogsGive)
     EXPECT_EQ(f.m_left.m_player.GetEngineKind(), EngineReal);
     EXPECT_EQ(f.m_history.size(), 2u);
     f.m_left.m_player.DestroyEngine();
+}
+
+TEST_F(Frame, LineBreaksInCommandsAndOpenedPathsBecomeBlanksAndWriteNoSettings)
+{
+    playtest::SimControls sim;
+    ASSERT_TRUE(sim.Loaded());
+    Open();
+    CFrameDialog& f = *frame;
+    auto code2 = [&](const std::wstring& text) {
+        COPYDATASTRUCT cds = {2, static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)), const_cast<wchar_t*>(text.c_str())};
+        f.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds));
+    };
+    // A peer's title that tries to write a history of 60,000 entries.
+    code2(L"-p http://h/a\r\n[FileName]\r\nCount=60000\r\n-30s.wmv|News\n[ProgList]\rCount=9\x01");
+    code2(L"-a c:\\x.flv|Title\r\n[FileName]\r\nFirst=0\r\nCount=60000");
+    const auto rows = listtest::Rows(f.m_right);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].path, L"http://h/a  [FileName]  Count=60000  -30s.wmv");
+    EXPECT_EQ(rows[0].text, L"News [ProgList] Count=9 ");
+    EXPECT_EQ(rows[1].text, L"Title  [FileName]  First=0  Count=60000");
+    ASSERT_EQ(f.m_history.size(), 1u);
+    EXPECT_EQ(f.m_history[0], rows[0].path); // what was played is what is kept
+    f.m_left.m_player.DestroyEngine();
+    frame.reset();
+
+    EXPECT_EQ(listtest::ReadKey(L"FileName", L"Count"), L"1");
+    EXPECT_EQ(listtest::ReadKey(L"FileName", L"Name0"), rows[0].path);
+    EXPECT_EQ(listtest::ReadKey(L"ProgList", L"Count"), L"2");
+    EXPECT_EQ(listtest::ReadKey(L"ProgList", L"Url1"), L"c:\\x.flv");
+    EXPECT_EQ(listtest::ReadKey(L"ProgList", L"Name1"), rows[1].text);
 }
 
 TEST_F(Frame, WithRepeatOnTheNextEntryChainEndsAfterOnePassOrWhenItFindsAPlayableEntry)

@@ -193,18 +193,29 @@ TEST(PlaylistStore, AnEmptyListSavesCountZeroDropsTheOldKeysAndKeepsTheModes)
     EXPECT_EQ(ReadKey(L"FileName", L"Name0"), L"C:\\h.flv");
 }
 
-TEST(PlaylistStore, ACountBeyondThePairsAddsEmptyRowsAndMissingModesStayOff)
+TEST(PlaylistStore, OnlyTheEntriesThereAreLoadedWhateverCountSaysAndMissingModesStayOff)
 {
     SettingsFolder settings;
     settings.WriteUnicode(L"[ProgList]\r\nCount=4\r\nName0=a.flv\r\nUrl0=C:\\a.flv\r\nurl2=C:\\c.flv\r\n"
                           L"[System]\r\nRepeat=\r\nRand=x\r\n");
-    Session s;
-    EXPECT_EQ(Rows(s.pane), (std::vector<Row>{{L"a.flv", L"C:\\a.flv", 1},
-                                              {L"", L"", 1},
-                                              {L"", L"C:\\c.flv", 1}, // keys ignore case
-                                              {L"", L"", 1}}));
-    EXPECT_FALSE(s.pane.m_bRepeat);
-    EXPECT_FALSE(s.pane.m_bRand); // "x" reads as 0
+    {
+        Session s;
+        EXPECT_EQ(Rows(s.pane), (std::vector<Row>{{L"a.flv", L"C:\\a.flv", 1},
+                                                  {L"", L"C:\\c.flv", 1}})); // keys ignore case
+        EXPECT_FALSE(s.pane.m_bRepeat);
+        EXPECT_FALSE(s.pane.m_bRand); // "x" reads as 0
+    }
+    // A damaged Count neither hangs the start nor loses an entry; one below
+    // the entries still bounds them.
+    const std::wstring keys = L"Name0=a\r\nUrl0=A\r\nName7=b\r\nUrl7=B\r\nName07=x\r\nName-1=y\r\nName2147483648=z\r\n";
+    const std::vector<Row> both = {{L"a", L"A", 1}, {L"b", L"B", 1}};
+    for (const auto& [count, rows] : std::vector<std::pair<std::wstring, std::vector<Row>>>{
+             {L"2147483647", both}, {L"200000", both}, {L"-5", both}, {L"99999999999", both}, {L"abc", both},
+             {L"5", {{L"a", L"A", 1}}}, {L"0", {}}}) {
+        settings.WriteUnicode(L"[ProgList]\r\nCount=" + count + L"\r\n" + keys);
+        Session s;
+        EXPECT_EQ(Rows(s.pane), rows) << "Count=" << std::string(count.begin(), count.end());
+    }
 }
 
 TEST(PlaylistStore, AFileWrittenKeyByKeyLoadsAsOneWrittenAtOnce)
