@@ -214,6 +214,14 @@ bool Process::WaitEnd(DWORD timeoutMs)
     return PumpUntil([&] { return Ended(); }, timeoutMs);
 }
 
+bool Process::Kill()
+{
+    if (Ended())
+        return true;
+    ::TerminateProcess(m_info.hProcess, 99);
+    return ::WaitForSingleObject(m_info.hProcess, 10000) == WAIT_OBJECT_0;
+}
+
 DWORD Process::ExitCode() const
 {
     DWORD code = STILL_ACTIVE;

@@ -78,6 +78,8 @@ public:
     bool WaitEnd(DWORD timeoutMs);
     DWORD ExitCode() const;
     DWORD Id() const { return m_info.dwProcessId; }
+    // Ends it at once, as a crash or a forced shutdown would; true once it has ended.
+    bool Kill();
 
 private:
     PROCESS_INFORMATION m_info = {};

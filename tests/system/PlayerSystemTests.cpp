@@ -234,6 +234,86 @@ TEST_F(PlayerSystem, OneInstanceAnswersTheProbeAndTakesTheCommandsOfLaterStarts)
     EXPECT_EQ(Setting(L"ProgList", L"Name1"), L"第二个");
 }
 
+TEST_F(PlayerSystem, AnEndAtAnyMomentOfTheQuitSaveLeavesTheOldSettingsOrTheNew)
+{
+    // 10,000 entries; the player adds one and quits, and is ended at a
+    // different moment of its save in each round.
+    const int entries = 10000;
+    std::wstring old = L"\xFEFF; kept\r\n[Other]\r\nMine=1\r\n[System]\r\nIsMax=0\r\nWidth=640\r\nHeight=480\r\n"
+                       L"[FileName]\r\nFirst=0\r\nCount=1\r\nName0=c:\\v\\h.flv\r\n[ProgList]\r\nCount=" +
+                       std::to_wstring(entries) + L"\r\n";
+    for (int i = 0; i < entries; ++i)
+        old += L"Name" + std::to_wstring(i) + L"=节目 " + std::to_wstring(i) + L"\r\nUrl" + std::to_wstring(i) +
+               L"=c:\\v\\" + std::to_wstring(i) + L".flv\r\n";
+    const std::string oldBytes(reinterpret_cast<const char*>(old.data()), old.size() * sizeof(wchar_t));
+    const std::wstring ini = app + L"\\Config\\QZPlayer.ini";
+
+    // Returns the time from the quit request to the process's end, or kills
+    // it killAfter ms after the request.
+    auto round = [&](int killAfter) -> double {
+        if (!WriteBytes(ini, oldBytes))
+            return -1;
+        Process p;
+        if (!Start(p, L""))
+            return -1;
+        HWND frame = WaitFrame();
+        DWORD_PTR answer = 0;
+        if (!frame || !PumpUntil([&] { return ListCount(frame) == entries; }, 20000))
+            return -1;
+        wchar_t add[] = L"-a c:\\v\\new.flv|new";
+        COPYDATASTRUCT cds = {2, sizeof add, add};
+        ::SendMessageW(frame, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds));
+        LARGE_INTEGER f, t0, t1;
+        ::QueryPerformanceFrequency(&f);
+        ::QueryPerformanceCounter(&t0);
+        if (!::SendMessageTimeoutW(frame, kProbe, 100, 0, SMTO_ABORTIFHUNG, 5000, &answer))
+            return -1;
+        if (killAfter >= 0) {
+            ::Sleep(static_cast<DWORD>(killAfter));
+            if (!p.Kill())
+                return -1;
+        } else if (!p.WaitEnd(30000)) {
+            return -1;
+        }
+        ::QueryPerformanceCounter(&t1);
+        return static_cast<double>(t1.QuadPart - t0.QuadPart) * 1000.0 / static_cast<double>(f.QuadPart);
+    };
+    const double quit = round(-1);
+    ASSERT_GE(quit, 0) << "the player did not start or quit";
+    ASSERT_EQ(Setting(L"ProgList", L"Count"), std::to_wstring(entries + 1));
+
+    const int rounds = 24;
+    int olds = 0, news = 0;
+    for (int r = 0; r < rounds; ++r) {
+        // From the request to a little past the whole quit.
+        const int at = static_cast<int>(quit * 1.2 * r / (rounds - 1));
+        ASSERT_GE(round(at), 0) << "round " << r;
+        ::WritePrivateProfileStringW(nullptr, nullptr, nullptr, ini.c_str());
+        const std::string bytes = ReadBytes(ini);
+        ASSERT_EQ(bytes.compare(0, 2, "\xFF\xFE", 2), 0) << "round " << r << ", " << at << " ms: " << bytes.size() << " bytes";
+        // Every section complete: what the player does not own, the window,
+        // the history and the whole list, old or new.
+        EXPECT_EQ(Setting(L"Other", L"Mine"), L"1") << "round " << r;
+        EXPECT_FALSE(Setting(L"System", L"Width").empty()) << "round " << r;
+        EXPECT_EQ(Setting(L"FileName", L"Name0"), L"c:\\v\\h.flv") << "round " << r;
+        EXPECT_EQ(Setting(L"ProgList", L"Url9999"), L"c:\\v\\9999.flv") << "round " << r;
+        const std::wstring count = Setting(L"ProgList", L"Count");
+        if (bytes == oldBytes) {
+            ++olds;
+        } else {
+            EXPECT_TRUE(count == std::to_wstring(entries) || count == std::to_wstring(entries + 1)) << "round " << r;
+            if (count == std::to_wstring(entries + 1)) {
+                EXPECT_EQ(Setting(L"ProgList", L"Url10000"), L"c:\\v\\new.flv") << "round " << r;
+                ++news;
+            } else {
+                ++olds; // the window saved, the list not yet
+            }
+        }
+    }
+    std::printf("quit save of %d entries: %.0f ms; %d rounds ended during it: %d left the old list, %d the new\n",
+                entries + 1, quit, rounds, olds, news);
+}
+
 TEST_F(PlayerSystem, TwoStartsAtOnceBothArrive)
 {
     // The second mostly finds the mutex before the first has a frame: it asks
