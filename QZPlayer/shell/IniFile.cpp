@@ -240,13 +240,15 @@ bool ReplaceFile(const std::wstring& path, const std::string& bytes)
             return false;
         }
     }
+    // Wine keeps parsed profile files and notices a new one only by its time
+    // of last write: its copy of the old file is dropped (the documented
+    // flush of the cache), so that the next read parses the new one. Done
+    // before the move, it costs no parse of the new file.
+    ::WritePrivateProfileStringW(nullptr, nullptr, nullptr, path.c_str());
     if (!::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         ::DeleteFileW(temp.c_str());
         return false;
     }
-    // Wine keeps parsed profile files; this drops its copy so that the next
-    // read sees the new file (documented as the flush of the cache).
-    ::WritePrivateProfileStringW(nullptr, nullptr, nullptr, path.c_str());
     return true;
 }
 
