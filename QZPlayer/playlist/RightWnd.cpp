@@ -534,7 +534,8 @@ LRESULT CRightWnd::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
             SaveList();
         return 0;
     case WM_DESTROY:
-        SaveList();
+        if (!m_bListSaved)
+            SaveList();
         RemoveAll();
         break;
     default:
@@ -608,6 +609,15 @@ void CRightWnd::SaveList()
     // Without its list the pane never loaded: saving would wipe the list.
     if (!m_list.IsWindow())
         return;
+    CIniEdit edit;
+    SaveListTo(edit);
+    edit.Commit();
+}
+
+void CRightWnd::SaveListTo(CIniEdit& edit)
+{
+    if (!m_list.IsWindow())
+        return;
     std::vector<IniEntry> entries;
     const int n = m_list.GetItemCount();
     entries.reserve(2 * static_cast<size_t>(n) + 1);
@@ -622,9 +632,7 @@ void CRightWnd::SaveList()
         ++k;
     }
     entries.front().value = FormatString(L"%d", k);
-    CIniEdit edit;
     edit.ReplaceSection(kListSection, std::move(entries));
     edit.Set(kSystemSection, L"Repeat", FormatString(L"%d", m_bRepeat));
     edit.Set(kSystemSection, L"Rand", FormatString(L"%d", m_bRand));
-    edit.Commit();
 }

@@ -3,6 +3,8 @@
 // and its two modes kept in the settings file across runs.
 #pragma once
 
+class CIniEdit;
+
 #include "ProgItem.h"
 #include "framework.h"
 #include "resource.h"
@@ -50,6 +52,9 @@ public:
 
     void LoadList();
     void SaveList();
+    // The list's changes, for a caller that saves more in the same
+    // replacement of the file.
+    void SaveListTo(CIniEdit& edit);
 
     // The context menu's commands.
     void DeleteSelected();
@@ -73,6 +78,7 @@ public:
     COLORREF m_clrBk = 0;
     BOOL m_bRepeat = FALSE;
     BOOL m_bRand = FALSE;
+    BOOL m_bListSaved = FALSE; // saved with the frame's settings on its way out: not again
     BOOL m_bSortAscending = FALSE;
     IPlayerFrame* m_pFrame = nullptr;
 

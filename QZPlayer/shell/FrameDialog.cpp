@@ -649,11 +649,8 @@ LRESULT CFrameDialog::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
         break;
     case WM_ENDSESSION:
         // Windows ends the process without WM_DESTROY: keep what WM_DESTROY keeps.
-        if (wp) {
+        if (wp)
             SaveSystemSettings();
-            if (m_right.IsWindow())
-                m_right.SendMessage(WM_ENDSESSION, TRUE, lp);
-        }
         break;
     case WM_DESTROY:
         if (m_nTimerId) {
@@ -661,6 +658,7 @@ LRESULT CFrameDialog::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
             m_nTimerId = 0;
         }
         SaveSystemSettings();
+        m_right.m_bListSaved = TRUE;
         break;
     default:
         break;
@@ -726,6 +724,10 @@ void CFrameDialog::SaveSystemSettings()
     edit.Set(kSystem, L"OnTheTop", std::to_wstring(m_bTopMost ? 1 : 0));
     edit.Set(kSystem, L"ShowProgList", std::to_wstring(m_bShowProgList ? 1 : 0));
     edit.Set(kSystem, L"ShowSPBar", std::to_wstring(m_bListCollapsed ? 1 : 0));
+    // The list goes in the same replacement of the file: one write at the
+    // end, and the window and the list are both old or both new.
+    if (m_right.IsWindow())
+        m_right.SaveListTo(edit);
     edit.Commit();
 }
 
