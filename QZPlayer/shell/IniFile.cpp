@@ -245,11 +245,18 @@ bool ReplaceFile(const std::wstring& path, const std::string& bytes)
     // flush of the cache), so that the next read parses the new one. Done
     // before the move, it costs no parse of the new file.
     ::WritePrivateProfileStringW(nullptr, nullptr, nullptr, path.c_str());
-    if (!::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        ::DeleteFileW(temp.c_str());
-        return false;
+    // A file someone holds open cannot be replaced; a reader that holds it
+    // for a moment (a backup, a scanner) is waited for a little.
+    for (int attempt = 0;; ++attempt) {
+        if (::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        const DWORD error = ::GetLastError();
+        if (attempt >= 10 || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION))
+            break;
+        ::Sleep(10);
     }
-    return true;
+    ::DeleteFileW(temp.c_str());
+    return false;
 }
 
 } // namespace

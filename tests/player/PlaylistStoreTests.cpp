@@ -123,6 +123,17 @@ TEST(PlaylistStore, ANewFileIsUnicodeAnOldOneKeepsItsEncodingAndNoFolderIsMade)
                                    L"\r\n[ProgList]\r\nCount=0\r\n");
         EXPECT_EQ(ReadKey(L"System", L"Height"), L"3"); // the reader sees the new file
         EXPECT_FALSE(testsupport::Exists(settings.file() + L".new"));
+        // Never rewritten in place: a file someone holds open cannot be
+        // replaced, and is left whole rather than written over.
+        const std::string old = settings.Bytes();
+        HANDLE held = ::CreateFileW(settings.file().c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                    nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        EXPECT_FALSE(CIniFile::WriteString(L"System", L"Height", L"4"));
+        ::CloseHandle(held);
+        EXPECT_EQ(settings.Bytes(), old);
+        EXPECT_FALSE(testsupport::Exists(settings.file() + L".new"));
         // No text can write a line of its own.
         ASSERT_TRUE(CIniFile::WriteString(L"System", L"Title", L"a\r\n[FileName]\r\nCount=60000\tb"));
         EXPECT_EQ(ReadKey(L"System", L"Title"), L"a  [FileName]  Count=60000 b");
