@@ -1039,6 +1039,17 @@ public:
 
 protected:
     void Trace(const std::wstring& what) { Log(std::wstring(m_name) + L" " + what); }
+    // The clock's part of what is shown; the caller adds its own line.
+    Shown ClockShown(ULONGLONG now, MediaClock::State* state)
+    {
+        Shown s;
+        *state = m_clock.Get(now);
+        s.item = m_clock.Info().name;
+        s.state = StateName(*state);
+        s.position = m_clock.Position(now);
+        s.duration = m_clock.Duration(now);
+        return s;
+    }
 
     const wchar_t* m_name;
     MediaClock m_clock;
@@ -1715,14 +1726,10 @@ protected:
 
     Shown Show(ULONGLONG now) override
     {
-        Shown s;
         if (!m_clock.Loaded())
-            return s;
-        const MediaClock::State state = m_clock.Get(now);
-        s.item = m_clock.Info().name;
-        s.state = StateName(state);
-        s.position = m_clock.Position(now);
-        s.duration = m_clock.Duration(now);
+            return Shown();
+        MediaClock::State state;
+        Shown s = ClockShown(now, &state);
         s.extra = L"playState " + std::to_wstring(MediaPlayState(state));
         if (state == MediaClock::Buffering)
             s.extra += L", buffering " + std::to_wstring(m_clock.BufferingPercent(now)) + L"%";
@@ -1870,14 +1877,10 @@ protected:
 
     Shown Show(ULONGLONG now) override
     {
-        Shown s;
         if (!m_clock.Loaded())
-            return s;
-        const MediaClock::State state = m_clock.Get(now);
-        s.item = m_clock.Info().name;
-        s.state = StateName(state);
-        s.position = m_clock.Position(now);
-        s.duration = m_clock.Duration(now);
+            return Shown();
+        MediaClock::State state;
+        Shown s = ClockShown(now, &state);
         s.extra = L"GetPlayState " + std::to_wstring(RealPlayState(state));
         return s;
     }
