@@ -12,7 +12,7 @@
 //  [FLASH-API]  "Scripting with Flash Player and ActiveX", as kept in a public
 //               Flash runtime's declarations of the control's API: the frame
 //               of CurrentFrame/GotoFrame counts from 0.
-//  [SWF]        the SWF File Format Specification (version 10): header frame
+//  [SWF]        the published SWF file format, version 10: header frame
 //               rate (8.8 fixed) and frame count, ShowFrame (1) ends a frame,
 //               FileAttributes (69) bit UseNetwork, DoABC (82) code.
 //  [FLASH-SEC]  Adobe's Flash Player security documentation: a local movie
