@@ -223,14 +223,14 @@ void CPlayerControl::ApplyVolume()
         m_pPlayer->SetVolume(m_sliderVolume.GetPos());
 }
 
-void CPlayerControl::PassOver()
+void CPlayerControl::EndItem(WPARAM why)
 {
     m_bStarted = TRUE; // nothing more to watch
     if (m_sliderSeek.GetPos() != 0)
         m_sliderSeek.SetPos(0);
     SetState(Stopped);
     if (CWnd* parent = GetParent())
-        parent->SendMessage(WM_PLAY_NEXT, kPlayNextPassedOver, 0);
+        parent->SendMessage(WM_PLAY_NEXT, why, 0);
 }
 
 BOOL CPlayerControl::PassOverIfStalled(PlayState state)
@@ -252,7 +252,7 @@ BOOL CPlayerControl::PassOverIfStalled(PlayState state)
     if (state == Stopped) {
         // It ended without ever showing that it played: an open that failed
         // late (Real closes the clip, the shell movie gives up).
-        PassOver();
+        EndItem(kPlayNextPassedOver);
         return TRUE;
     }
     if (m_dFirstPosition < 0)
@@ -267,7 +267,7 @@ BOOL CPlayerControl::PassOverIfStalled(PlayState state)
     }
     if (::GetTickCount64() - m_tWatchFrom < m_dwStallMs)
         return FALSE;
-    PassOver();
+    EndItem(kPlayNextPassedOver);
     return TRUE;
 }
 
@@ -283,11 +283,7 @@ void CPlayerControl::Poll()
     if (s == Undefined)
         return;
     if (s == Stopped) {
-        if (m_sliderSeek.GetPos() != 0)
-            m_sliderSeek.SetPos(0);
-        SetState(Stopped);
-        if (CWnd* parent = GetParent())
-            parent->SendMessage(WM_PLAY_NEXT, kPlayNextEnded, 0);
+        EndItem(kPlayNextEnded);
         return;
     }
     double p = 0.0, d = 0.0;

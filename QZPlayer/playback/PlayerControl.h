@@ -82,7 +82,9 @@ private:
     // been passed over.
     BOOL PassOverIfStalled(PlayState state);
     void RestartWatch();
-    void PassOver();
+    // The item is over (ended, or passed over): the bar stops and the parent
+    // hears why.
+    void EndItem(WPARAM why);
     void ApplyVolume();
     void RestartTimer();
     void StopTimer();
