@@ -4,6 +4,13 @@
 function(qz_target target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
   target_compile_definitions(${target} PRIVATE UNICODE _UNICODE NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
+  # 32-bit: the API is called through the import libraries' stubs, not through
+  # __imp_ pointers. The i686 linker (binutils 2.40) discards the code of every
+  # import member whose stub nobody calls, and in a delay-load member that code
+  # is also the loader the import slot starts out pointing at.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    target_compile_definitions(${target} PRIVATE DECLSPEC_IMPORT=)
+  endif()
   target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
 endfunction()
 
