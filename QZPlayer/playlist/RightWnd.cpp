@@ -8,6 +8,8 @@
 #include <climits>
 #include <cstdlib>
 #include <map>
+#include <new>
+#include <utility>
 #include <cwchar>
 #include <unordered_map>
 #include <vector>
@@ -37,29 +39,30 @@ std::wstring FoldKey(std::wstring key)
     return key;
 }
 
-// Many rows added at once: the list is not redrawn for each (a visible list
-// redraws its scroll bar on every insert), only once at the end.
-class Batch {
+} // namespace
+
+// Many rows added at once: the list view learns the count once, at the end
+// (it updates its scroll bar on every change of the count).
+class CRightWnd::Batch {
 public:
-    explicit Batch(CListCtrl& list) : m_list(list) { m_list.SendMessage(WM_SETREDRAW, FALSE); }
+    explicit Batch(CRightWnd& pane) : m_pane(pane) { ++m_pane.m_nBatch; }
     ~Batch()
     {
-        m_list.SendMessage(WM_SETREDRAW, TRUE);
-        m_list.Invalidate(TRUE);
+        if (--m_pane.m_nBatch == 0)
+            m_pane.SyncCount(LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
     }
     Batch(const Batch&) = delete;
     Batch& operator=(const Batch&) = delete;
 
 private:
-    CListCtrl& m_list;
+    CRightWnd& m_pane;
 };
-
-} // namespace
 
 CRightWnd::~CRightWnd()
 {
     if (IsWindow())
         DestroyWindow();
+    RemoveAll();
 }
 
 void CRightWnd::DoDataExchange(CDataExchange* dx)
@@ -120,20 +123,21 @@ ProgItem* CRightWnd::AddItem(LPCWSTR text, LPCWSTR title)
         return nullptr;
     // Titles and paths come from peers, servers and users: none may carry a
     // line break into the settings file, and what is shown is what is saved.
-    const std::wstring path = CIniFile::Printable(text), name = CIniFile::Printable(title);
+    const std::wstring path = CIniFile::Printable(text);
+    std::wstring name = CIniFile::Printable(title);
+    if (!m_list.IsWindow())
+        return nullptr;
     ProgItem* item = ProgItem::Create(path.c_str());
     if (!item)
         return nullptr;
-    LVITEMW row = {};
-    row.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
-    row.iItem = m_list.GetItemCount();
-    row.pszText = const_cast<LPWSTR>(name.c_str());
-    row.iImage = kEntryImage;
-    row.lParam = reinterpret_cast<LPARAM>(item);
-    if (m_list.SendMessage(LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&row)) < 0) {
+    try {
+        m_rows.push_back({std::move(name), item});
+    } catch (const std::bad_alloc&) {
         delete item;
         return nullptr;
     }
+    if (!m_nBatch)
+        SyncCount(LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
     return item;
 }
 
@@ -146,41 +150,43 @@ ProgItem* CRightWnd::AddFile(LPCWSTR path)
 
 void CRightWnd::RemoveAll()
 {
-    if (!m_list.IsWindow()) {
-        m_pCurItem = nullptr;
-        return;
-    }
-    const int n = m_list.GetItemCount();
-    for (int i = 0; i < n; ++i)
-        delete GetRowItem(i);
-    m_list.DeleteAllItems();
+    for (Row& row : m_rows)
+        delete row.item;
+    m_rows.clear();
     m_pCurItem = nullptr;
+    if (m_list.IsWindow())
+        SyncCount(0);
 }
 
-void CRightWnd::SetRowImage(int row, int image)
+void CRightWnd::SyncCount(DWORD flags)
 {
-    LVITEMW item = {};
-    item.mask = LVIF_IMAGE;
-    item.iItem = row;
-    item.iImage = image;
-    m_list.SetItem(&item);
+    m_list.SendMessage(LVM_SETITEMCOUNT, m_rows.size(), flags);
+}
+
+void CRightWnd::RedrawRow(int row)
+{
+    if (row >= 0)
+        m_list.SendMessage(LVM_REDRAWITEMS, static_cast<WPARAM>(row), row);
 }
 
 void CRightWnd::SetCurItem(ProgItem* item)
 {
     if (!item)
         return;
-    const int n = m_list.GetItemCount();
+    // The play image is the current entry's: the rows of the old and the new
+    // one are drawn again.
+    const int n = Count();
     for (int i = 0; i < n; ++i) {
         ProgItem* rec = GetRowItem(i);
-        if (!rec)
-            continue;
-        if (rec == item) {
+        if (rec == m_pCurItem && rec != item)
+            RedrawRow(i);
+    }
+    m_list.SetItemState(-1, 0, LVIS_SELECTED);
+    for (int i = 0; i < n; ++i) {
+        if (GetRowItem(i) == item) {
             m_list.SetItemState(i, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
-            SetRowImage(i, kCurrentImage);
-        } else if (rec == m_pCurItem || (m_list.GetItemState(i, LVIS_SELECTED) & LVIS_SELECTED)) {
-            m_list.SetItemState(i, 0, LVIS_SELECTED);
-            SetRowImage(i, kEntryImage);
+            RedrawRow(i);
+            break;
         }
     }
     m_pCurItem = item;
@@ -190,15 +196,13 @@ void CRightWnd::SetCurItem(ProgItem* item)
 
 void CRightWnd::ClearPlayed()
 {
-    const int n = m_list.GetItemCount();
-    for (int i = 0; i < n; ++i)
-        if (ProgItem* rec = GetRowItem(i))
-            rec->bPlayed = FALSE;
+    for (Row& row : m_rows)
+        row.item->bPlayed = FALSE;
 }
 
 ProgItem* CRightWnd::GetNextProg(std::wstring& path)
 {
-    const int n = m_list.GetItemCount();
+    const int n = Count();
     if (n <= 0)
         return nullptr;
     ProgItem* next = nullptr;
@@ -223,10 +227,7 @@ ProgItem* CRightWnd::GetNextProg(std::wstring& path)
         }
         if (unplayed) {
             for (int draw = 0; draw < kRandomDraws && !next; ++draw) {
-                const int count = m_list.GetItemCount();
-                if (count <= 0)
-                    break;
-                ProgItem* rec = GetRowItem(std::rand() % count);
+                ProgItem* rec = GetRowItem(std::rand() % n);
                 if (rec && !rec->bPlayed && rec != m_pCurItem)
                     next = rec;
             }
@@ -258,22 +259,31 @@ void CRightWnd::UpdateColours()
 
 void CRightWnd::DeleteSelected()
 {
-    for (;;) {
-        const int row = m_list.GetNextItem(-1, LVNI_SELECTED);
-        if (row < 0)
-            break;
-        ProgItem* rec = GetRowItem(row);
-        if (!m_list.DeleteItem(row))
-            break;
-        if (rec == m_pCurItem)
+    std::vector<Row> kept;
+    int next = m_list.GetNextItem(-1, LVNI_SELECTED);
+    if (next < 0)
+        return;
+    kept.reserve(m_rows.size());
+    for (int i = 0; i < Count(); ++i) {
+        Row& row = m_rows[static_cast<size_t>(i)];
+        if (i != next) {
+            kept.push_back(std::move(row));
+            continue;
+        }
+        if (row.item == m_pCurItem)
             m_pCurItem = nullptr;
-        delete rec;
+        delete row.item;
+        next = m_list.GetNextItem(i, LVNI_SELECTED);
     }
+    m_rows.swap(kept);
+    // Every selected row went; the focus stays where it was.
+    m_list.SetItemState(-1, 0, LVIS_SELECTED);
+    SyncCount(LVSICF_NOSCROLL);
 }
 
 void CRightWnd::PlayRow(int row)
 {
-    ProgItem* rec = row >= 0 && row < m_list.GetItemCount() ? GetRowItem(row) : nullptr;
+    ProgItem* rec = GetRowItem(row);
     if (rec && m_pFrame)
         m_pFrame->OpenMedia(rec->pszUrl, rec, TRUE);
 }
@@ -293,26 +303,12 @@ void CRightWnd::ToggleRand()
 
 void CRightWnd::MoveFirstSelected(int step)
 {
-    const int n = m_list.GetItemCount();
     const int row = m_list.GetNextItem(-1, LVNI_SELECTED);
-    if (row < 0 || row + step < 0 || row + step >= n)
+    if (row < 0 || row + step < 0 || row + step >= Count())
         return;
-    ProgItem* rec = GetRowItem(row);
-    if (!rec)
-        return;
-    const std::wstring text = m_list.GetItemText(row, 0);
-    const bool selected = (m_list.GetItemState(row, LVIS_SELECTED) & LVIS_SELECTED) != 0;
-    m_list.DeleteItem(row);
-    const int to = m_list.InsertItem(row + step, text.c_str(), rec == m_pCurItem ? kCurrentImage : kEntryImage);
-    if (to < 0) {
-        // Keep the record owned by a row rather than lose it.
-        m_list.InsertItem(row, text.c_str(), rec == m_pCurItem ? kCurrentImage : kEntryImage);
-        m_list.SetItemData(row, reinterpret_cast<DWORD_PTR>(rec));
-        return;
-    }
-    if (selected)
-        m_list.SetItemState(to, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
-    m_list.SetItemData(to, reinterpret_cast<DWORD_PTR>(rec));
+    SwapRows(row, row + step);
+    // The moved row takes the focus, as the keyboard user expects.
+    m_list.SetItemState(row + step, LVIS_FOCUSED, LVIS_FOCUSED);
 }
 
 void CRightWnd::SortByName()
@@ -323,24 +319,16 @@ void CRightWnd::SortByName()
 
 void CRightWnd::SwapRows(int a, int b)
 {
-    const int columns = static_cast<int>(::SendMessageW(m_list.GetHeaderCtrl(), HDM_GETITEMCOUNT, 0, 0));
-    for (int c = 0; c < columns; ++c) {
-        const std::wstring ta = m_list.GetItemText(a, c);
-        const std::wstring tb = m_list.GetItemText(b, c);
-        m_list.SetItemText(a, c, tb.c_str());
-        m_list.SetItemText(b, c, ta.c_str());
+    std::swap(m_rows[static_cast<size_t>(a)], m_rows[static_cast<size_t>(b)]);
+    // The selection follows the rows.
+    const UINT mask = LVIS_SELECTED | LVIS_FOCUSED;
+    const UINT sa = m_list.GetItemState(a, mask), sb = m_list.GetItemState(b, mask);
+    if (sa != sb) {
+        m_list.SetItemState(a, sb, mask);
+        m_list.SetItemState(b, sa, mask);
     }
-    LVITEMW ia = {}, ib = {};
-    ia.mask = ib.mask = LVIF_IMAGE | LVIF_PARAM | LVIF_STATE;
-    ia.stateMask = ib.stateMask = 0xFF0F;
-    ia.iItem = a;
-    ib.iItem = b;
-    m_list.GetItem(&ia);
-    m_list.GetItem(&ib);
-    ia.iItem = b;
-    ib.iItem = a;
-    m_list.SetItem(&ia);
-    m_list.SetItem(&ib);
+    RedrawRow(a);
+    RedrawRow(b);
 }
 
 void CRightWnd::SortItems(int column, BOOL ascending, int low, int high)
@@ -349,17 +337,18 @@ void CRightWnd::SortItems(int column, BOOL ascending, int low, int high)
     if (column >= columns)
         return;
     if (high == -1)
-        high = m_list.GetItemCount() - 1;
+        high = Count() - 1;
     int lo = low, hi = high;
     if (hi <= lo)
         return;
-    const std::wstring pivot = m_list.GetItemText((lo + hi) / 2, column);
+    auto text = [&](int row) -> const std::wstring& { return m_rows[static_cast<size_t>(row)].name; };
+    const std::wstring pivot = text((lo + hi) / 2);
     auto before = [&](int row) {
-        const int c = wcscmp(m_list.GetItemText(row, column).c_str(), pivot.c_str());
+        const int c = wcscmp(text(row).c_str(), pivot.c_str());
         return ascending ? c < 0 : c > 0;
     };
     auto after = [&](int row) {
-        const int c = wcscmp(m_list.GetItemText(row, column).c_str(), pivot.c_str());
+        const int c = wcscmp(text(row).c_str(), pivot.c_str());
         return ascending ? c > 0 : c < 0;
     };
     while (lo <= hi) {
@@ -368,7 +357,7 @@ void CRightWnd::SortItems(int column, BOOL ascending, int low, int high)
         while (hi > low && after(hi))
             --hi;
         if (lo <= hi) {
-            if (m_list.GetItemText(lo, column) != m_list.GetItemText(hi, column))
+            if (text(lo) != text(hi))
                 SwapRows(lo, hi);
             ++lo;
             --hi;
@@ -385,7 +374,7 @@ void CRightWnd::AddFilesDialog()
     CFileDialog dlg(TRUE, nullptr, nullptr, OFN_HIDEREADONLY | OFN_ALLOWMULTISELECT | OFN_FILEMUSTEXIST, kAddFilter);
     if (dlg.DoModal() != IDOK)
         return;
-    Batch batch(m_list);
+    Batch batch(*this);
     for (const std::wstring& path : dlg.GetPathNames())
         if (!path.empty())
             AddFile(path.c_str());
@@ -422,10 +411,57 @@ void CRightWnd::ShowContextMenu()
     ::DestroyMenu(menu);
 }
 
+BOOL CRightWnd::OnListNotify(const NMHDR* hdr, LRESULT* result)
+{
+    switch (hdr->code) {
+    case LVN_GETDISPINFOW: {
+        LVITEMW& item = const_cast<NMLVDISPINFOW*>(reinterpret_cast<const NMLVDISPINFOW*>(hdr))->item;
+        const Row* row = item.iItem >= 0 && item.iItem < Count() ? &m_rows[static_cast<size_t>(item.iItem)] : nullptr;
+        if (!row)
+            return FALSE;
+        if ((item.mask & LVIF_TEXT) && item.pszText && item.cchTextMax > 0)
+            ::lstrcpynW(item.pszText, row->name.c_str(), item.cchTextMax);
+        if (item.mask & LVIF_IMAGE)
+            item.iImage = row->item == m_pCurItem ? kCurrentImage : kEntryImage;
+        if (item.mask & LVIF_PARAM)
+            item.lParam = reinterpret_cast<LPARAM>(row->item);
+        *result = 0;
+        return TRUE;
+    }
+    case LVN_ODFINDITEMW: {
+        // Typing a name's beginning finds the next row that starts with it.
+        const NMLVFINDITEMW* find = reinterpret_cast<const NMLVFINDITEMW*>(hdr);
+        *result = -1;
+        const int n = Count();
+        if (!(find->lvfi.flags & (LVFI_STRING | LVFI_PARTIAL)) || !find->lvfi.psz || n == 0)
+            return TRUE;
+        const size_t length = wcslen(find->lvfi.psz);
+        const bool whole = !(find->lvfi.flags & LVFI_PARTIAL);
+        const int start = find->iStart >= 0 && find->iStart < n ? find->iStart : 0;
+        for (int k = 0; k < n; ++k) {
+            const int i = (start + k) % n;
+            if (k > 0 && i == 0 && !(find->lvfi.flags & LVFI_WRAP))
+                break;
+            const std::wstring& name = m_rows[static_cast<size_t>(i)].name;
+            if (whole ? _wcsicmp(name.c_str(), find->lvfi.psz) == 0
+                      : _wcsnicmp(name.c_str(), find->lvfi.psz, length) == 0) {
+                *result = i;
+                break;
+            }
+        }
+        return TRUE;
+    }
+    default:
+        return FALSE;
+    }
+}
+
 BOOL CRightWnd::OnNotify(WPARAM wp, LPARAM lp, LRESULT* result)
 {
     const NMHDR* hdr = reinterpret_cast<const NMHDR*>(lp);
     if (hdr && hdr->idFrom == IDC_PLAYLIST) {
+        if (OnListNotify(hdr, result))
+            return TRUE;
         if (hdr->code == static_cast<UINT>(NM_RCLICK)) {
             ShowContextMenu();
             *result = 0;
@@ -466,7 +502,7 @@ BOOL CRightWnd::PreTranslateMessage(MSG* msg)
 void CRightWnd::OnDropFiles(HDROP drop)
 {
     const UINT count = ::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-    Batch batch(m_list);
+    Batch batch(*this);
     for (UINT i = 0; i < count; ++i) {
         wchar_t name[kDropNameSize] = {};
         if (::DragQueryFileW(drop, i, name, kDropNameSize) > 0)
@@ -585,7 +621,7 @@ void CRightWnd::LoadList()
     if (!countText.empty() && (!CIniFile::ParseInt(countText, count) || count < 0))
         count = INT_MAX;
     static const std::wstring none;
-    Batch batch(m_list);
+    Batch batch(*this);
     for (const auto& row : rows) {
         if (row.first >= count)
             break;
@@ -595,9 +631,11 @@ void CRightWnd::LoadList()
     }
 
     std::wstring flag;
-    if (CIniFile::GetString(kSystemSection, L"Repeat", flag))
+    std::vector<IniEntry> system;
+    CIniFile::GetSection(kSystemSection, system);
+    if (CIniFile::Find(system, L"Repeat", flag))
         m_bRepeat = _wtol(flag.c_str());
-    if (CIniFile::GetString(kSystemSection, L"Rand", flag))
+    if (CIniFile::Find(system, L"Rand", flag))
         m_bRand = _wtol(flag.c_str());
 }
 
@@ -619,16 +657,12 @@ void CRightWnd::SaveListTo(CIniEdit& edit)
     if (!m_list.IsWindow())
         return;
     std::vector<IniEntry> entries;
-    const int n = m_list.GetItemCount();
-    entries.reserve(2 * static_cast<size_t>(n) + 1);
+    entries.reserve(2 * m_rows.size() + 1);
     entries.push_back({L"Count", L"0"});
     int k = 0;
-    for (int i = 0; i < n; ++i) {
-        ProgItem* rec = GetRowItem(i);
-        if (!rec)
-            continue;
-        entries.push_back({KeyOf(L"Name", k), m_list.GetItemText(i, 0)});
-        entries.push_back({KeyOf(L"Url", k), rec->pszUrl});
+    for (const Row& row : m_rows) {
+        entries.push_back({KeyOf(L"Name", k), row.name});
+        entries.push_back({KeyOf(L"Url", k), row.item->pszUrl});
         ++k;
     }
     entries.front().value = FormatString(L"%d", k);

@@ -10,6 +10,7 @@ class CIniEdit;
 #include "resource.h"
 
 #include <string>
+#include <vector>
 
 // What the pane needs of the main frame.
 class IPlayerFrame {
@@ -69,7 +70,11 @@ public:
     void ClearPlayed();
 
     // The record of a row, or null.
-    ProgItem* GetRowItem(int row) const { return reinterpret_cast<ProgItem*>(m_list.GetItemData(row)); }
+    ProgItem* GetRowItem(int row) const
+    {
+        return row >= 0 && row < Count() ? m_rows[static_cast<size_t>(row)].item : nullptr;
+    }
+    int Count() const { return static_cast<int>(m_rows.size()); }
 
     BOOL PreTranslateMessage(MSG* msg) override;
 
@@ -90,6 +95,21 @@ protected:
     BOOL OnNotify(WPARAM wp, LPARAM lp, LRESULT* result) override;
 
 private:
+    // A virtual list view (owner data): the rows live here and the list asks
+    // for what it shows, so a long list costs no insert per row. The list view
+    // keeps only the selection and focus.
+    struct Row {
+        std::wstring name;
+        ProgItem* item; // owned
+    };
+    class Batch;
+    std::vector<Row> m_rows;
+    int m_nBatch = 0; // inside a Batch: the list learns the new count at its end
+
+    // Tells the list view how many rows there are (LVM_SETITEMCOUNT flags).
+    void SyncCount(DWORD flags);
+    void RedrawRow(int row);
+    BOOL OnListNotify(const NMHDR* hdr, LRESULT* result);
     void SetupList();
     void ShowContextMenu();
     void AddFilesDialog();
@@ -98,6 +118,5 @@ private:
     void OnSize();
     void MoveFirstSelected(int step);
     void SwapRows(int a, int b);
-    void SetRowImage(int row, int image);
     void PlayRow(int row);
 };

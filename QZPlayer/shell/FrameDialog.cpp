@@ -19,10 +19,10 @@ const wchar_t kFileName[] = L"FileName";
 const int kHistoryMax = 30;
 const int kHistoryCompactAbove = 50000;
 
-int ReadInt(LPCWSTR section, LPCWSTR key)
+int ReadInt(const std::vector<IniEntry>& entries, LPCWSTR key)
 {
     std::wstring v;
-    CIniFile::GetString(section, key, v);
+    CIniFile::Find(entries, key, v);
     return _wtoi(v.c_str());
 }
 
@@ -87,7 +87,7 @@ LRESULT CLeftWnd::OnPlayNext(WPARAM why)
     // open, or opened and never started) since an item last played. Distinct
     // entries are counted, as a random pick may draw one again; only an item
     // that played resets them, so an open that succeeds does not.
-    const size_t entries = static_cast<size_t>(std::max(0, m_pFrame->m_right.m_list.GetItemCount()));
+    const size_t entries = static_cast<size_t>(m_pFrame->m_right.Count());
     if (why == kPlayNextEnded) {
         m_passedOver.clear();
     } else if (why == kPlayNextPassedOver) {
@@ -671,15 +671,17 @@ LRESULT CFrameDialog::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
 
 void CFrameDialog::LoadSystemSettings()
 {
-    const int isMax = ReadInt(kSystem, L"IsMax");
-    const int width = ReadInt(kSystem, L"Width");
-    const int height = ReadInt(kSystem, L"Height");
+    std::vector<IniEntry> entries;
+    CIniFile::GetSection(kSystem, entries);
+    const int isMax = ReadInt(entries, L"IsMax");
+    const int width = ReadInt(entries, L"Width");
+    const int height = ReadInt(entries, L"Height");
     std::wstring v;
-    if (CIniFile::GetString(kSystem, L"OnTheTop", v))
+    if (CIniFile::Find(entries, L"OnTheTop", v))
         m_bTopMost = _wtoi(v.c_str());
-    if (CIniFile::GetString(kSystem, L"ShowProgList", v))
+    if (CIniFile::Find(entries, L"ShowProgList", v))
         m_bShowProgList = _wtoi(v.c_str());
-    if (CIniFile::GetString(kSystem, L"ShowSPBar", v))
+    if (CIniFile::Find(entries, L"ShowSPBar", v))
         m_bListCollapsed = _wtoi(v.c_str());
     int cx = 0, cy = 0;
     GetMinTrackSize(cx, cy);

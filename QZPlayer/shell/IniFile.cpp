@@ -299,8 +299,14 @@ BOOL CIniFile::GetSection(LPCWSTR section, std::vector<IniEntry>& entries)
 {
     entries.clear();
     const std::wstring path = GetPath();
-    // The reader answers size - 2 when the section did not fit.
-    std::vector<wchar_t> buf(64 * 1024);
+    // The reader answers size - 2 when the section did not fit. A section is
+    // no longer than the file in characters: one read, as each reads the whole file.
+    WIN32_FILE_ATTRIBUTE_DATA info = {};
+    size_t size = 64 * 1024;
+    if (::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info) && !info.nFileSizeHigh &&
+        info.nFileSizeLow + size_t{2} > size)
+        size = std::min<size_t>(info.nFileSizeLow + size_t{2}, 64u << 20);
+    std::vector<wchar_t> buf(size);
     DWORD n = 0;
     for (;;) {
         n = ::GetPrivateProfileSectionW(section, buf.data(), static_cast<DWORD>(buf.size()), path.c_str());
@@ -324,6 +330,19 @@ BOOL CIniFile::GetSection(LPCWSTR section, std::vector<IniEntry>& entries)
         at += length + 1;
     }
     return !entries.empty();
+}
+
+BOOL CIniFile::Find(const std::vector<IniEntry>& entries, LPCWSTR key, std::wstring& value)
+{
+    value.clear();
+    const int length = static_cast<int>(wcslen(key));
+    for (const IniEntry& e : entries) {
+        if (::CompareStringOrdinal(e.key.c_str(), static_cast<int>(e.key.size()), key, length, TRUE) == CSTR_EQUAL) {
+            value = e.value;
+            return !value.empty();
+        }
+    }
+    return FALSE;
 }
 
 BOOL CIniFile::WriteSection(LPCWSTR section, const std::vector<IniEntry>& entries)

@@ -30,6 +30,11 @@ public:
     // read it (surrounding quotes removed, cut to kMaxValue). FALSE when the
     // section is missing or empty.
     static BOOL GetSection(LPCWSTR section, std::vector<IniEntry>& entries);
+    // The value of key among a section's entries as GetString reads it: the
+    // first of equal keys, compared without regard to case. Each profile
+    // read costs a parse of the whole file under Wine, so a section read
+    // once answers several keys.
+    static BOOL Find(const std::vector<IniEntry>& entries, LPCWSTR key, std::wstring& value);
     // Replaces all keys of the section with these, in one replacement of the file.
     static BOOL WriteSection(LPCWSTR section, const std::vector<IniEntry>& entries);
 

@@ -64,18 +64,29 @@ void SaveKeyByKey(const std::vector<std::pair<std::wstring, std::wstring>>& rows
 TEST(PlaylistStore, KeysReadAndWriteOneAtATime)
 {
     SettingsFolder settings;
-    settings.WriteUnicode(L"[System]\r\nEmpty=\r\nQuoted=\"a b\"\r\n");
+    settings.WriteUnicode(L"[System]\r\nEmpty=\r\nQuoted=\"a b\"\r\nWIDTH=1\r\nwidth=2\r\n");
     std::wstring value = L"stale";
     EXPECT_FALSE(CIniFile::GetString(L"System", L"Empty", value));
     EXPECT_EQ(value, L"");
     EXPECT_FALSE(CIniFile::GetString(L"System", L"Missing", value));
     EXPECT_TRUE(CIniFile::GetString(L"System", L"Quoted", value));
     EXPECT_EQ(value, L"a b");
-    // A section reads its values the same way.
+    EXPECT_TRUE(CIniFile::GetString(L"System", L"Width", value));
+    EXPECT_EQ(value, L"1");
+    // A section reads its values the same way, and its keys are found as the
+    // key reader finds them: the first of equal keys, in any case.
     std::vector<IniEntry> entries;
     ASSERT_TRUE(CIniFile::GetSection(L"System", entries));
-    ASSERT_EQ(entries.size(), 2u);
+    ASSERT_EQ(entries.size(), 4u);
     EXPECT_EQ(entries[1].value, L"a b");
+    EXPECT_TRUE(CIniFile::Find(entries, L"Width", value));
+    EXPECT_EQ(value, L"1");
+    EXPECT_TRUE(CIniFile::Find(entries, L"quoted", value));
+    EXPECT_EQ(value, L"a b");
+    EXPECT_FALSE(CIniFile::Find(entries, L"Empty", value));
+    EXPECT_FALSE(CIniFile::Find(entries, L"Missing", value));
+    EXPECT_EQ(value, L"");
+    CIniFile::WriteString(L"System", L"Width", nullptr);
 
     EXPECT_TRUE(CIniFile::WriteString(L"System", L"Width", L"640"));
     EXPECT_EQ(ReadKey(L"System", L"Width"), L"640");
