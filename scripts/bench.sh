@@ -5,7 +5,8 @@
 # against a plain one on the same signed release, the checksum against
 # a plain read, the player's Open against bare COM creation of the control,
 # the playlist's section save and load against one profile call per key, the
-# player program's start, forward, long list and memory against a minimal one.
+# player program's start, forward, long list and memory against a minimal one,
+# for the 64-bit build and for the shipped 32-bit one under emulation.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -84,8 +85,22 @@ cmake/wine-harness.sh run "$B" "$B/bin/playback_bench.exe" | tr -d '\r'
 echo "== playlist (10,000 entries as one section, next to one profile call per key on shorter lists)"
 cmake/wine-harness.sh run "$B" "$B/bin/playlist_bench.exe" 10000 250 500 1000 | tr -d '\r'
 
-echo "== player program (each figure against a minimal window program)"
-PLAYER=$WORK/player
-mkdir -p "$PLAYER/Config"
-cp "$B/bin/QZPlayer.exe" "$PLAYER/"
-cmake/wine-harness.sh run "$B" "$B/bin/player_bench.exe" "$(winpath "$PLAYER")" "$(winpath "$B/bin")" | tr -d '\r'
+# The player program in a build folder, each figure against a minimal window
+# program of the same build.
+player_bench() {
+  local b=$1 player=$1/bench/player
+  mkdir -p "$player/Config"
+  cp "$b/bin/QZPlayer.exe" "$player/"
+  cmake/wine-harness.sh run "$b" "$b/bin/player_bench.exe" "$(winpath "$player")" "$(winpath "$b/bin")" | tr -d '\r'
+}
+echo "== player program, 64-bit (each figure against a minimal window program)"
+player_bench "$B"
+
+# The shipped build, under emulation: its own harness and prefix.
+B32=build/win32
+cmake --preset win32 >/dev/null
+cmake --build --preset win32 >/dev/null
+trap 'cleanup; cmake/wine-harness.sh stop "$B32" >/dev/null 2>&1 || true; rm -rf "$B32/bench"' EXIT
+cmake/wine-harness.sh start "$B32" >/dev/null
+echo "== player program, 32-bit under emulation (the same figures)"
+player_bench "$B32"

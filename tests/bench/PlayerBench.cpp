@@ -113,7 +113,7 @@ int wmain(int argc, wchar_t** argv)
     const std::wstring player = folder + L"\\QZPlayer.exe", minimal = bin + L"\\MinimalWindow.exe";
     const std::wstring ini = folder + L"\\Config\\QZPlayer.ini";
     // Medians of several rounds, interleaved: the machine is shared.
-    const int rounds = 9;
+    const int rounds = 11;
 
     std::vector<double> cold, base;
     SIZE_T playerMem = 0, minimalMem = 0;
@@ -156,7 +156,7 @@ int wmain(int argc, wchar_t** argv)
             Quit(p, w);
         total.push_back(Now() - t0);
     };
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < rounds; ++i) {
         startQuit(10000, full, fullStart);
         startQuit(0, none, noneStart);
     }
