@@ -71,18 +71,28 @@ void CSkinButton::SetTooltipText(UINT stringId)
 {
     if (!stringId)
         return;
-    std::wstring text = LoadResString(stringId);
-    if (!m_tooltip.m_hWnd) {
-        if (!m_tooltip.Create(this, 0))
-            return;
-        m_tooltip.Activate(FALSE);
-        m_tooltip.SetMaxTipWidth(400);
-    }
+    m_strTip = LoadResString(stringId);
+    m_bHasTip = TRUE;
+    if (m_tooltip.m_hWnd)
+        ApplyTooltip();
+}
+
+void CSkinButton::MakeTooltip()
+{
+    if (!m_tooltip.Create(this, 0))
+        return;
+    m_tooltip.Activate(FALSE);
+    m_tooltip.SetMaxTipWidth(400);
+    ApplyTooltip();
+}
+
+void CSkinButton::ApplyTooltip()
+{
     CRect client = GetClientRect();
     if (m_tooltip.GetToolCount() == 0) {
-        m_tooltip.AddTool(this, text.c_str(), client, 1);
+        m_tooltip.AddTool(this, m_strTip.c_str(), client, 1);
     } else {
-        m_tooltip.UpdateTipText(text.c_str(), this, 1);
+        m_tooltip.UpdateTipText(m_strTip.c_str(), this, 1);
         m_tooltip.SetToolRect(this, 1, client);
     }
     m_tooltip.Activate(TRUE);
@@ -145,6 +155,8 @@ void CSkinButton::PreSubclassWindow()
 
 BOOL CSkinButton::PreTranslateMessage(MSG* msg)
 {
+    if (!m_tooltip.m_hWnd && m_bHasTip && msg->message == WM_MOUSEMOVE && msg->hwnd == m_hWnd)
+        MakeTooltip();
     if (m_tooltip.m_hWnd)
         m_tooltip.RelayEvent(msg);
     return CButton::PreTranslateMessage(msg);

@@ -62,7 +62,7 @@ struct Fixture : ::testing::Test {
         ::SetWindowPos(dlg, nullptr, 50, 50, 400, 300, SWP_NOZORDER | SWP_SHOWWINDOW);
         PumpPending();
     }
-    std::wstring TipOf(CSkinButton& b) { return b.m_tooltip.GetText(&b, 1); }
+    std::wstring TipOf(const CSkinButton& b) { return b.GetTooltipText(); }
 };
 
 using SkinnedDialogTest = Fixture;
@@ -221,7 +221,7 @@ TEST(SkinnedDialogTopmost, ToggledTwiceIsOffAgain)
     SkinnedDialog dlg;
     ASSERT_TRUE(dlg.Create(IDD_TEST_SKINNED));
     ::SetWindowPos(dlg, nullptr, 50, 50, 400, 300, SWP_NOZORDER | SWP_SHOWWINDOW);
-    auto tip = [&] { return dlg.m_btnTopMost.m_tooltip.GetText(&dlg.m_btnTopMost, 1); };
+    auto tip = [&] { return dlg.m_btnTopMost.GetTooltipText(); };
     EXPECT_EQ(tip(), L"置于最上层");
     dlg.m_btnTopMost.SendMessage(BM_CLICK);
     EXPECT_TRUE(dlg.m_bTopMost);

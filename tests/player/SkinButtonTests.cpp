@@ -180,14 +180,21 @@ TEST(SkinButton, TheMaskColourShowsTheBackgroundColour)
     EXPECT_EQ(third.At(1, 1), kMask);
 }
 
-TEST(SkinButton, TooltipIsMadeOnceAndItsTextReplaced)
+TEST(SkinButton, TooltipIsMadeAtTheFirstMouseMoveOnceAndItsTextReplaced)
 {
     ButtonOnHost b;
-    EXPECT_EQ(b.button.m_tooltip.m_hWnd, nullptr);
+    MSG move = {b.button, WM_MOUSEMOVE, 0, MAKELPARAM(5, 5), 0, {}};
     b.button.SetTooltipText(0); // nothing to show: no tooltip either
+    b.button.PreTranslateMessage(&move);
     EXPECT_EQ(b.button.m_tooltip.m_hWnd, nullptr);
     b.button.LoadStripBitmap(IDB_STOP, kMask, 4, IDS_TIP_STOP);
+    EXPECT_EQ(b.button.GetTooltipText(), L"停止");
+    EXPECT_EQ(b.button.m_tooltip.m_hWnd, nullptr); // not before the mouse comes
+    b.button.PreTranslateMessage(&move);
     ASSERT_NE(b.button.m_tooltip.m_hWnd, nullptr);
+    HWND made = b.button.m_tooltip.m_hWnd;
+    b.button.PreTranslateMessage(&move);
+    EXPECT_EQ(b.button.m_tooltip.m_hWnd, made);
     EXPECT_EQ(b.button.m_tooltip.GetToolCount(), 1);
     EXPECT_EQ(b.button.m_tooltip.GetText(&b.button, 1), L"停止");
 
@@ -232,6 +239,8 @@ TEST(SkinButton, ButtonsReleaseTheirBitmapsTooltipsAndWindows)
         b.Create(L"", WS_CHILD | WS_VISIBLE, CRect(0, 0, 10, 10), &host, 1);
         b.LoadStripBitmap(IDB_PLAY, kMask, 7, IDS_TIP_PLAY);
         b.LoadStripBitmap(IDB_STOP, kMask, 4, IDS_TIP_STOP); // a new strip replaces the old
+        MSG move = {b, WM_MOUSEMOVE, 0, MAKELPARAM(5, 5), 0, {}};
+        b.PreTranslateMessage(&move); // the tip's window is made
         b.SetHandCursor();
         Canvas canvas(41, 30, 0);
         SendDrawItem(b, 0, canvas);

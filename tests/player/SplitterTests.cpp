@@ -110,14 +110,14 @@ TEST(Splitter, CollapseButtonTogglesTheListAndStopsDragging)
     CRect r = button.GetWindowRect();
     ::MapWindowPoints(nullptr, bar, reinterpret_cast<POINT*>(&r), 2);
     EXPECT_EQ(r, CRect(0, (360 - 55) / 2, 6, (360 - 55) / 2 + 55));
-    EXPECT_EQ(button.m_tooltip.GetText(&button, 1), L"收起节目列表");
+    EXPECT_EQ(button.GetTooltipText(), L"收起节目列表");
     EXPECT_EQ(CursorOver(button), ::LoadCursorW(nullptr, IDC_HAND));
 
     button.SendMessage(BM_CLICK);
     ASSERT_EQ(host.collapses.size(), 1u);
     EXPECT_TRUE(host.collapses[0]);
     EXPECT_TRUE(button.IsChecked());
-    EXPECT_EQ(button.m_tooltip.GetText(&button, 1), L"打开节目列表");
+    EXPECT_EQ(button.GetTooltipText(), L"打开节目列表");
 
     // Collapsed: the arrow cursor, and no drag at all.
     EXPECT_EQ(CursorOver(bar), ::LoadCursorW(nullptr, IDC_ARROW));
@@ -132,7 +132,7 @@ TEST(Splitter, CollapseButtonTogglesTheListAndStopsDragging)
     ASSERT_EQ(host.collapses.size(), 2u);
     EXPECT_FALSE(host.collapses[1]);
     EXPECT_FALSE(button.IsChecked());
-    EXPECT_EQ(button.m_tooltip.GetText(&button, 1), L"收起节目列表");
+    EXPECT_EQ(button.GetTooltipText(), L"收起节目列表");
     EXPECT_EQ(CursorOver(bar), ::LoadCursorW(nullptr, IDC_SIZEWE));
     bar.SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, At(3, 10));
     bar.SendMessage(WM_LBUTTONUP, 0, At(-20, 10));
