@@ -1,5 +1,5 @@
 // What every benchmark here measures with: a monotonic clock in seconds and
-// the median of repeated runs.
+// the median and the best of repeated runs.
 #pragma once
 
 #include <windows.h>
@@ -25,6 +25,12 @@ inline double Median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
+}
+
+// The fastest run: what the work itself costs when nothing else got in the way.
+inline double Best(const std::vector<double>& v)
+{
+    return *std::min_element(v.begin(), v.end());
 }
 
 } // namespace bench
