@@ -27,27 +27,6 @@ int CListCtrl::InsertColumn(int col, LPCWSTR heading, int format, int width)
     return static_cast<int>(SendMessage(LVM_INSERTCOLUMNW, static_cast<WPARAM>(col), reinterpret_cast<LPARAM>(&c)));
 }
 
-int CListCtrl::InsertItem(int index, LPCWSTR text, int image)
-{
-    LVITEMW item = {};
-    item.mask = LVIF_TEXT;
-    item.iItem = index;
-    item.pszText = const_cast<LPWSTR>(text);
-    if (image >= 0) {
-        item.mask |= LVIF_IMAGE;
-        item.iImage = image;
-    }
-    return static_cast<int>(SendMessage(LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
-}
-
-BOOL CListCtrl::SetItemText(int index, int sub, LPCWSTR text)
-{
-    LVITEMW item = {};
-    item.iSubItem = sub;
-    item.pszText = const_cast<LPWSTR>(text);
-    return static_cast<BOOL>(SendMessage(LVM_SETITEMTEXTW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item)));
-}
-
 std::wstring CListCtrl::GetItemText(int index, int sub) const
 {
     // LVM_GETITEMTEXT does not report the needed size: grow until it fits.
@@ -64,23 +43,6 @@ std::wstring CListCtrl::GetItemText(int index, int sub) const
         }
         buf.assign(buf.size() * 4, L'\0');
     }
-}
-
-BOOL CListCtrl::SetItemData(int index, DWORD_PTR data)
-{
-    LVITEMW item = {};
-    item.mask = LVIF_PARAM;
-    item.iItem = index;
-    item.lParam = static_cast<LPARAM>(data);
-    return SetItem(&item);
-}
-
-DWORD_PTR CListCtrl::GetItemData(int index) const
-{
-    LVITEMW item = {};
-    item.mask = LVIF_PARAM;
-    item.iItem = index;
-    return GetItem(&item) ? static_cast<DWORD_PTR>(item.lParam) : 0;
 }
 
 BOOL CListCtrl::SetItemState(int index, UINT state, UINT mask)

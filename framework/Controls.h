@@ -81,13 +81,8 @@ public:
     int GetItemCount() const { return static_cast<int>(SendMessage(LVM_GETITEMCOUNT)); }
     int InsertColumn(int col, LPCWSTR heading, int format = LVCFMT_LEFT, int width = -1);
     BOOL SetColumnWidth(int col, int width) { return static_cast<BOOL>(SendMessage(LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(col), width)); }
-    int InsertItem(int index, LPCWSTR text, int image = -1);
-    BOOL SetItemText(int index, int sub, LPCWSTR text);
     std::wstring GetItemText(int index, int sub) const;
     BOOL GetItem(LVITEMW* item) const { return static_cast<BOOL>(SendMessage(LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(item))); }
-    BOOL SetItem(const LVITEMW* item) { return static_cast<BOOL>(SendMessage(LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(item))); }
-    BOOL SetItemData(int index, DWORD_PTR data);
-    DWORD_PTR GetItemData(int index) const;
     BOOL SetItemState(int index, UINT state, UINT mask);
     UINT GetItemState(int index, UINT mask) const {
         return static_cast<UINT>(SendMessage(LVM_GETITEMSTATE, static_cast<WPARAM>(index), mask));
@@ -96,11 +91,6 @@ public:
         return static_cast<int>(SendMessage(LVM_GETNEXTITEM, static_cast<WPARAM>(start), flags));
     }
     UINT GetSelectedCount() const { return static_cast<UINT>(SendMessage(LVM_GETSELECTEDCOUNT)); }
-    BOOL DeleteItem(int index) { return static_cast<BOOL>(SendMessage(LVM_DELETEITEM, static_cast<WPARAM>(index))); }
-    BOOL DeleteAllItems() { return static_cast<BOOL>(SendMessage(LVM_DELETEALLITEMS)); }
-    BOOL EnsureVisible(int index, BOOL partialOk) {
-        return static_cast<BOOL>(SendMessage(LVM_ENSUREVISIBLE, static_cast<WPARAM>(index), partialOk));
-    }
     DWORD SetExtendedStyle(DWORD style) {
         return static_cast<DWORD>(SendMessage(LVM_SETEXTENDEDLISTVIEWSTYLE, 0, static_cast<LPARAM>(style)));
     }
