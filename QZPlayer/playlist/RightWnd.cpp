@@ -11,7 +11,6 @@
 #include <new>
 #include <utility>
 #include <cwchar>
-#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -175,19 +174,14 @@ void CRightWnd::SetCurItem(ProgItem* item)
         return;
     // The play image is the current entry's: the rows of the old and the new
     // one are drawn again.
+    m_list.SetItemState(-1, 0, LVIS_SELECTED);
     const int n = Count();
     for (int i = 0; i < n; ++i) {
         ProgItem* rec = GetRowItem(i);
-        if (rec == m_pCurItem && rec != item)
-            RedrawRow(i);
-    }
-    m_list.SetItemState(-1, 0, LVIS_SELECTED);
-    for (int i = 0; i < n; ++i) {
-        if (GetRowItem(i) == item) {
+        if (rec == item)
             m_list.SetItemState(i, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+        if (rec == item || rec == m_pCurItem)
             RedrawRow(i);
-            break;
-        }
     }
     m_pCurItem = item;
     item->bPlayed = TRUE;
