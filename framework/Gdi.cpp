@@ -41,7 +41,11 @@ BOOL CFont::CreatePointFont(int tenthsOfPoint, LPCWSTR face, HDC dc)
 
 BOOL CBitmap::LoadBitmap(UINT id)
 {
-    return Attach(::LoadBitmapW(AfxGetResourceHandle(), MAKEINTRESOURCEW(id)));
+    // A DIB section, not a screen-format bitmap: under Wine making or
+    // selecting a screen-format bitmap asks the server three times whether
+    // the displays changed, and a skinned window loads a dozen at start.
+    return Attach(static_cast<HBITMAP>(
+        ::LoadImageW(AfxGetResourceHandle(), MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
 }
 
 CSize CBitmap::GetSize() const
