@@ -22,17 +22,12 @@ public:
 
 protected:
     LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp) override;
-    BOOL OnInitDialog() override;
 
     BOOL IsWindowMaximized() const { return ::IsZoomed(m_hWnd); }
     bool InDragZone(POINT p) const;
 
     int m_nDragLeft = 0;
     int m_nDragBottom = 0;
-    HCURSOR m_hCursorNS = nullptr;
-    HCURSOR m_hCursorWE = nullptr;
-    HCURSOR m_hCursorNWSE = nullptr;
-    HCURSOR m_hCursorNESW = nullptr;
 
 private:
     void OnNcCalcSize(WPARAM wp, LPARAM lp);

@@ -14,7 +14,7 @@ int CSkinButton::LoadStripBitmap(UINT bitmapId, COLORREF maskColor, int count, U
     else
         m_bmpMask.DeleteObject();
     ::SetWindowPos(m_hWnd, nullptr, 0, 0, m_nFrameWidth, m_nFrameHeight, SWP_NOMOVE | SWP_NOZORDER);
-    Invalidate();
+    Refresh();
     if (tooltipId)
         SetTooltipText(tooltipId);
     return count;
@@ -39,23 +39,31 @@ void CSkinButton::CreateMask(COLORREF color)
     strip.BitBlt(0, 0, width, height, mask, 0, 0, SRCAND);
 }
 
+void CSkinButton::Refresh()
+{
+    // A button of a window being built paints when it is shown; asking for a
+    // repaint earlier costs a server call each under Wine.
+    if (::IsWindowVisible(m_hWnd))
+        Invalidate(TRUE);
+}
+
 void CSkinButton::SetBkColor(COLORREF color)
 {
     m_clrBk = color;
-    Invalidate(TRUE);
+    Refresh();
 }
 
 BOOL CSkinButton::SetToggle(BOOL toggle)
 {
     m_bToggle = toggle;
-    Invalidate();
+    Refresh();
     return TRUE;
 }
 
 BOOL CSkinButton::SetChecked(BOOL checked)
 {
     m_bChecked = checked;
-    Invalidate();
+    Refresh();
     return TRUE;
 }
 
@@ -63,7 +71,7 @@ BOOL CSkinButton::SetHandCursor()
 {
     if (!m_hCursor)
         m_hCursor = ::LoadCursorW(nullptr, IDC_HAND);
-    Invalidate();
+    Refresh();
     return TRUE;
 }
 

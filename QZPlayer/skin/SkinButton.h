@@ -53,6 +53,7 @@ protected:
 
 private:
     void CreateMask(COLORREF color);
+    void Refresh();
     void MakeTooltip();
     void ApplyTooltip();
 

@@ -28,11 +28,25 @@ BOOL CSliderEx::EnableInput(BOOL enable)
 
 void CSliderEx::Redraw()
 {
-    // At once, not at the next WM_PAINT: the seek bar follows playback.
+    // At once, not at the next WM_PAINT: the seek bar follows playback. A
+    // hidden slider (the window being built) paints when it is shown; only
+    // its thumb follows the value.
     if (!IsWindow())
         return;
+    if (!::IsWindowVisible(m_hWnd)) {
+        m_rcThumb = ThumbRect(GetClientRect());
+        return;
+    }
     CClientDC dc(m_hWnd);
     Draw(dc);
+}
+
+CRect CSliderEx::ThumbRect(const CRect& client) const
+{
+    const int half = m_nThumbWidth / 2;
+    const int xs = client.left + half, xe = client.right - 1 - half;
+    const int x = xs + static_cast<int>(static_cast<double>(m_nPos - m_nMin) / (m_nMax - m_nMin) * (xe - xs) + 0.5);
+    return CRect(x - half, client.top, x + half + 1, client.bottom);
 }
 
 void CSliderEx::Draw(HDC target)
@@ -54,10 +68,7 @@ void CSliderEx::Draw(HDC target)
     dc.FillSolidRect(CRect(groove.left, groove.top + upper, groove.right, groove.bottom), m_clrGrooveBottom);
     dc.Draw3dRect(groove, m_clrGrooveBorder, m_clrGrooveBorder);
 
-    const int half = m_nThumbWidth / 2;
-    const int xs = client.left + half, xe = client.right - 1 - half;
-    const int x = xs + static_cast<int>(static_cast<double>(m_nPos - m_nMin) / (m_nMax - m_nMin) * (xe - xs) + 0.5);
-    m_rcThumb = CRect(x - half, client.top, x + half + 1, client.bottom);
+    m_rcThumb = ThumbRect(client);
     DrawThumb(dc);
 
     ::BitBlt(target, 0, 0, w, h, dc, 0, 0, SRCCOPY);

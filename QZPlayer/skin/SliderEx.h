@@ -39,6 +39,7 @@ protected:
 
 private:
     void DrawThumb(CDC& dc);
+    CRect ThumbRect(const CRect& client) const;
     void Redraw();
     int ValueAt(int x) const;
     void Report(int value);
