@@ -75,7 +75,6 @@ BOOL CRightWnd::OnInitDialog()
     CDialog::OnInitDialog();
     SetupList();
     LoadList();
-    ::DragAcceptFiles(m_hWnd, TRUE);
     return TRUE;
 }
 

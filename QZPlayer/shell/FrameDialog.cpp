@@ -46,7 +46,6 @@ BOOL CLeftWnd::OnInitDialog()
 {
     CDialog::OnInitDialog();
     m_control.SetBkColor(g_skin.m_clrPane);
-    ::DragAcceptFiles(m_hWnd, TRUE);
     return TRUE;
 }
 

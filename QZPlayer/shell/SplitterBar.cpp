@@ -126,7 +126,7 @@ LRESULT CListSplitter::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
     switch (msg) {
     case WM_CREATE: {
         LRESULT result = CSplitterBar::WindowProc(msg, wp, lp);
-        if (!m_btnCollapse.Create(L"", WS_CHILD | WS_VISIBLE, CRect(0, 0, 12, 21), this, IDC_COLLAPSE))
+        if (!m_btnCollapse.Create(L"", WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, CRect(0, 0, 12, 21), this, IDC_COLLAPSE))
             return -1;
         // The strip is drawn as it is: its background belongs to the picture.
         m_btnCollapse.m_bMasked = FALSE;
