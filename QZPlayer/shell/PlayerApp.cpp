@@ -7,6 +7,8 @@
 
 #include <commctrl.h>
 
+#include <cwctype>
+
 namespace {
 
 // Removes every occurrence of sw that stands at the start or after a blank;
@@ -80,8 +82,14 @@ void CPlayerApp::TerminateOwnerProcess(HWND wnd)
 
 BOOL CPlayerApp::CheckRunningInstance(int& show)
 {
+    // Splitting the command line loads the shell library (a few milliseconds
+    // under Wine): only a line that holds the word can ask to uninstall.
     CCommandLineInfo info;
-    ParseCommandLine(info);
+    std::wstring lower = m_lpCmdLine ? m_lpCmdLine : L"";
+    for (wchar_t& c : lower)
+        c = static_cast<wchar_t>(::towlower(c));
+    if (lower.find(L"uninstall") != std::wstring::npos)
+        ParseCommandLine(info);
     HWND running = nullptr;
     bool existed = false;
     m_hMutex = ::CreateMutexW(nullptr, FALSE, L"QZPlayer");
