@@ -405,6 +405,15 @@ LRESULT CWnd::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
             return result;
         break;
     }
+    case WM_NCPAINT: {
+        // A window that is all client area has no frame to draw, and the
+        // default painting costs server round trips under Wine.
+        RECT w, c;
+        if (::GetWindowRect(m_hWnd, &w) && ::GetClientRect(m_hWnd, &c) && w.right - w.left == c.right &&
+            w.bottom - w.top == c.bottom)
+            return 0;
+        break;
+    }
     default:
         break;
     }
