@@ -5,9 +5,9 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
-#include <map>
 #include <new>
 #include <utility>
 #include <cwchar>
@@ -29,13 +29,47 @@ std::wstring KeyOf(const wchar_t* name, int index)
     return FormatString(L"%ls%d", name, index);
 }
 
-// Keys compare without regard to case, as the profile functions do.
-std::wstring FoldKey(std::wstring key)
+// Keys compare without regard to case, as the profile functions do: TRUE
+// when key starts with lower (ASCII, lower case), n characters.
+bool StartsNoCase(const std::wstring& key, const wchar_t* lower, size_t n)
 {
-    for (wchar_t& c : key)
+    if (key.size() < n)
+        return false;
+    for (size_t i = 0; i < n; ++i) {
+        wchar_t c = key[i];
         if (c >= L'A' && c <= L'Z')
             c = static_cast<wchar_t>(c - L'A' + L'a');
-    return key;
+        if (c != lower[i])
+            return false;
+    }
+    return true;
+}
+
+// The row of a list key as written: "Name" or "Url" (any case) and the row
+// number without sign or leading zero, at most INT_MAX. -1 for other keys.
+int RowOfKey(const std::wstring& key, bool* isName)
+{
+    size_t at;
+    if (StartsNoCase(key, L"name", 4)) {
+        *isName = true;
+        at = 4;
+    } else if (StartsNoCase(key, L"url", 3)) {
+        *isName = false;
+        at = 3;
+    } else {
+        return -1;
+    }
+    if (at == key.size() || (key[at] == L'0' && at + 1 < key.size()))
+        return -1;
+    long long n = 0;
+    for (; at < key.size(); ++at) {
+        if (key[at] < L'0' || key[at] > L'9')
+            return -1;
+        n = n * 10 + (key[at] - L'0');
+        if (n > INT_MAX)
+            return -1;
+    }
+    return static_cast<int>(n);
 }
 
 } // namespace
@@ -583,43 +617,42 @@ void CRightWnd::LoadList()
     // the file per key).
     std::vector<IniEntry> entries;
     CIniFile::GetSection(kListSection, entries);
-    struct Pair {
-        const std::wstring* name = nullptr;
-        const std::wstring* url = nullptr;
+    // Keys in file order; a sort by row keeps that order among equal rows,
+    // and the first of equal keys counts. No allocation per key: a long
+    // list is parsed at every start.
+    struct Key {
+        int row;
+        bool isName;
+        const std::wstring* value;
     };
-    std::map<int, Pair> rows;
-    std::wstring countText;
-    bool haveCount = false;
+    std::vector<Key> keys;
+    keys.reserve(entries.size());
+    const std::wstring* countText = nullptr;
     for (const IniEntry& e : entries) {
-        const std::wstring key = FoldKey(e.key);
-        const wchar_t* prefix = key.compare(0, 4, L"name") == 0 ? L"name" : key.compare(0, 3, L"url") == 0 ? L"url" : nullptr;
-        int n = -1;
-        if (prefix) {
-            const std::wstring digits = key.substr(wcslen(prefix));
-            if (digits.empty() || digits[0] < L'0' || digits[0] > L'9' || !CIniFile::ParseInt(digits, n) ||
-                KeyOf(prefix, n) != key)
-                continue;
-            Pair& p = rows[n];
-            const std::wstring*& slot = prefix[0] == L'n' ? p.name : p.url;
-            if (!slot)
-                slot = &e.value; // the first of equal keys counts
-        } else if (key == L"count" && !haveCount) {
-            haveCount = true;
-            countText = e.value;
-        }
+        bool isName = false;
+        const int row = RowOfKey(e.key, &isName);
+        if (row >= 0)
+            keys.push_back({row, isName, &e.value});
+        else if (!countText && e.key.size() == 5 && StartsNoCase(e.key, L"count", 5))
+            countText = &e.value;
     }
+    std::stable_sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) { return a.row < b.row; });
     // Count bounds the rows; one that is no number bounds nothing, so that
     // every entry that is there comes back.
     int count = 0;
-    if (!countText.empty() && (!CIniFile::ParseInt(countText, count) || count < 0))
+    if (countText && !countText->empty() && (!CIniFile::ParseInt(*countText, count) || count < 0))
         count = INT_MAX;
     static const std::wstring none;
     Batch batch(*this);
-    for (const auto& row : rows) {
-        if (row.first >= count)
-            break;
-        if (!AddItem(row.second.url ? row.second.url->c_str() : none.c_str(),
-                     row.second.name ? row.second.name->c_str() : none.c_str()))
+    for (size_t i = 0; i < keys.size() && keys[i].row < count;) {
+        const std::wstring *name = nullptr, *url = nullptr;
+        const int row = keys[i].row;
+        for (; i < keys.size() && keys[i].row == row; ++i) {
+            const std::wstring*& slot = keys[i].isName ? name : url;
+            if (!slot)
+                slot = keys[i].value;
+        }
+        if (!AddItem(url ? url->c_str() : none.c_str(), name ? name->c_str() : none.c_str()))
             break; // out of memory
     }
 

@@ -228,8 +228,9 @@ TEST(PlaylistStore, OnlyTheEntriesThereAreLoadedWhateverCountSaysAndMissingModes
         EXPECT_FALSE(s.pane.m_bRand); // "x" reads as 0
     }
     // A damaged Count neither hangs the start nor loses an entry; one below
-    // the entries still bounds them.
-    const std::wstring keys = L"Name0=a\r\nUrl0=A\r\nName7=b\r\nUrl7=B\r\nName07=x\r\nName-1=y\r\nName2147483648=z\r\n";
+    // the entries still bounds them. Of equal keys the first counts.
+    const std::wstring keys =
+        L"Name0=a\r\nUrl0=A\r\nName7=b\r\nUrl7=B\r\nName07=x\r\nName-1=y\r\nName2147483648=z\r\nNAME0=c\r\n";
     const std::vector<Row> both = {{L"a", L"A", 1}, {L"b", L"B", 1}};
     for (const auto& [count, rows] : std::vector<std::pair<std::wstring, std::vector<Row>>>{
              {L"2147483647", both}, {L"200000", both}, {L"-5", both}, {L"99999999999", both}, {L"abc", both},
