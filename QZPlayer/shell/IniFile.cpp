@@ -4,6 +4,7 @@
 #include <climits>
 #include <cwchar>
 #include <cwctype>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -165,7 +166,11 @@ bool FindSection(const Document& doc, const std::wstring& section, Range& r)
 
 std::wstring Line(const std::wstring& key, const std::wstring& value)
 {
-    return CIniFile::Printable(key) + L'=' + CIniFile::Printable(value);
+    // One string made per line: a long list writes tens of thousands.
+    std::wstring line;
+    line.reserve(key.size() + 1 + value.size());
+    line.append(key).append(1, L'=').append(value);
+    return CIniFile::Printable(std::move(line));
 }
 
 // Where a new key of the section goes: after its last line that is not blank.
@@ -424,7 +429,8 @@ BOOL CIniEdit::Commit() const
                 lines.push_back(Line(e.key, e.value));
             doc.lines.erase(doc.lines.begin() + static_cast<std::ptrdiff_t>(r.begin),
                             doc.lines.begin() + static_cast<std::ptrdiff_t>(keep));
-            doc.lines.insert(doc.lines.begin() + static_cast<std::ptrdiff_t>(r.begin), lines.begin(), lines.end());
+            doc.lines.insert(doc.lines.begin() + static_cast<std::ptrdiff_t>(r.begin),
+                             std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()));
             continue;
         }
         if (!found) {
