@@ -24,9 +24,19 @@ const wchar_t kAddFilter[] =
 const int kRandomDraws = 10000;
 const int kDropNameSize = 512;
 
+// "Name12": by hand, as a long list makes tens of thousands at every quit.
 std::wstring KeyOf(const wchar_t* name, int index)
 {
-    return FormatString(L"%ls%d", name, index);
+    wchar_t digits[12];
+    wchar_t* at = digits + 12;
+    unsigned v = static_cast<unsigned>(index);
+    do {
+        *--at = static_cast<wchar_t>(L'0' + v % 10);
+        v /= 10;
+    } while (v);
+    std::wstring key(name);
+    key.append(at, static_cast<size_t>(digits + 12 - at));
+    return key;
 }
 
 // Keys compare without regard to case, as the profile functions do: TRUE
@@ -153,10 +163,15 @@ ProgItem* CRightWnd::AddItem(LPCWSTR text, LPCWSTR title)
 {
     if (!text || !title)
         return nullptr;
+    return AddEntry(text, title);
+}
+
+ProgItem* CRightWnd::AddEntry(std::wstring text, std::wstring title)
+{
     // Titles and paths come from peers, servers and users: none may carry a
     // line break into the settings file, and what is shown is what is saved.
-    const std::wstring path = CIniFile::Printable(text);
-    std::wstring name = CIniFile::Printable(title);
+    const std::wstring path = CIniFile::Printable(std::move(text));
+    std::wstring name = CIniFile::Printable(std::move(title));
     if (!m_list.IsWindow())
         return nullptr;
     ProgItem* item = ProgItem::Create(path.c_str());
@@ -623,12 +638,12 @@ void CRightWnd::LoadList()
     struct Key {
         int row;
         bool isName;
-        const std::wstring* value;
+        std::wstring* value;
     };
     std::vector<Key> keys;
     keys.reserve(entries.size());
     const std::wstring* countText = nullptr;
-    for (const IniEntry& e : entries) {
+    for (IniEntry& e : entries) {
         bool isName = false;
         const int row = RowOfKey(e.key, &isName);
         if (row >= 0)
@@ -642,17 +657,17 @@ void CRightWnd::LoadList()
     int count = 0;
     if (countText && !countText->empty() && (!CIniFile::ParseInt(*countText, count) || count < 0))
         count = INT_MAX;
-    static const std::wstring none;
     Batch batch(*this);
     for (size_t i = 0; i < keys.size() && keys[i].row < count;) {
-        const std::wstring *name = nullptr, *url = nullptr;
+        std::wstring *name = nullptr, *url = nullptr;
         const int row = keys[i].row;
         for (; i < keys.size() && keys[i].row == row; ++i) {
-            const std::wstring*& slot = keys[i].isName ? name : url;
+            std::wstring*& slot = keys[i].isName ? name : url;
             if (!slot)
                 slot = keys[i].value;
         }
-        if (!AddItem(url ? url->c_str() : none.c_str(), name ? name->c_str() : none.c_str()))
+        // The section's text is taken over, not copied.
+        if (!AddEntry(url ? std::move(*url) : std::wstring(), name ? std::move(*name) : std::wstring()))
             break; // out of memory
     }
 
