@@ -4,7 +4,8 @@
 #include <climits>
 #include <cwchar>
 #include <cwctype>
-#include <iterator>
+#include <deque>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -50,19 +51,29 @@ private:
 // cannot (the profile functions read all three).
 enum class Encoding { Utf16, Utf8, Ansi };
 
+// The lines are views into the text as read and into the lines the edits
+// made: a long list is read and rewritten without a string per line.
 struct Document {
     Encoding encoding = Encoding::Utf16;
-    std::vector<std::wstring> lines; // without their line ends
+    std::wstring text;
+    std::deque<std::wstring> made;        // stays where it is while it grows
+    std::vector<std::wstring_view> lines; // without their line ends
+
+    std::wstring_view Add(std::wstring line)
+    {
+        made.push_back(std::move(line));
+        return made.back();
+    }
 };
 
-std::wstring Trim(const std::wstring& s, size_t from = 0, size_t to = std::wstring::npos)
+std::wstring Trim(std::wstring_view s, size_t from = 0, size_t to = std::wstring::npos)
 {
     to = std::min(to, s.size());
     while (from < to && std::iswspace(s[from]))
         ++from;
     while (to > from && std::iswspace(s[to - 1]))
         --to;
-    return s.substr(from, to - from);
+    return std::wstring(s.substr(from, to - from));
 }
 
 bool SameName(const std::wstring& a, const std::wstring& b)
@@ -73,7 +84,7 @@ bool SameName(const std::wstring& a, const std::wstring& b)
 
 // "[name]" as the profile reader finds a section: blanks before the bracket
 // allowed, the name up to the last closing bracket.
-bool SectionOf(const std::wstring& line, std::wstring& name)
+bool SectionOf(std::wstring_view line, std::wstring& name)
 {
     size_t at = 0;
     while (at < line.size() && std::iswspace(line[at]))
@@ -81,13 +92,13 @@ bool SectionOf(const std::wstring& line, std::wstring& name)
     if (at >= line.size() || line[at] != L'[')
         return false;
     const size_t close = line.rfind(L']');
-    if (close == std::wstring::npos || close < at)
+    if (close == std::wstring_view::npos || close < at)
         return false;
     name = Trim(line, at + 1, close);
     return true;
 }
 
-std::wstring KeyOfLine(const std::wstring& line)
+std::wstring KeyOfLine(std::wstring_view line)
 {
     return Trim(line, 0, line.find(L'='));
 }
@@ -110,7 +121,7 @@ bool ReadDocument(const std::wstring& path, Document& doc)
                            got != bytes.size()))
         return false;
 
-    std::wstring text;
+    std::wstring& text = doc.text;
     if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE) {
         text.assign(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / sizeof(wchar_t));
     } else if (bytes.empty()) {
@@ -138,7 +149,7 @@ bool ReadDocument(const std::wstring& path, Document& doc)
         size_t cut = end;
         if (cut > at && text[cut - 1] == L'\r')
             --cut;
-        doc.lines.emplace_back(text, at, cut - at);
+        doc.lines.emplace_back(text.data() + at, cut - at);
         at = end + 1;
     }
     return true;
@@ -166,7 +177,6 @@ bool FindSection(const Document& doc, const std::wstring& section, Range& r)
 
 std::wstring Line(const std::wstring& key, const std::wstring& value)
 {
-    // One string made per line: a long list writes tens of thousands.
     std::wstring line;
     line.reserve(key.size() + 1 + value.size());
     line.append(key).append(1, L'=').append(value);
@@ -186,7 +196,7 @@ Range AddSection(Document& doc, const std::wstring& section)
 {
     if (!doc.lines.empty() && !Trim(doc.lines.back()).empty())
         doc.lines.emplace_back();
-    doc.lines.push_back(L"[" + section + L"]");
+    doc.lines.push_back(doc.Add(L"[" + section + L"]"));
     const size_t at = doc.lines.size();
     return {at - 1, at, at};
 }
@@ -194,11 +204,11 @@ Range AddSection(Document& doc, const std::wstring& section)
 std::string Encode(const Document& doc)
 {
     size_t units = 0;
-    for (const std::wstring& l : doc.lines)
+    for (std::wstring_view l : doc.lines)
         units += l.size() + 2;
     std::wstring text;
     text.reserve(units);
-    for (const std::wstring& l : doc.lines) {
+    for (std::wstring_view l : doc.lines) {
         text += l;
         text += L"\r\n";
     }
@@ -423,14 +433,26 @@ BOOL CIniEdit::Commit() const
                 r = AddSection(doc, c.section);
             // A blank line stays before the next section.
             const size_t keep = found ? InsertionPoint(doc, r) : r.end;
-            std::vector<std::wstring> lines;
-            lines.reserve(c.entries.size());
+            // The section's lines in one string, cut into views once it is whole.
+            std::wstring block;
+            size_t units = 0;
             for (const IniEntry& e : c.entries)
-                lines.push_back(Line(e.key, e.value));
+                units += e.key.size() + 1 + e.value.size();
+            block.reserve(units);
+            for (const IniEntry& e : c.entries)
+                block.append(e.key).append(1, L'=').append(e.value);
+            const std::wstring_view made = doc.Add(CIniFile::Printable(std::move(block)));
+            std::vector<std::wstring_view> lines;
+            lines.reserve(c.entries.size());
+            size_t at = 0;
+            for (const IniEntry& e : c.entries) {
+                const size_t length = e.key.size() + 1 + e.value.size();
+                lines.push_back(made.substr(at, length));
+                at += length;
+            }
             doc.lines.erase(doc.lines.begin() + static_cast<std::ptrdiff_t>(r.begin),
                             doc.lines.begin() + static_cast<std::ptrdiff_t>(keep));
-            doc.lines.insert(doc.lines.begin() + static_cast<std::ptrdiff_t>(r.begin),
-                             std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()));
+            doc.lines.insert(doc.lines.begin() + static_cast<std::ptrdiff_t>(r.begin), lines.begin(), lines.end());
             continue;
         }
         if (!found) {
@@ -444,7 +466,7 @@ BOOL CIniEdit::Commit() const
             if (!SameName(KeyOfLine(doc.lines[i]), key)) {
                 ++i;
             } else if (c.kind == kSet && !done) {
-                doc.lines[i] = Line(key, c.value);
+                doc.lines[i] = doc.Add(Line(key, c.value));
                 done = true;
                 ++i;
             } else {
@@ -455,7 +477,7 @@ BOOL CIniEdit::Commit() const
         }
         if (c.kind == kSet && !done)
             doc.lines.insert(doc.lines.begin() + static_cast<std::ptrdiff_t>(InsertionPoint(doc, r)),
-                             Line(key, c.value));
+                             doc.Add(Line(key, c.value)));
     }
     return ReplaceFile(path, Encode(doc)) ? TRUE : FALSE;
 }
