@@ -6,7 +6,8 @@
 # a plain read, the player's Open against bare COM creation of the control,
 # the playlist's section save and load against one profile call per key, the
 # player program's start, forward, long list and memory against a minimal one,
-# for the 64-bit build and for the shipped 32-bit one under emulation.
+# for the 64-bit build and for the shipped 32-bit one under emulation, on one
+# CPU and on both.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -86,14 +87,31 @@ echo "== playlist (10,000 entries as one section, next to one profile call per k
 cmake/wine-harness.sh run "$B" "$B/bin/playlist_bench.exe" 10000 250 500 1000 | tr -d '\r'
 
 # The player program in a build folder, each figure against a minimal window
-# program of the same build.
+# program of the same build; arguments after the folder run the bench (e.g.
+# under taskset).
 player_bench() {
   local b=$1 player=$1/bench/player
+  shift
   mkdir -p "$player/Config"
   cp "$b/bin/QZPlayer.exe" "$player/"
-  cmake/wine-harness.sh run "$b" "$b/bin/player_bench.exe" "$(winpath "$player")" "$(winpath "$b/bin")" | tr -d '\r'
+  "$@" cmake/wine-harness.sh run "$b" "$b/bin/player_bench.exe" "$(winpath "$player")" "$(winpath "$b/bin")" | tr -d '\r'
 }
-echo "== player program, 64-bit (each figure against a minimal window program)"
+# The same on one CPU: Wine's server, the X server and the programs together.
+# Every window call of a Wine program is a request to Wine's server; on this
+# virtual machine a request that wakes the server on the other CPU costs tens
+# of microseconds, and where the scheduler puts the two decides start times
+# more than the programs' own work does (see docs/ARCHITECTURE.md).
+player_bench_one_cpu() {
+  local b=$1
+  cmake/wine-harness.sh stop "$b" >/dev/null
+  taskset -c 0 cmake/wine-harness.sh start "$b" >/dev/null
+  player_bench "$b" taskset -c 0
+  cmake/wine-harness.sh stop "$b" >/dev/null
+  cmake/wine-harness.sh start "$b" >/dev/null
+}
+echo "== player program, 64-bit, on one CPU (each figure against a minimal window program)"
+player_bench_one_cpu "$B"
+echo "== player program, 64-bit, on both CPUs as the tests run (the same figures)"
 player_bench "$B"
 
 # The shipped build, under emulation: its own harness and prefix.
@@ -102,5 +120,7 @@ cmake --preset win32 >/dev/null
 cmake --build --preset win32 >/dev/null
 trap 'cleanup; cmake/wine-harness.sh stop "$B32" >/dev/null 2>&1 || true; rm -rf "$B32/bench"' EXIT
 cmake/wine-harness.sh start "$B32" >/dev/null
-echo "== player program, 32-bit under emulation (the same figures)"
+echo "== player program, 32-bit under emulation, on one CPU (the same figures)"
+player_bench_one_cpu "$B32"
+echo "== player program, 32-bit under emulation, on both CPUs"
 player_bench "$B32"

@@ -342,6 +342,7 @@ TEST_F(Frame, ThreeDroppedFilesPlayTheFirstAndAddTheOthers)
     ASSERT_TRUE(sim.Loaded());
     Open();
     CFrameDialog& f = *frame;
+    EXPECT_NE(f.m_left.GetExStyle() & WS_EX_ACCEPTFILES, 0u); // the shell delivers drops
     f.m_right.AddFile(L"c:\\v\\old.flv");
     f.m_left.SendMessage(WM_DROPFILES, reinterpret_cast<WPARAM>(listtest::MakeDrop(
                                            {L"c:\\v\\one-30s.wmv", L"c:\\v\\two.flv", L"c:\\v\\three.rm"})));
