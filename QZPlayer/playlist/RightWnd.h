@@ -95,9 +95,6 @@ protected:
     BOOL OnNotify(WPARAM wp, LPARAM lp, LRESULT* result) override;
 
 private:
-    // AddItem with the text taken over.
-    ProgItem* AddEntry(std::wstring path, std::wstring name);
-
     // A virtual list view (owner data): the rows live here and the list asks
     // for what it shows, so a long list costs no insert per row. The list view
     // keeps only the selection and focus.
