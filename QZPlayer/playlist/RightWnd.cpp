@@ -41,7 +41,7 @@ std::wstring KeyOf(const wchar_t* name, int index)
 
 // Keys compare without regard to case, as the profile functions do: TRUE
 // when key starts with lower (ASCII, lower case), n characters.
-bool StartsNoCase(const std::wstring& key, const wchar_t* lower, size_t n)
+bool StartsNoCase(std::wstring_view key, const wchar_t* lower, size_t n)
 {
     if (key.size() < n)
         return false;
@@ -57,7 +57,7 @@ bool StartsNoCase(const std::wstring& key, const wchar_t* lower, size_t n)
 
 // The row of a list key as written: "Name" or "Url" (any case) and the row
 // number without sign or leading zero, at most INT_MAX. -1 for other keys.
-int RowOfKey(const std::wstring& key, bool* isName)
+int RowOfKey(std::wstring_view key, bool* isName)
 {
     size_t at;
     if (StartsNoCase(key, L"name", 4)) {
@@ -163,10 +163,15 @@ ProgItem* CRightWnd::AddItem(LPCWSTR text, LPCWSTR title)
 {
     if (!text || !title)
         return nullptr;
+    return AddRow(text, title);
+}
+
+ProgItem* CRightWnd::AddRow(std::wstring_view text, std::wstring_view title)
+{
     // Titles and paths come from peers, servers and users: none may carry a
     // line break into the settings file, and what is shown is what is saved.
-    const std::wstring path = CIniFile::Printable(text);
-    std::wstring name = CIniFile::Printable(title);
+    const std::wstring path = CIniFile::Printable(std::wstring(text));
+    std::wstring name = CIniFile::Printable(std::wstring(title));
     if (!m_list.IsWindow())
         return nullptr;
     ProgItem* item = ProgItem::Create(path.c_str());
@@ -625,47 +630,43 @@ void CRightWnd::LoadList()
     // One read of the whole section, and rows only for the keys it holds: a
     // damaged Count must cost nothing (reading key by key costs a search of
     // the file per key).
-    std::vector<IniEntry> entries;
-    CIniFile::GetSection(kListSection, entries);
+    IniSectionText section;
+    CIniFile::GetSection(kListSection, section);
     // Keys in file order; a sort by row keeps that order among equal rows,
-    // and the first of equal keys counts. No allocation per key: a long
-    // list is parsed at every start.
+    // and the first of equal keys counts. No string per key: a long list is
+    // parsed at every start.
     struct Key {
         int row;
         bool isName;
-        const std::wstring* value;
+        std::wstring_view value;
     };
     std::vector<Key> keys;
-    keys.reserve(entries.size());
-    const std::wstring* countText = nullptr;
-    for (const IniEntry& e : entries) {
+    keys.reserve(section.lines.size());
+    const std::wstring_view* countText = nullptr;
+    for (const IniSectionText::Line& l : section.lines) {
         bool isName = false;
-        const int row = RowOfKey(e.key, &isName);
+        const int row = RowOfKey(l.key, &isName);
         if (row >= 0)
-            keys.push_back({row, isName, &e.value});
-        else if (!countText && e.key.size() == 5 && StartsNoCase(e.key, L"count", 5))
-            countText = &e.value;
+            keys.push_back({row, isName, l.value});
+        else if (!countText && l.key.size() == 5 && StartsNoCase(l.key, L"count", 5))
+            countText = &l.value;
     }
     std::stable_sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) { return a.row < b.row; });
     // Count bounds the rows; one that is no number bounds nothing, so that
     // every entry that is there comes back.
     int count = 0;
-    if (countText && !countText->empty() && (!CIniFile::ParseInt(*countText, count) || count < 0))
+    if (countText && !countText->empty() && (!CIniFile::ParseInt(std::wstring(*countText), count) || count < 0))
         count = INT_MAX;
-    static const std::wstring none;
     Batch batch(*this);
     for (size_t i = 0; i < keys.size() && keys[i].row < count;) {
-        const std::wstring *name = nullptr, *url = nullptr;
+        const std::wstring_view *name = nullptr, *url = nullptr;
         const int row = keys[i].row;
         for (; i < keys.size() && keys[i].row == row; ++i) {
-            const std::wstring*& slot = keys[i].isName ? name : url;
+            const std::wstring_view*& slot = keys[i].isName ? name : url;
             if (!slot)
-                slot = keys[i].value;
+                slot = &keys[i].value;
         }
-        // Copied, not taken over: rows that kept strings made among the
-        // parse's short-lived ones made later loads three times slower under
-        // Wine (measured with 10,000 long entries; its heap fragments).
-        if (!AddItem(url ? url->c_str() : none.c_str(), name ? name->c_str() : none.c_str()))
+        if (!AddRow(url ? *url : std::wstring_view(), name ? *name : std::wstring_view()))
             break; // out of memory
     }
 

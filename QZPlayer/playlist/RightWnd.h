@@ -10,6 +10,7 @@ class CIniEdit;
 #include "resource.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 // What the pane needs of the main frame.
@@ -95,6 +96,9 @@ protected:
     BOOL OnNotify(WPARAM wp, LPARAM lp, LRESULT* result) override;
 
 private:
+    // AddItem from text that need not end with a null.
+    ProgItem* AddRow(std::wstring_view path, std::wstring_view name);
+
     // A virtual list view (owner data): the rows live here and the list asks
     // for what it shows, so a long list costs no insert per row. The list view
     // keeps only the selection and focus.

@@ -14,7 +14,7 @@ const wchar_t kSettingsFile[] = L"\\Config\\QZPlayer.ini";
 
 // What the key reader does to a value: a value wrapped in a pair of the same
 // quote loses them, and the buffer cuts it.
-std::wstring AsKeyReaderReads(const wchar_t* text, size_t length)
+std::wstring_view AsKeyReaderReads(const wchar_t* text, size_t length)
 {
     if (length >= 2 && (text[0] == L'"' || text[0] == L'\'') && text[length - 1] == text[0]) {
         ++text;
@@ -22,7 +22,7 @@ std::wstring AsKeyReaderReads(const wchar_t* text, size_t length)
     }
     if (length > CIniFile::kMaxValue)
         length = CIniFile::kMaxValue;
-    return std::wstring(text, length);
+    return std::wstring_view(text, length);
 }
 
 class FileHandle {
@@ -310,9 +310,9 @@ BOOL CIniFile::WriteString(LPCWSTR section, LPCWSTR key, LPCWSTR value)
     return edit.Commit();
 }
 
-BOOL CIniFile::GetSection(LPCWSTR section, std::vector<IniEntry>& entries)
+BOOL CIniFile::GetSection(LPCWSTR section, IniSectionText& out)
 {
-    entries.clear();
+    out.lines.clear();
     const std::wstring path = GetPath();
     // The reader answers size - 2 when the section did not fit. A section is
     // no longer than the file in characters: one read, as each reads the whole file.
@@ -321,7 +321,8 @@ BOOL CIniFile::GetSection(LPCWSTR section, std::vector<IniEntry>& entries)
     if (::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info) && !info.nFileSizeHigh &&
         info.nFileSizeLow + size_t{2} > size)
         size = std::min<size_t>(info.nFileSizeLow + size_t{2}, 64u << 20);
-    std::vector<wchar_t> buf(size);
+    std::vector<wchar_t>& buf = out.text;
+    buf.assign(size, L'\0');
     DWORD n = 0;
     for (;;) {
         n = ::GetPrivateProfileSectionW(section, buf.data(), static_cast<DWORD>(buf.size()), path.c_str());
@@ -334,16 +335,24 @@ BOOL CIniFile::GetSection(LPCWSTR section, std::vector<IniEntry>& entries)
         const wchar_t* line = &buf[at];
         const size_t length = wcslen(line);
         const wchar_t* eq = wmemchr(line, L'=', length);
-        IniEntry e;
-        if (eq) {
-            e.key.assign(line, eq - line);
-            e.value = AsKeyReaderReads(eq + 1, length - (eq - line) - 1);
-        } else {
-            e.key.assign(line, length);
-        }
-        entries.push_back(std::move(e));
+        if (eq)
+            out.lines.push_back({std::wstring_view(line, static_cast<size_t>(eq - line)),
+                                 AsKeyReaderReads(eq + 1, length - (eq - line) - 1)});
+        else
+            out.lines.push_back({std::wstring_view(line, length), std::wstring_view()});
         at += length + 1;
     }
+    return !out.lines.empty();
+}
+
+BOOL CIniFile::GetSection(LPCWSTR section, std::vector<IniEntry>& entries)
+{
+    entries.clear();
+    IniSectionText text;
+    GetSection(section, text);
+    entries.reserve(text.lines.size());
+    for (const IniSectionText::Line& l : text.lines)
+        entries.push_back({std::wstring(l.key), std::wstring(l.value)});
     return !entries.empty();
 }
 

@@ -7,11 +7,22 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct IniEntry {
     std::wstring key;
     std::wstring value;
+};
+
+// A section as one read returned it: its lines are views of the text, which
+// lives as long as this does (a long list is read without a string per key).
+struct IniSectionText {
+    struct Line {
+        std::wstring_view key, value;
+    };
+    std::vector<wchar_t> text;
+    std::vector<Line> lines;
 };
 
 class CIniFile {
@@ -30,6 +41,8 @@ public:
     // read it (surrounding quotes removed, cut to kMaxValue). FALSE when the
     // section is missing or empty.
     static BOOL GetSection(LPCWSTR section, std::vector<IniEntry>& entries);
+    // The same as views; FALSE when the section is missing or empty.
+    static BOOL GetSection(LPCWSTR section, IniSectionText& text);
     // The value of key among a section's entries as GetString reads it: the
     // first of equal keys, compared without regard to case. Each profile
     // read costs a parse of the whole file under Wine, so a section read
