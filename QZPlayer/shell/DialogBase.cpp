@@ -67,49 +67,50 @@ void CCommonDlg::OnNcCalcSize(WPARAM wp, LPARAM lp)
     r->bottom += f;
 }
 
-void CCommonDlg::OnMouseMove(POINT p)
+// The sizing zone under p: its WMSZ_ code and cursor; FALSE outside them all.
+BOOL CCommonDlg::SizingZoneAt(POINT p, WPARAM& code, LPCWSTR& cursor)
 {
-    if (IsWindowMaximized())
-        return;
     CRect left, top, right, bottom, tl, tr, bl, br;
     GetBorderRects(left, top, right, bottom, tl, tr, bl, br);
+    const struct {
+        const CRect* rect;
+        WPARAM code;
+        LPCWSTR cursor;
+    } zones[] = {
+        {&left, WMSZ_LEFT, IDC_SIZEWE},          {&right, WMSZ_RIGHT, IDC_SIZEWE},
+        {&top, WMSZ_TOP, IDC_SIZENS},            {&tl, WMSZ_TOPLEFT, IDC_SIZENWSE},
+        {&tr, WMSZ_TOPRIGHT, IDC_SIZENESW},      {&bottom, WMSZ_BOTTOM, IDC_SIZENS},
+        {&bl, WMSZ_BOTTOMLEFT, IDC_SIZENESW},    {&br, WMSZ_BOTTOMRIGHT, IDC_SIZENWSE},
+    };
+    for (const auto& z : zones) {
+        if (z.rect->PtInRect(p)) {
+            code = z.code;
+            cursor = z.cursor;
+            return TRUE;
+        }
+    }
+    return FALSE;
+}
+
+void CCommonDlg::OnMouseMove(POINT p)
+{
+    WPARAM code = 0;
     LPCWSTR cursor = nullptr;
-    if (left.PtInRect(p) || right.PtInRect(p))
-        cursor = IDC_SIZEWE;
-    else if (top.PtInRect(p) || bottom.PtInRect(p))
-        cursor = IDC_SIZENS;
-    else if (tl.PtInRect(p) || br.PtInRect(p))
-        cursor = IDC_SIZENWSE;
-    else if (tr.PtInRect(p) || bl.PtInRect(p))
-        cursor = IDC_SIZENESW;
     // Shared system cursors, loaded at first use: each costs the start about
     // half a millisecond under Wine.
-    if (cursor)
+    if (!IsWindowMaximized() && SizingZoneAt(p, code, cursor))
         ::SetCursor(::LoadCursorW(nullptr, cursor));
 }
 
 // TRUE when the press started a sizing; no default handling then.
 BOOL CCommonDlg::OnLButtonDown(POINT p, LPARAM lp)
 {
-    CRect left, top, right, bottom, tl, tr, bl, br;
-    GetBorderRects(left, top, right, bottom, tl, tr, bl, br);
-    struct Zone {
-        const CRect* rect;
-        WPARAM code;
-        LPCWSTR cursor;
-    };
-    const Zone zones[] = {
-        {&left, WMSZ_LEFT, IDC_SIZEWE},          {&right, WMSZ_RIGHT, IDC_SIZEWE},
-        {&top, WMSZ_TOP, IDC_SIZENS},            {&tl, WMSZ_TOPLEFT, IDC_SIZENWSE},
-        {&tr, WMSZ_TOPRIGHT, IDC_SIZENESW},      {&bottom, WMSZ_BOTTOM, IDC_SIZENS},
-        {&bl, WMSZ_BOTTOMLEFT, IDC_SIZENESW},    {&br, WMSZ_BOTTOMRIGHT, IDC_SIZENWSE},
-    };
-    for (const Zone& z : zones) {
-        if (z.rect->PtInRect(p)) {
-            ::SetCursor(::LoadCursorW(nullptr, z.cursor));
-            SendMessage(WM_SYSCOMMAND, SC_SIZE + z.code, lp);
-            return TRUE;
-        }
+    WPARAM code = 0;
+    LPCWSTR cursor = nullptr;
+    if (SizingZoneAt(p, code, cursor)) {
+        ::SetCursor(::LoadCursorW(nullptr, cursor));
+        SendMessage(WM_SYSCOMMAND, SC_SIZE + code, lp);
+        return TRUE;
     }
     if (InDragZone(p))
         SendMessage(WM_SYSCOMMAND, SC_MOVE + HTCAPTION, lp);

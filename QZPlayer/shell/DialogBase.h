@@ -31,6 +31,7 @@ protected:
 
 private:
     void OnNcCalcSize(WPARAM wp, LPARAM lp);
+    BOOL SizingZoneAt(POINT p, WPARAM& code, LPCWSTR& cursor);
     void OnMouseMove(POINT p);
     BOOL OnLButtonDown(POINT p, LPARAM lp);
     void OnPaint();
