@@ -1,11 +1,12 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # delay-import.sh U NM DLLTOOL IMPORT_LIB DLL OUT: a delay-load import library
 # for DLL with every function the ordinary import library names, so that the
 # DLL is loaded at the first call of one of them instead of at the start.
 # delay-import.sh U --check NM PROGRAM DEF...: fails when the program calls a
 # function of those libraries whose stub the linker left out (address 0).
 # U is the prefix of C names in symbols: "_" for 32-bit x86, "" for x64.
-set -eu
+set -euo pipefail
+. "$(dirname "$0")/fail-trap.sh"
 u=$1
 shift
 if [ "$1" = --check ]; then

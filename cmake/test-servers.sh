@@ -7,6 +7,7 @@
 #   test-servers.sh start BUILD_DIR
 #   test-servers.sh stop BUILD_DIR
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/fail-trap.sh"
 
 cmd=${1:?command}
 BUILD=$(cd "${2:?build folder}" && pwd)
@@ -16,6 +17,7 @@ HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 HTTP_PORT=${QZ_HTTP_PORT:-8085}
 FTP_PORT=${QZ_FTP_PORT:-2121}
 PLAIN_PORT=${QZ_PLAIN_PORT:-8086}
+qz_on_error() { tail -n 15 "$STATE/server.log" "$STATE/plain.log" 2>/dev/null || true; }
 
 stop_one() {
   if [ -f "$1" ]; then

@@ -21,6 +21,7 @@
 # Background processes never keep the caller's output pipes: ctest waits for
 # those to close, so a wineserver started inside a test would hold it for minutes.
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/fail-trap.sh"
 
 cmd=${1:?command}
 BUILD=$(cd "${2:?build folder}" && pwd)
@@ -35,6 +36,9 @@ HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 DEPS_DIR="${QZ_DEPS_DIR:-$HOME/.cache/qzdeps}"
 SYSROOT="$DEPS_DIR/wine32/sysroot"
 BINFMT=/proc/sys/fs/binfmt_misc
+# One lock for every harness on the machine (any clone, either architecture):
+# the binfmt entry and the choice of a display number are shared by all.
+LOCK=/tmp/qz-wine-harness.lock
 ARCH=win64
 grep -qx 'QZ_ARCH:INTERNAL=win32' "$BUILD/CMakeCache.txt" 2>/dev/null && ARCH=win32
 # The copy of wine64 in the sysroot starts 32-bit programs with the 32-bit
@@ -54,12 +58,31 @@ wine_env() {
   export QZ_WWW_DIR="$BUILD/www"   # the test server's folder
 }
 
-free_display() {
-  for n in $(seq 90 199); do
-    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { echo "$n"; return; }
+# On a failure: what the harness found and the tail of every log it wrote.
+qz_on_error() {
+  echo "wine-harness: $cmd $BUILD ($ARCH); state in $STATE:"
+  echo "  display: $(cat "$STATE/display" 2>/dev/null || echo none)," \
+    "Xvfb: $(alive "$STATE/xvfb.pid" && echo "running (pid $(cat "$STATE/xvfb.pid"))" || echo "not running")," \
+    "wineserver: $(server_pids | tr '\n' ' ')"
+  echo "  binfmt qz-i386: $(tr '\n' ' ' <"$BINFMT/qz-i386" 2>/dev/null || echo missing)"
+  local f
+  for f in "$STATE"/*.log; do
+    [ -s "$f" ] || continue
+    echo "--- last lines of $f"
+    tail -n 15 "$f"
   done
-  echo "wine-harness: no free X display" >&2
-  return 1
+}
+
+# The wineserver of this prefix, if any: it runs in its own folder, named
+# after the prefix's device and inode.
+server_pids() {
+  [ -d "$PREFIX" ] || return 0
+  local dir p
+  dir=$(printf '/tmp/.wine-%s/server-%x-%x' "$(id -u)" "0x$(stat -c %D "$PREFIX")" "$(stat -c %i "$PREFIX")")
+  for p in $(pgrep -x 'wineserver64|wineserver' || true); do
+    [ "$(readlink "/proc/$p/cwd" 2>/dev/null)" = "$dir" ] && echo "$p"
+  done
+  return 0
 }
 
 alive() { [ -f "$1" ] && kill -0 "$(cat "$1")" 2>/dev/null; }
@@ -75,30 +98,27 @@ binfmt() {
   local qemu="$SYSROOT/usr/bin/qemu-i386"
   if [ -e "$BINFMT/qz-i386" ]; then
     grep -qx "interpreter $qemu" "$BINFMT/qz-i386" && return 0
-    echo -1 >"$BINFMT/qz-i386"
+    echo -1 >"$BINFMT/qz-i386" 2>/dev/null || true # gone already: made again below
   fi
   printf '%s' ":qz-i386:M::\\x7fELF\\x01\\x01\\x01\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x02\\x00\\x03\\x00:\\xff\\xff\\xff\\xff\\xff\\xfe\\xfe\\x00\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xfe\\xff\\xff\\xff:$qemu:F" \
-    >"$BINFMT/register" 2>/dev/null || [ -e "$BINFMT/qz-i386" ] # another start may have just made it
+    >"$BINFMT/register" 2>/dev/null || true
+  grep -qx "interpreter $qemu" "$BINFMT/qz-i386" 2>/dev/null || {
+    echo "wine-harness: the binfmt entry qz-i386 could not be made for $qemu" >&2; return 1; }
 }
 
 start() {
   mkdir -p "$STATE" "$BUILD/screenshots"
-  binfmt
   # Whatever an interrupted earlier run left behind goes first.
   stop_all quiet
+  (
+    # The lock is released when this subshell ends; Xvfb must not inherit it.
+    flock -w 300 9 || { echo "wine-harness: $LOCK stayed locked for 300 s" >&2; exit 1; }
+    binfmt
+  ) 9>"$LOCK"
   if [ -n "${QZ_DISPLAY:-}" ]; then
     echo "${QZ_DISPLAY#:}" >"$STATE/display"
   else
-    local n; n=$(free_display)
-    setsid Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -nolisten unix -listen unix \
-      </dev/null >"$STATE/xvfb.log" 2>&1 &
-    echo $! >"$STATE/xvfb.pid"
-    echo "$n" >"$STATE/display"
-    for _ in $(seq 100); do
-      [ -e "/tmp/.X11-unix/X$n" ] && break
-      sleep 0.1
-    done
-    [ -e "/tmp/.X11-unix/X$n" ] || { echo "wine-harness: Xvfb did not start" >&2; cat "$STATE/xvfb.log" >&2; return 1; }
+    start_xvfb
   fi
   wine_env
   local fresh=0
@@ -122,21 +142,64 @@ start() {
     # wineboot puts the 64-bit zlib1.dll (which Wine's own modules import)
     # into system32 but no 32-bit one into syswow64.
     cp "$SYSROOT/usr/lib/i386-linux-gnu/wine/i386-windows/zlib1.dll" "$PREFIX/drive_c/windows/syswow64/"
-    "$WINESERVER" -k; "$WINESERVER" -w
+    stop_server
     setsid "$WINESERVER" -p </dev/null >>"$STATE/wineserver.log" 2>&1 || true
     echo wow64 >"$PREFIX/.qz-ready"
   fi
-  # Starts the desktop and the services now, outside any test.
-  setsid "$WINE" wineboot </dev/null >>"$STATE/wineboot.log" 2>&1
+  # Starts the desktop and the services now, outside any test. On a busy
+  # machine a first try can fail while a server of the same prefix is still
+  # going away: once more with a fresh server, then the failure is reported.
+  if ! setsid "$WINE" wineboot </dev/null >>"$STATE/wineboot.log" 2>&1; then
+    echo "wine-harness: wineboot failed; trying again with a fresh wineserver" >&2
+    tail -n 5 "$STATE/wineboot.log" >&2
+    stop_server
+    setsid "$WINESERVER" -p </dev/null >>"$STATE/wineserver.log" 2>&1 || true
+    setsid "$WINE" wineboot </dev/null >>"$STATE/wineboot.log" 2>&1
+  fi
+}
+
+# Xvfb picks a free display itself (-displayfd), atomically through its lock
+# file, and names it once it accepts connections: no other X server, ours or
+# anyone's, can take the number between a check and the start.
+start_xvfb() {
+  rm -f "$STATE/display.new"
+  setsid Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -nolisten unix -listen unix \
+    </dev/null >"$STATE/xvfb.log" 2>&1 3>"$STATE/display.new" &
+  echo $! >"$STATE/xvfb.pid"
+  local n=
+  for _ in $(seq 300); do
+    n=$(head -n 1 "$STATE/display.new" 2>/dev/null || true)
+    [ -n "$n" ] && break
+    alive "$STATE/xvfb.pid" || break
+    sleep 0.1
+  done
+  if [ -z "$n" ] || ! alive "$STATE/xvfb.pid"; then
+    echo "wine-harness: Xvfb did not start" >&2
+    return 1
+  fi
+  echo "$n" >"$STATE/display"
 }
 
 winepath_of() { printf 'Z:%s' "$(printf '%s' "$1" | tr '/' '\\')"; }
 
-stop_all() {
-  if [ -d "$PREFIX" ]; then
-    WINEPREFIX="$PREFIX" "$WINESERVER" -k >/dev/null 2>&1 || true
-    WINEPREFIX="$PREFIX" timeout 20 "$WINESERVER" -w >/dev/null 2>&1 || true
+# Ends this prefix's wineserver and every program in it, and waits until the
+# server is gone (a new one for the same prefix cannot start before).
+stop_server() {
+  [ -d "$PREFIX" ] || return 0
+  WINEPREFIX="$PREFIX" "$WINESERVER" -k >/dev/null 2>&1 || true
+  WINEPREFIX="$PREFIX" timeout 20 "$WINESERVER" -w >/dev/null 2>&1 || true
+  local pids
+  pids=$(server_pids)
+  if [ -n "$pids" ]; then
+    echo "wine-harness: wineserver $pids did not end within 20 s; killed" >&2
+    # shellcheck disable=SC2086
+    kill -9 $pids 2>/dev/null || true
+    sleep 0.5
   fi
+}
+
+stop_all() {
+  stop_server
   if alive "$STATE/xvfb.pid"; then
     kill "$(cat "$STATE/xvfb.pid")" 2>/dev/null || true
     for _ in $(seq 50); do alive "$STATE/xvfb.pid" || break; sleep 0.1; done

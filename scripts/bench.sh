@@ -9,6 +9,7 @@
 # for the 64-bit build and for the shipped 32-bit one under emulation, on one
 # CPU and on both.
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/../cmake/fail-trap.sh"
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 scripts/setup.sh

@@ -25,6 +25,7 @@
 # Runs on $DISPLAY when there is a usable one, otherwise on a virtual display,
 # and saves screenshots under build/<arch>/screenshots/.
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/../cmake/fail-trap.sh"
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 usage() { echo "usage: scripts/demo.sh [--arch win64|win32] [player|update]" >&2; exit 2; }

@@ -2,6 +2,7 @@
 # Installs everything the build and the tests need on a Debian 12 machine.
 # Idempotent: a second run only checks and returns within a second or two.
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/../cmake/fail-trap.sh"
 
 DEPS_DIR="${QZ_DEPS_DIR:-$HOME/.cache/qzdeps}"
 # libgnutls30 is only a recommendation of Wine's, but without it Wine's

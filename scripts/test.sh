@@ -3,6 +3,7 @@
 # (warnings are errors) and runs every test under Wine, the 64-bit build first,
 # then the shipped 32-bit build under emulation. Arguments go to both ctest runs.
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/../cmake/fail-trap.sh"
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 scripts/setup.sh
