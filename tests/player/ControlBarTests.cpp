@@ -37,7 +37,7 @@ protected:
         ASSERT_TRUE(AfxOleInit());
         // A cursor an earlier test left over a button would keep its tooltip
         // coming and going, and that stream of messages starves the timers.
-        ::SetCursorPos(1270, 1015);
+        ASSERT_TRUE(testsupport::MoveCursorTo(1270, 1015));
         sim = std::make_unique<SimControls>();
         ASSERT_TRUE(sim->Loaded());
         ASSERT_TRUE(frame.CreateEx(0, nullptr, L"frame", WS_POPUP | WS_VISIBLE, CRect(30, 30, 670, 430), nullptr, 0));

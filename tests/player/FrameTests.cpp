@@ -35,7 +35,7 @@ protected:
     {
         RegisterClasses();
         ASSERT_TRUE(AfxOleInit());
-        ::SetCursorPos(1270, 1015); // away from every button (tooltips)
+        ASSERT_TRUE(testsupport::MoveCursorTo(1270, 1015)); // away from every button (tooltips)
     }
     void TearDown() override
     {
@@ -360,28 +360,14 @@ namespace {
 
 // Reads and closes the menu or dialog that is up, from inside its loop.
 HWND g_shown = nullptr;
-UINT g_menuHideList = 99, g_menuTopmost = 99;
-LONG g_menuTop = -1;
-void CALLBACK ShootAndClose(HWND, UINT, UINT_PTR id, DWORD)
+void CALLBACK ShootAndCloseAbout(HWND, UINT, UINT_PTR id, DWORD)
 {
-    HWND menu = ::FindWindowW(L"#32768", nullptr);
     HWND about = ::FindWindowW(L"#32770", L"关于 QZPlayer");
-    if ((menu && ::IsWindowVisible(menu)) || about) {
-        g_shown = menu && ::IsWindowVisible(menu) ? menu : about;
+    if (about) {
+        g_shown = about;
         ::KillTimer(nullptr, id);
-        if (!about) {
-            HMENU popup = reinterpret_cast<HMENU>(::SendMessageW(menu, MN_GETHMENU, 0, 0));
-            g_menuHideList = ::GetMenuState(popup, ID_VIEW_HIDE_LIST, MF_BYCOMMAND) & MF_CHECKED;
-            g_menuTopmost = ::GetMenuState(popup, ID_VIEW_TOPMOST, MF_BYCOMMAND) & MF_CHECKED;
-            RECT r;
-            ::GetWindowRect(menu, &r);
-            g_menuTop = r.top;
-        }
-        testsupport::SaveScreenshot(about ? L"player-about" : L"player-menu");
-        if (about)
-            ::PostMessageW(about, WM_COMMAND, IDOK, 0);
-        else
-            ::EndMenu();
+        testsupport::SaveScreenshot(L"player-about");
+        ::PostMessageW(about, WM_COMMAND, IDOK, 0);
     }
 }
 
@@ -454,17 +440,28 @@ TEST_F(Frame, ScreenshotsOfEveryListStateTheMenuAndTheAboutBox)
     ::MoveWindow(f, start.left, start.top, start.Width(), start.Height(), TRUE);
 
     // The main menu opens under the menu button's row, with its check marks.
-    g_shown = nullptr;
-    ::SetTimer(nullptr, 0, 100, &ShootAndClose);
-    f.ToggleProgramList(); // the list hidden: its item is checked
-    f.ShowMainMenu();
-    EXPECT_NE(g_shown, nullptr) << "the main menu";
-    EXPECT_EQ(g_menuHideList, MF_CHECKED);
-    EXPECT_EQ(g_menuTopmost, MF_UNCHECKED);
-    EXPECT_EQ(g_menuTop, f.GetWindowRect().top + kCaptionStrip);
+    UINT hideList = 99, topmost = 99;
+    LONG menuTop = -1;
+    {
+        testsupport::MenuWatch watch([&](HWND menu) {
+            HMENU popup = reinterpret_cast<HMENU>(::SendMessageW(menu, MN_GETHMENU, 0, 0));
+            hideList = ::GetMenuState(popup, ID_VIEW_HIDE_LIST, MF_BYCOMMAND) & MF_CHECKED;
+            topmost = ::GetMenuState(popup, ID_VIEW_TOPMOST, MF_BYCOMMAND) & MF_CHECKED;
+            RECT r;
+            ::GetWindowRect(menu, &r);
+            menuTop = r.top;
+            testsupport::SaveScreenshot(L"player-menu");
+        });
+        f.ToggleProgramList(); // the list hidden: its item is checked
+        f.ShowMainMenu();
+        EXPECT_EQ(watch.shown(), 1) << "the main menu";
+    }
+    EXPECT_EQ(hideList, MF_CHECKED);
+    EXPECT_EQ(topmost, MF_UNCHECKED);
+    EXPECT_EQ(menuTop, f.GetWindowRect().top + kCaptionStrip);
     f.ToggleProgramList();
     g_shown = nullptr;
-    ::SetTimer(nullptr, 0, 100, &ShootAndClose);
+    ::SetTimer(nullptr, 0, 100, &ShootAndCloseAbout);
     f.SendMessage(WM_COMMAND, ID_APP_ABOUT);
     EXPECT_NE(g_shown, nullptr) << "the about box";
 }

@@ -404,48 +404,6 @@ TEST_F(PaneTest, ADoubleClickPlaysTheRowAndOtherActivationsDoNothing)
     EXPECT_TRUE(frame.calls.empty());
 }
 
-namespace {
-
-// What the menu probe saw while the context menu was up.
-struct MenuSeen {
-    int shown = 0;
-    UINT repeat = 0, rand = 0;
-    int items = 0;
-};
-MenuSeen g_menu;
-
-// Moves the cursor and waits until the system reports it there: under X the
-// move arrives a moment later.
-void MoveCursor(int x, int y)
-{
-    ::SetCursorPos(x, y);
-    testsupport::PumpUntil(
-        [&] {
-            POINT p = {};
-            ::GetCursorPos(&p);
-            return p.x == x && p.y == y;
-        },
-        2000);
-}
-
-// Runs inside the menu's own loop: notes the open menu and closes it.
-void CALLBACK MenuProbe(HWND, UINT, UINT_PTR, DWORD)
-{
-    HWND popup = ::FindWindowW(L"#32768", nullptr);
-    if (!popup || !::IsWindowVisible(popup))
-        return;
-    HMENU menu = reinterpret_cast<HMENU>(::SendMessageW(popup, MN_GETHMENU, 0, 0));
-    if (menu && !g_menu.shown) {
-        g_menu.repeat = ::GetMenuState(menu, ID_PROG_REPEAT, MF_BYCOMMAND) & MF_CHECKED;
-        g_menu.rand = ::GetMenuState(menu, ID_PROG_RAND, MF_BYCOMMAND) & MF_CHECKED;
-        g_menu.items = ::GetMenuItemCount(menu);
-    }
-    ++g_menu.shown;
-    ::EndMenu();
-}
-
-} // namespace
-
 TEST_F(PaneTest, TheContextMenuShowsOnlyInsideTheListWithTheModesChecked)
 {
     AddThree();
@@ -455,21 +413,28 @@ TEST_F(PaneTest, TheContextMenuShowsOnlyInsideTheListWithTheModesChecked)
     nm.hdr.idFrom = IDC_PLAYLIST;
     nm.hdr.code = static_cast<UINT>(NM_RCLICK);
     const CRect list = pane.m_list.GetWindowRect();
-    UINT_PTR timer = ::SetTimer(nullptr, 0, 100, MenuProbe);
+    struct {
+        UINT repeat = 0, rand = 0;
+        int items = 0;
+    } seen; // what the menu held while it was up
+    testsupport::MenuWatch watch([&](HWND popup) {
+        HMENU menu = reinterpret_cast<HMENU>(::SendMessageW(popup, MN_GETHMENU, 0, 0));
+        seen.repeat = ::GetMenuState(menu, ID_PROG_REPEAT, MF_BYCOMMAND) & MF_CHECKED;
+        seen.rand = ::GetMenuState(menu, ID_PROG_RAND, MF_BYCOMMAND) & MF_CHECKED;
+        seen.items = ::GetMenuItemCount(menu);
+    });
 
-    MoveCursor(list.left - 3, list.top + 20);
-    g_menu = MenuSeen();
+    // The notification returns only once a menu it showed has been closed.
+    ASSERT_TRUE(testsupport::MoveCursorTo(list.left - 3, list.top + 20));
     EXPECT_EQ(pane.SendMessage(WM_NOTIFY, IDC_PLAYLIST, reinterpret_cast<LPARAM>(&nm)), 0);
-    testsupport::PumpUntil([] { return false; }, 300);
-    EXPECT_EQ(g_menu.shown, 0) << "a menu outside the list";
+    EXPECT_EQ(watch.shown(), 0) << "a menu outside the list";
 
-    MoveCursor(list.left + 30, list.top + 20);
+    ASSERT_TRUE(testsupport::MoveCursorTo(list.left + 30, list.top + 20));
     pane.SendMessage(WM_NOTIFY, IDC_PLAYLIST, reinterpret_cast<LPARAM>(&nm));
-    ::KillTimer(nullptr, timer);
-    EXPECT_EQ(g_menu.shown, 1);
-    EXPECT_EQ(g_menu.items, 11); // eight commands and three separators
-    EXPECT_EQ(g_menu.repeat, 0u);
-    EXPECT_EQ(g_menu.rand, static_cast<UINT>(MF_CHECKED));
+    EXPECT_EQ(watch.shown(), 1);
+    EXPECT_EQ(seen.items, 11); // eight commands and three separators
+    EXPECT_EQ(seen.repeat, 0u);
+    EXPECT_EQ(seen.rand, static_cast<UINT>(MF_CHECKED));
     EXPECT_TRUE(frame.calls.empty());
 
     Command(ID_PROG_REPEAT);

@@ -75,6 +75,54 @@ void PumpPending()
         ::PostQuitMessage(code);
 }
 
+bool MoveCursorTo(int x, int y)
+{
+    // Under Wine every move is also a warp of the X pointer, and X answers it
+    // with a motion event to the process that owns the window under the
+    // pointer (often the desktop's). An answer to an earlier move that comes
+    // late puts the cursor back there. So: move, let the desktop's process and
+    // this thread take their pending input, and look; done when two such
+    // rounds in a row find the cursor in place.
+    int inPlace = 0;
+    for (int round = 0; round < 40 && inPlace < 2; ++round) {
+        if (!inPlace)
+            ::SetCursorPos(x, y);
+        DWORD_PTR answer = 0;
+        ::SendMessageTimeoutW(::GetDesktopWindow(), WM_NULL, 0, 0, SMTO_NORMAL, Scaled(1000), &answer);
+        PumpUntilUnscaled([] { return false; }, 20);
+        POINT p = {};
+        ::GetCursorPos(&p);
+        inPlace = p.x == x && p.y == y ? inPlace + 1 : 0;
+    }
+    return inPlace >= 2;
+}
+
+static MenuWatch* g_menuWatch = nullptr;
+
+MenuWatch::MenuWatch(std::function<void(HWND)> seen) : m_seen(std::move(seen))
+{
+    g_menuWatch = this;
+    m_hook = ::SetWindowsHookExW(WH_CALLWNDPROC, &MenuWatch::Hook, nullptr, ::GetCurrentThreadId());
+}
+
+MenuWatch::~MenuWatch()
+{
+    if (m_hook)
+        ::UnhookWindowsHookEx(m_hook);
+    g_menuWatch = nullptr;
+}
+
+LRESULT CALLBACK MenuWatch::Hook(int code, WPARAM wp, LPARAM lp)
+{
+    const CWPSTRUCT* sent = reinterpret_cast<const CWPSTRUCT*>(lp);
+    if (code == HC_ACTION && g_menuWatch && sent->message == WM_ENTERIDLE && sent->wParam == MSGF_MENU) {
+        ++g_menuWatch->m_shown;
+        g_menuWatch->m_seen(reinterpret_cast<HWND>(sent->lParam));
+        ::EndMenu();
+    }
+    return ::CallNextHookEx(nullptr, code, wp, lp);
+}
+
 bool SavePng(HBITMAP bitmap, const std::wstring& path)
 {
     BITMAP bm = {};

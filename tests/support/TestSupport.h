@@ -26,6 +26,30 @@ void PumpFor(DWORD ms);
 // Processes the messages that are already waiting (and those they cause).
 void PumpPending();
 
+// Moves the cursor to a screen point and waits until it stays there; false
+// when it would not (a test that depends on the cursor fails on that).
+bool MoveCursorTo(int x, int y);
+
+// While it lives, each menu that this thread shows is handed to `seen` (the
+// menu's window, which answers MN_GETHMENU) and then closed. It is caught when
+// the menu's own loop tells its owner that it waits for the user
+// (WM_ENTERIDLE, MSGF_MENU): the menu is up for certain then, and no timer
+// races the loop.
+class MenuWatch {
+public:
+    explicit MenuWatch(std::function<void(HWND)> seen);
+    ~MenuWatch();
+    MenuWatch(const MenuWatch&) = delete;
+    MenuWatch& operator=(const MenuWatch&) = delete;
+    int shown() const { return m_shown; }
+
+private:
+    static LRESULT CALLBACK Hook(int code, WPARAM wp, LPARAM lp);
+    std::function<void(HWND)> m_seen;
+    HHOOK m_hook = nullptr;
+    int m_shown = 0;
+};
+
 // Saves the virtual display as <screenshot folder>\<name>.png. The folder comes
 // from QZ_SCREENSHOT_DIR (set by the harness); without it nothing is saved.
 // Returns the Windows path written, or an empty string.
