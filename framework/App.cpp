@@ -254,10 +254,22 @@ int CWinApp::WinMain(HINSTANCE instance, LPWSTR cmdLine, int cmdShow)
     return code;
 }
 
+void AfxRestrictDllSearch()
+{
+    // Resolved at run time: systems without the update that brought it lack it.
+    using SetDirectories = BOOL(WINAPI*)(DWORD);
+    auto set = reinterpret_cast<SetDirectories>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+    if (!set || !set(LOAD_LIBRARY_SEARCH_SYSTEM32))
+        ::SetDllDirectoryW(L""); // there, at least not the current folder
+}
+
 // The programs' entry point lives here, beside AfxGetApp, so that linking any
 // program that has an application object brings it in.
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR cmdLine, int cmdShow)
 {
+    // Before anything can load a DLL: see AfxRestrictDllSearch.
+    AfxRestrictDllSearch();
     CWinApp* app = AfxGetApp();
     return app ? app->WinMain(instance, cmdLine, cmdShow) : 1;
 }

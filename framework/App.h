@@ -85,6 +85,12 @@ public:
 void AfxProcessMessage(MSG* msg);
 
 CWinApp* AfxGetApp();
+// Lets DLLs load from the system's folder only, never from the program's
+// folder, where anyone who can write there could plant a DLL of a system's
+// name (a bcrypt.dll that calls every signature good). The entry point calls
+// it first; every DLL that is not one of the system's known DLLs is
+// delay-loaded, so that none loads before.
+void AfxRestrictDllSearch();
 CWinThread* AfxGetThread();
 CWnd* AfxGetMainWnd();
 HINSTANCE AfxGetInstanceHandle();

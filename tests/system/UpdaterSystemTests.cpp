@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -530,10 +531,22 @@ TEST_F(UpdaterTest, ASignedReleaseInstallsWithAStampedUpdaterAndAnUnstampedOneAl
     ASSERT_TRUE(::CopyFileW((app + L"\\Update.ini").c_str(), (other / L"Update.ini").c_str(), FALSE));
     ASSERT_EQ(RunTool(L"--stamp \"" + (keys / L"publisher.pub") + L"\" \"" + app + L"\\update.exe\""), 0u);
     ASSERT_TRUE(WriteBytes(app + L"\\a.dll", "old a"));
+    // DLLs planted beside the updater under the names of the two it needs
+    // that are not known DLLs (here a DLL of ours, with none of their
+    // functions) are never loaded. Wine prefers its own copies; told (for
+    // programs named update.exe) to prefer files, it takes them from wherever
+    // the search order says, as Windows does.
+    const wchar_t* preferFiles = L"Software\\Wine\\AppDefaults\\update.exe\\DllOverrides";
+    for (const wchar_t* dll : {L"bcrypt", L"wininet"}) {
+        ASSERT_TRUE(::CopyFileW((AfxGetModuleFolder() + L"\\SimControls.dll").c_str(),
+                                (app + L"\\" + dll + L".dll").c_str(), FALSE));
+        ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, preferFiles, dll, REG_SZ, L"native,builtin", 30), ERROR_SUCCESS);
+    }
 
     ResetServer();
     Start(ReplyArgs());
     WaitEnd();
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, preferFiles);
     EXPECT_EQ(caller.replies, std::vector<LPARAM>{1});
     EXPECT_TRUE(Requested(SignaturePathBeside(manifest)));
     EXPECT_EQ(Installed(L"a.dll"), files[0].bytes);
@@ -574,4 +587,40 @@ TEST_F(UpdaterTest, AStampedUpdaterRefusesATamperedReleaseAndLeavesTheInstallati
     EXPECT_EQ(GetServerStats().requests.size(), 10u); // not one file
     EXPECT_EQ(ListTree(app), before);
     EXPECT_EQ(Installed(L"a.dll"), "old a");
+}
+
+// Every DLL a program imports directly is loaded before its first line runs,
+// from wherever the search order finds it first: only the system's known
+// DLLs, which always come from the system's folder, may be among them.
+TEST(ProgramImports, BothProgramsImportOnlyKnownDllsDirectly)
+{
+    const std::vector<std::string> known = {"kernel32.dll", "user32.dll", "gdi32.dll", "msvcrt.dll",
+                                            "advapi32.dll", "ole32.dll",  "oleaut32.dll", "shell32.dll",
+                                            "shlwapi.dll",  "ws2_32.dll", "comdlg32.dll"};
+    for (const wchar_t* exe : {L"update.exe", L"QZPlayer.exe"}) {
+        const std::string pe = ReadBytes(AfxGetModuleFolder() + L"\\" + exe);
+        ASSERT_GT(pe.size(), 4096u);
+        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+            pe.data() + reinterpret_cast<const IMAGE_DOS_HEADER*>(pe.data())->e_lfanew);
+        const IMAGE_SECTION_HEADER* sections = IMAGE_FIRST_SECTION(nt);
+        auto offset = [&](DWORD rva) -> size_t {
+            for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i)
+                if (rva >= sections[i].VirtualAddress && rva < sections[i].VirtualAddress + sections[i].SizeOfRawData)
+                    return rva - sections[i].VirtualAddress + sections[i].PointerToRawData;
+            return pe.size();
+        };
+        size_t at = offset(nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress);
+        int count = 0;
+        for (; at + sizeof(IMAGE_IMPORT_DESCRIPTOR) <= pe.size(); at += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
+            const auto* import = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(pe.data() + at);
+            if (!import->Name)
+                break;
+            std::string name = pe.c_str() + offset(import->Name);
+            for (char& c : name)
+                c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+            EXPECT_NE(std::find(known.begin(), known.end(), name), known.end()) << name << " in " << exe;
+            ++count;
+        }
+        EXPECT_GE(count, 3) << exe;
+    }
 }
