@@ -290,7 +290,8 @@ TEST_F(UpdaterTest, CancelDuringADownloadLeavesTheInstallationUntouched)
 {
     std::vector<ReleaseFile> files = {{"/first.dll", "first new"}, {"/second.dll", PatternBytes(3000000, 2)}};
     ASSERT_TRUE(PublishRelease(manifest, versionNumber + 1, root, files));
-    SetServerFault(root + "/second.dll", "slow", 20480, 50);
+    // Stalled after some progress: the download is still going on at Cancel however slowly this runs.
+    SetServerFault(root + "/second.dll", "stall", 204800, 60000);
     ASSERT_TRUE(WriteBytes(app + L"\\first.dll", "first old"));
     Start(ReplyArgs());
     HWND dlg = Dialog();
@@ -332,7 +333,10 @@ TEST_F(UpdaterTest, CancelDuringAStalledTransferEndsTheRunAtOnce)
 TEST_F(UpdaterTest, EscapeIsIgnoredTheAboutBoxOpensAndClosingCancels)
 {
     ASSERT_TRUE(PublishRelease(manifest, versionNumber + 1, root, {{"/slow.bin", PatternBytes(2000000, 4)}}));
-    SetServerFault(root + "/slow.bin", "slow", 20480, 50);
+    // Every transfer stalls after its first bytes, so the update is still
+    // going on when the window closes, however slowly this test runs (a
+    // transfer that merely went slowly ended first on a busy machine).
+    SetServerFault(root + "/slow.bin", "stall", 20480, 60000);
     Start(ReplyArgs());
     HWND dlg = Dialog();
     ASSERT_NE(dlg, nullptr);
@@ -366,7 +370,7 @@ TEST_F(UpdaterTest, AHiddenRunEndsOnItsOwnWhenTheClientIsGone)
 {
     // No "ZorvaneMutex": the first watch tick ends the run, whatever the server does.
     ASSERT_TRUE(PublishRelease(manifest, versionNumber + 1, root, {{"/stuck.bin", PatternBytes(3000000, 5)}}));
-    SetServerFault(root + "/stuck.bin", "slow", 20480, 200);
+    SetServerFault(root + "/stuck.bin", "stall", 20480, 60000);
     Start(ReplyArgs() + L" hide");
     WaitEnd(10000);
     EXPECT_EQ(caller.replies, std::vector<LPARAM>{0});
