@@ -133,6 +133,7 @@ int CDownload::CreateSession(int protocol)
     DWORD flags = protocol == kHttp ? INTERNET_FLAG_ASYNC : 0;
     m_pSession.reset(new CInternetSession(L"Update.exe", 1, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, flags));
     m_pSession->SetStopEvent(m_hStop);
+    m_pSession->SetLimits(m_limits);
     ++m_nSessionsCreated;
     m_pSession->SetOption(INTERNET_OPTION_MAX_CONNS_PER_SERVER, 100);
     m_pSession->SetOption(INTERNET_OPTION_CONNECT_TIMEOUT, m_nConnectTimeout);

@@ -37,6 +37,18 @@ public:
     int GetProtocol() const { return m_nProtocol; }
     // Session time-outs in ms (connect, send, receive).
     void SetTimeouts(DWORD connectMs, DWORD sendMs, DWORD receiveMs);
+    // What one HTTP request may cost at most, whatever the server sends (see
+    // kLimits for the run's); applies to sessions created later.
+    void SetLimits(const CTransferLimits& limits) { m_limits = limits; }
+
+    // Every request's headers are complete within 30 s of sending it (a
+    // server that dribbles or never ends them cannot hold a run; WinINet
+    // keeps every header line, so 16 MB of growth ends it sooner). A body
+    // keeps 2 KB/s on average once 20 s have passed: 16 kbit/s is below any
+    // link a video client is used on, so only a server that dribbles on
+    // purpose (a byte every few seconds, each within the receive time-out)
+    // is cut off, after a few minutes at most instead of hours.
+    static constexpr CTransferLimits kLimits = {30000, 16u << 20, 2048, 20000};
     // A running transfer ends after its current chunk, later ones after their first.
     void Cancel() { m_nCancel = 1; }
     // From another thread: ends an HTTP transfer at once, also one waiting
@@ -109,5 +121,6 @@ private:
     DWORD m_nConnectTimeout = 20000;
     DWORD m_nSendTimeout = 5000;
     DWORD m_nReceiveTimeout = 20000;
+    CTransferLimits m_limits = kLimits;
     int m_nSessionsCreated = 0;
 };

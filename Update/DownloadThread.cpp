@@ -92,7 +92,7 @@ bool CDownloadThread::FetchManifest(int attempt)
         UPDATE_LOG(L"Could not empty the staging folder %ls, ErrorCode = %d\n", staging.c_str(),
                    static_cast<int>(::GetLastError()));
     } else if (m_pDownload->DownloadFile(ManifestPath(m_strVersion).c_str(), (staging + L"\\update.xml").c_str(),
-                                         4096) == 0) {
+                                         4096, L"", CXmlInfo::kMaxManifest) == 0) {
         m_xml.ParseFile((staging + L"\\update.xml").c_str()); // the choice below decides, not the result
         VersionInfo* version = UsableVersion();
         if (version && (!Keyed() || CheckSignedRelease(*version))) {
@@ -171,8 +171,13 @@ bool CDownloadThread::DownloadVerified(const VersionInfo& version, const FileInf
         if (local[i] == L'\\')
             ::CreateDirectoryW(local.substr(0, i).c_str(), nullptr);
     const SignedFile* listed = Keyed() ? &m_signed.files[static_cast<size_t>(m_nNextFile)] : nullptr;
+    // Unsigned, the manifest's size is all there is, and a hand-written one
+    // may be a little off: twice it and a megabyte more is room for any
+    // honest mistake, and a bound on what a server can write to the disk.
+    const uint64_t bound =
+        listed ? listed->size : 2 * static_cast<uint64_t>(file.f_size > 0 ? file.f_size : 0) + (1u << 20);
     if (m_pDownload->DownloadFile(file.f_name, local.c_str(), static_cast<DWORD>(file.f_size), version.ver_root,
-                                  listed ? listed->size : UINT64_MAX) != 0) {
+                                  bound) != 0) {
         if (listed)
             ::DeleteFileW(local.c_str()); // a part of a file is no file of this release
         return false;

@@ -1,4 +1,10 @@
+// Sockets first: their header must come before windows.h.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
 #include "Internet.h"
+
+#include <psapi.h>
 
 #include <cstring>
 
@@ -52,6 +58,7 @@ struct CAsyncCall {
     }
 
     LONG refs = 2;                  // the request object's and WinINet's
+    bool pending = false;           // a call returned ERROR_IO_PENDING and was not seen to complete
     HANDLE completed;               // auto-reset: the call in progress completed
     INTERNET_ASYNC_RESULT result = {};
     DWORD read = 0;      // bytes WinINet put into buffer
@@ -86,12 +93,79 @@ CInternetFile::~CInternetFile()
         m_pAsync->Release();
 }
 
-void CInternetFile::WaitAsync()
+namespace {
+
+// What the process has committed for itself: where WinINet's header lines
+// go. (Wine reports PrivateUsage as 0 and the commit as PagefileUsage, which
+// Windows keeps equal to it.)
+SIZE_T PrivateBytes()
+{
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    return ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters) ? counters.PagefileUsage : 0;
+}
+
+// Wine's WinINet reads a response's headers to their end even after the
+// request's handle is closed: a server that never ends them would go on
+// filling memory behind a request given up long ago. So a request given up
+// in the middle of a call has its sockets shut down: those of this process
+// connected to its server and port (only shut down: WinINet still closes
+// them, and its reading ends with an error).
+void ShutDownSocketsTo(const std::wstring& server, INTERNET_PORT port)
+{
+    ADDRINFOW hints = {}, *found = nullptr;
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    if (server.empty() || ::GetAddrInfoW(server.c_str(), nullptr, &hints, &found) != 0)
+        return;
+    const ULONG address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
+    ::FreeAddrInfoW(found);
+    // Socket handles are small multiples of four; a process that made a few
+    // hundred handles has none beyond this.
+    for (UINT_PTR value = 4; value < 0x4000; value += 4) {
+        const SOCKET s = static_cast<SOCKET>(value);
+        int type = 0, size = sizeof type;
+        if (::getsockopt(s, SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&type), &size) != 0 || type != SOCK_STREAM)
+            continue;
+        sockaddr_in peer = {};
+        int length = sizeof peer;
+        if (::getpeername(s, reinterpret_cast<sockaddr*>(&peer), &length) == 0 && peer.sin_family == AF_INET &&
+            peer.sin_addr.s_addr == address && ntohs(peer.sin_port) == port)
+            ::shutdown(s, SD_BOTH);
+    }
+}
+
+// How often a wait with a growth limit looks at the process: at the ~80 MB/s
+// a local server sends endless headers, 50 ms is 4 MB.
+constexpr DWORD kGrowthLookMs = 50;
+
+} // namespace
+
+void CInternetFile::WaitAsync(ULONGLONG deadline, SIZE_T growth)
 {
     HANDLE events[2] = {m_pAsync->completed, m_hStop};
-    DWORD wait = ::WaitForMultipleObjects(m_hStop ? 2 : 1, events, FALSE, INFINITE);
-    if (wait != WAIT_OBJECT_0)
-        throw new CInternetException(ERROR_INTERNET_OPERATION_CANCELLED, m_dwContext);
+    m_pAsync->pending = true;
+    const SIZE_T before = growth ? PrivateBytes() : 0;
+    for (;;) {
+        DWORD wait = INFINITE;
+        if (deadline) {
+            const ULONGLONG now = ::GetTickCount64();
+            wait = now >= deadline ? 0 : static_cast<DWORD>(deadline - now < INFINITE - 1 ? deadline - now : INFINITE - 1);
+        }
+        if (growth && wait > kGrowthLookMs)
+            wait = kGrowthLookMs;
+        const DWORD woke = ::WaitForMultipleObjects(m_hStop ? 2 : 1, events, FALSE, wait);
+        if (woke == WAIT_OBJECT_0) {
+            m_pAsync->pending = false;
+            break;
+        }
+        if (woke != WAIT_TIMEOUT)
+            throw new CInternetException(ERROR_INTERNET_OPERATION_CANCELLED, m_dwContext);
+        if (deadline && ::GetTickCount64() >= deadline)
+            throw new CInternetException(ERROR_INTERNET_TIMEOUT, m_dwContext);
+        if (growth && PrivateBytes() > before + growth)
+            throw new CInternetException(ERROR_HTTP_INVALID_SERVER_RESPONSE, m_dwContext);
+    }
     if (!m_pAsync->result.dwResult)
         throw new CInternetException(m_pAsync->result.dwError, m_dwContext);
 }
@@ -108,17 +182,28 @@ UINT CInternetFile::Read(void* buffer, UINT count)
     // the caller's, which may be gone by then.
     CAsyncCall& call = *m_pAsync;
     if (call.taken == call.read) {
+        if (!m_bodyStart)
+            m_bodyStart = ::GetTickCount64();
         ::ResetEvent(call.completed);
         call.read = call.taken = 0;
         if (!::InternetReadFile(m_hFile, call.buffer, CAsyncCall::kBuffer, &call.read)) {
             if (::GetLastError() != ERROR_IO_PENDING)
                 AfxThrowInternetException(m_dwContext);
-            WaitAsync();
+            // By when this read must be done for the body to keep its
+            // minimum rate: a read completes only once all it asked for is
+            // there (or the data ends), so it may take as long as its bytes
+            // take at that rate.
+            ULONGLONG deadline = 0;
+            if (m_limits.minBytesPerSecond)
+                deadline = m_bodyStart + m_limits.graceMs +
+                           (m_bodyBytes + CAsyncCall::kBuffer) * 1000 / m_limits.minBytesPerSecond;
+            WaitAsync(deadline);
         }
     }
     read = call.read - call.taken < count ? call.read - call.taken : count;
     memcpy(buffer, call.buffer + call.taken, read);
     call.taken += read;
+    m_bodyBytes += read;
     return read;
 }
 
@@ -132,6 +217,8 @@ void CInternetFile::Close()
     if (m_hFile) {
         ::InternetCloseHandle(m_hFile);
         m_hFile = nullptr;
+        if (m_pAsync && m_pAsync->pending)
+            ShutDownSocketsTo(m_strServer, m_nPort);
     }
 }
 
@@ -139,10 +226,11 @@ BOOL CHttpFile::SendRequest(LPCWSTR headers, DWORD headersLength, void* optional
 {
     if (m_pAsync)
         ::ResetEvent(m_pAsync->completed);
+    const ULONGLONG sent = ::GetTickCount64();
     if (!::HttpSendRequestW(m_hFile, headers, headersLength, optional, optionalLength)) {
         if (!m_pAsync || ::GetLastError() != ERROR_IO_PENDING)
             AfxThrowInternetException(m_dwContext);
-        WaitAsync();
+        WaitAsync(m_limits.headerMs ? sent + m_limits.headerMs : 0, m_limits.headerGrowth);
     }
     return TRUE;
 }
@@ -179,7 +267,11 @@ CHttpFile* CHttpConnection::OpenRequest(LPCWSTR verb, LPCWSTR object, LPCWSTR re
         delete call; // WinINet never had it
         AfxThrowInternetException(context, error);
     }
-    return new CHttpFile(request, context, call, m_pSession->m_hStop);
+    auto* file = new CHttpFile(request, context, call, m_pSession->m_hStop);
+    file->m_limits = m_pSession->m_limits;
+    file->m_strServer = m_strServer;
+    file->m_nPort = m_nPort;
+    return file;
 }
 
 CInternetFile* CFtpConnection::OpenFile(LPCWSTR name, DWORD access, DWORD flags, DWORD_PTR context)
@@ -216,7 +308,10 @@ CHttpConnection* CInternetSession::GetHttpConnection(LPCWSTR server, INTERNET_PO
                                               m_bAsync ? 0 : m_dwContext);
     if (!connection)
         AfxThrowInternetException(m_dwContext);
-    return new CHttpConnection(this, connection, m_dwContext);
+    auto* http = new CHttpConnection(this, connection, m_dwContext);
+    http->m_strServer = server ? server : L"";
+    http->m_nPort = port;
+    return http;
 }
 
 CFtpConnection* CInternetSession::GetFtpConnection(LPCWSTR server, LPCWSTR user, LPCWSTR password,

@@ -23,6 +23,23 @@ public:
 class CInternetSession;
 struct CAsyncCall;
 
+// What an asynchronous session's requests may cost at most, whatever the
+// server sends (0: no limit). A request that exceeds one fails as a call
+// would: ERROR_INTERNET_TIMEOUT for time and rate, ERROR_HTTP_INVALID_SERVER_RESPONSE
+// for headers that make the process grow.
+struct CTransferLimits {
+    // The response headers are complete within this long of sending.
+    DWORD headerMs = 0;
+    // While they come, the process grows by at most this much: WinINet keeps
+    // every header line, and a server that never ends them would fill memory
+    // well within the time limit.
+    SIZE_T headerGrowth = 0;
+    // Once the body has begun: after graceMs, the body's bytes keep coming at
+    // this average rate at least.
+    DWORD minBytesPerSecond = 0;
+    DWORD graceMs = 0;
+};
+
 // An open remote file: an FTP file, or the base of an HTTP request.
 //
 // A request of an asynchronous session (INTERNET_FLAG_ASYNC) behaves like a
@@ -47,13 +64,21 @@ public:
     HINTERNET m_hFile;
     DWORD_PTR m_dwContext;
 
+    CTransferLimits m_limits;        // asynchronous requests only
+    // The server and port of an HTTP request's connection (see Close).
+    std::wstring m_strServer;
+    INTERNET_PORT m_nPort = 0;
+
 protected:
     // Waits for the call that returned ERROR_IO_PENDING; throws when it
-    // failed or the stop event was set.
-    void WaitAsync();
+    // failed, the stop event was set, the deadline (a GetTickCount64 value,
+    // 0 for none) passed or the process grew by more than `growth` (0: any).
+    void WaitAsync(ULONGLONG deadline = 0, SIZE_T growth = 0);
 
     CAsyncCall* m_pAsync = nullptr;  // shared with WinINet, see Internet.cpp
     HANDLE m_hStop = nullptr;        // the session's, not owned
+    ULONGLONG m_bodyStart = 0;       // when the first read began
+    ULONGLONG m_bodyBytes = 0;       // handed out so far
 };
 
 class CHttpFile : public CInternetFile {
@@ -82,6 +107,8 @@ public:
 class CHttpConnection : public CInternetConnection {
 public:
     using CInternetConnection::CInternetConnection;
+    std::wstring m_strServer;
+    INTERNET_PORT m_nPort = 0;
     // The caller owns the request; throws on failure.
     CHttpFile* OpenRequest(LPCWSTR verb, LPCWSTR object, LPCWSTR referer = nullptr, DWORD_PTR context = 1,
                            LPCWSTR* acceptTypes = nullptr, LPCWSTR version = nullptr,
@@ -110,6 +137,8 @@ public:
     BOOL SetOption(DWORD option, DWORD value);
     // A manual-reset event (not owned) that ends waiting requests when set.
     void SetStopEvent(HANDLE stop) { m_hStop = stop; }
+    // The limits of every request opened later (asynchronous sessions only).
+    void SetLimits(const CTransferLimits& limits) { m_limits = limits; }
     // The caller owns the connection; throws on failure.
     CHttpConnection* GetHttpConnection(LPCWSTR server, INTERNET_PORT port = INTERNET_INVALID_PORT_NUMBER,
                                        LPCWSTR user = nullptr, LPCWSTR password = nullptr);
@@ -121,4 +150,5 @@ public:
     DWORD_PTR m_dwContext;
     bool m_bAsync = false;
     HANDLE m_hStop = nullptr;
+    CTransferLimits m_limits;
 };

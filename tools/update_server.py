@@ -22,6 +22,10 @@ It can misbehave on purpose. Control requests under /__qz/:
           slow      send the whole body in pieces of B bytes, MS ms apart
           plain     answer like a plain web server, without the
                     "Cache-Control: no-cache" this server usually sends
+          endless   the file without a length, then bytes without end
+          headers   a status line, then header lines without end, MS ms
+                    apart (0: as fast as the client takes them)
+        (endless answers stop by themselves after ENDLESS_SECONDS)
   /__qz/stats                          plain text: "connections N", then one
                                        line per request: "<conn> <path> <status>"
                                        (the path percent-encoded as UTF-8)
@@ -75,6 +79,10 @@ class State:
 
 STATE = State()
 
+
+# An endless answer ends by itself after this long: the tests that need
+# one are over well before, and nothing runs on for ever.
+ENDLESS_SECONDS = 90
 
 MANIFEST_PATH = re.compile(r"^/(\d+\.\d+\.\d+\.\d+/)?(update\.xml|update\.sig)$")
 
@@ -174,6 +182,10 @@ class Handler(BaseHTTPRequestHandler):
             STATE.record(self.conn_id, path, 404)
             return self.send_plain(404, "not found: %s\n" % path)
 
+        if fault and fault["mode"] in ("endless", "headers"):
+            STATE.record(self.conn_id, path, 200)
+            return self.endless(full, fault["mode"], fault["delay"])
+
         with open(full, "rb") as f:
             size = os.fstat(f.fileno()).st_size
             STATE.record(self.conn_id, path, 200)
@@ -207,6 +219,32 @@ class Handler(BaseHTTPRequestHandler):
                 self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
                                            struct.pack("ii", 1, 0))
             self.close_connection = True
+
+    def endless(self, full, mode, delay):
+        self.close_connection = True
+        end = time.monotonic() + ENDLESS_SECONDS
+        try:
+            self.send_response_only(200)
+            if mode == "endless":
+                self.send_header("Content-Type", "application/octet-stream")
+                self.send_header("Connection", "close")
+                self.end_headers()
+                with open(full, "rb") as f:
+                    self.wfile.write(f.read())
+                filler = b"<version/>" * 6554
+                while time.monotonic() < end:
+                    self.wfile.write(filler)
+            else:
+                self.flush_headers()
+                n = 0
+                while time.monotonic() < end:
+                    n += 1
+                    self.wfile.write(b"X-Pad-%d: %s\r\n" % (n, b"x" * 60))
+                    if delay:
+                        self.wfile.flush()
+                        time.sleep(delay / 1000.0)
+        except OSError:
+            pass  # the client gave up: that is the point
 
     def copy(self, f, size):
         sent = 0

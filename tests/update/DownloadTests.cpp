@@ -3,6 +3,8 @@
 #include "Log.h"
 #include "TestSupport.h"
 
+#include <psapi.h>
+
 #include <gtest/gtest.h>
 
 #include <shlobj.h>
@@ -181,6 +183,52 @@ TEST_F(DownloadTest, AStallEndsAtTheReceiveTimeoutKeepsThePartialFileAndTheNextD
     ServerStats stats = GetServerStats();
     ASSERT_EQ(stats.requests.size(), 2u);
     EXPECT_NE(stats.requests[1].connection, stats.requests[0].connection);
+}
+
+// A server may answer without end or at a trickle, before any signature is
+// read: each answer is cut off within bounds of time, memory and disk, and
+// the next request starts afresh.
+TEST_F(DownloadTest, AnswersWithoutEndOrAtATrickleAreCutOffWithinBounds)
+{
+    ASSERT_TRUE(Publish(prefix + "/a.bin", PatternBytes(4000, 7)));
+    ASSERT_TRUE(Publish(prefix + "/next.bin", "next"));
+    // Shorter than the run's limits, so that the test is quick; the rate
+    // lets a read of 64 KB take a second.
+    engine.SetLimits({2000, 16u << 20, 65536, 1000});
+    struct Case {
+        const char* what;
+        const char* mode;
+        int after, delayMs;
+        uint64_t maxBytes;
+    } cases[] = {
+        {"a body without end, against the manifest's bound", "endless", 0, 0, 10240},
+        {"header lines without end, as fast as they are taken", "headers", 0, 0, UINT64_MAX},
+        {"header lines at a trickle", "headers", 0, 200, UINT64_MAX},
+        {"a body at a trickle", "slow", 100, 200, UINT64_MAX},
+    };
+    auto privateBytes = [] {
+        PROCESS_MEMORY_COUNTERS c = {};
+        c.cb = sizeof c;
+        ::GetProcessMemoryInfo(::GetCurrentProcess(), &c, sizeof c);
+        return c.PagefileUsage; // the commit: Wine reports PrivateUsage as 0
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetServerFault(prefix + "/a.bin", c.mode, c.after, c.delayMs, 1);
+        const SIZE_T before = privateBytes();
+        const ULONGLONG start = ::GetTickCount64();
+        std::wstring remote = Utf8ToWide(prefix + "/a.bin");
+        EXPECT_EQ(engine.DownloadFile(remote.c_str(), (app / L"a.bin").c_str(), 4000, L"", c.maxBytes), -1);
+        EXPECT_LT(::GetTickCount64() - start, 2000u + Scaled(3000));
+        EXPECT_LE(ReadBytes(app / L"a.bin").size(), 10240u + CDownload::kChunk);
+        // Nothing goes on reading (and keeping) behind the request given up.
+        const SIZE_T after = privateBytes();
+        PumpFor(1000);
+        EXPECT_LT(privateBytes(), after + (2u << 20));
+        EXPECT_LT(privateBytes(), before + (32u << 20));
+        EXPECT_EQ(Fetch(prefix + "/next.bin", L"next.bin"), 0);
+        EXPECT_EQ(ReadBytes(app / L"next.bin"), "next");
+    }
 }
 
 TEST_F(DownloadTest, CancelEndsTheTransferAfterTheCurrentChunkAndStaysSet)
