@@ -314,6 +314,12 @@ void CPlayerControl::OnPlay()
     SetState(Opening);
 }
 
+void CPlayerControl::PlayPause()
+{
+    if (m_btnPlay.IsWindow() && m_btnPlay.IsWindowEnabled())
+        OnPlay();
+}
+
 void CPlayerControl::OnStop()
 {
     if (!m_pPlayer || !m_pPlayer->HasEngine())

@@ -39,6 +39,9 @@ public:
     void SetChangeChecked(BOOL checked);
     void SetBkColor(COLORREF color);
     void SetState(int state);
+    // The Play button's command as a key gives it: only while the button
+    // is enabled.
+    void PlayPause();
 
     // "HH:MM:SS / HH:MM:SS" of whole seconds, and the seek slider's per mille.
     static std::wstring TimeText(double position, double duration);

@@ -287,6 +287,11 @@ LRESULT CPlayerWnd::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
     }
     case WM_ERASEBKGND:
         return 1;
+    case WM_LBUTTONDOWN:
+        // A click on the video gives it the keyboard, where Space plays and
+        // pauses (the left pane's keys).
+        ::SetFocus(m_hWnd);
+        break;
     case WM_PAINT: {
         CPaintDC dc(m_hWnd);
         dc.FillSolidRect(GetClientRect(), RGB(0, 0, 0));

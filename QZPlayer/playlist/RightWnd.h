@@ -94,6 +94,9 @@ protected:
     void DoDataExchange(CDataExchange* dx) override;
     BOOL OnCommand(WPARAM wp, LPARAM lp) override;
     BOOL OnNotify(WPARAM wp, LPARAM lp, LRESULT* result) override;
+    // Enter and Esc that reach the pane's dialog manager end nothing.
+    void OnOK() override {}
+    void OnCancel() override {}
 
 private:
     // AddItem from text that need not end with a null.

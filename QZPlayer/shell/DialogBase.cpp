@@ -187,6 +187,7 @@ BOOL CDialogBase::CreateCaptionButton(CSkinButton& button, UINT id, const RECT& 
 {
     if (!button.Create(L"", WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, rect, this, id))
         return FALSE;
+    button.m_bTakeFocus = FALSE;
     button.LoadStripBitmap(bitmapId, kCaptionMask, 4, tipId);
     button.SetBkColor(g_skin.m_clrFrameShade);
     return TRUE;

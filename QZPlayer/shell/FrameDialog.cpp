@@ -137,6 +137,14 @@ LRESULT CLeftWnd::OnCopyData(const COPYDATASTRUCT* data)
 
 BOOL CLeftWnd::PreTranslateMessage(MSG* msg)
 {
+    // Space on the video (or the control inside it) plays and pauses; a
+    // held key's repeats do nothing more.
+    if (msg->message == WM_KEYDOWN && msg->wParam == VK_SPACE &&
+        (msg->hwnd == m_player.m_hWnd || ::IsChild(m_player, msg->hwnd))) {
+        if (!(msg->lParam & (1 << 30)))
+            m_control.PlayPause();
+        return TRUE;
+    }
     if (msg->message == WM_KEYDOWN && msg->wParam == VK_RETURN)
         return TRUE;
     if (msg->message == WM_KEYDOWN && msg->wParam == VK_ESCAPE) {
@@ -244,10 +252,14 @@ BOOL CFrameDialog::OnInitDialog()
         m_splitter.ShowWindow(SW_HIDE);
         RecalcLayout(TRUE, 0);
     }
+    // The keyboard starts on the video, where Space plays. Left to the
+    // dialog manager, it would go to the first control, the caption's close
+    // button, where Space quits.
+    ::SetFocus(m_left.m_player);
     if (m_pStartCommand && !m_pStartCommand->empty())
         OpenCommand(m_pStartCommand->c_str());
     m_nTimerId = SetTimer(kLivenessTimerId, 2000);
-    return TRUE;
+    return FALSE;
 }
 
 BOOL CFrameDialog::ParseCommand(const std::wstring& text, Mode* mode, std::wstring* path, std::wstring* title)
@@ -633,6 +645,12 @@ LRESULT CFrameDialog::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
             return 0;
         }
         break;
+    case WM_CLOSE:
+        // What the dialog's IDCANCEL did before keys were kept from it: the
+        // frame hides, and the liveness timer ends the process unless the
+        // client program is there.
+        ShowWindow(SW_HIDE);
+        return 0;
     case WM_TIMER:
         if (m_nTimerId && wp == m_nTimerId) {
             OnLivenessTimer();

@@ -40,6 +40,10 @@ public:
 protected:
     LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp) override;
     BOOL OnInitDialog() override;
+    // The dialog manager hands the control bar's Enter and Esc to this pane
+    // as IDOK and IDCANCEL: the pane never ends.
+    void OnOK() override {}
+    void OnCancel() override {}
 
 private:
     void Layout();
@@ -103,6 +107,11 @@ protected:
     BOOL OnInitDialog() override;
     BOOL OnCommand(WPARAM wp, LPARAM lp) override;
     BOOL OnNotify(WPARAM wp, LPARAM lp, LRESULT* result) override;
+    // Enter and Esc in any pane reach the frame's dialog manager as IDOK and
+    // IDCANCEL; no key ends the frame. A close request (WM_CLOSE, the menu's
+    // exit) hides it on its own.
+    void OnOK() override {}
+    void OnCancel() override {}
 
 private:
     void OnSize(UINT type);

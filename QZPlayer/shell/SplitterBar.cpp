@@ -134,6 +134,8 @@ LRESULT CListSplitter::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
         m_btnCollapse.SetBkColor(g_skin.m_clrPane);
         m_btnCollapse.SetToggle(TRUE);
         m_btnCollapse.SetHandCursor();
+        // The list's own commands are for the keyboard; the bar is the mouse's.
+        m_btnCollapse.m_bTakeFocus = FALSE;
         return result;
     }
     case WM_SIZE: {

@@ -196,6 +196,12 @@ LRESULT CSkinButton::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
         m_bTracking = false;
         OnMouseLeave();
         break;
+    case WM_SETFOCUS:
+        // After the button's own handling: a press by the mouse still works
+        // (it takes the capture once the focus is set).
+        if (!m_bTakeFocus && wp && reinterpret_cast<HWND>(wp) != m_hWnd && ::IsWindow(reinterpret_cast<HWND>(wp)))
+            ::SetFocus(reinterpret_cast<HWND>(wp));
+        break;
     case WM_DESTROY:
         // The hand cursor is a shared system cursor: nothing to release. The
         // tip is owned by the top-level window, so it would outlive the button.

@@ -44,6 +44,10 @@ public:
     COLORREF m_clrBk = 0xFFFFFF;
     CToolTipCtrl m_tooltip;
     HCURSOR m_hCursor = nullptr;
+    // FALSE for buttons only the mouse presses, as a caption's are: a click
+    // hands the keyboard focus back to where it was, so that no key can
+    // press them unseen (a focused close button would quit on Space).
+    BOOL m_bTakeFocus = TRUE;
 
 protected:
     void PreSubclassWindow() override;

@@ -618,3 +618,41 @@ TEST_F(Frame, WithRepeatOnAndEntriesThatNeverStartTheChainStillEndsAfterOnePass)
     EXPECT_EQ(::FindWindowW(L"#32770", L"QZ播放器"), nullptr);
     f.m_left.m_player.DestroyEngine();
 }
+
+TEST_F(Frame, SpaceEnterAndEscEndNothingWhereverTheFocusIs)
+{
+    Open();
+    CFrameDialog& f = *frame;
+    f.m_right.AddFile(L"c:\\v\\a.rm"); // no control for it here: a silent failure to open
+    ::SetForegroundWindow(f);
+    testsupport::PumpPending();
+    // The keyboard starts on the video; a press of a caption button by the
+    // mouse leaves it where it was.
+    EXPECT_EQ(::GetFocus(), f.m_left.m_player.m_hWnd);
+    const HWND topmost = ::GetDlgItem(f, CDialogBase::IDC_CAPTION_TOPMOST);
+    const struct {
+        const char* name;
+        HWND click; // what the user clicks first (null: nothing)
+        HWND focus; // where the keyboard is then
+    } parts[] = {
+        {"at start", nullptr, f.m_left.m_player},
+        {"the video", f.m_left.m_player, f.m_left.m_player},
+        {"a caption button", topmost, f.m_left.m_player},
+        {"the list", f.m_right.m_list, f.m_right.m_list},
+        {"the control bar", f.m_left.m_control.m_btnMute, f.m_left.m_control.m_btnMute},
+    };
+    for (const auto& part : parts) {
+        if (part.click) {
+            ASSERT_TRUE(testsupport::Click(testsupport::CentreOf(part.click))) << part.name;
+        }
+        EXPECT_EQ(::GetFocus(), part.focus) << part.name;
+        ASSERT_TRUE(testsupport::Type({VK_SPACE, VK_RETURN, VK_ESCAPE})) << part.name;
+        MSG quit;
+        EXPECT_FALSE(::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << part.name;
+        EXPECT_TRUE(f.IsWindowVisible()) << part.name;
+        EXPECT_TRUE(f.m_left.IsWindowVisible()) << part.name;
+        EXPECT_TRUE(f.m_left.m_control.IsWindowVisible()) << part.name;
+        EXPECT_TRUE(f.m_right.IsWindowVisible()) << part.name;
+    }
+    EXPECT_TRUE(f.m_bTopMost); // the one click, and no key after it
+}

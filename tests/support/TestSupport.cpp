@@ -648,6 +648,108 @@ void ClickLater(HWND dialog, int id)
     ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(dialog, id)));
 }
 
+namespace {
+
+void Send(std::vector<INPUT> inputs)
+{
+    ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+INPUT Mouse(DWORD flags)
+{
+    INPUT in = {};
+    in.type = INPUT_MOUSE;
+    in.mi.dwFlags = flags;
+    return in;
+}
+
+// Releases taken from this thread's queue (by any of its loops) while a
+// watch is installed.
+int g_releases = 0;
+LRESULT CALLBACK CountReleases(int code, WPARAM wp, LPARAM lp)
+{
+    const MSG* msg = reinterpret_cast<const MSG*>(lp);
+    if (code == HC_ACTION && wp == PM_REMOVE &&
+        (msg->message == WM_KEYUP || msg->message == WM_SYSKEYUP || msg->message == WM_LBUTTONUP))
+        ++g_releases;
+    return ::CallNextHookEx(nullptr, code, wp, lp);
+}
+
+bool SendAndWait(const std::function<void()>& send, int releases)
+{
+    HHOOK hook = ::SetWindowsHookExW(WH_GETMESSAGE, &CountReleases, nullptr, ::GetCurrentThreadId());
+    g_releases = 0;
+    send();
+    const bool done = PumpUntil([&] { return g_releases >= releases; }, 5000);
+    ::UnhookWindowsHookEx(hook);
+    PumpPending();
+    return done;
+}
+
+INPUT Key(WORD vk, bool up)
+{
+    INPUT in = {};
+    in.type = INPUT_KEYBOARD;
+    in.ki.wVk = vk;
+    in.ki.wScan = static_cast<WORD>(::MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
+    in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    return in;
+}
+
+} // namespace
+
+void MoveCursorTo(POINT screen)
+{
+    // Absolute coordinates are 0..65535 over the virtual screen; the pixel
+    // is dx * width / 65536, so the first value that maps to it is taken.
+    const int left = ::GetSystemMetrics(SM_XVIRTUALSCREEN), top = ::GetSystemMetrics(SM_YVIRTUALSCREEN);
+    const int width = ::GetSystemMetrics(SM_CXVIRTUALSCREEN), height = ::GetSystemMetrics(SM_CYVIRTUALSCREEN);
+    INPUT move = Mouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK);
+    move.mi.dx = static_cast<LONG>(((screen.x - left) * 65536LL + width - 1) / width);
+    move.mi.dy = static_cast<LONG>(((screen.y - top) * 65536LL + height - 1) / height);
+    Send({move});
+}
+
+void ClickAt(POINT screen)
+{
+    MoveCursorTo(screen);
+    Send({Mouse(MOUSEEVENTF_LEFTDOWN), Mouse(MOUSEEVENTF_LEFTUP)});
+}
+
+void PressKey(WORD vk, bool shift)
+{
+    std::vector<INPUT> keys;
+    if (shift)
+        keys.push_back(Key(VK_SHIFT, false));
+    keys.push_back(Key(vk, false));
+    keys.push_back(Key(vk, true));
+    if (shift)
+        keys.push_back(Key(VK_SHIFT, true));
+    Send(keys);
+}
+
+bool Click(POINT screen)
+{
+    return SendAndWait([&] { ClickAt(screen); }, 1);
+}
+
+bool Type(const std::vector<WORD>& keys, bool shift)
+{
+    return SendAndWait(
+        [&] {
+            for (WORD vk : keys)
+                PressKey(vk, shift);
+        },
+        static_cast<int>(keys.size()) + (shift ? static_cast<int>(keys.size()) : 0));
+}
+
+POINT CentreOf(HWND wnd)
+{
+    RECT r = {};
+    ::GetWindowRect(wnd, &r);
+    return {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+}
+
 ModalDriver* ModalDriver::s_current = nullptr;
 
 ModalDriver::ModalDriver(std::vector<std::function<bool()>> steps) : m_steps(std::move(steps))
