@@ -73,12 +73,26 @@ BOOL CPlayerControl::OnInitDialog()
 
 void CPlayerControl::Enable(BOOL play, BOOL stop, BOOL mute, BOOL full, BOOL volume, BOOL seek)
 {
-    m_btnPlay.EnableWindow(play);
+    m_bPlayByState = play;
+    EnablePlay();
     m_btnStop.EnableWindow(stop);
     m_btnMute.EnableWindow(mute);
     m_btnFull.EnableWindow(full);
     m_sliderVolume.EnableInput(volume);
     m_sliderSeek.EnableInput(seek);
+}
+
+void CPlayerControl::EnablePlay()
+{
+    const BOOL loaded = m_pPlayer && m_pPlayer->HasEngine();
+    if (m_btnPlay.IsWindow())
+        m_btnPlay.EnableWindow(m_bPlayByState || (m_bListReady && !loaded));
+}
+
+void CPlayerControl::SetListReady(BOOL ready)
+{
+    m_bListReady = ready;
+    EnablePlay();
 }
 
 void CPlayerControl::RestartTimer()
@@ -303,8 +317,13 @@ void CPlayerControl::Poll()
 
 void CPlayerControl::OnPlay()
 {
-    if (!m_pPlayer || !m_pPlayer->HasEngine())
+    if (!m_pPlayer || !m_pPlayer->HasEngine()) {
+        // Nothing loaded (a list restored at start, an entry that failed to
+        // open): the parent starts the list.
+        if (m_bListReady)
+            ::SendMessageW(::GetParent(m_hWnd), WM_PLAY_LIST, 0, 0);
         return;
+    }
     if (m_btnPlay.IsChecked()) {
         m_pPlayer->Pause();
         return;

@@ -11,6 +11,8 @@ class CPlayerWnd;
 
 const UINT IDD_PLAYER_CONTROL = 132;
 const UINT WM_PLAY_NEXT = WM_USER + 1001;
+// Sent to the bar's parent by Play when nothing is loaded: start the list.
+const UINT WM_PLAY_LIST = WM_USER + 1002;
 const UINT_PTR kPollTimerId = 1000;
 
 // wParam of WM_PLAY_NEXT: why the next entry is wanted.
@@ -42,6 +44,8 @@ public:
     // The Play button's command as a key gives it: only while the button
     // is enabled.
     void PlayPause();
+    // Whether the list has entries: with nothing loaded, Play then starts it.
+    void SetListReady(BOOL ready);
 
     // "HH:MM:SS / HH:MM:SS" of whole seconds, and the seek slider's per mille.
     static std::wstring TimeText(double position, double duration);
@@ -68,6 +72,7 @@ public:
     // Whether the item opened last has shown that it plays (a duration, or a
     // position that moved); until then it is watched.
     BOOL m_bStarted = TRUE;
+    BOOL m_bListReady = FALSE;
 
 protected:
     void DoDataExchange(CDataExchange* dx) override;
@@ -92,6 +97,8 @@ private:
     void RestartTimer();
     void StopTimer();
     void Enable(BOOL play, BOOL stop, BOOL mute, BOOL full, BOOL volume, BOOL seek);
+    // Play as the state wants it, or for starting the list.
+    void EnablePlay();
     void OnPlay();
     void OnStop();
     void OnMute();
@@ -101,6 +108,7 @@ private:
     void Paint();
 
     COLORREF m_clrBrush = 0; // the colour m_brBackground was made with
+    BOOL m_bPlayByState = FALSE; // what the last look said of Play
     ULONGLONG m_tWatchFrom = 0;  // when the present watch window began
     double m_dFirstPosition = -1; // the position first seen in it
     BOOL m_bHaveBuffering = FALSE;

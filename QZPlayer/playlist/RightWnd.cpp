@@ -208,6 +208,8 @@ void CRightWnd::RemoveAll()
 void CRightWnd::SyncCount(DWORD flags)
 {
     m_list.SendMessage(LVM_SETITEMCOUNT, m_rows.size(), flags);
+    if (m_pFrame)
+        m_pFrame->OnListCountChanged(Count());
 }
 
 void CRightWnd::RedrawRow(int row)
@@ -282,6 +284,18 @@ ProgItem* CRightWnd::GetNextProg(std::wstring& path)
     if (next)
         path = next->pszUrl;
     return next;
+}
+
+ProgItem* CRightWnd::GetStartProg(std::wstring& path)
+{
+    ProgItem* item = GetRowItem(m_list.IsWindow() ? m_list.GetNextItem(-1, LVNI_SELECTED) : -1);
+    if (!item)
+        item = m_pCurItem;
+    if (!item)
+        item = GetRowItem(0);
+    if (item)
+        path = item->pszUrl;
+    return item;
 }
 
 void CRightWnd::UpdateColours()

@@ -21,6 +21,8 @@ public:
     virtual BOOL OpenMedia(LPCWSTR path, ProgItem* item, BOOL showError) = 0;
     // The frame's window: the pane draws its border only while it is its child.
     virtual HWND GetFrameWnd() const = 0;
+    // The number of rows changed (Play can start a list that has any).
+    virtual void OnListCountChanged(int) {}
 
 protected:
     ~IPlayerFrame() = default;
@@ -46,6 +48,10 @@ public:
     // The entry to play after the current one, by the repeat and random modes,
     // with its path; null when playback is to end. Changes only played flags.
     ProgItem* GetNextProg(std::wstring& path);
+    // The entry Play starts when nothing is loaded, with its path: the first
+    // selected row, else the current entry, else the first row; null when
+    // the list is empty.
+    ProgItem* GetStartProg(std::wstring& path);
     void UpdateColours();
 
     // The text a row shows for a path: what follows its last "\" (or else its

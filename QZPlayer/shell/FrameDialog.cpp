@@ -114,6 +114,15 @@ LRESULT CLeftWnd::OnPlayNext(WPARAM why)
     return 1;
 }
 
+LRESULT CLeftWnd::OnPlayList()
+{
+    if (!m_pFrame || !m_pFrame->m_right.IsWindow())
+        return 0;
+    std::wstring path;
+    ProgItem* item = m_pFrame->m_right.GetStartProg(path);
+    return item && m_pFrame->OpenMedia(path.c_str(), item, TRUE);
+}
+
 LRESULT CLeftWnd::OnCopyData(const COPYDATASTRUCT* data)
 {
     switch (data->dwData) {
@@ -183,6 +192,8 @@ LRESULT CLeftWnd::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
         return 0;
     case WM_PLAY_NEXT:
         return OnPlayNext(wp);
+    case WM_PLAY_LIST:
+        return OnPlayList();
     case WM_COPYDATA:
         if (lp) {
             LRESULT r = OnCopyData(reinterpret_cast<const COPYDATASTRUCT*>(lp));
@@ -231,6 +242,7 @@ BOOL CFrameDialog::OnInitDialog()
     m_right.m_clrBk = g_skin.m_clrList;
     m_right.ShowWindow(SW_SHOW);
     m_right.m_pFrame = this;
+    OnListCountChanged(m_right.Count()); // the list it restored
     if (!m_splitter.Create(nullptr, nullptr, WS_CHILD | WS_VISIBLE, CRect(0, 0, 0, 0), this, IDC_SPLITTER))
         return TRUE;
     m_splitter.SetOrientation(CSplitterBar::Vertical);
@@ -347,6 +359,13 @@ BOOL CFrameDialog::OpenMedia(LPCWSTR text, ProgItem* item, BOOL showError)
     }
     m_right.SetCurItem(item);
     return TRUE;
+}
+
+void CFrameDialog::OnListCountChanged(int count)
+{
+    // Also while the panes go (the list empties as it is destroyed).
+    if (m_left.m_control.IsWindow())
+        m_left.m_control.SetListReady(count > 0);
 }
 
 int CFrameDialog::ClampListWidth(int listWidth, int clientWidth)

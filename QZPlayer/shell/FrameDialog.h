@@ -49,6 +49,7 @@ private:
     void Layout();
     void OnDropFiles(HDROP drop);
     LRESULT OnPlayNext(WPARAM why);
+    LRESULT OnPlayList();
     LRESULT OnCopyData(const COPYDATASTRUCT* data);
 
     // Entries passed over (failed to open, or never started) since an item
@@ -64,6 +65,7 @@ public:
     void OpenCommand(LPCWSTR text);
     BOOL OpenMedia(LPCWSTR path, ProgItem* item, BOOL showError) override;
     HWND GetFrameWnd() const override { return m_hWnd; }
+    void OnListCountChanged(int count) override;
 
     void RecalcLayout(BOOL force, int oldListWidth);
     void GetMinTrackSize(int& cx, int& cy) const;

@@ -656,3 +656,55 @@ TEST_F(Frame, SpaceEnterAndEscEndNothingWhereverTheFocusIs)
     }
     EXPECT_TRUE(f.m_bTopMost); // the one click, and no key after it
 }
+
+TEST_F(Frame, PlayStartsARestoredListAtTheSelectedEntryOrElseTheFirst)
+{
+    playtest::SimControls sim;
+    ASSERT_TRUE(sim.Loaded());
+    const std::wstring list = L"[ProgList]\r\nCount=3\r\nName0=one\r\nUrl0=c:\\v\\one-30s.wmv\r\nName1=two\r\n"
+                              L"Url1=c:\\v\\two-30s.wmv\r\nName2=three\r\nUrl2=c:\\v\\three-30s.wmv\r\n";
+    const struct {
+        const char* name;
+        int select; // the row the user clicks first, or -1
+        bool space; // Space on the video instead of the Play button
+        int started;
+    } cases[] = {{"nothing selected", -1, false, 0}, {"a row selected", 2, false, 2}, {"Space on the video", 1, true, 1}};
+    for (const auto& c : cases) {
+        Write(list);
+        Open();
+        CFrameDialog& f = *frame;
+        CPlayerControl& bar = f.m_left.m_control;
+        ::SetForegroundWindow(f);
+        ASSERT_FALSE(f.m_left.m_player.HasEngine()) << c.name;
+        EXPECT_TRUE(bar.m_btnPlay.IsWindowEnabled()) << c.name;
+        if (c.select >= 0) {
+            CRect row;
+            ListView_GetItemRect(f.m_right.m_list, c.select, &row, LVIR_LABEL);
+            ::MapWindowPoints(f.m_right.m_list, nullptr, reinterpret_cast<POINT*>(&row), 2);
+            ASSERT_TRUE(testsupport::Click({(row.left + row.right) / 2, (row.top + row.bottom) / 2})) << c.name;
+        }
+        if (c.space) {
+            ASSERT_TRUE(testsupport::Click(testsupport::CentreOf(f.m_left.m_player)));
+            ASSERT_TRUE(testsupport::Type({VK_SPACE}));
+        } else {
+            ASSERT_TRUE(testsupport::Click(testsupport::CentreOf(bar.m_btnPlay)));
+        }
+        ASSERT_TRUE(testsupport::PumpUntil([&] { return f.m_left.m_player.HasEngine(); })) << c.name;
+        EXPECT_EQ(f.m_right.m_pCurItem, f.m_right.GetRowItem(c.started)) << c.name;
+        EXPECT_EQ(bar.m_strState, L"正在打开...") << c.name;
+        EXPECT_EQ(f.m_right.Count(), 3) << c.name;
+        f.m_left.m_player.DestroyEngine();
+        frame.reset();
+    }
+
+    // An empty list has nothing to start: Play is enabled with the first
+    // entry and disabled again without any.
+    Write(L"");
+    Open();
+    CPlayerControl& bar = frame->m_left.m_control;
+    EXPECT_FALSE(bar.m_btnPlay.IsWindowEnabled());
+    frame->m_right.AddFile(L"c:\\v\\one-30s.wmv");
+    EXPECT_TRUE(bar.m_btnPlay.IsWindowEnabled());
+    frame->m_right.RemoveAll();
+    EXPECT_FALSE(bar.m_btnPlay.IsWindowEnabled());
+}

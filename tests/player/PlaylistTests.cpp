@@ -169,6 +169,18 @@ TEST_F(PaneTest, MakingCurrentMovesTheMarkerAndTheSelection)
     EXPECT_FALSE(Selected(pane, 1));
     pane.SetCurItem(nullptr);
     EXPECT_EQ(pane.m_pCurItem, a);
+
+    // What Play starts with nothing loaded: the selected row, else the
+    // current entry, else the first row.
+    std::wstring path;
+    pane.m_list.SetItemState(-1, 0, LVIS_SELECTED);
+    EXPECT_EQ(pane.GetStartProg(path), a);
+    Select(2);
+    EXPECT_EQ(pane.GetStartProg(path), c);
+    pane.m_list.SetItemState(-1, 0, LVIS_SELECTED);
+    pane.m_pCurItem = nullptr;
+    EXPECT_EQ(pane.GetStartProg(path), pane.GetRowItem(0));
+    EXPECT_EQ(path, pane.GetRowItem(0)->pszUrl);
 }
 
 TEST_F(PaneTest, ListOrderGoesDownAndWrapsOnlyWithRepeat)

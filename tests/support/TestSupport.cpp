@@ -698,22 +698,29 @@ INPUT Key(WORD vk, bool up)
 
 } // namespace
 
-void MoveCursorTo(POINT screen)
+// An absolute move to a screen point. Absolute coordinates are 0..65535 over
+// the virtual screen; the pixel is dx * width / 65536, so the first value
+// that maps to it is taken.
+INPUT MoveTo(POINT screen, DWORD flags = 0)
 {
-    // Absolute coordinates are 0..65535 over the virtual screen; the pixel
-    // is dx * width / 65536, so the first value that maps to it is taken.
     const int left = ::GetSystemMetrics(SM_XVIRTUALSCREEN), top = ::GetSystemMetrics(SM_YVIRTUALSCREEN);
     const int width = ::GetSystemMetrics(SM_CXVIRTUALSCREEN), height = ::GetSystemMetrics(SM_CYVIRTUALSCREEN);
-    INPUT move = Mouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK);
+    INPUT move = Mouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK | flags);
     move.mi.dx = static_cast<LONG>(((screen.x - left) * 65536LL + width - 1) / width);
     move.mi.dy = static_cast<LONG>(((screen.y - top) * 65536LL + height - 1) / height);
-    Send({move});
+    return move;
+}
+
+void MoveCursorTo(POINT screen)
+{
+    Send({MoveTo(screen)});
 }
 
 void ClickAt(POINT screen)
 {
-    MoveCursorTo(screen);
-    Send({Mouse(MOUSEEVENTF_LEFTDOWN), Mouse(MOUSEEVENTF_LEFTUP)});
+    // Every event carries its place: under Wine a press sent on its own can
+    // still find the cursor where it was before the move.
+    Send({MoveTo(screen), MoveTo(screen, MOUSEEVENTF_LEFTDOWN), MoveTo(screen, MOUSEEVENTF_LEFTUP)});
 }
 
 void PressKey(WORD vk, bool shift)
