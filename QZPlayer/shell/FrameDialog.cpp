@@ -31,6 +31,17 @@ std::wstring HistoryKey(int n)
     return L"Name" + std::to_wstring(n);
 }
 
+// Text in one pair of double quotes (blanks outside them aside) without
+// them; any other text as it is.
+std::wstring Unquoted(const std::wstring& text)
+{
+    const size_t first = text.find_first_not_of(L' '), last = text.find_last_not_of(L' ');
+    if (first == std::wstring::npos || last == first || text[first] != L'"' || text[last] != L'"')
+        return text;
+    std::wstring inside = text.substr(first + 1, last - first - 1);
+    return inside.find(L'"') == std::wstring::npos ? inside : text;
+}
+
 bool EqualNoCase(const std::wstring& a, const std::wstring& b)
 {
     return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
@@ -294,11 +305,11 @@ BOOL CFrameDialog::ParseCommand(const std::wstring& text, Mode* mode, std::wstri
             return FALSE;
         i += 2;
     }
-    const std::wstring target = text.substr(std::min(i, text.size()));
+    const std::wstring target = Unquoted(text.substr(std::min(i, text.size())));
     const size_t bar = target.find(L'|');
     if (bar != std::wstring::npos && bar > 0) {
-        *path = target.substr(0, bar);
-        *title = target.substr(bar + 1);
+        *path = Unquoted(target.substr(0, bar));
+        *title = Unquoted(target.substr(bar + 1));
     } else {
         *path = target;
         title->clear();

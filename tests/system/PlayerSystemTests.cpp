@@ -152,6 +152,26 @@ TEST(PlayerCommand, SwitchesTargetAndTitle)
     EXPECT_FALSE(CFrameDialog::ParseCommand(L"-a  ", &mode, &path, &title));
     EXPECT_FALSE(CFrameDialog::ParseCommand(L"", &mode, &path, &title));
 
+    // One pair of quotes around the target, the path or the title goes.
+    const struct {
+        const wchar_t* line;
+        const wchar_t* path;
+        const wchar_t* title;
+    } quoted[] = {
+        {L"-a \"C:\\Videos\\Clip 3.wmv|Evening news\"", L"C:\\Videos\\Clip 3.wmv", L"Evening news"},
+        {L"\"c:\\a b.flv\" ", L"c:\\a b.flv", L""},
+        {L"-p \"c:\\a b.flv\"|\"标题\"", L"c:\\a b.flv", L"标题"},
+        {L"c:\\a.flv| \"Late\" news", L"c:\\a.flv", L" \"Late\" news"},
+        {L"\"c:\\a.flv", L"\"c:\\a.flv", L""},
+        {L"\"c:\\a\"b\".flv\"", L"\"c:\\a\"b\".flv\"", L""},
+    };
+    for (const auto& q : quoted) {
+        EXPECT_TRUE(CFrameDialog::ParseCommand(q.line, &mode, &path, &title)) << q.line;
+        EXPECT_EQ(path, q.path) << q.line;
+        EXPECT_EQ(title, q.title) << q.line;
+    }
+    EXPECT_FALSE(CFrameDialog::ParseCommand(L"-a \"\"", &mode, &path, &title));
+
     EXPECT_EQ(CFrameDialog::ClampListWidth(300, 600), 170);
     EXPECT_EQ(CFrameDialog::ClampListWidth(300, 580), 160); // the lower bound wins
     EXPECT_EQ(CFrameDialog::ClampListWidth(100, 1000), 160);
@@ -232,6 +252,32 @@ TEST_F(PlayerSystem, OneInstanceAnswersTheProbeAndTakesTheCommandsOfLaterStarts)
     EXPECT_EQ(Setting(L"System", L"ShowProgList"), L"1");
     EXPECT_EQ(Setting(L"ProgList", L"Count"), L"3");
     EXPECT_EQ(Setting(L"ProgList", L"Name1"), L"第二个");
+}
+
+TEST_F(PlayerSystem, QuotedSourcesAndTitlesArriveWithoutTheirQuotesAtTheFirstAndLaterStarts)
+{
+    SimRegistration sim;
+    ASSERT_TRUE(Start(first, L"-p \"C:\\v\\one clip-30s.wmv|第一个\""));
+    HWND frame = WaitFrame();
+    ASSERT_NE(frame, nullptr);
+    for (const wchar_t* add : {L"-a \"C:\\Videos\\Clip 3.wmv|Evening news\"", L"-a \"c:\\v\\two clip.rm\"|\"两\"",
+                               L"-a c:\\v\\three.flv|Late \"news\""}) {
+        Process more;
+        ASSERT_TRUE(Start(more, add));
+        ASSERT_TRUE(more.WaitEnd(15000));
+    }
+    EXPECT_EQ(ListCount(frame), 4);
+    DWORD_PTR answer = 0;
+    ASSERT_TRUE(::SendMessageTimeoutW(frame, kProbe, 100, 0, SMTO_ABORTIFHUNG, 5000, &answer));
+    ASSERT_TRUE(first.WaitEnd(10000));
+    // As the file holds them: the profile reader drops quotes around a value.
+    const std::string bytes = ReadBytes(app + L"\\Config\\QZPlayer.ini");
+    ASSERT_GE(bytes.size(), 2u);
+    const std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / sizeof(wchar_t));
+    for (const wchar_t* line : {L"Name0=C:\\v\\one clip-30s.wmv", L"Name0=第一个", L"Url0=C:\\v\\one clip-30s.wmv",
+                                L"Name1=Evening news", L"Url1=C:\\Videos\\Clip 3.wmv", L"Name2=两",
+                                L"Url2=c:\\v\\two clip.rm", L"Name3=Late \"news\"", L"Url3=c:\\v\\three.flv"})
+        EXPECT_NE(text.find(L"\n" + std::wstring(line) + L"\r\n"), std::wstring::npos) << testing::PrintToString(std::wstring(line));
 }
 
 TEST_F(PlayerSystem, AnEndAtAnyMomentOfTheQuitSaveLeavesTheOldSettingsOrTheNew)
