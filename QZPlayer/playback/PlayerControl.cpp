@@ -95,6 +95,12 @@ void CPlayerControl::SetListReady(BOOL ready)
     EnablePlay();
 }
 
+void CPlayerControl::SetVolumeState(int volume, BOOL mute)
+{
+    m_sliderVolume.SetPos(volume);
+    m_btnMute.SetChecked(mute);
+}
+
 void CPlayerControl::RestartTimer()
 {
     StopTimer();

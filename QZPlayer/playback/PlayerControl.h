@@ -46,6 +46,9 @@ public:
     void PlayPause();
     // Whether the list has entries: with nothing loaded, Play then starts it.
     void SetListReady(BOOL ready);
+    // The volume (0..100, clamped) and mute the user left; the next open
+    // applies them.
+    void SetVolumeState(int volume, BOOL mute);
 
     // "HH:MM:SS / HH:MM:SS" of whole seconds, and the seek slider's per mille.
     static std::wstring TimeText(double position, double duration);

@@ -730,40 +730,76 @@ void CFrameDialog::LoadSystemSettings()
         m_bShowProgList = _wtoi(v.c_str());
     if (CIniFile::Find(entries, L"ShowSPBar", v))
         m_bListCollapsed = _wtoi(v.c_str());
+    // The place, volume and mute are newer keys: a file without them (or
+    // with damaged ones) keeps the defaults, and the window is centred.
+    std::wstring leftText, topText;
+    int left = 0, top = 0;
+    const bool placed = CIniFile::Find(entries, L"Left", leftText) && CIniFile::ParseInt(leftText, left) &&
+                        CIniFile::Find(entries, L"Top", topText) && CIniFile::ParseInt(topText, top);
+    int volume = 0;
+    if (m_left.m_control.IsWindow()) {
+        CPlayerControl& bar = m_left.m_control;
+        if (!CIniFile::Find(entries, L"Volume", v) || !CIniFile::ParseInt(v, volume))
+            volume = bar.m_sliderVolume.GetPos();
+        const BOOL mute = CIniFile::Find(entries, L"Mute", v) ? _wtoi(v.c_str()) != 0 : bar.m_btnMute.IsChecked();
+        bar.SetVolumeState(volume, mute);
+    }
+
     int cx = 0, cy = 0;
     GetMinTrackSize(cx, cy);
-    if (isMax) {
+    if (isMax && !placed) {
         ShowWindow(SW_HIDE);
         ::MoveWindow(m_hWnd, (::GetSystemMetrics(SM_CXSCREEN) - cx) / 2, (::GetSystemMetrics(SM_CYSCREEN) - cy) / 2,
                      cx, cy, TRUE);
         ShowWindow(SW_SHOWMAXIMIZED);
+        return;
+    }
+    // The work area of the monitor the saved place is on, or is nearest to
+    // (a monitor that is gone); a first start takes the window's own.
+    const CRect saved(left, top, left + std::max(width, cx), top + std::max(height, cy));
+    MONITORINFO mi = {};
+    mi.cbSize = sizeof mi;
+    ::GetMonitorInfoW(placed ? ::MonitorFromRect(&saved, MONITOR_DEFAULTTONEAREST)
+                             : ::MonitorFromWindow(m_hWnd, MONITOR_DEFAULTTONEAREST),
+                      &mi);
+    const CRect work(mi.rcWork);
+    // A damaged size would be saved back at every start: no larger than the
+    // work area, and the whole window inside it.
+    const int cw = std::max(std::min(width, work.Width()), cx);
+    const int ch = std::max(std::min(height, work.Height()), cy);
+    int x = work.left + (work.Width() - cw) / 2, y = work.top + (work.Height() - ch) / 2;
+    if (placed) {
+        x = std::max(static_cast<int>(work.left), std::min(left, static_cast<int>(work.right) - cw));
+        y = std::max(static_cast<int>(work.top), std::min(top, static_cast<int>(work.bottom) - ch));
+    }
+    if (isMax) {
+        // Restored later to where the user left it.
+        ShowWindow(SW_HIDE);
+        ::MoveWindow(m_hWnd, x, y, cw, ch, TRUE);
+        ShowWindow(SW_SHOWMAXIMIZED);
     } else {
-        // A damaged size would be saved back at every start: no larger than
-        // the work area of the window's monitor, and moved into it.
-        CRect w = GetWindowRect();
-        MONITORINFO mi = {};
-        mi.cbSize = sizeof mi;
-        ::GetMonitorInfoW(::MonitorFromWindow(m_hWnd, MONITOR_DEFAULTTONEAREST), &mi);
-        const CRect work(mi.rcWork);
-        const int cw = std::max(std::min(width, work.Width()), cx);
-        const int ch = std::max(std::min(height, work.Height()), cy);
-        int x = w.left, y = w.top;
-        if (x + cw > work.right)
-            x = std::max(static_cast<int>(work.left), static_cast<int>(work.right) - cw);
-        if (y + ch > work.bottom)
-            y = std::max(static_cast<int>(work.top), static_cast<int>(work.bottom) - ch);
         ::MoveWindow(m_hWnd, x, y, cw, ch, TRUE);
     }
 }
 
 void CFrameDialog::SaveSystemSettings()
 {
-    // The restored size and the maximised state, also when the window is
-    // minimised or maximised now (the frame is client area throughout).
+    // The restored place and size and the maximised state, also when the
+    // window is minimised or maximised now (the frame is client area
+    // throughout). The placement's normal rectangle is in workspace
+    // coordinates: relative to its monitor's work area.
     WINDOWPLACEMENT placement = {};
     placement.length = sizeof placement;
     ::GetWindowPlacement(m_hWnd, &placement);
-    const CRect normal(placement.rcNormalPosition);
+    CRect normal(placement.rcNormalPosition);
+    if (::IsIconic(m_hWnd) || ::IsZoomed(m_hWnd)) {
+        MONITORINFO mi = {};
+        mi.cbSize = sizeof mi;
+        if (::GetMonitorInfoW(::MonitorFromRect(&normal, MONITOR_DEFAULTTONEAREST), &mi))
+            normal.OffsetRect(mi.rcWork.left - mi.rcMonitor.left, mi.rcWork.top - mi.rcMonitor.top);
+    } else {
+        normal = GetWindowRect();
+    }
     const BOOL maximized =
         ::IsZoomed(m_hWnd) || (::IsIconic(m_hWnd) && (placement.flags & WPF_RESTORETOMAXIMIZED));
     CIniEdit edit;
@@ -773,6 +809,13 @@ void CFrameDialog::SaveSystemSettings()
     edit.Set(kSystem, L"OnTheTop", std::to_wstring(m_bTopMost ? 1 : 0));
     edit.Set(kSystem, L"ShowProgList", std::to_wstring(m_bShowProgList ? 1 : 0));
     edit.Set(kSystem, L"ShowSPBar", std::to_wstring(m_bListCollapsed ? 1 : 0));
+    // Newer keys, which older versions leave alone.
+    edit.Set(kSystem, L"Left", std::to_wstring(normal.left));
+    edit.Set(kSystem, L"Top", std::to_wstring(normal.top));
+    if (m_left.m_control.IsWindow()) {
+        edit.Set(kSystem, L"Volume", std::to_wstring(m_left.m_control.m_sliderVolume.GetPos()));
+        edit.Set(kSystem, L"Mute", std::to_wstring(m_left.m_control.m_btnMute.IsChecked() ? 1 : 0));
+    }
     // The list goes in the same replacement of the file: one write at the
     // end, and the window and the list are both old or both new.
     if (m_right.IsWindow())

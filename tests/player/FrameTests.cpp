@@ -292,6 +292,57 @@ TEST_F(Frame, TheWindowStatesComeBackFromTheSettingsFile)
     ::GetMonitorInfoW(::MonitorFromWindow(*frame, MONITOR_DEFAULTTONEAREST), &mi);
     EXPECT_EQ(frame->GetWindowRect(), CRect(mi.rcWork));
     EXPECT_TRUE(frame->m_right.IsWindowVisible());
+    frame.reset();
+
+    // A first start is centred on the work area; the place, the volume and
+    // mute the user leaves come back at the next start.
+    const CRect area(work.rcWork);
+    Write(L"");
+    Open();
+    CRect w = frame->GetWindowRect();
+    EXPECT_EQ(w.left - area.left, area.right - w.right);
+    EXPECT_EQ(w.top - area.top, area.bottom - w.bottom);
+    ::SetForegroundWindow(*frame);
+    ::SetWindowPos(*frame, nullptr, 123, 77, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    CSliderEx& volume = frame->m_left.m_control.m_sliderVolume;
+    const CRect groove = volume.GetWindowRect();
+    ASSERT_TRUE(testsupport::Click({groove.left + groove.Width() * 4 / 5, groove.top + groove.Height() / 2}));
+    const int level = volume.GetPos();
+    EXPECT_NEAR(level, 80, 3);
+    frame->m_left.m_control.m_btnMute.SetChecked(TRUE); // (the button mutes only while something plays)
+    frame.reset();
+    EXPECT_EQ(listtest::ReadKey(L"System", L"Left"), L"123");
+    EXPECT_EQ(listtest::ReadKey(L"System", L"Top"), L"77");
+    Open();
+    EXPECT_EQ(frame->GetWindowRect().TopLeft(), CPoint(123, 77));
+    EXPECT_EQ(frame->m_left.m_control.m_sliderVolume.GetPos(), level);
+    EXPECT_TRUE(frame->m_left.m_control.m_btnMute.IsChecked());
+    frame.reset();
+
+    // A place on a monitor that is gone comes back onto the nearest one, whole;
+    // maximised, the window is restored to its place; damaged values change nothing.
+    const struct {
+        const wchar_t* keys;
+        CPoint topLeft;
+        bool maximised;
+        int volume;
+    } places[] = {
+        {L"Left=5000\r\nTop=-3000\r\n", CPoint(area.right - 700, area.top), false, 50},
+        {L"Left=-2000\r\nTop=300\r\nVolume=250\r\n", CPoint(area.left, 300), false, 100},
+        {L"Left=200\r\nTop=100\r\nIsMax=1\r\nVolume=-4\r\n", CPoint(200, 100), true, 0},
+        {L"Left=x\r\nTop=100\r\nVolume=loud\r\n", CPoint(area.left + (area.Width() - 700) / 2, area.top + (area.Height() - 500) / 2),
+         false, 50},
+    };
+    for (const auto& p : places) {
+        Write(std::wstring(L"[System]\r\nWidth=700\r\nHeight=500\r\n") + p.keys);
+        Open();
+        EXPECT_EQ(::IsZoomed(*frame) != FALSE, p.maximised) << testing::PrintToString(std::wstring(p.keys));
+        frame->ShowWindow(SW_RESTORE);
+        EXPECT_EQ(frame->GetWindowRect(), CRect(p.topLeft.x, p.topLeft.y, p.topLeft.x + 700, p.topLeft.y + 500)) << testing::PrintToString(std::wstring(p.keys));
+        EXPECT_EQ(frame->m_left.m_control.m_sliderVolume.GetPos(), p.volume);
+        EXPECT_FALSE(frame->m_left.m_control.m_btnMute.IsChecked());
+        frame.reset();
+    }
 }
 
 TEST_F(Frame, ThePanesCodesMarkEmbeddedAndCodeSixBringsTheStandaloneViewBack)

@@ -245,6 +245,7 @@ TEST_F(PlayerSystem, OneInstanceAnswersTheProbeAndTakesTheCommandsOfLaterStarts)
     EXPECT_EQ(ListCount(frame), 3);
 
     // wParam 100 ends the player, which saves its window and list first.
+    ::SetWindowPos(frame, nullptr, 150, 90, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     ASSERT_TRUE(::SendMessageTimeoutW(frame, kProbe, 100, 0, SMTO_ABORTIFHUNG, 5000, &answer));
     EXPECT_EQ(answer, kProbe);
     ASSERT_TRUE(first.WaitEnd(10000));
@@ -252,6 +253,18 @@ TEST_F(PlayerSystem, OneInstanceAnswersTheProbeAndTakesTheCommandsOfLaterStarts)
     EXPECT_EQ(Setting(L"System", L"ShowProgList"), L"1");
     EXPECT_EQ(Setting(L"ProgList", L"Count"), L"3");
     EXPECT_EQ(Setting(L"ProgList", L"Name1"), L"第二个");
+    EXPECT_EQ(Setting(L"System", L"Left"), L"150");
+    EXPECT_EQ(Setting(L"System", L"Top"), L"90");
+    EXPECT_EQ(Setting(L"System", L"Volume"), L"50");
+
+    // The next start opens where the last one was left.
+    ASSERT_TRUE(Start(second, L""));
+    frame = WaitFrame();
+    ASSERT_NE(frame, nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return ::IsWindowVisible(frame) != FALSE; }, 5000)); // set up and shown
+    CRect placed;
+    ::GetWindowRect(frame, &placed);
+    EXPECT_EQ(placed, CRect(150, 90, 150 + 580, 90 + 420));
 }
 
 TEST_F(PlayerSystem, QuotedSourcesAndTitlesArriveWithoutTheirQuotesAtTheFirstAndLaterStarts)
