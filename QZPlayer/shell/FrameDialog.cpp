@@ -254,6 +254,13 @@ BOOL CFrameDialog::OnInitDialog()
     m_right.ShowWindow(SW_SHOW);
     m_right.m_pFrame = this;
     OnListCountChanged(m_right.Count()); // the list it restored
+    // Both panes are controls of the frame: the dialog manager then walks
+    // Tab from the control bar to the list and back, and hands their keys
+    // to the frame.
+    for (CWnd* pane : {static_cast<CWnd*>(&m_left), static_cast<CWnd*>(&m_right)}) {
+        pane->ModifyStyle(0, DS_CONTROL);
+        pane->ModifyStyleEx(0, WS_EX_CONTROLPARENT);
+    }
     if (!m_splitter.Create(nullptr, nullptr, WS_CHILD | WS_VISIBLE, CRect(0, 0, 0, 0), this, IDC_SPLITTER))
         return TRUE;
     m_splitter.SetOrientation(CSplitterBar::Vertical);
@@ -452,6 +459,13 @@ void CFrameDialog::MoveWindowWidth(int delta)
     ::MoveWindow(m_hWnd, w.left, w.top, w.Width() + delta, w.Height(), TRUE);
 }
 
+void CFrameDialog::KeepFocusVisible()
+{
+    const HWND focus = ::GetFocus();
+    if (focus && (focus == m_right.m_hWnd || ::IsChild(m_right, focus)) && !m_right.IsWindowVisible())
+        ::SetFocus(m_left.m_player);
+}
+
 void CFrameDialog::ToggleProgramList()
 {
     m_bShowProgList = !m_bShowProgList;
@@ -472,6 +486,7 @@ void CFrameDialog::ToggleProgramList()
     } else {
         m_right.ShowWindow(SW_HIDE);
         m_splitter.ShowWindow(SW_HIDE);
+        KeepFocusVisible();
         if (maximized)
             RecalcLayout(TRUE, m_nListWidth);
         else
@@ -485,6 +500,7 @@ void CFrameDialog::SetListCollapsed(BOOL collapsed)
     const BOOL maximized = ::IsZoomed(m_hWnd);
     if (collapsed) {
         m_right.ShowWindow(SW_HIDE);
+        KeepFocusVisible();
         if (maximized)
             RecalcLayout(TRUE, m_nListWidth);
         else

@@ -124,4 +124,6 @@ private:
     void OnLivenessTimer();
     LRESULT OnCopyData(const COPYDATASTRUCT* data);
     void MoveWindowWidth(int delta);
+    // The keyboard leaves a list that was just hidden for the video.
+    void KeepFocusVisible();
 };

@@ -153,6 +153,15 @@ void CSkinButton::DrawItem(DRAWITEMSTRUCT* dis)
         src.SelectObject(m_bmpStrip);
         ::BitBlt(target, 0, 0, w, h, src, sx, 0, SRCCOPY);
     }
+    // The keyboard's place, unless the system hides focus cues until the
+    // keyboard is used.
+    if ((dis->itemState & ODS_FOCUS) && !(dis->itemState & ODS_NOFOCUSRECT)) {
+        CRect cue(0, 0, w, h);
+        cue.DeflateRect(2, 2);
+        ::SetTextColor(target, RGB(0, 0, 0));
+        ::SetBkColor(target, RGB(255, 255, 255));
+        ::DrawFocusRect(target, &cue);
+    }
 }
 
 void CSkinButton::PreSubclassWindow()
@@ -163,6 +172,13 @@ void CSkinButton::PreSubclassWindow()
 
 BOOL CSkinButton::PreTranslateMessage(MSG* msg)
 {
+    // Enter presses the focused button as Space does (a dialog would take it
+    // for its default button).
+    if (msg->hwnd == m_hWnd && msg->message == WM_KEYDOWN && msg->wParam == VK_RETURN) {
+        if (!(msg->lParam & (1 << 30)) && IsWindowEnabled())
+            SendMessage(BM_CLICK);
+        return TRUE;
+    }
     if (!m_tooltip.m_hWnd && m_bHasTip && msg->message == WM_MOUSEMOVE && msg->hwnd == m_hWnd)
         MakeTooltip();
     if (m_tooltip.m_hWnd)

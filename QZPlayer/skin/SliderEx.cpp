@@ -2,6 +2,8 @@
 
 #include <windowsx.h>
 
+#include <algorithm>
+
 void CSliderEx::SetRange(int minimum, int maximum)
 {
     if (minimum >= maximum)
@@ -23,7 +25,48 @@ int CSliderEx::SetPos(int value)
 BOOL CSliderEx::EnableInput(BOOL enable)
 {
     m_bInputEnabled = enable;
+    if (m_bKeyboard && IsWindow())
+        ModifyStyle(enable ? 0 : WS_TABSTOP, enable ? WS_TABSTOP : 0);
     return enable;
+}
+
+void CSliderEx::PreSubclassWindow()
+{
+    m_bKeyboard = (GetStyle() & WS_TABSTOP) != 0;
+    CStatic::PreSubclassWindow();
+}
+
+BOOL CSliderEx::OnKey(UINT vk)
+{
+    const int range = m_nMax - m_nMin;
+    const int line = std::max(1, range / 100), page = std::max(1, range / 10);
+    int value = m_nPos;
+    switch (vk) {
+    case VK_LEFT:
+    case VK_DOWN:
+        value -= line;
+        break;
+    case VK_RIGHT:
+    case VK_UP:
+        value += line;
+        break;
+    case VK_NEXT:
+        value -= page;
+        break;
+    case VK_PRIOR:
+        value += page;
+        break;
+    case VK_HOME:
+        value = m_nMin;
+        break;
+    case VK_END:
+        value = m_nMax;
+        break;
+    default:
+        return FALSE;
+    }
+    Report(std::max(m_nMin, std::min(value, m_nMax)));
+    return TRUE;
 }
 
 void CSliderEx::Redraw()
@@ -70,6 +113,13 @@ void CSliderEx::Draw(HDC target)
 
     m_rcThumb = ThumbRect(client);
     DrawThumb(dc);
+    // The keyboard's place, unless the system hides focus cues until the
+    // keyboard is used.
+    if (::GetFocus() == m_hWnd && !(SendMessage(WM_QUERYUISTATE) & UISF_HIDEFOCUS)) {
+        dc.SetTextColor(RGB(0, 0, 0));
+        dc.SetBkColor(RGB(255, 255, 255));
+        ::DrawFocusRect(dc, &client);
+    }
 
     ::BitBlt(target, 0, 0, w, h, dc, 0, 0, SRCCOPY);
 }
@@ -117,6 +167,8 @@ LRESULT CSliderEx::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
     case WM_LBUTTONDOWN:
         if (!m_bInputEnabled)
             return 0;
+        if (m_bKeyboard)
+            ::SetFocus(m_hWnd);
         if (m_rcThumb.PtInRect(CPoint(GET_X_LPARAM(lp), GET_Y_LPARAM(lp)))) {
             m_bDragging = TRUE;
             ::SetCapture(m_hWnd);
@@ -139,6 +191,19 @@ LRESULT CSliderEx::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
             Report(ValueAt(GET_X_LPARAM(lp)));
         }
         break;
+    case WM_GETDLGCODE:
+        return m_bKeyboard ? DLGC_WANTARROWS : CStatic::WindowProc(msg, wp, lp);
+    case WM_KEYDOWN:
+        if (m_bKeyboard && m_bInputEnabled && OnKey(static_cast<UINT>(wp)))
+            return 0;
+        break;
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+    case WM_UPDATEUISTATE: {
+        LRESULT r = CStatic::WindowProc(msg, wp, lp);
+        Redraw();
+        return r;
+    }
     case WM_CAPTURECHANGED:
         // Capture taken away (another window, a menu): the drag is over.
         m_bDragging = FALSE;

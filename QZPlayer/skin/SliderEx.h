@@ -1,6 +1,10 @@
 // The player's horizontal slider: a flat two-tone groove with a white thumb,
 // drawn off-screen by the control itself. User moves reach the parent as
-// WM_SLIDER_CHANGED.
+// WM_SLIDER_CHANGED. A slider made with WS_TABSTOP also takes the keyboard
+// (while its input is enabled): arrows move it by a line (a hundredth of the
+// range, at least 1), Page Up and Page Down by a page (a tenth), Home and End
+// to its ends, Right, Up and Page Up towards the maximum; it shows a focus
+// cue while it has the keyboard.
 #pragma once
 
 #include "framework.h"
@@ -16,6 +20,7 @@ public:
     void SetRange(int minimum, int maximum);
     int SetPos(int value); // returns the previous position
     int GetPos() const { return m_nPos; }
+    // Also takes a keyboard slider out of the Tab walk while it is off.
     BOOL EnableInput(BOOL enable);
     // Draws the whole control onto dc.
     void Draw(HDC dc);
@@ -36,8 +41,11 @@ public:
 
 protected:
     LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp) override;
+    void PreSubclassWindow() override;
 
 private:
+    BOOL OnKey(UINT vk);
+    BOOL m_bKeyboard = FALSE; // made with WS_TABSTOP
     void DrawThumb(CDC& dc);
     CRect ThumbRect(const CRect& client) const;
     void Redraw();

@@ -85,8 +85,11 @@ TEST_F(Frame, PanesAndSplitterFillTheClientInEachListState)
     EXPECT_EQ(ChildRect(f, f.m_left), CRect(6, 35, 574 - 166, 414));
     EXPECT_EQ(ChildRect(f.m_left, f.m_left.m_control).Height(), 46);
 
-    // Collapsing narrows the window by the list; the splitter stays.
+    // Collapsing narrows the window by the list; the splitter stays, and the
+    // keyboard goes from the list to the video.
+    ::SetFocus(f.m_right.m_list);
     f.SetListCollapsed(TRUE);
+    EXPECT_EQ(::GetFocus(), f.m_left.m_player.m_hWnd);
     testsupport::PumpPending();
     EXPECT_EQ(f.GetWindowRect().Width(), 420); // the collapsed minimum
     EXPECT_FALSE(f.m_right.IsWindowVisible());
@@ -758,4 +761,118 @@ TEST_F(Frame, PlayStartsARestoredListAtTheSelectedEntryOrElseTheFirst)
     EXPECT_TRUE(bar.m_btnPlay.IsWindowEnabled());
     frame->m_right.RemoveAll();
     EXPECT_FALSE(bar.m_btnPlay.IsWindowEnabled());
+}
+
+namespace {
+
+// What a window shows on the screen now, for telling two looks apart.
+std::vector<COLORREF> Pixels(HWND wnd)
+{
+    CRect r;
+    ::GetClientRect(wnd, &r);
+    std::vector<COLORREF> pixels;
+    HDC dc = ::GetDC(wnd);
+    for (int y = r.top; y < r.bottom; ++y)
+        for (int x = r.left; x < r.right; ++x)
+            pixels.push_back(::GetPixel(dc, x, y));
+    ::ReleaseDC(wnd, dc);
+    return pixels;
+}
+
+} // namespace
+
+TEST_F(Frame, TabWalksTheBarAndTheListInOrderAndKeysWorkWhatHasTheKeyboard)
+{
+    playtest::CallLog log;
+    playtest::SimControls sim;
+    ASSERT_TRUE(sim.Loaded());
+    Open();
+    CFrameDialog& f = *frame;
+    CPlayerControl& bar = f.m_left.m_control;
+    f.m_right.AddFile(L"c:\\v\\walk-300s.wmv");
+    f.m_right.AddFile(L"c:\\v\\other-300s.wmv");
+    ::SetForegroundWindow(f);
+    // Playing, so that every control of the bar is enabled.
+    ASSERT_TRUE(testsupport::Click(testsupport::CentreOf(bar.m_btnPlay)));
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return f.m_left.m_player.HasEngine(); }));
+    ASSERT_TRUE(testsupport::Click(testsupport::CentreOf(f.m_left.m_player)));
+
+    // The seek slider above the row, the row from left to right, the list.
+    const HWND order[] = {bar.m_sliderSeek, bar.m_btnPlay, bar.m_btnStop,      bar.m_btnMute,
+                          bar.m_sliderVolume, bar.m_btnFull, bar.m_btnChange, f.m_right.m_list};
+    std::vector<COLORREF> playFocused, volumeFocused;
+    for (HWND expected : order) {
+        ASSERT_TRUE(testsupport::Type({VK_TAB}));
+        EXPECT_EQ(::GetFocus(), expected) << "after " << (&expected - order) << " tabs";
+        if (expected == bar.m_btnPlay.m_hWnd) {
+            playFocused = Pixels(expected);
+            testsupport::SaveScreenshot(L"player-tab-play");
+        } else if (expected == bar.m_sliderVolume.m_hWnd) {
+            volumeFocused = Pixels(expected);
+            testsupport::SaveScreenshot(L"player-tab-volume");
+        }
+    }
+    // The skinned controls draw the focus: without it they look otherwise.
+    EXPECT_NE(Pixels(bar.m_btnPlay), playFocused);
+    EXPECT_NE(Pixels(bar.m_sliderVolume), volumeFocused);
+    ASSERT_TRUE(testsupport::Type({VK_TAB}));
+    EXPECT_EQ(::GetFocus(), order[0]); // round again
+    for (int back = 7; back >= 4; --back) {
+        ASSERT_TRUE(testsupport::Type({VK_TAB}, VK_SHIFT));
+        EXPECT_EQ(::GetFocus(), order[back]) << "shift+tab to " << back;
+    }
+
+    // Arrows, pages and the ends move the focused volume slider, and the
+    // player hears each move.
+    ASSERT_EQ(::GetFocus(), bar.m_sliderVolume.m_hWnd);
+    auto calls = [&](const wchar_t* prefix) {
+        playtest::Lines found;
+        for (const std::wstring& l : log.Take())
+            if (l.compare(0, wcslen(prefix), prefix) == 0)
+                found.push_back(l);
+        return found;
+    };
+    calls(L"");
+    const struct {
+        WORD key;
+        int volume;
+    } moves[] = {{VK_RIGHT, 51}, {VK_UP, 52}, {VK_PRIOR, 62}, {VK_DOWN, 61}, {VK_NEXT, 51}, {VK_HOME, 0}, {VK_END, 100}};
+    for (const auto& m : moves) {
+        ASSERT_TRUE(testsupport::Type({m.key}));
+        EXPECT_EQ(bar.m_sliderVolume.GetPos(), m.volume) << "key " << m.key;
+    }
+    EXPECT_EQ(calls(L"media settings.volume=").back(), L"media settings.volume=100");
+
+    // Space and Enter press the focused button: Play pauses and plays,
+    // Stop stops.
+    ASSERT_TRUE(testsupport::Type({VK_TAB}, VK_SHIFT)); // Mute
+    ASSERT_TRUE(testsupport::Type({VK_TAB}, VK_SHIFT)); // Stop
+    ASSERT_TRUE(testsupport::Type({VK_TAB}, VK_SHIFT)); // Play
+    ASSERT_EQ(::GetFocus(), bar.m_btnPlay.m_hWnd);
+    ASSERT_TRUE(testsupport::Type({VK_SPACE}));
+    EXPECT_EQ(calls(L"media controls."), playtest::Lines{L"media controls.pause"});
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return !bar.m_btnPlay.IsChecked(); })); // paused at the next poll
+    ASSERT_TRUE(testsupport::Type({VK_RETURN}));
+    EXPECT_EQ(calls(L"media controls."), playtest::Lines{L"media controls.play"});
+    ASSERT_TRUE(testsupport::Type({VK_TAB}));
+    ASSERT_TRUE(testsupport::Type({VK_RETURN}));
+    EXPECT_EQ(calls(L"media controls."), playtest::Lines{L"media controls.stop"});
+    EXPECT_EQ(bar.m_strState, L"已停止");
+    EXPECT_TRUE(f.IsWindowVisible());
+    EXPECT_TRUE(f.m_left.IsWindowVisible());
+
+    // The menu's shortcuts work wherever the keyboard is.
+    ASSERT_TRUE(testsupport::Type({VK_TAB})); // Mute
+    bool shown = false;
+    testsupport::ModalDriver driver({[&] {
+        HWND dlg = testsupport::FindDialog(f);
+        if (!dlg || !::GetDlgItem(dlg, IDC_URL_COMBO))
+            return false;
+        shown = true;
+        testsupport::ClickLater(dlg, IDCANCEL);
+        return true;
+    }});
+    ASSERT_TRUE(testsupport::Type({'U'}, VK_CONTROL));
+    EXPECT_TRUE(shown);
+    f.m_left.m_player.DestroyEngine();
 }

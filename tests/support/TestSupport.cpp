@@ -723,15 +723,15 @@ void ClickAt(POINT screen)
     Send({MoveTo(screen), MoveTo(screen, MOUSEEVENTF_LEFTDOWN), MoveTo(screen, MOUSEEVENTF_LEFTUP)});
 }
 
-void PressKey(WORD vk, bool shift)
+void PressKey(WORD vk, WORD modifier)
 {
     std::vector<INPUT> keys;
-    if (shift)
-        keys.push_back(Key(VK_SHIFT, false));
+    if (modifier)
+        keys.push_back(Key(modifier, false));
     keys.push_back(Key(vk, false));
     keys.push_back(Key(vk, true));
-    if (shift)
-        keys.push_back(Key(VK_SHIFT, true));
+    if (modifier)
+        keys.push_back(Key(modifier, true));
     Send(keys);
 }
 
@@ -740,14 +740,14 @@ bool Click(POINT screen)
     return SendAndWait([&] { ClickAt(screen); }, 1);
 }
 
-bool Type(const std::vector<WORD>& keys, bool shift)
+bool Type(const std::vector<WORD>& keys, WORD modifier)
 {
     return SendAndWait(
         [&] {
             for (WORD vk : keys)
-                PressKey(vk, shift);
+                PressKey(vk, modifier);
         },
-        static_cast<int>(keys.size()) + (shift ? static_cast<int>(keys.size()) : 0));
+        static_cast<int>(keys.size()) * (modifier ? 2 : 1));
 }
 
 POINT CentreOf(HWND wnd)

@@ -148,16 +148,17 @@ std::string PatternBytes(size_t size, unsigned seed);
 
 // Input through the system's queue, as a user gives it (SendInput): the
 // cursor moved to a screen point, a left click there, a key pressed and
-// released (with Shift held when asked). Each returns once the input is
-// queued; the caller waits for its effect with PumpUntil.
+// released. Each returns once the input is
+// queued; the caller waits for its effect with PumpUntil. A modifier
+// (VK_SHIFT, VK_CONTROL) is held around the key.
 void MoveCursorTo(POINT screen);
 void ClickAt(POINT screen);
-void PressKey(WORD vk, bool shift = false);
+void PressKey(WORD vk, WORD modifier = 0);
 // The same for windows of this thread, returning once this thread's loop has
 // taken the input from its queue and handled it (the button's release, every
 // key's release); false when that did not happen within the bound.
 bool Click(POINT screen);
-bool Type(const std::vector<WORD>& keys, bool shift = false);
+bool Type(const std::vector<WORD>& keys, WORD modifier = 0);
 // The centre of a window, in screen coordinates.
 POINT CentreOf(HWND wnd);
 
