@@ -144,6 +144,27 @@ void CToolTipCtrl::SetToolRect(CWnd* wnd, UINT_PTR id, const RECT& rect)
     SendMessage(TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&ti));
 }
 
+BOOL CToolTipCtrl::AddTrackingTool(CWnd* wnd, UINT_PTR id)
+{
+    TTTOOLINFOW ti = RectToolInfo(wnd, id, const_cast<LPWSTR>(L""));
+    // Transparent: a click where the tip is reaches the window under it.
+    ti.uFlags = TTF_TRACK | TTF_ABSOLUTE | TTF_TRANSPARENT;
+    return static_cast<BOOL>(SendMessage(TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti)));
+}
+
+void CToolTipCtrl::TrackActivate(CWnd* wnd, UINT_PTR id, BOOL activate)
+{
+    TTTOOLINFOW ti = RectToolInfo(wnd, id, nullptr);
+    SendMessage(TTM_TRACKACTIVATE, activate, reinterpret_cast<LPARAM>(&ti));
+}
+
+CSize CToolTipCtrl::GetBubbleSize(CWnd* wnd, UINT_PTR id) const
+{
+    TTTOOLINFOW ti = RectToolInfo(wnd, id, nullptr);
+    const LRESULT size = SendMessage(TTM_GETBUBBLESIZE, 0, reinterpret_cast<LPARAM>(&ti));
+    return CSize(LOWORD(size), HIWORD(size));
+}
+
 std::wstring CToolTipCtrl::GetText(CWnd* wnd, UINT_PTR id) const
 {
     // Version 6 of the control takes the buffer size in wParam.

@@ -118,6 +118,16 @@ public:
     BOOL AddTool(CWnd* wnd, LPCWSTR text, const RECT& rect, UINT_PTR id);
     void UpdateTipText(LPCWSTR text, CWnd* wnd, UINT_PTR id);
     void SetToolRect(CWnd* wnd, UINT_PTR id, const RECT& rect);
+    // A tool shown where its window puts it (TTF_TRACK, TTF_ABSOLUTE), for a
+    // tip that follows the mouse, which clicks pass through (TTF_TRANSPARENT);
+    // (wnd, id) as for a rectangle tool.
+    BOOL AddTrackingTool(CWnd* wnd, UINT_PTR id);
+    void TrackActivate(CWnd* wnd, UINT_PTR id, BOOL activate);
+    void TrackPosition(int x, int y) {
+        SendMessage(TTM_TRACKPOSITION, 0, MAKELPARAM(static_cast<WORD>(x), static_cast<WORD>(y)));
+    }
+    // The size the tip of (wnd, id) takes with its present text.
+    CSize GetBubbleSize(CWnd* wnd, UINT_PTR id) const;
     // The text of a tool (TTM_GETTEXT), empty when there is none.
     std::wstring GetText(CWnd* wnd, UINT_PTR id) const;
     void Activate(BOOL activate) { SendMessage(TTM_ACTIVATE, activate); }

@@ -2,6 +2,7 @@
 
 #include "App.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cwchar>
 #include <mutex>
@@ -292,6 +293,35 @@ BOOL CWnd::DestroyWindow()
 BOOL CWnd::PreTranslateMessage(MSG*)
 {
     return FALSE;
+}
+
+void CWnd::CenterWindow(HWND over)
+{
+    if (!over)
+        over = ::GetWindow(m_hWnd, GW_OWNER);
+    if (!over)
+        over = ::GetParent(m_hWnd);
+    const CRect self = GetWindowRect();
+    CRect target;
+    MONITORINFO mi = {};
+    mi.cbSize = sizeof mi;
+    ::GetMonitorInfoW(over ? ::MonitorFromWindow(over, MONITOR_DEFAULTTONEAREST)
+                           : ::MonitorFromWindow(m_hWnd, MONITOR_DEFAULTTONEAREST),
+                      &mi);
+    const CRect work(mi.rcWork);
+    if (!over || !::GetWindowRect(over, &target))
+        target = work;
+    int x = target.left + (target.Width() - self.Width()) / 2;
+    int y = target.top + (target.Height() - self.Height()) / 2;
+    x = std::max(static_cast<int>(work.left), std::min(x, static_cast<int>(work.right) - self.Width()));
+    y = std::max(static_cast<int>(work.top), std::min(y, static_cast<int>(work.bottom) - self.Height()));
+    if (::GetWindowLongW(m_hWnd, GWL_STYLE) & WS_CHILD) {
+        POINT p = {x, y};
+        ::ScreenToClient(::GetParent(m_hWnd), &p);
+        x = p.x;
+        y = p.y;
+    }
+    ::SetWindowPos(m_hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 CWnd* CWnd::GetParent() const

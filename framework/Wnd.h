@@ -71,6 +71,9 @@ public:
     std::wstring GetWindowText() const { return GetWindowTextString(m_hWnd); }
     CRect GetClientRect() const { CRect r; ::GetClientRect(m_hWnd, &r); return r; }
     CRect GetWindowRect() const { CRect r; ::GetWindowRect(m_hWnd, &r); return r; }
+    // Centres this window over another (by default its owner, else its
+    // parent), kept whole inside the work area of that window's monitor.
+    void CenterWindow(HWND over = nullptr);
     // A hosted control is moved through its site, so that it knows its new size.
     BOOL MoveWindow(const RECT& r, BOOL repaint = TRUE);
     void Invalidate(BOOL erase = TRUE) { ::InvalidateRect(m_hWnd, nullptr, erase); }

@@ -66,6 +66,11 @@ BOOL CPlayerControl::OnInitDialog()
     m_sliderVolume.SetRange(0, 100);
     m_sliderVolume.SetPos(50);
     m_sliderVolume.m_clrBk = m_clrBk;
+    // The time under the cursor (once a length is known) and the volume.
+    m_sliderSeek.m_tipText = [this](int value) {
+        return m_dDuration > 0 ? ClockText(value * m_dDuration / 1000) : std::wstring();
+    };
+    m_sliderVolume.m_tipText = [](int value) { return L"音量：" + std::to_wstring(value); };
     SetState(Ready);
     Layout();
     return TRUE;
@@ -180,6 +185,7 @@ void CPlayerControl::OnMediaOpened()
 {
     if (!m_pPlayer)
         return;
+    m_dDuration = 0; // the new item's length comes with the polls
     m_bStarted = FALSE;
     RestartWatch();
     if (m_pPlayer->GetEngineKind() == EngineFlash) {
@@ -226,6 +232,12 @@ std::wstring CPlayerControl::TimeText(double position, double duration)
     const long p = static_cast<long>(position), d = static_cast<long>(duration);
     return FormatString(L"%.2ld:%.2ld:%.2ld / %.2ld:%.2ld:%.2ld", p / 3600, (p % 3600) / 60, (p % 3600) % 60,
                         d / 3600, (d % 3600) / 60, (d % 3600) % 60);
+}
+
+std::wstring CPlayerControl::ClockText(double seconds)
+{
+    const long s = static_cast<long>(seconds);
+    return FormatString(L"%.2ld:%.2ld:%.2ld", s / 3600, (s % 3600) / 60, s % 60);
 }
 
 int CPlayerControl::SeekPosition(double position, double duration)
@@ -309,6 +321,7 @@ void CPlayerControl::Poll()
     double p = 0.0, d = 0.0;
     m_pPlayer->GetPosition(&p);
     m_pPlayer->GetDuration(&d);
+    m_dDuration = d;
     m_strTime = TimeText(p, d);
     UpdateData(FALSE);
     const int seek = SeekPosition(p, d);

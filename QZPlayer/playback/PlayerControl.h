@@ -52,6 +52,8 @@ public:
 
     // "HH:MM:SS / HH:MM:SS" of whole seconds, and the seek slider's per mille.
     static std::wstring TimeText(double position, double duration);
+    // "HH:MM:SS" of whole seconds: the seek slider's tip.
+    static std::wstring ClockText(double seconds);
     static int SeekPosition(double position, double duration);
 
     CSkinButton m_btnPlay;
@@ -112,6 +114,7 @@ private:
 
     COLORREF m_clrBrush = 0; // the colour m_brBackground was made with
     BOOL m_bPlayByState = FALSE; // what the last look said of Play
+    double m_dDuration = 0; // as the last poll read it, for the seek tip
     ULONGLONG m_tWatchFrom = 0;  // when the present watch window began
     double m_dFirstPosition = -1; // the position first seen in it
     BOOL m_bHaveBuffering = FALSE;

@@ -4,6 +4,7 @@
 #include "SkinConfig.h"
 
 #include <shellapi.h>
+#include <windowsx.h>
 
 #include <algorithm>
 #include <climits>
@@ -207,6 +208,10 @@ void CRightWnd::RemoveAll()
 
 void CRightWnd::SyncCount(DWORD flags)
 {
+    // The rows under the mouse may be others now.
+    m_nTipRow = -1;
+    if (m_tip.m_hWnd)
+        m_tip.Activate(FALSE);
     m_list.SendMessage(LVM_SETITEMCOUNT, m_rows.size(), flags);
     if (m_pFrame)
         m_pFrame->OnListCountChanged(Count());
@@ -532,8 +537,43 @@ BOOL CRightWnd::OnNotify(WPARAM wp, LPARAM lp, LRESULT* result)
     return CDialog::OnNotify(wp, lp, result);
 }
 
+void CRightWnd::OnListMouseMove(POINT at)
+{
+    LVHITTESTINFO hit = {};
+    hit.pt = at;
+    const int row = static_cast<int>(m_list.SendMessage(LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+    if (row == m_nTipRow)
+        return;
+    m_nTipRow = row;
+    // A name is cut when it is wider than its label (less the list's margins).
+    CRect label(LVIR_LABEL, 0, 0, 0);
+    const bool cut = row >= 0 && row < Count() &&
+                     m_list.SendMessage(LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&label)) &&
+                     m_list.SendMessage(LVM_GETSTRINGWIDTHW, 0,
+                                        reinterpret_cast<LPARAM>(m_rows[static_cast<size_t>(row)].name.c_str())) +
+                             12 > label.Width();
+    if (!m_tip.m_hWnd) {
+        if (!cut || !m_tip.Create(this, 0))
+            return;
+        m_tip.SetMaxTipWidth(400);
+        m_tip.AddTool(&m_list, L"", label, 1);
+    }
+    m_tip.Activate(FALSE); // a new row's tip waits for its own delay
+    if (!cut)
+        return;
+    m_tip.UpdateTipText(m_rows[static_cast<size_t>(row)].name.c_str(), &m_list, 1);
+    m_tip.SetToolRect(&m_list, 1, label);
+    m_tip.Activate(TRUE);
+}
+
 BOOL CRightWnd::PreTranslateMessage(MSG* msg)
 {
+    if (msg->hwnd == m_list.m_hWnd && msg->message >= WM_MOUSEFIRST && msg->message <= WM_MOUSELAST) {
+        if (msg->message == WM_MOUSEMOVE)
+            OnListMouseMove({GET_X_LPARAM(msg->lParam), GET_Y_LPARAM(msg->lParam)});
+        if (m_tip.m_hWnd)
+            m_tip.RelayEvent(msg);
+    }
     if (msg->message == WM_KEYDOWN) {
         switch (msg->wParam) {
         case VK_ESCAPE:
@@ -629,6 +669,9 @@ LRESULT CRightWnd::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
         if (!m_bListSaved)
             SaveList();
         RemoveAll();
+        // The tip is a top-level window: it would outlive the pane.
+        if (m_tip.IsWindow())
+            m_tip.DestroyWindow();
         break;
     default:
         break;

@@ -86,6 +86,9 @@ public:
     BOOL PreTranslateMessage(MSG* msg) override;
 
     CListCtrl m_list;
+    // The whole name of a row whose name the list cuts, while the mouse is
+    // on it; made at the first move over the list.
+    CToolTipCtrl m_tip;
     ProgItem* m_pCurItem = nullptr;
     COLORREF m_clrBk = 0;
     BOOL m_bRepeat = FALSE;
@@ -127,6 +130,8 @@ private:
     void ShowContextMenu();
     void AddFilesDialog();
     void OnDropFiles(HDROP drop);
+    void OnListMouseMove(POINT at);
+    int m_nTipRow = -1; // the row the tip is for, or -1
     void OnPaint();
     void OnSize();
     void MoveFirstSelected(int step);

@@ -640,7 +640,7 @@ BOOL CFrameDialog::OnCommand(WPARAM wp, LPARAM lp)
         ToggleProgramList();
         return TRUE;
     case ID_APP_ABOUT: {
-        CDialog about(100, this);
+        CAboutDlg about(this);
         about.DoModal();
         return TRUE;
     }

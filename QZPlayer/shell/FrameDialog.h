@@ -26,6 +26,22 @@ const UINT_PTR kLivenessTimerId = 2000;
 const int kCaptionStrip = 30;
 const int kControlBarHeight = 46;
 
+// The about box, centred on the player (its template places it at the
+// screen's corner).
+class CAboutDlg : public CDialog {
+public:
+    enum { IDD = 100 };
+    explicit CAboutDlg(CWnd* parent) : CDialog(IDD, parent) {}
+
+protected:
+    BOOL OnInitDialog() override
+    {
+        CDialog::OnInitDialog();
+        CenterWindow();
+        return TRUE;
+    }
+};
+
 // The video pane: the player host above the control bar.
 class CLeftWnd : public CDialog {
 public:

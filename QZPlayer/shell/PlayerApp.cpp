@@ -183,6 +183,6 @@ int CPlayerApp::ExitInstance()
 
 void CPlayerApp::OnAppAbout()
 {
-    CDialog about(100, m_pMainWnd);
+    CAboutDlg about(m_pMainWnd);
     about.DoModal();
 }

@@ -148,6 +148,47 @@ int CSliderEx::ValueAt(int x) const
     return static_cast<int>(static_cast<double>(x) / (w - 2) * m_nMax + 0.5);
 }
 
+void CSliderEx::ShowTip(int x)
+{
+    const int value = std::max(m_nMin, std::min(ValueAt(x), m_nMax));
+    const std::wstring text = m_tipText && m_bInputEnabled ? m_tipText(value) : std::wstring();
+    if (text.empty()) {
+        HideTip();
+        return;
+    }
+    if (!m_tip.m_hWnd) {
+        if (!m_tip.Create(this, TTS_ALWAYSTIP) || !m_tip.AddTrackingTool(this, 1))
+            return;
+    }
+    m_tip.UpdateTipText(text.c_str(), this, 1);
+    // Centred above the point under the cursor, never over the slider: the
+    // size is the shown tip's (before it shows, the control may not know it).
+    POINT at = {x, 0};
+    ::ClientToScreen(m_hWnd, &at);
+    CSize size = m_tip.GetBubbleSize(this, 1);
+    if (!m_bTipShown) {
+        m_tip.TrackPosition(at.x - size.cx / 2, at.y - 2 * ::GetSystemMetrics(SM_CYMENU));
+        m_tip.TrackActivate(this, 1, TRUE);
+        m_bTipShown = TRUE;
+        // The tip goes when the mouse has left: a look at the cursor now and
+        // then (under Wine a leave notice can go astray between neighbours).
+        SetTimer(kTipTimer, 100);
+    }
+    const CRect shown = m_tip.GetWindowRect();
+    size = CSize(std::max<int>(size.cx, shown.Width()), std::max<int>(size.cy, shown.Height()));
+    m_tip.TrackPosition(at.x - size.cx / 2, at.y - size.cy - 2);
+}
+
+void CSliderEx::HideTip()
+{
+    if (m_bTipShown) {
+        KillTimer(kTipTimer);
+        if (m_tip.m_hWnd)
+            m_tip.TrackActivate(this, 1, FALSE);
+    }
+    m_bTipShown = FALSE;
+}
+
 void CSliderEx::Report(int value)
 {
     SetPos(value);
@@ -175,10 +216,21 @@ LRESULT CSliderEx::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
         }
         break;
     case WM_MOUSEMOVE:
+        if (m_tipText)
+            ShowTip(GET_X_LPARAM(lp));
         if (!m_bInputEnabled)
             return 0;
         if (m_bDragging)
             Report(ValueAt(GET_X_LPARAM(lp)));
+        break;
+    case WM_TIMER:
+        if (wp == kTipTimer) {
+            POINT at = {};
+            ::GetCursorPos(&at);
+            if (!m_bDragging && !GetWindowRect().PtInRect(at))
+                HideTip();
+            return 0;
+        }
         break;
     case WM_LBUTTONUP:
         if (!m_bInputEnabled)
@@ -186,6 +238,9 @@ LRESULT CSliderEx::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
         if (m_bDragging) {
             m_bDragging = FALSE;
             ::ReleaseCapture();
+            // A drag that ended outside: the tip goes with the mouse.
+            if (!GetClientRect().PtInRect(CPoint(GET_X_LPARAM(lp), GET_Y_LPARAM(lp))))
+                HideTip();
         } else {
             // A click in the groove jumps on release.
             Report(ValueAt(GET_X_LPARAM(lp)));
@@ -207,6 +262,12 @@ LRESULT CSliderEx::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
     case WM_CAPTURECHANGED:
         // Capture taken away (another window, a menu): the drag is over.
         m_bDragging = FALSE;
+        break;
+    case WM_DESTROY:
+        // The tip is a top-level window: it would outlive the slider.
+        HideTip();
+        if (m_tip.IsWindow())
+            m_tip.DestroyWindow();
         break;
     case WM_SIZE:
         // The whole picture depends on the width (thumb place, end caps):

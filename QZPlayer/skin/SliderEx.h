@@ -9,6 +9,9 @@
 
 #include "framework.h"
 
+#include <functional>
+#include <string>
+
 // wParam: the value computed from the mouse (before clamping, so it can lie
 // outside the range during a drag); lParam: the CSliderEx that sends it.
 const UINT WM_SLIDER_CHANGED = WM_USER + 34;
@@ -38,6 +41,11 @@ public:
     const COLORREF m_clrGrooveBottom = RGB(127, 142, 164);
     COLORREF m_clrBk = RGB(255, 255, 255);
     BOOL m_bInputEnabled = TRUE;
+    // The tip over the slider while the mouse is on it (and its input is
+    // on): the text for the value under the cursor; an empty text shows no
+    // tip. The tip follows the cursor and is made at the first move.
+    std::function<std::wstring(int value)> m_tipText;
+    CToolTipCtrl m_tip;
 
 protected:
     LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp) override;
@@ -45,7 +53,11 @@ protected:
 
 private:
     BOOL OnKey(UINT vk);
+    void ShowTip(int x);
+    void HideTip();
     BOOL m_bKeyboard = FALSE; // made with WS_TABSTOP
+    BOOL m_bTipShown = FALSE;
+    enum : UINT_PTR { kTipTimer = 1 };
     void DrawThumb(CDC& dc);
     CRect ThumbRect(const CRect& client) const;
     void Redraw();

@@ -224,6 +224,23 @@ TEST_F(ControlBar, DraggingTheSeekThumbSeeksOnEveryMove)
     ASSERT_EQ(seeks.size(), 3u);
     EXPECT_EQ(seeks.back(), L"real SetPosition " + std::to_wstring(bar.m_sliderSeek.GetPos() * 100));
 
+    // The mouse over a slider: the seek slider's tip tells the time under
+    // the cursor, the volume slider's the volume.
+    auto hover = [&](CSliderEx& slider, int x, const std::wstring& text) {
+        const CRect r = slider.GetWindowRect();
+        testsupport::MoveCursorTo({r.left + x, (r.top + r.bottom) / 2});
+        return testsupport::PumpUntil([&] {
+            return slider.m_tip.IsWindow() && slider.m_tip.IsWindowVisible() && slider.m_tip.GetText(&slider, 1) == text;
+        });
+    };
+    const int quarter = (bar.m_sliderSeek.GetClientRect().Width() - 2) / 4; // value 250 of 1000
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return Shown(1014).substr(10) == L" 00:01:40"; })); // the length is shown
+    EXPECT_TRUE(hover(bar.m_sliderSeek, quarter, L"00:00:25"));
+    testsupport::SaveScreenshot(L"player-seek-tip");
+    EXPECT_TRUE(hover(bar.m_sliderVolume, 10, L"音量：21")); // 10 of 48 pixels
+    testsupport::MoveCursorTo({1270, 1015});
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return !bar.m_sliderVolume.m_tip.IsWindowVisible(); }));
+
     // Without an engine a seek puts the thumb back.
     host.DestroyEngine();
     bar.m_sliderSeek.SendMessage(WM_LBUTTONUP, 0, MAKELPARAM(100, y));

@@ -414,6 +414,7 @@ namespace {
 
 // Reads and closes the menu or dialog that is up, from inside its loop.
 HWND g_shown = nullptr;
+CRect g_aboutRect;
 void CALLBACK ShootAndCloseAbout(HWND, UINT, UINT_PTR id, DWORD)
 {
     HWND about = ::FindWindowW(L"#32770", L"关于 QZPlayer");
@@ -421,6 +422,7 @@ void CALLBACK ShootAndCloseAbout(HWND, UINT, UINT_PTR id, DWORD)
         g_shown = about;
         ::KillTimer(nullptr, id);
         testsupport::SaveScreenshot(L"player-about");
+        ::GetWindowRect(about, &g_aboutRect);
         ::PostMessageW(about, WM_COMMAND, IDOK, 0);
     }
 }
@@ -518,6 +520,10 @@ TEST_F(Frame, ScreenshotsOfEveryListStateTheMenuAndTheAboutBox)
     ::SetTimer(nullptr, 0, 100, &ShootAndCloseAbout);
     f.SendMessage(WM_COMMAND, ID_APP_ABOUT);
     EXPECT_NE(g_shown, nullptr) << "the about box";
+    // Centred on the player.
+    const CRect player = f.GetWindowRect();
+    EXPECT_NEAR(g_aboutRect.left - player.left, player.right - g_aboutRect.right, 1);
+    EXPECT_NEAR(g_aboutRect.top - player.top, player.bottom - g_aboutRect.bottom, 1);
 }
 
 TEST_F(Frame, TheOpenCommandsReplaceTheListWithWhatTheDialogsGive)

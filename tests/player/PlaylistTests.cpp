@@ -145,6 +145,27 @@ TEST_F(PaneTest, AddingShowsTheNameKeepsThePathAndMarksNothing)
     EXPECT_EQ(pane.m_list.GetSelectedCount(), 0u);
     EXPECT_TRUE(frame.calls.empty());
 
+    // A name the list cuts shows whole in a tip while the mouse is on its
+    // row; a name that fits shows none.
+    const std::wstring whole = L"晚间新闻：今天的天气、交通和体育节目的全部报道（完整版）";
+    pane.AddItem(L"http://host/long.flv", whole.c_str());
+    auto hover = [&](int row) {
+        CRect label(LVIR_LABEL, 0, 0, 0);
+        pane.m_list.SendMessage(LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&label));
+        ::MapWindowPoints(pane.m_list, nullptr, reinterpret_cast<POINT*>(&label), 2);
+        testsupport::MoveCursorTo({label.left + 20, (label.top + label.bottom) / 2});
+    };
+    auto tipShows = [&](const std::wstring& text) {
+        return pane.m_tip.IsWindow() && pane.m_tip.IsWindowVisible() && pane.m_tip.GetText(&pane.m_list, 1) == text;
+    };
+    ::SetForegroundWindow(frame);
+    hover(3);
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return tipShows(whole); }));
+    testsupport::SaveScreenshot(L"player-list-tip");
+    hover(1);
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return !pane.m_tip.IsWindowVisible(); }));
+    ::SetCursorPos(1270, 1015);
+
     pane.RemoveAll();
     EXPECT_EQ(pane.m_list.GetItemCount(), 0);
     EXPECT_EQ(pane.m_pCurItem, nullptr);
