@@ -78,6 +78,7 @@ BOOL CPlayerControl::OnInitDialog()
 
 void CPlayerControl::Enable(BOOL play, BOOL stop, BOOL mute, BOOL full, BOOL volume, BOOL seek)
 {
+    const HWND focus = ::GetFocus();
     m_bPlayByState = play;
     EnablePlay();
     m_btnStop.EnableWindow(stop);
@@ -85,6 +86,20 @@ void CPlayerControl::Enable(BOOL play, BOOL stop, BOOL mute, BOOL full, BOOL vol
     m_btnFull.EnableWindow(full);
     m_sliderVolume.EnableInput(volume);
     m_sliderSeek.EnableInput(seek);
+    KeepFocus(focus);
+}
+
+void CPlayerControl::KeepFocus(HWND focus)
+{
+    // A disabled window loses the keyboard to nobody (Stop pressed with
+    // Enter would leave the keyboard user with no focus at all): it goes
+    // to Play, or else to the video.
+    if (!focus || !::IsChild(m_hWnd, focus) || ::IsWindowEnabled(focus))
+        return;
+    if (m_btnPlay.IsWindowEnabled())
+        ::SetFocus(m_btnPlay);
+    else if (m_pPlayer && m_pPlayer->IsWindow())
+        ::SetFocus(*m_pPlayer);
 }
 
 void CPlayerControl::EnablePlay()
@@ -96,8 +111,10 @@ void CPlayerControl::EnablePlay()
 
 void CPlayerControl::SetListReady(BOOL ready)
 {
+    const HWND focus = ::GetFocus();
     m_bListReady = ready;
     EnablePlay();
+    KeepFocus(focus);
 }
 
 void CPlayerControl::SetVolumeState(int volume, BOOL mute)

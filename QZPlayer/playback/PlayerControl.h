@@ -104,6 +104,7 @@ private:
     void Enable(BOOL play, BOOL stop, BOOL mute, BOOL full, BOOL volume, BOOL seek);
     // Play as the state wants it, or for starting the list.
     void EnablePlay();
+    void KeepFocus(HWND focus);
     void OnPlay();
     void OnStop();
     void OnMute();
