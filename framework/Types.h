@@ -26,6 +26,7 @@ struct CRect : RECT {
     CSize Size() const { return CSize(Width(), Height()); }
     CPoint TopLeft() const { return CPoint(left, top); }
     CPoint BottomRight() const { return CPoint(right, bottom); }
+    CPoint CenterPoint() const { return CPoint((left + right) / 2, (top + bottom) / 2); }
     bool IsRectEmpty() const { return ::IsRectEmpty(this) != FALSE; }
     bool PtInRect(POINT p) const { return ::PtInRect(this, p) != FALSE; }
     void DeflateRect(int dx, int dy) { ::InflateRect(this, -dx, -dy); }

@@ -650,104 +650,79 @@ void ClickLater(HWND dialog, int id)
 
 namespace {
 
-void Send(std::vector<INPUT> inputs)
-{
-    ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
-}
-
-INPUT Mouse(DWORD flags)
-{
-    INPUT in = {};
-    in.type = INPUT_MOUSE;
-    in.mi.dwFlags = flags;
-    return in;
-}
-
 // Releases taken from this thread's queue (by any of its loops) while a
 // watch is installed.
 int g_releases = 0;
 LRESULT CALLBACK CountReleases(int code, WPARAM wp, LPARAM lp)
 {
-    const MSG* msg = reinterpret_cast<const MSG*>(lp);
-    if (code == HC_ACTION && wp == PM_REMOVE &&
-        (msg->message == WM_KEYUP || msg->message == WM_SYSKEYUP || msg->message == WM_LBUTTONUP))
+    const UINT msg = reinterpret_cast<const MSG*>(lp)->message;
+    // (A key without a focus window comes as a system key.)
+    if (code == HC_ACTION && wp == PM_REMOVE && (msg == WM_KEYUP || msg == WM_SYSKEYUP || msg == WM_LBUTTONUP))
         ++g_releases;
     return ::CallNextHookEx(nullptr, code, wp, lp);
 }
 
-bool SendAndWait(const std::function<void()>& send, int releases)
+bool SendAndWait(std::vector<INPUT> inputs, int releases)
 {
     HHOOK hook = ::SetWindowsHookExW(WH_GETMESSAGE, &CountReleases, nullptr, ::GetCurrentThreadId());
     g_releases = 0;
-    send();
+    ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
     const bool done = PumpUntil([&] { return g_releases >= releases; }, 5000);
     ::UnhookWindowsHookEx(hook);
     PumpPending();
     return done;
 }
 
-INPUT Key(WORD vk, bool up)
+// An absolute move: 0..65535 over the virtual screen, the pixel being
+// dx * width / 65536, so the first value that maps to it is taken. Every
+// mouse event carries its place: under Wine a press sent on its own can
+// still find the cursor where it was before the move.
+INPUT MoveTo(POINT at, DWORD flags = 0)
+{
+    const int width = ::GetSystemMetrics(SM_CXVIRTUALSCREEN), height = ::GetSystemMetrics(SM_CYVIRTUALSCREEN);
+    INPUT in = {};
+    in.type = INPUT_MOUSE;
+    in.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK | flags;
+    in.mi.dx = static_cast<LONG>(((at.x - ::GetSystemMetrics(SM_XVIRTUALSCREEN)) * 65536LL + width - 1) / width);
+    in.mi.dy = static_cast<LONG>(((at.y - ::GetSystemMetrics(SM_YVIRTUALSCREEN)) * 65536LL + height - 1) / height);
+    return in;
+}
+
+INPUT Key(WORD vk, DWORD flags)
 {
     INPUT in = {};
     in.type = INPUT_KEYBOARD;
     in.ki.wVk = vk;
     in.ki.wScan = static_cast<WORD>(::MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
-    in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    in.ki.dwFlags = flags;
     return in;
 }
 
 } // namespace
 
-// An absolute move to a screen point. Absolute coordinates are 0..65535 over
-// the virtual screen; the pixel is dx * width / 65536, so the first value
-// that maps to it is taken.
-INPUT MoveTo(POINT screen, DWORD flags = 0)
-{
-    const int left = ::GetSystemMetrics(SM_XVIRTUALSCREEN), top = ::GetSystemMetrics(SM_YVIRTUALSCREEN);
-    const int width = ::GetSystemMetrics(SM_CXVIRTUALSCREEN), height = ::GetSystemMetrics(SM_CYVIRTUALSCREEN);
-    INPUT move = Mouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK | flags);
-    move.mi.dx = static_cast<LONG>(((screen.x - left) * 65536LL + width - 1) / width);
-    move.mi.dy = static_cast<LONG>(((screen.y - top) * 65536LL + height - 1) / height);
-    return move;
-}
-
 void MoveCursorTo(POINT screen)
 {
-    Send({MoveTo(screen)});
-}
-
-void ClickAt(POINT screen)
-{
-    // Every event carries its place: under Wine a press sent on its own can
-    // still find the cursor where it was before the move.
-    Send({MoveTo(screen), MoveTo(screen, MOUSEEVENTF_LEFTDOWN), MoveTo(screen, MOUSEEVENTF_LEFTUP)});
-}
-
-void PressKey(WORD vk, WORD modifier)
-{
-    std::vector<INPUT> keys;
-    if (modifier)
-        keys.push_back(Key(modifier, false));
-    keys.push_back(Key(vk, false));
-    keys.push_back(Key(vk, true));
-    if (modifier)
-        keys.push_back(Key(modifier, true));
-    Send(keys);
+    INPUT move = MoveTo(screen);
+    ::SendInput(1, &move, sizeof move);
 }
 
 bool Click(POINT screen)
 {
-    return SendAndWait([&] { ClickAt(screen); }, 1);
+    return SendAndWait({MoveTo(screen), MoveTo(screen, MOUSEEVENTF_LEFTDOWN), MoveTo(screen, MOUSEEVENTF_LEFTUP)}, 1);
 }
 
 bool Type(const std::vector<WORD>& keys, WORD modifier)
 {
-    return SendAndWait(
-        [&] {
-            for (WORD vk : keys)
-                PressKey(vk, modifier);
-        },
-        static_cast<int>(keys.size()) * (modifier ? 2 : 1));
+    std::vector<INPUT> in;
+    for (WORD vk : keys) {
+        if (modifier)
+            in.push_back(Key(modifier, 0));
+        in.push_back(Key(vk, 0));
+        in.push_back(Key(vk, KEYEVENTF_KEYUP));
+        if (modifier)
+            in.push_back(Key(modifier, KEYEVENTF_KEYUP));
+    }
+    return SendAndWait(in, static_cast<int>(in.size() / 2));
 }
 
 POINT CentreOf(HWND wnd)

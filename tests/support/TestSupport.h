@@ -146,21 +146,16 @@ uint32_t TestNameNumber();
 std::string PatternBytes(size_t size, unsigned seed);
 
 
-// Input through the system's queue, as a user gives it (SendInput): the
-// cursor moved to a screen point, a left click there, a key pressed and
-// released. Each returns once the input is
-// queued; the caller waits for its effect with PumpUntil. A modifier
-// (VK_SHIFT, VK_CONTROL) is held around the key.
+// Input through the system's queue, as a user gives it (SendInput). The
+// cursor moved to a screen point returns at once. A click there and keys
+// (each pressed and released, a modifier such as VK_SHIFT held around it),
+// for windows of this thread, return once this thread's loops have taken
+// every release from the queue and handled it; false when that did not
+// happen within the bound.
 void MoveCursorTo(POINT screen);
-void ClickAt(POINT screen);
-void PressKey(WORD vk, WORD modifier = 0);
-// The same for windows of this thread, returning once this thread's loop has
-// taken the input from its queue and handled it (the button's release, every
-// key's release); false when that did not happen within the bound.
 bool Click(POINT screen);
 bool Type(const std::vector<WORD>& keys, WORD modifier = 0);
-// The centre of a window, in screen coordinates.
-POINT CentreOf(HWND wnd);
+POINT CentreOf(HWND wnd); // in screen coordinates
 
 // The visible dialog window of this thread other than `except`, or null.
 HWND FindDialog(HWND except = nullptr);
