@@ -37,7 +37,7 @@ protected:
         ASSERT_TRUE(AfxOleInit());
         // A cursor an earlier test left over a button would keep its tooltip
         // coming and going, and that stream of messages starves the timers.
-        ASSERT_TRUE(testsupport::MoveCursorTo(1270, 1015));
+        ASSERT_TRUE(testsupport::MoveCursorTo({1270, 1015}));
         sim = std::make_unique<SimControls>();
         ASSERT_TRUE(sim->Loaded());
         ASSERT_TRUE(frame.CreateEx(0, nullptr, L"frame", WS_POPUP | WS_VISIBLE, CRect(30, 30, 670, 430), nullptr, 0));
@@ -228,7 +228,7 @@ TEST_F(ControlBar, DraggingTheSeekThumbSeeksOnEveryMove)
     // the cursor, the volume slider's the volume.
     auto hover = [&](CSliderEx& slider, int x, const std::wstring& text) {
         const CRect r = slider.GetWindowRect();
-        testsupport::MoveCursorTo({r.left + x, (r.top + r.bottom) / 2});
+        EXPECT_TRUE(testsupport::MoveCursorTo({r.left + x, (r.top + r.bottom) / 2}));
         return testsupport::PumpUntil([&] {
             return slider.m_tip.IsWindow() && slider.m_tip.IsWindowVisible() && slider.m_tip.GetText(&slider, 1) == text;
         });
@@ -238,7 +238,7 @@ TEST_F(ControlBar, DraggingTheSeekThumbSeeksOnEveryMove)
     EXPECT_TRUE(hover(bar.m_sliderSeek, quarter, L"00:00:25"));
     testsupport::SaveScreenshot(L"player-seek-tip");
     EXPECT_TRUE(hover(bar.m_sliderVolume, 10, L"音量：21")); // 10 of 48 pixels
-    testsupport::MoveCursorTo({1270, 1015});
+    EXPECT_TRUE(testsupport::MoveCursorTo({1270, 1015}));
     EXPECT_TRUE(testsupport::PumpUntil([&] { return !bar.m_sliderVolume.m_tip.IsWindowVisible(); }));
 
     // Without an engine a seek puts the thumb back.

@@ -35,7 +35,7 @@ protected:
     {
         RegisterClasses();
         ASSERT_TRUE(AfxOleInit());
-        ASSERT_TRUE(testsupport::MoveCursorTo(1270, 1015)); // away from every button (tooltips)
+        ASSERT_TRUE(testsupport::MoveCursorTo({1270, 1015})); // away from every button (tooltips)
     }
     void TearDown() override
     {

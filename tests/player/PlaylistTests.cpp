@@ -153,7 +153,7 @@ TEST_F(PaneTest, AddingShowsTheNameKeepsThePathAndMarksNothing)
         CRect label(LVIR_LABEL, 0, 0, 0);
         pane.m_list.SendMessage(LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&label));
         ::MapWindowPoints(pane.m_list, nullptr, reinterpret_cast<POINT*>(&label), 2);
-        testsupport::MoveCursorTo({label.left + 20, label.CenterPoint().y});
+        EXPECT_TRUE(testsupport::MoveCursorTo({label.left + 20, label.CenterPoint().y}));
         return testsupport::PumpUntil([&] {
             return pane.m_tip.IsWindowVisible() == (row == 3) && (row != 3 || pane.m_tip.GetText(&pane.m_list, 1) == whole);
         });
@@ -453,11 +453,11 @@ TEST_F(PaneTest, TheContextMenuShowsOnlyInsideTheListWithTheModesChecked)
     });
 
     // The notification returns only once a menu it showed has been closed.
-    ASSERT_TRUE(testsupport::MoveCursorTo(list.left - 3, list.top + 20));
+    ASSERT_TRUE(testsupport::MoveCursorTo({list.left - 3, list.top + 20}));
     EXPECT_EQ(pane.SendMessage(WM_NOTIFY, IDC_PLAYLIST, reinterpret_cast<LPARAM>(&nm)), 0);
     EXPECT_EQ(watch.shown(), 0) << "a menu outside the list";
 
-    ASSERT_TRUE(testsupport::MoveCursorTo(list.left + 30, list.top + 20));
+    ASSERT_TRUE(testsupport::MoveCursorTo({list.left + 30, list.top + 20}));
     pane.SendMessage(WM_NOTIFY, IDC_PLAYLIST, reinterpret_cast<LPARAM>(&nm));
     EXPECT_EQ(watch.shown(), 1);
     EXPECT_EQ(seen.items, 11); // eight commands and three separators

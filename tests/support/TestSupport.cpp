@@ -75,8 +75,9 @@ void PumpPending()
         ::PostQuitMessage(code);
 }
 
-bool MoveCursorTo(int x, int y)
+bool MoveCursorTo(POINT screen)
 {
+    const int x = screen.x, y = screen.y;
     // Under Wine every move is also a warp of the X pointer, and X answers it
     // with a motion event to the process that owns the window under the
     // pointer (often the desktop's). An answer to an earlier move that comes
@@ -244,11 +245,24 @@ Process::~Process()
 
 bool Process::Start(const std::wstring& commandLine, const std::wstring& folder)
 {
-    std::wstring cmd = commandLine;
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    return ::CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
-                            folder.empty() ? nullptr : folder.c_str(), &si, &m_info) != FALSE;
+    // Under Wine a start fails now and then with ERROR_INTERNAL_ERROR: the new
+    // process died in Wine's loader before any of its code ran (its address
+    // space could not be laid out while the machine was busy). Starting it
+    // again is what a user would do; any other failure is final.
+    DWORD error = 0;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        std::wstring cmd = commandLine;
+        STARTUPINFOW si = {};
+        si.cb = sizeof si;
+        if (::CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
+                             folder.empty() ? nullptr : folder.c_str(), &si, &m_info))
+            return true;
+        error = ::GetLastError();
+        std::fwprintf(stderr, L"CreateProcess failed (error %lu): %ls\n", error, commandLine.c_str());
+        if (error != ERROR_INTERNAL_ERROR)
+            break;
+    }
+    return false;
 }
 
 bool Process::Ended() const
@@ -699,12 +713,6 @@ INPUT Key(WORD vk, DWORD flags)
 }
 
 } // namespace
-
-void MoveCursorTo(POINT screen)
-{
-    INPUT move = MoveTo(screen);
-    ::SendInput(1, &move, sizeof move);
-}
 
 bool Click(POINT screen)
 {

@@ -28,7 +28,7 @@ void PumpPending();
 
 // Moves the cursor to a screen point and waits until it stays there; false
 // when it would not (a test that depends on the cursor fails on that).
-bool MoveCursorTo(int x, int y);
+bool MoveCursorTo(POINT screen);
 
 // While it lives, each menu that this thread shows is handed to `seen` (the
 // menu's window, which answers MN_GETHMENU) and then closed. It is caught when
@@ -146,13 +146,12 @@ uint32_t TestNameNumber();
 std::string PatternBytes(size_t size, unsigned seed);
 
 
-// Input through the system's queue, as a user gives it (SendInput). The
-// cursor moved to a screen point returns at once. A click there and keys
+// Input through the system's queue, as a user gives it (SendInput). A click
+// at a screen point and keys
 // (each pressed and released, a modifier such as VK_SHIFT held around it),
 // for windows of this thread, return once this thread's loops have taken
 // every release from the queue and handled it; false when that did not
 // happen within the bound.
-void MoveCursorTo(POINT screen);
 bool Click(POINT screen);
 bool Type(const std::vector<WORD>& keys, WORD modifier = 0);
 POINT CentreOf(HWND wnd); // in screen coordinates
