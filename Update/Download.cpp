@@ -52,6 +52,13 @@ std::wstring EscapeUrlPath(const wchar_t* path, bool name = true)
 const DWORD kRequestFlags =
     INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
 
+std::wstring PathFolder(const wchar_t* path)
+{
+    std::wstring p = path ? path : L"";
+    size_t slash = p.find_last_of(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : p.substr(0, slash);
+}
+
 void EnsureBackslash(std::wstring& folder)
 {
     if (folder.empty() || folder.back() != L'\\')
@@ -248,23 +255,53 @@ int CDownload::DownloadFile(const wchar_t* remotePath, const wchar_t* localPath,
         UPDATE_LOG(L"Refused local file outside the program folder: %ls\n", localPath ? localPath : L"(none)");
         return -1;
     }
+    // Created once the server has answered, never through a link, and kept
+    // as it is, a part of a body too: the caller reads it by its path.
+    CStagedFile file;
+    auto create = [&] {
+        if (file.Create(PathFolder(localPath), localPath))
+            return true;
+        UPDATE_LOG(L"Create Local File Error, ErrorCode = %d\n", static_cast<int>(::GetLastError()));
+        return false;
+    };
+    int result = Transfer(remotePath, root, expectedSize, maxBytes,
+                          [&](const BYTE* data, UINT size) { return file.Write(data, size); }, create);
+    file.Keep();
+    return result;
+}
+
+int CDownload::DownloadTo(const wchar_t* remotePath, CStagedFile& file, DWORD expectedSize, const wchar_t* root,
+                          uint64_t maxBytes)
+{
+    if (!InsideProgramFolder(file.Path().c_str()))
+        return -1;
+    return Transfer(remotePath, root, expectedSize, maxBytes,
+                    [&](const BYTE* data, UINT size) { return file.Write(data, size); });
+}
+
+int CDownload::DownloadToMemory(const wchar_t* remotePath, std::string* bytes, size_t maxBytes)
+{
+    bytes->clear();
+    return Transfer(remotePath, L"", 4096, maxBytes, [&](const BYTE* data, UINT size) {
+        bytes->append(reinterpret_cast<const char*>(data), size);
+        return true;
+    });
+}
+
+int CDownload::Transfer(const wchar_t* remotePath, const wchar_t* root, DWORD expectedSize, uint64_t maxBytes,
+                        const std::function<bool(const BYTE*, UINT)>& sink, const std::function<bool()>& opened)
+{
     if (ConnectServer(m_nProtocol) != 0)
         return -1;
     std::unique_ptr<CInternetFile> remote(OpenFile(remotePath, m_nProtocol, root));
-    if (!remote)
+    if (!remote || (opened && !opened()))
         return -1;
     try {
-        CloseLocalFile();
-        m_pLocalFile = _wfopen(localPath, L"wb");
-        if (!m_pLocalFile) {
-            UPDATE_LOG(L"Create Local File Error, ErrorCode = %d\n", static_cast<int>(::GetLastError()));
-            return -1;
-        }
-        BYTE buffer[kChunk];
+        std::vector<BYTE> buffer(kChunk);
         DWORD total = 0;
         uint64_t whole = 0;
         for (;;) {
-            UINT read = remote->Read(buffer, kChunk);
+            UINT read = remote->Read(buffer.data(), kChunk);
             if (read == 0)
                 break;
             whole += read;
@@ -272,22 +309,22 @@ int CDownload::DownloadFile(const wchar_t* remotePath, const wchar_t* localPath,
                 // Nothing longer can be what is expected: the rest is not even read.
                 UPDATE_LOG(L"%ls is longer than %llu bytes, discarded\n", remotePath,
                            static_cast<unsigned long long>(maxBytes));
-                CloseLocalFile();
+                return kTooLong;
+            }
+            if (!sink(buffer.data(), read)) {
+                UPDATE_LOG(L"Write Local File Error, ErrorCode = %d\n", static_cast<int>(::GetLastError()));
                 return -1;
             }
-            std::fwrite(buffer, 1, read, m_pLocalFile);
             total += read;
             if (m_pfnProgress)
                 m_pfnProgress(expectedSize, total, m_pContext);
             if (m_nCancel == 1)
                 break;
         }
-        CloseLocalFile();
         return 0;
     } catch (CInternetException* e) {
         UPDATE_LOG(L"<DownloadFile>catch error ErrorCode = %d\n", static_cast<int>(e->m_dwError));
         e->Delete();
-        CloseLocalFile(); // the partial file stays on disk
         remote.reset();
         CloseConnections();
         return -1;
@@ -347,7 +384,8 @@ void CDownload::CopyTree(std::wstring source, std::wstring target)
     ::RemoveDirectoryW(source.c_str());
 }
 
-void CDownload::InstallOne(const std::wstring& from, const std::wstring& target, const std::wstring& name)
+void CDownload::InstallOne(const std::function<bool(const std::wstring&)>& moveTo, const std::wstring& target,
+                           const std::wstring& name)
 {
     // Attributes that keep a file from being replaced.
     const DWORD kProtecting = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
@@ -360,10 +398,10 @@ void CDownload::InstallOne(const std::wstring& from, const std::wstring& target,
     }
     // A rename within the volume, never a copy: an interrupted update
     // leaves the installed file whole, old or new.
-    if (!::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    if (!moveTo(to)) {
         // In use: rename the installed file aside and try once more.
         std::wstring aside = MoveAside(target, name);
-        if (!::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) && !aside.empty()) {
+        if (!moveTo(to) && !aside.empty()) {
             // Still not placed: put the old file back rather than leave a hole.
             ::MoveFileExW(aside.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING);
             UPDATE_LOG(L"Could not replace %ls, kept the installed file\n", to.c_str());
@@ -372,20 +410,23 @@ void CDownload::InstallOne(const std::wstring& from, const std::wstring& target,
     // The installed file's attributes, whichever content is now in place.
     if (installed)
         ::SetFileAttributesW(to.c_str(), attributes);
+}
+
+void CDownload::InstallOne(const std::wstring& from, const std::wstring& target, const std::wstring& name)
+{
+    InstallOne([&](const std::wstring& to) { return ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE; },
+               target, name);
     ::DeleteFileW(from.c_str()); // a staged file that could not be placed
 }
 
-void CDownload::InstallListed(const std::vector<std::wstring>& names)
+void CDownload::InstallStaged(std::vector<StagedEntry>& files)
 {
     if (!m_szStagingFolder[0])
         return;
-    for (const std::wstring& name : names) {
-        if (!IsSafeFileName(name, m_szProgramFolder))
+    for (StagedEntry& entry : files) {
+        const std::wstring& name = entry.first;
+        if (!entry.second || !IsSafeFileName(name, m_szProgramFolder))
             continue;
-        std::wstring from = LocalPathOf(m_szStagingFolder, name);
-        DWORD staged = ::GetFileAttributesW(from.c_str());
-        if (staged == INVALID_FILE_ATTRIBUTES || (staged & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
-            continue; // installed already (a name listed twice), or not a file this run wrote
         // The folders on the way, none of them a link that would take the file outside.
         std::wstring target = m_szProgramFolder;
         EnsureBackslash(target);
@@ -403,7 +444,9 @@ void CDownload::InstallListed(const std::vector<std::wstring>& names)
             UPDATE_LOG(L"Not installed into a link or a missing folder: %ls\n", name.c_str());
             continue;
         }
-        InstallOne(from, target, rest);
+        CStagedFile& staged = *entry.second;
+        InstallOne([&](const std::wstring& to) { return staged.MoveTo(to); }, target, rest);
+        entry.second.reset(); // one that could not be placed goes with its handle
     }
 }
 
@@ -465,20 +508,11 @@ void CDownload::InstallFiles()
 
 void CDownload::Cleanup()
 {
-    CloseLocalFile();
     if (!m_szProgramFolder[0])
         return;
     // The manifest travelled from the staging folder into the installation.
     ::DeleteFileW((std::wstring(m_szProgramFolder) + L"\\Update.xml").c_str());
     DeleteTree(m_szStagingFolder);
-}
-
-void CDownload::CloseLocalFile()
-{
-    if (m_pLocalFile) {
-        std::fclose(m_pLocalFile);
-        m_pLocalFile = nullptr;
-    }
 }
 
 void CDownload::CloseConnections()
@@ -490,6 +524,5 @@ void CDownload::CloseConnections()
 
 void CDownload::CloseAll()
 {
-    CloseLocalFile();
     CloseConnections();
 }

@@ -4,9 +4,10 @@
 #pragma once
 
 #include "Internet.h"
+#include "StagedFile.h"
 
 #include <cstdint>
-#include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -61,17 +62,26 @@ public:
     CInternetFile* OpenFile(const wchar_t* remotePath, int protocol, const wchar_t* root = L"");
     // root goes before remotePath as the publisher wrote it (over HTTP only
     // characters outside printable ASCII escaped); remotePath is a file name,
-    // escaped in full. A body longer than maxBytes fails as soon as it is seen.
+    // escaped in full. 0 done, -1 failed; a body longer than maxBytes fails as
+    // soon as it is seen, with kTooLong (an answer no honest server gives).
+    static constexpr int kTooLong = -2;
     int DownloadFile(const wchar_t* remotePath, const wchar_t* localPath, DWORD expectedSize,
                      const wchar_t* root = L"", uint64_t maxBytes = UINT64_MAX);
+    // The same into a staged file this caller holds (created inside the program folder).
+    int DownloadTo(const wchar_t* remotePath, CStagedFile& file, DWORD expectedSize, const wchar_t* root = L"",
+                   uint64_t maxBytes = UINT64_MAX);
+    // The same into memory, for what is read whole and never installed.
+    int DownloadToMemory(const wchar_t* remotePath, std::string* bytes, size_t maxBytes);
 
     // Checksum of program folder + name ("/"-separated); 0 for a missing file
     // and for a name that is not a safe relative path.
     uint32_t GetFileChecksum(const wchar_t* name);
     void InstallFiles();
-    // Installs only the named staged files ("/"-separated, below the staging
-    // folder); whatever else lies there is left for Cleanup.
-    void InstallListed(const std::vector<std::wstring>& names);
+    // A staged file and its name in the release ("/"-separated).
+    using StagedEntry = std::pair<std::wstring, std::unique_ptr<CStagedFile>>;
+    // Installs exactly these files, each through its own handle; whatever
+    // else lies in the staging folder is left for Cleanup.
+    void InstallStaged(std::vector<StagedEntry>& files);
     void Cleanup();
     void CloseConnections();
     void CloseAll();
@@ -93,9 +103,15 @@ public:
     bool IsConnected() const { return m_pHttpConnection || m_pFtpConnection; }
 
 private:
-    void CloseLocalFile();
-    // Moves the staged file from over target folder + name, renaming an
-    // installed file in use aside; the installed file's attributes stay.
+    // opened runs once the server has answered, before the body is read.
+    int Transfer(const wchar_t* remotePath, const wchar_t* root, DWORD expectedSize, uint64_t maxBytes,
+                 const std::function<bool(const BYTE*, UINT)>& sink,
+                 const std::function<bool()>& opened = std::function<bool()>());
+    // Moves a staged file over target folder + name (moveTo renames it to a
+    // full path), renaming an installed file in use aside; the installed
+    // file's attributes stay.
+    void InstallOne(const std::function<bool(const std::wstring&)>& moveTo, const std::wstring& targetFolder,
+                    const std::wstring& name);
     void InstallOne(const std::wstring& from, const std::wstring& targetFolder, const std::wstring& name);
     static void RemoveLink(const std::wstring& path);
     bool InsideProgramFolder(const wchar_t* path) const;
@@ -116,7 +132,6 @@ private:
     HANDLE m_hStop;               // manual-reset, set by Abort; ends the waits of HTTP requests
     void* m_pContext = nullptr;
     ProgressCallback m_pfnProgress = nullptr;
-    FILE* m_pLocalFile = nullptr;
 
     DWORD m_nConnectTimeout = 20000;
     DWORD m_nSendTimeout = 5000;

@@ -1,10 +1,13 @@
 #include "DownloadThread.h"
 
 #include "Checksum.h"
+#include "ImageResource.h"
 #include "Log.h"
 #include "SafeName.h"
 #include "Settings.h"
 #include "UpdateMessages.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -13,6 +16,16 @@ std::wstring ServerPath(const std::wstring& installedVersion, const wchar_t* fil
     if (installedVersion == L"0.0.0.0")
         return std::wstring(L"/") + file;
     return L"/" + installedVersion + L"/" + file;
+}
+
+void WriteStaged(const std::wstring& path, const std::string& bytes)
+{
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    ::CloseHandle(file);
 }
 
 } // namespace
@@ -84,34 +97,39 @@ void CDownloadThread::OnUpdateStep()
 bool CDownloadThread::FetchManifest(int attempt)
 {
     Post(WM_VERSION_STATUS, 1, 0);
+    m_bRefused = false;
+    m_staged.clear();
     std::wstring staging = m_pDownload->GetStagingFolder();
     // Only what this run downloads and verifies may ever be installed: what an
     // interrupted run left in the staging folder goes before anything else.
     m_pDownload->DeleteTree(staging);
+    std::string manifest;
     if (!::CreateDirectoryW(staging.c_str(), nullptr)) {
         UPDATE_LOG(L"Could not empty the staging folder %ls, ErrorCode = %d\n", staging.c_str(),
                    static_cast<int>(::GetLastError()));
-    } else if (m_pDownload->DownloadFile(ManifestPath(m_strVersion).c_str(), (staging + L"\\update.xml").c_str(),
-                                         4096, L"", CXmlInfo::kMaxManifest) == 0) {
-        m_xml.ParseFile((staging + L"\\update.xml").c_str()); // the choice below decides, not the result
+    } else if (m_pDownload->DownloadToMemory(ManifestPath(m_strVersion).c_str(), &manifest, CXmlInfo::kMaxManifest) ==
+               0) {
+        // Read once: the bytes parsed are the bytes whose hash is compared with the signed one.
+        m_xml.ParseReceived(manifest); // the choice below decides, not the result
+        if (!Keyed())
+            WriteStaged(staging + L"\\update.xml", manifest); // travels into the installation, as it always has
         VersionInfo* version = UsableVersion();
-        if (version && (!Keyed() || CheckSignedRelease(*version))) {
+        if (version && (!Keyed() || CheckSignedRelease(*version, manifest))) {
             Post(WM_VERSION_STATUS, 0, version->file_count);
             m_nNextFile = 0;
-            m_verified.clear();
             m_nState = kHandleFiles;
             return true;
         }
     }
     if (attempt < kAttempts)
         return false;
-    Post(WM_VERSION_STATUS, static_cast<WPARAM>(-1), 0);
+    Post(WM_VERSION_STATUS, Failure(), 0);
     return true;
 }
 
-bool CDownloadThread::CheckSignedRelease(const VersionInfo& version)
+bool CDownloadThread::CheckSignedRelease(const VersionInfo& version, const std::string& manifest)
 {
-    std::wstring problem = SignedReleaseProblem(version);
+    std::wstring problem = SignedReleaseProblem(version, manifest);
     if (!problem.empty()) {
         UPDATE_LOG(L"Signature check failed: %ls\n", problem.c_str());
         return false;
@@ -122,31 +140,76 @@ bool CDownloadThread::CheckSignedRelease(const VersionInfo& version)
     return true;
 }
 
-std::wstring CDownloadThread::SignedReleaseProblem(const VersionInfo& version)
+std::wstring CDownloadThread::SignedReleaseProblem(const VersionInfo& version, const std::string& manifest)
 {
+    // From here on every problem is a refusal, but for a signature that did not arrive.
+    m_bRefused = true;
     if (m_key.state != KeyState::Usable)
         return L"the publisher key stamped into this updater is not a public key file";
-    std::wstring staging = m_pDownload->GetStagingFolder();
-    std::wstring local = staging + L"\\update.sig", remote = SignaturePath(m_strVersion);
+    std::wstring remote = SignaturePath(m_strVersion);
     std::string bytes;
-    bool fetched = m_pDownload->DownloadFile(remote.c_str(), local.c_str(), 4096, L"", kMaxSignatureFile) == 0 &&
-                   ReadSmallFile(local, kMaxSignatureFile, &bytes);
-    // Read whole into memory: the file itself is never installed.
-    ::DeleteFileW(local.c_str());
-    if (!fetched)
+    int received = m_pDownload->DownloadToMemory(remote.c_str(), &bytes, kMaxSignatureFile);
+    if (received != 0) {
+        m_bRefused = received == CDownload::kTooLong;
         return L"the signature file " + remote + L" is missing, could not be read, or is larger than " +
                std::to_wstring(kMaxSignatureFile) + L" bytes";
+    }
     SignedRelease release;
     std::wstring problem = VerifySignatureFile(bytes, m_key.key, &release);
     if (!problem.empty())
         return problem;
-    Sha256Digest manifest{};
-    if (!Sha256File(staging + L"\\update.xml", &manifest, nullptr))
-        return L"the manifest just fetched cannot be read again";
-    problem = CompareWithSigned(release, manifest, version, VersionNumber(m_strVersion));
-    if (problem.empty())
-        m_signed = std::move(release);
-    return problem;
+    Sha256Digest digest{};
+    if (!Sha256(manifest.data(), manifest.size(), &digest))
+        return L"SHA-256 is not available (bcrypt.dll)";
+    // Never below the installed release, and at its version only that release.
+    const SignedRelease installed = InstalledRecord();
+    const uint32_t lowest = std::max(VersionNumber(m_strVersion), installed.versionId);
+    problem = CompareWithSigned(release, digest, version, lowest);
+    if (problem.empty() && installed.versionId != 0 && release.versionId == installed.versionId &&
+        release.manifestSha256 != installed.manifestSha256)
+        problem = L"the signed release is another one of the installed version " +
+                  std::to_wstring(installed.versionId) + L": no rollback";
+    if (!problem.empty())
+        return problem;
+    m_signed = std::move(release);
+    m_signature = std::move(bytes);
+    return std::wstring();
+}
+
+SignedRelease CDownloadThread::InstalledRecord() const
+{
+    std::string bytes;
+    SignedRelease record;
+    const std::wstring path = std::wstring(m_pDownload->GetProgramFolder()) + L"\\" + kInstalledRecord;
+    if (!ReadSmallFile(path, kMaxSignatureFile, &bytes))
+        return SignedRelease(); // none yet: only the settings' version counts
+    // Verified again each time; whether it has expired since does not matter.
+    std::wstring problem = VerifySignatureFile(bytes, m_key.key, &record);
+    if (!problem.empty()) {
+        UPDATE_LOG(L"The installed release's signature is not used: %ls\n", problem.c_str());
+        return SignedRelease();
+    }
+    return record;
+}
+
+void CDownloadThread::KeepRecord()
+{
+    // Replaced whole or not at all: a half-written record would not verify,
+    // and the next run would take any release of the settings' version again.
+    const std::wstring path = std::wstring(m_pDownload->GetProgramFolder()) + L"\\" + kInstalledRecord;
+    const std::wstring temp = path + L".new";
+    HANDLE file = ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    bool ok = file != INVALID_HANDLE_VALUE &&
+              ::WriteFile(file, m_signature.data(), static_cast<DWORD>(m_signature.size()), &written, nullptr) &&
+              written == m_signature.size() && ::FlushFileBuffers(file);
+    if (file != INVALID_HANDLE_VALUE)
+        ::CloseHandle(file);
+    if (!ok || !::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        UPDATE_LOG(L"Could not keep the installed release's signature, ErrorCode = %d\n",
+                   static_cast<int>(::GetLastError()));
+        ::DeleteFileW(temp.c_str());
+    }
 }
 
 bool CDownloadThread::InstalledIsCurrent(const FileInfo& file)
@@ -170,41 +233,69 @@ bool CDownloadThread::DownloadVerified(const VersionInfo& version, const FileInf
     for (size_t i = staging.size(); i < local.size(); ++i)
         if (local[i] == L'\\')
             ::CreateDirectoryW(local.substr(0, i).c_str(), nullptr);
-    const SignedFile* listed = Keyed() ? &m_signed.files[static_cast<size_t>(m_nNextFile)] : nullptr;
-    // Unsigned, the manifest's size is all there is, and a hand-written one
-    // may be a little off: twice it and a megabyte more is room for any
-    // honest mistake, and a bound on what a server can write to the disk.
-    const uint64_t bound =
-        listed ? listed->size : 2 * static_cast<uint64_t>(file.f_size > 0 ? file.f_size : 0) + (1u << 20);
-    if (m_pDownload->DownloadFile(file.f_name, local.c_str(), static_cast<DWORD>(file.f_size), version.ver_root,
-                                  bound) != 0) {
-        if (listed)
-            ::DeleteFileW(local.c_str()); // a part of a file is no file of this release
-        return false;
-    }
-    // A short, damaged or cancelled transfer must never be installed.
-    if (listed) {
-        Sha256Digest digest{};
-        uint64_t size = 0;
-        if (!Sha256File(local, &digest, &size))
-            UPDATE_LOG(L"Download of %ls refused: cannot be read back\n", file.f_name);
-        else if (size != listed->size)
-            UPDATE_LOG(L"Download of %ls refused: %llu bytes, signed %u\n", file.f_name,
-                       static_cast<unsigned long long>(size), static_cast<unsigned>(listed->size));
-        else if (digest != listed->sha256)
-            UPDATE_LOG(L"Download of %ls refused: its SHA-256 is not the signed one\n", file.f_name);
-        else {
-            m_verified.push_back(file.f_name);
-            return true;
-        }
-    } else {
+    if (!Keyed()) {
+        // Unsigned, the manifest's size is all there is, and a hand-written one
+        // may be a little off: twice it and a megabyte more is room for any
+        // honest mistake, and a bound on what a server can write to the disk.
+        const uint64_t bound = 2 * static_cast<uint64_t>(file.f_size > 0 ? file.f_size : 0) + (1u << 20);
+        if (m_pDownload->DownloadFile(file.f_name, local.c_str(), static_cast<DWORD>(file.f_size), version.ver_root,
+                                      bound) != 0)
+            return false;
+        // A short, damaged or cancelled transfer must never be installed.
         uint32_t sum = 0;
         if (ComputeFileChecksum(local, &sum) && sum == static_cast<uint32_t>(file.f_crc))
             return true;
         UPDATE_LOG(L"Checksum of %ls does not match the manifest, discarded\n", file.f_name);
+        ::DeleteFileW(local.c_str());
+        return false;
     }
-    ::DeleteFileW(local.c_str());
+    // Keyed: hashed as it is written, through a handle no other program can
+    // write or delete through, and installed through that same handle.
+    const SignedFile& listed = m_signed.files[static_cast<size_t>(m_nNextFile)];
+    auto staged = std::make_unique<CStagedFile>();
+    if (!staged->Create(staging, local)) {
+        UPDATE_LOG(L"Download of %ls refused: the staging folder holds a link on its way\n", file.f_name);
+        return false;
+    }
+    if (m_pDownload->DownloadTo(file.f_name, *staged, static_cast<DWORD>(file.f_size), version.ver_root,
+                                listed.size) != 0)
+        return false; // a part of a file is no file of this release, and goes with its handle
+    Sha256Digest digest{};
+    if (!staged->Sha256(&digest)) {
+        UPDATE_LOG(L"Download of %ls refused: SHA-256 is not available\n", file.f_name);
+    } else if (staged->Size() != listed.size) {
+        UPDATE_LOG(L"Download of %ls refused: %llu bytes, signed %u\n", file.f_name,
+                   static_cast<unsigned long long>(staged->Size()), static_cast<unsigned>(listed.size));
+    } else if (digest != listed.sha256) {
+        UPDATE_LOG(L"Download of %ls refused: its SHA-256 is not the signed one\n", file.f_name);
+    } else if (!CarriesUsableKey(file, *staged)) {
+        m_bRefused = true;
+        UPDATE_LOG(L"Download of %ls refused: a replacement of this updater that carries no usable key\n",
+                   file.f_name);
+    } else {
+        m_staged.emplace_back(file.f_name, std::move(staged));
+        return true;
+    }
     return false;
+}
+
+bool CDownloadThread::CarriesUsableKey(const FileInfo& file, const CStagedFile& staged) const
+{
+    std::wstring own = m_strOwnProgram;
+    if (own.empty()) {
+        wchar_t path[MAX_PATH] = {};
+        DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+        own.assign(path, n < MAX_PATH ? n : 0);
+    }
+    wchar_t target[MAX_PATH] = {};
+    const std::wstring installed = LocalPathOf(m_pDownload->GetProgramFolder(), file.f_name);
+    DWORD n = ::GetFullPathNameW(installed.c_str(), MAX_PATH, target, nullptr);
+    if (n == 0 || n >= MAX_PATH ||
+        ::CompareStringOrdinal(target, -1, own.c_str(), -1, TRUE) != CSTR_EQUAL)
+        return true; // not this updater
+    // An updater without a key would take any release from its next run on.
+    std::string image;
+    return staged.ReadAll(&image, 256u << 20) && PublisherKeyOfImage(image).state == KeyState::Usable;
 }
 
 VersionInfo* CDownloadThread::UsableVersion()
@@ -231,11 +322,15 @@ bool CDownloadThread::HandleFile(int attempt)
     if (m_nNextFile >= version->file_count) {
         if (!BeginInstallation())
             return true;
-        // Keyed: exactly the files verified in this run, nothing else that lies in the staging folder.
-        if (Keyed())
-            m_pDownload->InstallListed(m_verified);
-        else
+        // Keyed: exactly the files verified in this run, nothing else that lies
+        // in the staging folder, and the release recorded as installed.
+        if (Keyed()) {
+            m_pDownload->InstallStaged(m_staged);
+            m_staged.clear();
+            KeepRecord();
+        } else {
             m_pDownload->InstallFiles();
+        }
         m_nState = kFinished;
         Post(WM_COMMAND, IDOK, 0);
         return true;
@@ -251,13 +346,14 @@ bool CDownloadThread::HandleFile(int attempt)
         Post(WM_FILE_STATUS, static_cast<WPARAM>(-1), name);
         return true;
     }
+    m_bRefused = false;
     if (InstalledIsCurrent(*file)) {
         // Installed file is current; the pause lets the overall bar visibly advance.
         ::Sleep(kUnchangedPauseMs);
     } else if (!DownloadVerified(*version, *file)) {
         if (attempt < kAttempts)
             return false;
-        Post(WM_FILE_STATUS, static_cast<WPARAM>(-1), name);
+        Post(WM_FILE_STATUS, Failure(), name);
         return true;
     }
     file->done = 1;

@@ -29,7 +29,16 @@ public:
     // its signed size and SHA-256, and only verified files are installed.
     PublisherKey m_key;
     SignedRelease m_signed;                  // what the signature vouched for (keyed runs)
-    std::vector<std::wstring> m_verified;    // staged in this run and found as signed (keyed runs)
+    std::string m_signature;                 // its bytes, kept as the record once installed
+    std::vector<CDownload::StagedEntry> m_staged; // downloaded in this run and found as signed (keyed runs)
+    // The updater's own executable: a staged replacement must carry a key.
+    // Empty: this process's.
+    std::wstring m_strOwnProgram;
+
+    // The kept signature of the installed release, in the program folder: only
+    // a release signed by the publisher is ever recorded, and none older than
+    // it, or another of its version, is accepted after it.
+    static constexpr wchar_t kInstalledRecord[] = L"update.sig";
 
     // The manifest's server path for an installed version, and the
     // signature's beside it.
@@ -60,8 +69,15 @@ private:
     bool Keyed() const { return m_key.state != KeyState::None; }
     // Keyed runs: fetches and checks the signature of the manifest just
     // fetched; false, with the reason logged, when anything is amiss.
-    bool CheckSignedRelease(const VersionInfo& version);
-    std::wstring SignedReleaseProblem(const VersionInfo& version);
+    bool CheckSignedRelease(const VersionInfo& version, const std::string& manifest);
+    std::wstring SignedReleaseProblem(const VersionInfo& version, const std::string& manifest);
+    // The installed release as its kept signature records it; versionId 0 when
+    // there is none that verifies with the key.
+    SignedRelease InstalledRecord() const;
+    void KeepRecord();
+    // The failure of the step: -2 when a keyed run refused what it got as not
+    // genuine, -1 otherwise.
+    WPARAM Failure() const { return static_cast<WPARAM>(m_bRefused ? -2 : -1); }
     bool HandleFile(int attempt);
     // Whether the installed file is the one the release lists.
     bool InstalledIsCurrent(const FileInfo& file);
@@ -69,6 +85,10 @@ private:
     // is the one listed: its signed size and SHA-256 in a keyed run, its
     // checksum otherwise.
     bool DownloadVerified(const VersionInfo& version, const FileInfo& file);
+    // False for a staged replacement of this updater's own executable that
+    // carries no usable publisher key; true for every other file.
+    bool CarriesUsableKey(const FileInfo& file, const CStagedFile& staged) const;
 
     std::mutex m_stateLock; // the stop flag against the start of an installation
+    bool m_bRefused = false; // the last attempt's failure was a refusal, not the network
 };

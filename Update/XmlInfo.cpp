@@ -150,6 +150,16 @@ int CXmlInfo::ParseFile(const wchar_t* path)
     return ParseBuffer(buffer, size);
 }
 
+int CXmlInfo::ParseReceived(const std::string& bytes)
+{
+    std::string text;
+    text.reserve(bytes.size());
+    for (size_t i = 0; i < bytes.size() && bytes[i] != '\x1A'; ++i)
+        if (bytes[i] != '\r' || i + 1 == bytes.size() || bytes[i + 1] != '\n')
+            text += bytes[i];
+    return ParseBuffer(text.data(), text.size());
+}
+
 int CXmlInfo::ParseBuffer(const char* data, size_t size)
 {
     Reset();

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 struct FileInfo {
     int32_t f_id = 0;
@@ -63,6 +64,9 @@ public:
     int ParseFile(const wchar_t* path);
     // Parses manifest bytes as the file would provide them (after text mode).
     int ParseBuffer(const char* data, size_t size);
+    // Parses the manifest's bytes as they were received, read as the file
+    // always was (text mode: CR LF arrives as LF, a byte 0x1A ends the data).
+    int ParseReceived(const std::string& bytes);
 
     // The version with the largest id (unsigned; the first of equal ids), or
     // null; id 0 is never chosen.

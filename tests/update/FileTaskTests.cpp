@@ -263,6 +263,11 @@ TEST(LinkWalkTest, CleanupAndInstallNeverReachThroughAFolderLink)
             GTEST_SKIP() << "no folder link at " << std::string(link.begin(), link.end());
     }
     ASSERT_TRUE(WriteBytes(outside + L"\\keep.txt", "not the updater's"));
+    // A download is never written through a link on its way.
+    for (const std::wstring& path : {staging + L"\\away\\x.bin", app + L"\\shared\\x.bin"}) {
+        CStagedFile file;
+        EXPECT_FALSE(file.Create(app, path));
+    }
     ::DeleteFileW((outside + L"\\new.txt").c_str());
     ::DeleteFileW((app + L"\\real.txt").c_str());
     ASSERT_TRUE(WriteBytes(staging + L"\\real.txt", "staged"));

@@ -227,6 +227,10 @@ TEST_F(UpdateDlgTest, FailuresAskRetryOrCancelWhenVisibleAndEndTheRunAtOnceWhenH
     const wchar_t* name = L"/a.dll";
     EXPECT_EQ(PostAndAnswer(WM_FILE_STATUS, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(name), IDRETRY),
               L"下载文件：'/a.dll' 失败\n");
+    // A keyed run's refusal says so, for the release and for a file alike.
+    EXPECT_EQ(PostAndAnswer(WM_VERSION_STATUS, static_cast<WPARAM>(kRefused), 0, IDRETRY), kRefusedText);
+    EXPECT_EQ(PostAndAnswer(WM_FILE_STATUS, static_cast<WPARAM>(kRefused), reinterpret_cast<LPARAM>(name), IDRETRY),
+              kRefusedText);
     EXPECT_FALSE(TakeQuit());
     EXPECT_TRUE(caller.replies.empty());
     EXPECT_EQ(PostAndAnswer(WM_CONNECT_STATUS, 7, 1, IDCANCEL), L"连接服务器失败，可能网络有问题！");

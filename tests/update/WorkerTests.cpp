@@ -1,7 +1,9 @@
 // The update procedure on its worker thread, step by step against the local
 // server, driven the way the dialog drives it.
 #include "DownloadThread.h"
+#include "ImageResource.h"
 #include "Log.h"
+#include "Publisher.h"
 #include "ReleaseSupport.h"
 #include "Settings.h"
 #include "TestSupport.h"
@@ -37,8 +39,9 @@ public:
     // worker stopped as soon as its installation has begun.
     int stopInInstallationAfter = -1;
     LONG stateAtStop = 0;
-    // Runs once the manifest step has succeeded, before the first file step.
-    std::function<void()> onVersion;
+    // Runs once the manifest step has succeeded, before the first file step,
+    // and once each file is handled, before the next.
+    std::function<void()> onVersion, onFile;
 
     void Step() { worker->PostThreadMessage(WM_UPDATE_STEP, 0, 0); }
 
@@ -62,6 +65,8 @@ protected:
         case WM_FILE_STATUS: {
             std::string detail = code == 0 ? std::to_string(lp) : Narrow(reinterpret_cast<const wchar_t*>(lp));
             events.push_back("F" + std::to_string(code) + " " + detail);
+            if (code == 0 && onFile)
+                onFile();
             if (code == 0 && lp == stopInInstallationAfter)
                 StopInInstallation();
             else if (code == 0)
@@ -455,8 +460,9 @@ TEST_F(WorkerTest, AKeyedWorkerInstallsTheSignedReleaseAndNothingElseFromTheStag
     std::vector<ReleaseFile> files = {{"/one.dll", PatternBytes(30000, 1)},
                                       {"/two.dll", "unchanged"},
                                       {"/sub/three.dat", PatternBytes(5000, 3)}};
-    // The installed version again: publishing it anew is no downgrade.
-    ASSERT_TRUE(publisher.PublishSigned(manifest, VersionNumber(version), root, files));
+    const uint32_t installed = VersionNumber(version), next = installed + 1;
+    const std::string xml = ManifestFor(next, root, files), signature = publisher.Sign(SignedListFor(next, xml, files));
+    ASSERT_TRUE(PublishRelease(manifest, next, root, files) && Publish(SignaturePathBeside(manifest), signature));
     ASSERT_TRUE(WriteBytes(app / L"two.dll", "unchanged"));
     // The release's checksum, not its content: only the hash tells them apart.
     ASSERT_TRUE(WriteBytes(app / L"one.dll", SameSumOtherBytes(files[0].bytes)));
@@ -465,21 +471,70 @@ TEST_F(WorkerTest, AKeyedWorkerInstallsTheSignedReleaseAndNothingElseFromTheStag
         WriteBytes(app / L"$Temp$\\two.dll", "planted");
         WriteBytes(app / L"$Temp$\\extra.dll", "planted");
     };
+    // A verified file can be read, but neither changed nor swapped before its move.
+    std::vector<BOOL> swapped;
+    driver.onFile = [&] {
+        const std::wstring staged = app / L"$Temp$\\one.dll", other = app / L"$Temp$\\other.dll";
+        if (!swapped.empty() || !Exists(staged))
+            return;
+        EXPECT_EQ(ReadBytes(staged), files[0].bytes);
+        WriteBytes(other, "swapped");
+        swapped = {WriteBytes(staged, "swapped"), ::DeleteFileW(staged.c_str()),
+                   ::MoveFileExW(other.c_str(), staged.c_str(), MOVEFILE_REPLACE_EXISTING)};
+    };
     worker.m_key = publisher.Trusted();
     Run(version);
 
     EXPECT_EQ(driver.events, (std::vector<std::string>{"V1", "V0 3", "F1 /one.dll", "F0 1", "F1 /two.dll", "F0 2",
                                                        "F1 /sub/three.dat", "F0 3", "OK"}))
         << LogText();
+    EXPECT_EQ(swapped, (std::vector<BOOL>{FALSE, FALSE, FALSE}));
     EXPECT_EQ(FileRequests(), (std::vector<std::string>{SignaturePathBeside(manifest), root + "/one.dll",
                                                         root + "/sub/three.dat"}));
-    EXPECT_TRUE(Logged(L"Signature verified: release " + std::to_wstring(VersionNumber(version)) +
-                       L", 3 files, signed with key " + Utf8ToWide(KeyId(publisher.publicKey))));
+    EXPECT_TRUE(Logged(L"Signature verified: release " + std::to_wstring(next) + L", 3 files, signed with key " +
+                       Utf8ToWide(KeyId(publisher.publicKey))));
     engine.Cleanup();
-    EXPECT_EQ(ListTree(app.path()), (std::vector<std::wstring>{L"one.dll", L"sub\\three.dat", L"two.dll"}));
+    // The verified signature is kept as the record of what is installed.
+    EXPECT_EQ(ListTree(app.path()),
+              (std::vector<std::wstring>{L"one.dll", L"sub\\three.dat", L"two.dll", L"update.sig"}));
+    EXPECT_EQ(ReadBytes(app / L"update.sig"), signature);
     EXPECT_EQ(Installed(L"one.dll"), files[0].bytes);
     EXPECT_EQ(Installed(L"two.dll"), "unchanged");
     EXPECT_EQ(Installed(L"sub\\three.dat"), files[2].bytes);
+
+    // The settings still name the older version: the record decides. A replay
+    // of the installed release installs nothing and is no failure; the older
+    // release and another one of the installed version are refused.
+    std::vector<ReleaseFile> old = {{"/one.dll", "old one"}};
+    std::string other = ManifestFor(next, root, old);
+    struct Case {
+        const char* what;
+        std::string manifest, signature;
+        std::vector<std::string> events;
+        std::wstring logged;
+    } cases[] = {
+        {"replay", xml, signature,
+         {"V1", "V0 3", "F1 /one.dll", "F0 1", "F1 /two.dll", "F0 2", "F1 /sub/three.dat", "F0 3", "OK"},
+         L"Signature verified"},
+        {"older", ManifestFor(installed, root, old),
+         publisher.Sign(SignedListFor(installed, ManifestFor(installed, root, old), old)),
+         {"V1", "V1", "V1", "V1", "V1", "V-2"}, L"no downgrade"},
+        {"another of the version", other, publisher.Sign(SignedListFor(next, other, old)),
+         {"V1", "V1", "V1", "V1", "V1", "V-2"}, L"another one of the installed version"},
+    };
+    driver.onVersion = driver.onFile = nullptr;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(Publish(manifest, c.manifest));
+        ASSERT_TRUE(Publish(SignaturePathBeside(manifest), c.signature));
+        g_log.clear();
+        driver.events.clear();
+        worker.m_nState = CDownloadThread::kFetchManifest;
+        Continue();
+        EXPECT_EQ(driver.events, c.events) << LogText();
+        EXPECT_TRUE(Logged(c.logged)) << LogText();
+        EXPECT_EQ(Installed(L"one.dll"), files[0].bytes);
+    }
 }
 
 TEST_F(WorkerTest, AKeyedWorkerRefusesEveryReleaseButTheSignedOneAsAFailedManifestStep)
@@ -529,9 +584,10 @@ TEST_F(WorkerTest, AKeyedWorkerRefusesEveryReleaseButTheSignedOneAsAFailedManife
         ASSERT_TRUE(Publish(root + f.name, f.bytes));
     worker.m_key = publisher.Trusted();
     bool first = true;
-    std::vector<std::string> refused(5, "V1");
-    refused.push_back("V-1");
     for (const Case& c : cases) {
+        // Refused as not genuine, but for a signature that never arrived.
+        std::vector<std::string> refused(5, "V1");
+        refused.push_back(c.absent ? "V-1" : "V-2");
         SCOPED_TRACE(c.what);
         ASSERT_TRUE(Publish(manifest, c.manifest));
         Unpublish(SignaturePathBeside(manifest));
@@ -550,8 +606,8 @@ TEST_F(WorkerTest, AKeyedWorkerRefusesEveryReleaseButTheSignedOneAsAFailedManife
         EXPECT_TRUE(Logged(L"Signature check failed: ")) << LogText();
         EXPECT_TRUE(Logged(c.reason)) << LogText();
         EXPECT_EQ(FileRequests(), std::vector<std::string>(5, SignaturePathBeside(manifest)));
-        // Only the refused manifest, until the run's end removes the staging folder.
-        EXPECT_EQ(ListTree(app.path()), (std::vector<std::wstring>{L"$Temp$\\update.xml", L"a.txt"}));
+        // The manifest is read into memory, never written.
+        EXPECT_EQ(ListTree(app.path()), (std::vector<std::wstring>{L"a.txt"}));
     }
 
     // An updater whose stamped key cannot be read refuses even the good release.
@@ -561,7 +617,7 @@ TEST_F(WorkerTest, AKeyedWorkerRefusesEveryReleaseButTheSignedOneAsAFailedManife
     g_log.clear();
     driver.events.clear();
     Continue();
-    EXPECT_EQ(driver.events, refused);
+    EXPECT_EQ(driver.events, (std::vector<std::string>{"V1", "V1", "V1", "V1", "V1", "V-2"}));
     EXPECT_TRUE(Logged(L"not a public key file")) << LogText();
 
     engine.Cleanup();
@@ -603,6 +659,42 @@ TEST_F(WorkerTest, AKeyedWorkerRefusesAFileWhoseChecksumWasKeptButNotItsContent)
     Continue();
     EXPECT_EQ(driver.events, (std::vector<std::string>{"F1 /a.dll", "F0 1", "OK"}));
     EXPECT_EQ(Installed(L"a.dll"), files[0].bytes);
+}
+
+TEST_F(WorkerTest, AKeyedWorkerRefusesAReplacementOfItselfThatCarriesNoKey)
+{
+    TestPublisher publisher;
+    TempFolder keys(L"keys");
+    std::string id;
+    std::wstring error;
+    const std::string plain = ReadBytes(AfxGetModuleFolder() + L"\\update.exe");
+    ASSERT_TRUE(WriteBytes(keys / L"publisher.pub", PublicKeyText(publisher.publicKey)));
+    ASSERT_TRUE(WriteBytes(keys / L"update.exe", plain));
+    ASSERT_TRUE(StampUpdater(keys / L"publisher.pub", keys / L"update.exe", &id, &error));
+    const std::string stamped = ReadBytes(keys / L"update.exe");
+    // Read from the bytes as the loader reads it from the file.
+    EXPECT_EQ(PublisherKeyOfImage(plain).state, KeyState::None);
+    EXPECT_EQ(PublisherKeyOfImage(stamped).id, id);
+    EXPECT_EQ(PublisherKeyOfImage(PatternBytes(4096, 7)).state, KeyState::Unusable); // no image at all
+
+    ASSERT_TRUE(WriteBytes(app / L"update.exe", "old"));
+    worker.m_key = publisher.Trusted();
+    worker.m_strOwnProgram = app / L"UPDATE.EXE";
+    ASSERT_TRUE(publisher.PublishSigned(manifest, VersionNumber(version) + 1, root, {{"/update.exe", plain}}));
+    Run(version);
+    std::vector<std::string> refused = {"V1", "V0 1"};
+    refused.insert(refused.end(), 5, "F1 /update.exe");
+    refused.push_back("F-2 /update.exe");
+    EXPECT_EQ(driver.events, refused);
+    EXPECT_TRUE(Logged(L"a replacement of this updater that carries no usable key")) << LogText();
+    EXPECT_EQ(Installed(L"update.exe"), "old");
+
+    ASSERT_TRUE(publisher.PublishSigned(manifest, VersionNumber(version) + 1, root, {{"/update.exe", stamped}}));
+    driver.events.clear();
+    worker.m_nState = CDownloadThread::kFetchManifest;
+    Continue();
+    EXPECT_EQ(driver.events.back(), "OK") << LogText();
+    EXPECT_EQ(Installed(L"update.exe"), stamped);
 }
 
 TEST_F(WorkerTest, ASignedReleaseArrivesThroughAPlainWebServerToo)

@@ -1,0 +1,102 @@
+#include "StagedFile.h"
+
+#include <cstring>
+#include <vector>
+
+bool NoLinkOnTheWay(const std::wstring& folder, const std::wstring& path)
+{
+    if (path.size() <= folder.size() || path.compare(0, folder.size(), folder) != 0 || path[folder.size()] != L'\\')
+        return false;
+    for (size_t i = folder.size(); i != std::wstring::npos; i = path.find(L'\\', i + 1)) {
+        DWORD a = ::GetFileAttributesW(path.substr(0, i).c_str());
+        if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY) || (a & FILE_ATTRIBUTE_REPARSE_POINT))
+            return false;
+    }
+    return true;
+}
+
+CStagedFile::~CStagedFile()
+{
+    if (m_file == INVALID_HANDLE_VALUE)
+        return;
+    FILE_DISPOSITION_INFO dispose = {TRUE};
+    ::SetFileInformationByHandle(m_file, FileDispositionInfo, &dispose, sizeof dispose);
+    ::CloseHandle(m_file);
+}
+
+bool CStagedFile::Create(const std::wstring& staging, const std::wstring& path)
+{
+    if (m_file != INVALID_HANDLE_VALUE || !NoLinkOnTheWay(staging, path))
+        return false;
+    // Not following a link that may have been put there since: the handle is
+    // the link's, and refused below.
+    m_file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (m_file == INVALID_HANDLE_VALUE)
+        return false;
+    m_path = path;
+    FILE_ATTRIBUTE_TAG_INFO tag = {};
+    if (!::GetFileInformationByHandleEx(m_file, FileAttributeTagInfo, &tag, sizeof tag) ||
+        (tag.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))) {
+        ::CloseHandle(m_file); // the link itself stays; the staging folder's clean-up removes it
+        m_file = INVALID_HANDLE_VALUE;
+        return false;
+    }
+    return true;
+}
+
+bool CStagedFile::Write(const void* data, size_t size)
+{
+    DWORD written = 0;
+    if (m_file == INVALID_HANDLE_VALUE || !::WriteFile(m_file, data, static_cast<DWORD>(size), &written, nullptr) ||
+        written != size)
+        return false;
+    m_checksum.Update(data, size);
+    m_sha256.Update(data, size);
+    m_size += size;
+    return true;
+}
+
+bool CStagedFile::ReadAll(std::string* bytes, size_t maxBytes) const
+{
+    bytes->clear();
+    LARGE_INTEGER start = {};
+    if (m_file == INVALID_HANDLE_VALUE || m_size > maxBytes || !::SetFilePointerEx(m_file, start, nullptr, FILE_BEGIN))
+        return false;
+    bytes->resize(static_cast<size_t>(m_size));
+    DWORD read = 0;
+    bool ok = m_size == 0 || (::ReadFile(m_file, &(*bytes)[0], static_cast<DWORD>(m_size), &read, nullptr) &&
+                              read == m_size);
+    LARGE_INTEGER end = {};
+    ::SetFilePointerEx(m_file, end, nullptr, FILE_END);
+    return ok;
+}
+
+bool CStagedFile::MoveTo(const std::wstring& target)
+{
+    if (m_file == INVALID_HANDLE_VALUE)
+        return false;
+    // The rename goes through the handle; its name is the system's own form
+    // of the full path.
+    const std::wstring name = L"\\??\\" + target;
+    std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t));
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->ReplaceIfExists = TRUE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+    std::memcpy(info->FileName, name.c_str(), info->FileNameLength);
+    if (!::SetFileInformationByHandle(m_file, FileRenameInfo, info, static_cast<DWORD>(buffer.size())))
+        return false;
+    ::FlushFileBuffers(m_file);
+    ::CloseHandle(m_file);
+    m_file = INVALID_HANDLE_VALUE;
+    m_path = target;
+    return true;
+}
+
+void CStagedFile::Keep()
+{
+    if (m_file != INVALID_HANDLE_VALUE)
+        ::CloseHandle(m_file);
+    m_file = INVALID_HANDLE_VALUE;
+}

@@ -1,0 +1,53 @@
+// One file downloaded into the staging folder. It is written, hashed and
+// moved into place through a single handle that lets other programs read the
+// file but neither write, rename nor delete it: the content that was
+// verified is the content that gets installed.
+#pragma once
+
+#include "Checksum.h"
+#include "Crypto.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+class CStagedFile {
+public:
+    CStagedFile() = default;
+    // A file that was neither moved into place nor kept goes with its handle.
+    ~CStagedFile();
+    CStagedFile(const CStagedFile&) = delete;
+    CStagedFile& operator=(const CStagedFile&) = delete;
+
+    // Creates (or empties) path below the staging folder. False when a folder
+    // on the way, the staging folder included, is missing or is a link
+    // (junction or symbolic link), or the file cannot be created as a plain file.
+    bool Create(const std::wstring& staging, const std::wstring& path);
+    bool Write(const void* data, size_t size);
+
+    uint64_t Size() const { return m_size; }
+    uint32_t Checksum() const { return m_checksum.Final(); }
+    // The SHA-256 of everything written; once.
+    bool Sha256(Sha256Digest* digest) { return m_sha256.Final(digest); }
+    // The content read back through the handle; false above maxBytes.
+    bool ReadAll(std::string* bytes, size_t maxBytes) const;
+
+    // Renames the file to target (a full path), replacing a file there.
+    bool MoveTo(const std::wstring& target);
+    // Closes the handle and leaves the file where it is, for a caller that
+    // reads it by its path.
+    void Keep();
+    const std::wstring& Path() const { return m_path; }
+
+private:
+    HANDLE m_file = INVALID_HANDLE_VALUE;
+    std::wstring m_path;
+    uint64_t m_size = 0;
+    CChecksum m_checksum;
+    CSha256 m_sha256;
+};
+
+// Whether folder and every folder below it down to path's are plain folders
+// (none missing, none a junction or symbolic link).
+bool NoLinkOnTheWay(const std::wstring& folder, const std::wstring& path);
