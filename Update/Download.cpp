@@ -8,6 +8,8 @@
 
 #include <shlwapi.h>
 
+#include <algorithm>
+
 namespace {
 
 void CopyField(wchar_t* field, size_t units, const wchar_t* value)
@@ -356,7 +358,7 @@ std::wstring CDownload::MoveAside(const std::wstring& folderIn, const std::wstri
     return std::wstring();
 }
 
-void CDownload::CopyTree(std::wstring source, std::wstring target)
+void CDownload::CollectTree(std::wstring source, std::wstring target, std::vector<Placement>* plan)
 {
     EnsureBackslash(source);
     EnsureBackslash(target);
@@ -375,54 +377,232 @@ void CDownload::CopyTree(std::wstring source, std::wstring target)
                 UPDATE_LOG(L"Not installed into a link: %ls\n", (target + name).c_str());
                 return true;
             }
-            CopyTree(source + name, target + name);
+            CollectTree(source + name, target + name, plan);
             return true;
         }
-        InstallOne(source + name, target, name);
+        std::wstring from = source + name;
+        Placement p;
+        p.target = target + name;
+        p.place = [from](const std::wstring& to) {
+            return ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+        };
+        plan->push_back(std::move(p));
         return true;
     });
-    ::RemoveDirectoryW(source.c_str());
 }
 
-void CDownload::InstallOne(const std::function<bool(const std::wstring&)>& moveTo, const std::wstring& target,
-                           const std::wstring& name)
+void CDownload::CopyTree(std::wstring source, std::wstring target)
 {
-    // Attributes that keep a file from being replaced.
-    const DWORD kProtecting = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-    std::wstring to = target + name;
-    DWORD attributes = ::GetFileAttributesW(to.c_str());
-    bool installed = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-    if (installed && (attributes & kProtecting)) {
-        DWORD open = attributes & ~kProtecting;
-        ::SetFileAttributesW(to.c_str(), open ? open : FILE_ATTRIBUTE_NORMAL);
-    }
-    // A rename within the volume, never a copy: an interrupted update
-    // leaves the installed file whole, old or new.
-    if (!moveTo(to)) {
-        // In use: rename the installed file aside and try once more.
-        std::wstring aside = MoveAside(target, name);
-        if (!moveTo(to) && !aside.empty()) {
-            // Still not placed: put the old file back rather than leave a hole.
-            ::MoveFileExW(aside.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING);
-            UPDATE_LOG(L"Could not replace %ls, kept the installed file\n", to.c_str());
+    std::vector<Placement> plan;
+    CollectTree(source, target, &plan);
+    std::wstring inUse;
+    if (!Install(plan, &inUse))
+        return; // the staged files stay for another attempt
+    RemoveEmptyFolders(source);
+}
+
+void CDownload::RemoveEmptyFolders(std::wstring folder)
+{
+    EnsureBackslash(folder);
+    ForEachEntry(folder, [&](const WIN32_FIND_DATAW& fd) {
+        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            RemoveEmptyFolders(folder + fd.cFileName);
+        return true;
+    });
+    ::RemoveDirectoryW(folder.c_str());
+}
+
+namespace {
+
+// Where a file of folder + name goes aside: folder + "Temp\" + name + digit,
+// a name that is free now (one left by an earlier run that is no longer in
+// use is removed), and not one another file of this install was given.
+std::wstring FreeAsideName(const std::wstring& target, const std::vector<std::wstring>& taken)
+{
+    size_t slash = target.find_last_of(L'\\');
+    std::wstring aside = target.substr(0, slash + 1) + L"Temp";
+    ::CreateDirectoryW(aside.c_str(), nullptr);
+    for (int pass = 0; pass < 2; ++pass) {
+        for (int i = 0; i < 10; ++i) {
+            std::wstring name = aside + L"\\" + target.substr(slash + 1) + static_cast<wchar_t>(L'0' + i);
+            if (std::find(taken.begin(), taken.end(), name) != taken.end())
+                continue;
+            if (::GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES)
+                return name;
+            if (pass == 1) {
+                ::SetFileAttributesW(name.c_str(), FILE_ATTRIBUTE_NORMAL);
+                if (::DeleteFileW(name.c_str()))
+                    return name;
+            }
         }
     }
-    // The installed file's attributes, whichever content is now in place.
-    if (installed)
-        ::SetFileAttributesW(to.c_str(), attributes);
+    return std::wstring();
 }
 
-void CDownload::InstallOne(const std::wstring& from, const std::wstring& target, const std::wstring& name)
+// No other program has the file open: it can go aside and come back at will.
+bool Unused(const std::wstring& path)
 {
-    InstallOne([&](const std::wstring& to) { return ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE; },
-               target, name);
-    ::DeleteFileW(from.c_str()); // a staged file that could not be placed
+    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    ::CloseHandle(h);
+    return true;
 }
 
-void CDownload::InstallStaged(std::vector<StagedEntry>& files)
+bool WriteJournal(const std::wstring& path, const std::wstring& text)
 {
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t)), written = 0;
+    bool ok = ::WriteFile(file, text.data(), bytes, &written, nullptr) && written == bytes && ::FlushFileBuffers(file);
+    ::CloseHandle(file);
+    return ok;
+}
+
+// Puts the installed file back from where it went aside.
+void PutBack(const std::wstring& backup, const std::wstring& target, DWORD attributes)
+{
+    ::SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!::MoveFileExW(backup.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        UPDATE_LOG(L"Could not put %ls back, ErrorCode = %d\n", target.c_str(), static_cast<int>(::GetLastError()));
+    else if (attributes != INVALID_FILE_ATTRIBUTES)
+        ::SetFileAttributesW(target.c_str(), attributes);
+}
+
+} // namespace
+
+std::wstring CDownload::JournalPath() const
+{
+    return std::wstring(m_szProgramFolder) + L"\\Temp\\update.journal";
+}
+
+bool CDownload::Install(std::vector<Placement>& plan, std::wstring* inUse)
+{
+    inUse->clear();
+    if (plan.empty())
+        return true;
+    // Attributes that keep a file from being replaced.
+    const DWORD kProtecting = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    std::vector<std::wstring> taken;
+    std::wstring journal;
+    for (Placement& p : plan) {
+        p.attributes = ::GetFileAttributesW(p.target.c_str());
+        if (p.attributes == INVALID_FILE_ATTRIBUTES || (p.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            p.attributes = INVALID_FILE_ATTRIBUTES;
+        } else {
+            p.inUse = !Unused(p.target);
+            p.backup = FreeAsideName(p.target, taken);
+            if (p.backup.empty()) {
+                *inUse = p.target;
+                return false;
+            }
+            taken.push_back(p.backup);
+        }
+        journal += p.target + L"\t" + p.backup + L"\n";
+    }
+    // Written before the first file moves: an install the machine stopped in
+    // the middle of is undone by the next run (see RecoverInterruptedInstall).
+    ::CreateDirectoryW((std::wstring(m_szProgramFolder) + L"\\Temp").c_str(), nullptr);
+    if (!WriteJournal(JournalPath(), journal)) {
+        UPDATE_LOG(L"Could not write the install journal, ErrorCode = %d\n", static_cast<int>(::GetLastError()));
+        return false;
+    }
+    // Every installed file out of the way before any is replaced: one held by
+    // a program that lets nobody rename it stops the install with nothing changed.
+    auto undo = [&](size_t done) {
+        for (size_t i = done; i-- > 0;) {
+            if (plan[i].placed)
+                ::DeleteFileW(plan[i].target.c_str());
+            if (!plan[i].backup.empty())
+                PutBack(plan[i].backup, plan[i].target, plan[i].attributes);
+        }
+        ::DeleteFileW(JournalPath().c_str());
+    };
+    for (size_t i = 0; i < plan.size(); ++i) {
+        Placement& p = plan[i];
+        if (p.backup.empty())
+            continue;
+        if (p.attributes & kProtecting)
+            ::SetFileAttributesW(p.target.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (!::MoveFileExW(p.target.c_str(), p.backup.c_str(), MOVEFILE_WRITE_THROUGH)) {
+            UPDATE_LOG(L"In use, not installed: %ls, ErrorCode = %d\n", p.target.c_str(),
+                       static_cast<int>(::GetLastError()));
+            ::SetFileAttributesW(p.target.c_str(), p.attributes);
+            *inUse = p.target;
+            undo(i);
+            return false;
+        }
+    }
+    // Every target is free now: the staged files are renamed into place.
+    for (size_t i = 0; i < plan.size(); ++i) {
+        Placement& p = plan[i];
+        if (!p.place(p.target)) {
+            UPDATE_LOG(L"Could not place %ls, ErrorCode = %d: the install is undone\n", p.target.c_str(),
+                       static_cast<int>(::GetLastError()));
+            *inUse = p.target;
+            undo(plan.size());
+            return false;
+        }
+        p.placed = true;
+        // The installed file's attributes stay.
+        if (p.attributes != INVALID_FILE_ATTRIBUTES)
+            ::SetFileAttributesW(p.target.c_str(), p.attributes);
+    }
+    ::DeleteFileW(JournalPath().c_str()); // from here on the new set is the installed one
+    // What was not in use goes; a file a program still runs from stays aside, as it always did.
+    for (const Placement& p : plan) {
+        if (p.backup.empty() || p.inUse)
+            continue;
+        ::SetFileAttributesW(p.backup.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileW(p.backup.c_str());
+        ::RemoveDirectoryW(p.backup.substr(0, p.backup.find_last_of(L'\\')).c_str());
+    }
+    ::RemoveDirectoryW((std::wstring(m_szProgramFolder) + L"\\Temp").c_str());
+    return true;
+}
+
+bool CDownload::RecoverInterruptedInstall()
+{
+    if (!m_szProgramFolder[0])
+        return false;
+    std::string bytes;
+    HANDLE file = ::CreateFileW(JournalPath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    LARGE_INTEGER size = {};
+    DWORD read = 0;
+    if (::GetFileSizeEx(file, &size) && size.QuadPart < (16 << 20)) {
+        bytes.resize(static_cast<size_t>(size.QuadPart));
+        if (!bytes.empty() && !::ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr))
+            bytes.clear();
+    }
+    ::CloseHandle(file);
+    std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    // Undone, never finished: the staged files may have been changed since.
+    // Every backup named there did not exist before that install began.
+    for (size_t start = 0, end; (end = text.find(L'\n', start)) != std::wstring::npos; start = end + 1) {
+        std::wstring line = text.substr(start, end - start);
+        size_t tab = line.find(L'\t');
+        if (tab == std::wstring::npos)
+            continue;
+        std::wstring target = line.substr(0, tab), backup = line.substr(tab + 1);
+        if (backup.empty())
+            ::DeleteFileW(target.c_str()); // added by that install
+        else if (::GetFileAttributesW(backup.c_str()) != INVALID_FILE_ATTRIBUTES)
+            PutBack(backup, target, ::GetFileAttributesW(backup.c_str()));
+    }
+    ::DeleteFileW(JournalPath().c_str());
+    UPDATE_LOG(L"An install that was interrupted has been undone\n");
+    return true;
+}
+
+bool CDownload::InstallStaged(std::vector<StagedEntry>& files, std::wstring* inUse)
+{
+    inUse->clear();
     if (!m_szStagingFolder[0])
-        return;
+        return false;
+    std::vector<Placement> plan;
     for (StagedEntry& entry : files) {
         const std::wstring& name = entry.first;
         if (!entry.second || !IsSafeFileName(name, m_szProgramFolder))
@@ -444,10 +624,13 @@ void CDownload::InstallStaged(std::vector<StagedEntry>& files)
             UPDATE_LOG(L"Not installed into a link or a missing folder: %ls\n", name.c_str());
             continue;
         }
-        CStagedFile& staged = *entry.second;
-        InstallOne([&](const std::wstring& to) { return staged.MoveTo(to); }, target, rest);
-        entry.second.reset(); // one that could not be placed goes with its handle
+        CStagedFile* staged = entry.second.get();
+        Placement p;
+        p.target = target + rest;
+        p.place = [staged](const std::wstring& to) { return staged->MoveTo(to); };
+        plan.push_back(std::move(p));
     }
+    return Install(plan, inUse);
 }
 
 void CDownload::DeleteTree(std::wstring folder)
@@ -500,10 +683,20 @@ void CDownload::RemoveLink(const std::wstring& path)
     ::CloseHandle(link);
 }
 
-void CDownload::InstallFiles()
+bool CDownload::InstallFiles(std::wstring* inUse)
 {
-    if (m_szStagingFolder[0])
-        CopyTree(m_szStagingFolder, m_szProgramFolder);
+    std::wstring ignored;
+    if (!inUse)
+        inUse = &ignored;
+    inUse->clear();
+    if (!m_szStagingFolder[0])
+        return false;
+    std::vector<Placement> plan;
+    CollectTree(m_szStagingFolder, m_szProgramFolder, &plan);
+    if (!Install(plan, inUse))
+        return false; // the staged files stay for another attempt
+    RemoveEmptyFolders(m_szStagingFolder);
+    return true;
 }
 
 void CDownload::Cleanup()

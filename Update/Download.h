@@ -76,12 +76,20 @@ public:
     // Checksum of program folder + name ("/"-separated); 0 for a missing file
     // and for a name that is not a safe relative path.
     uint32_t GetFileChecksum(const wchar_t* name);
-    void InstallFiles();
+    // Installs the staged tree, all or nothing: every installed file that
+    // is replaced goes aside first, and when one cannot (a program holds it
+    // without letting it be renamed) everything goes back, nothing changes,
+    // *inUse names it and the staged files stay. A journal in Temp lets the
+    // next run undo an install the machine stopped in the middle of.
+    bool InstallFiles(std::wstring* inUse = nullptr);
     // A staged file and its name in the release ("/"-separated).
     using StagedEntry = std::pair<std::wstring, std::unique_ptr<CStagedFile>>;
-    // Installs exactly these files, each through its own handle; whatever
+    // The same for exactly these files, each through its own handle; whatever
     // else lies in the staging folder is left for Cleanup.
-    void InstallStaged(std::vector<StagedEntry>& files);
+    bool InstallStaged(std::vector<StagedEntry>& files, std::wstring* inUse);
+    // Undoes an install that a stopped process left half done (its journal);
+    // true when there was one.
+    bool RecoverInterruptedInstall();
     void Cleanup();
     void CloseConnections();
     void CloseAll();
@@ -107,12 +115,19 @@ private:
     int Transfer(const wchar_t* remotePath, const wchar_t* root, DWORD expectedSize, uint64_t maxBytes,
                  const std::function<bool(const BYTE*, UINT)>& sink,
                  const std::function<bool()>& opened = std::function<bool()>());
-    // Moves a staged file over target folder + name (moveTo renames it to a
-    // full path), renaming an installed file in use aside; the installed
-    // file's attributes stay.
-    void InstallOne(const std::function<bool(const std::wstring&)>& moveTo, const std::wstring& targetFolder,
-                    const std::wstring& name);
-    void InstallOne(const std::wstring& from, const std::wstring& targetFolder, const std::wstring& name);
+    // One staged file and the installed one it replaces.
+    struct Placement {
+        std::wstring target;                             // full path
+        std::function<bool(const std::wstring&)> place; // renames the staged file to a full path
+        std::wstring backup;                             // where the installed file goes aside; empty: none
+        DWORD attributes = INVALID_FILE_ATTRIBUTES;      // the installed file's
+        bool inUse = false;                              // another program has it open
+        bool placed = false;
+    };
+    bool Install(std::vector<Placement>& plan, std::wstring* inUse);
+    void CollectTree(std::wstring source, std::wstring target, std::vector<Placement>* plan);
+    static void RemoveEmptyFolders(std::wstring folder);
+    std::wstring JournalPath() const;
     static void RemoveLink(const std::wstring& path);
     bool InsideProgramFolder(const wchar_t* path) const;
 

@@ -97,8 +97,10 @@ void CDownloadThread::OnUpdateStep()
 bool CDownloadThread::FetchManifest(int attempt)
 {
     Post(WM_VERSION_STATUS, 1, 0);
-    m_bRefused = false;
+    m_bRefused = m_bBlocked = false;
     m_staged.clear();
+    // An install the machine stopped in the middle of goes back to the old files first.
+    m_pDownload->RecoverInterruptedInstall();
     std::wstring staging = m_pDownload->GetStagingFolder();
     // Only what this run downloads and verifies may ever be installed: what an
     // interrupted run left in the staging folder goes before anything else.
@@ -107,6 +109,7 @@ bool CDownloadThread::FetchManifest(int attempt)
     if (!::CreateDirectoryW(staging.c_str(), nullptr)) {
         UPDATE_LOG(L"Could not empty the staging folder %ls, ErrorCode = %d\n", staging.c_str(),
                    static_cast<int>(::GetLastError()));
+        m_bBlocked = true;
     } else if (m_pDownload->DownloadToMemory(ManifestPath(m_strVersion).c_str(), &manifest, CXmlInfo::kMaxManifest) ==
                0) {
         // Read once: the bytes parsed are the bytes whose hash is compared with the signed one.
@@ -324,13 +327,16 @@ bool CDownloadThread::HandleFile(int attempt)
             return true;
         // Keyed: exactly the files verified in this run, nothing else that lies
         // in the staging folder, and the release recorded as installed.
-        if (Keyed()) {
-            m_pDownload->InstallStaged(m_staged);
-            m_staged.clear();
-            KeepRecord();
-        } else {
-            m_pDownload->InstallFiles();
+        bool installed = Keyed() ? m_pDownload->InstallStaged(m_staged, &m_strInUse) : m_pDownload->InstallFiles(&m_strInUse);
+        m_staged.clear();
+        if (!installed) {
+            // Nothing changed; another attempt begins with the manifest again.
+            m_nState = kFetchManifest;
+            Post(WM_FILE_STATUS, static_cast<WPARAM>(kInUse), reinterpret_cast<LPARAM>(m_strInUse.c_str()));
+            return true;
         }
+        if (Keyed())
+            KeepRecord();
         m_nState = kFinished;
         Post(WM_COMMAND, IDOK, 0);
         return true;

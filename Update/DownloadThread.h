@@ -5,6 +5,7 @@
 #include "App.h"
 #include "Download.h"
 #include "Signature.h"
+#include "UpdateMessages.h"
 #include "XmlInfo.h"
 
 #include <mutex>
@@ -77,7 +78,7 @@ private:
     void KeepRecord();
     // The failure of the step: -2 when a keyed run refused what it got as not
     // genuine, -1 otherwise.
-    WPARAM Failure() const { return static_cast<WPARAM>(m_bRefused ? -2 : -1); }
+    WPARAM Failure() const { return static_cast<WPARAM>(m_bBlocked ? kStagingBlocked : m_bRefused ? kRefused : -1); }
     bool HandleFile(int attempt);
     // Whether the installed file is the one the release lists.
     bool InstalledIsCurrent(const FileInfo& file);
@@ -91,4 +92,6 @@ private:
 
     std::mutex m_stateLock; // the stop flag against the start of an installation
     bool m_bRefused = false; // the last attempt's failure was a refusal, not the network
+    bool m_bBlocked = false; // the staging folder could not be emptied
+    std::wstring m_strInUse; // the installed file that kept the last install from beginning
 };

@@ -221,7 +221,9 @@ void CUpdateDlg::OnFileStatus(int code, LPARAM value)
         PostStep();
         break;
     default:
-        if (!RetryOrShutdown(code == kRefused ? kRefusedText : FormatString(L"下载文件：'%ls' 失败\n", name)))
+        if (!RetryOrShutdown(code == kRefused  ? kRefusedText
+                             : code == kInUse ? FormatString(kInUseFormat, name)
+                                              : FormatString(L"下载文件：'%ls' 失败\n", name)))
             return;
         break;
     }
@@ -243,7 +245,9 @@ void CUpdateDlg::OnVersionStatus(int code, LPARAM value)
         PostStep();
         break;
     default:
-        if (!RetryOrShutdown(code == kRefused ? kRefusedText : L"下载版本信息失败，可能网络有问题！"))
+        if (!RetryOrShutdown(code == kRefused          ? kRefusedText
+                             : code == kStagingBlocked ? kStagingBlockedText
+                                                       : L"下载版本信息失败，可能网络有问题！"))
             return;
         break;
     }

@@ -6,11 +6,13 @@
 // Engine callback (on the worker) -> dialog: wParam expected size, lParam bytes so far.
 const UINT WM_DOWNLOAD_PROGRESS = WM_USER + 100;
 // Worker -> dialog: wParam 1 started, 0 done, -1 failed, -2 refused as not
-// genuine (keyed runs); lParam the file name (1, -1, -2) or the number of
-// files handled (0).
+// genuine (keyed runs), -4 the install did not begin because an installed
+// file is in use (nothing changed); lParam the file name (1, -1, -2, -4; the
+// full path for -4) or the number of files handled (0).
 const UINT WM_FILE_STATUS = WM_USER + 101;
 // Worker -> dialog: wParam 1 started, 0 done, -1 failed, -2 refused as not
-// genuine (keyed runs); lParam the file count when done.
+// genuine (keyed runs), -3 the staging folder could not be emptied; lParam
+// the file count when done.
 const UINT WM_VERSION_STATUS = WM_USER + 102;
 // -> dialog: wParam 1 started, 0 done, other failed; lParam 1 HTTP, else FTP.
 const UINT WM_CONNECT_STATUS = WM_USER + 104;
@@ -22,3 +24,7 @@ const UINT WM_UPDATE_STEP = WM_USER + 105;
 // will not make it genuine.
 const int kRefused = -2;
 const wchar_t kRefusedText[] = L"更新包未通过验证，不是官方发布的正版，已拒绝更新！";
+const int kStagingBlocked = -3;
+const wchar_t kStagingBlockedText[] = L"临时文件夹被其他程序占用，无法更新！";
+const int kInUse = -4;
+const wchar_t kInUseFormat[] = L"文件：'%ls' 正在被其他程序使用，无法更新！";

@@ -102,18 +102,51 @@ TEST_F(InstallTest, AFileInUseLikeARunningImageIsMovedAsideAndReplaced)
                                          L"neighbour.txt"}));
 }
 
-TEST_F(InstallTest, AFileHeldWithoutAnySharingKeepsItsContentAndTheStagedCopyGoes)
+TEST_F(InstallTest, AFileHeldWithoutAnySharingStopsTheWholeInstallUntilItIsReleased)
 {
-    Install(L"locked.dat", "old");
-    Stage(L"locked.dat", "new");
+    // All or nothing: the files before and after it in the walk stay old too.
+    for (const wchar_t* name : {L"a.dat", L"locked.dat", L"z.dat"}) {
+        Install(name, "old");
+        Stage(name, "new");
+    }
+    std::wstring inUse;
     {
         Held locked(app + L"\\locked.dat", 0);
         ASSERT_NE(locked.h, INVALID_HANDLE_VALUE);
-        engine.InstallFiles();
+        EXPECT_FALSE(engine.InstallFiles(&inUse));
     }
-    EXPECT_EQ(Installed(L"locked.dat"), "old");
+    EXPECT_EQ(inUse, app + L"\\locked.dat");
+    for (const wchar_t* name : {L"a.dat", L"locked.dat", L"z.dat"})
+        EXPECT_EQ(Installed(name), "old");
+    EXPECT_EQ(ListTree(app), (std::vector<std::wstring>{L"$Temp$\\a.dat", L"$Temp$\\locked.dat", L"$Temp$\\z.dat",
+                                                        L"a.dat", L"locked.dat", L"z.dat"})); // an empty Temp may stay
+    // Released: every file is replaced.
+    EXPECT_TRUE(engine.InstallFiles(&inUse));
+    for (const wchar_t* name : {L"a.dat", L"locked.dat", L"z.dat"})
+        EXPECT_EQ(Installed(name), "new");
     EXPECT_FALSE(Exists(staging));
-    EXPECT_EQ(ListTree(app), std::vector<std::wstring>{L"locked.dat"}); // an empty Temp may stay
+}
+
+// The journal of an install the process did not finish: the next run puts
+// back every file that went aside and removes every file the install added.
+TEST_F(InstallTest, AnInstallThatStoppedInTheMiddleIsUndoneByTheNextRun)
+{
+    Install(L"a.dat", "old a");
+    Install(L"b.dat", "old b");
+    ::CreateDirectoryW((app + L"\\Temp").c_str(), nullptr);
+    // Stopped after a.dat was replaced and b.dat went aside, before c.dat was added.
+    ASSERT_TRUE(::MoveFileW((app + L"\\a.dat").c_str(), (app + L"\\Temp\\a.dat0").c_str()));
+    ASSERT_TRUE(::MoveFileW((app + L"\\b.dat").c_str(), (app + L"\\Temp\\b.dat0").c_str()));
+    Install(L"a.dat", "new a");
+    const std::wstring journal = app + L"\\a.dat\t" + app + L"\\Temp\\a.dat0\n" + app + L"\\b.dat\t" + app +
+                                 L"\\Temp\\b.dat0\n" + app + L"\\c.dat\t\n";
+    ASSERT_TRUE(WriteBytes(app + L"\\Temp\\update.journal",
+                           std::string(reinterpret_cast<const char*>(journal.data()), journal.size() * 2)));
+    EXPECT_TRUE(engine.RecoverInterruptedInstall());
+    EXPECT_EQ(ListTree(app), (std::vector<std::wstring>{L"a.dat", L"b.dat"}));
+    EXPECT_EQ(Installed(L"a.dat"), "old a");
+    EXPECT_EQ(Installed(L"b.dat"), "old b");
+    EXPECT_FALSE(engine.RecoverInterruptedInstall()); // once
 }
 
 TEST_F(InstallTest, AReadOnlyFileIsReplacedAfterItsAttributeIsCleared)
