@@ -2,13 +2,14 @@
 
 #include "XmlInfo.h"
 
+#include <cstdio>
 #include <cstring>
 
 const wchar_t kPublisherKeyResource[] = L"PUBLISHERKEY";
 
 namespace {
 
-const char kSignatureHeader[] = "qz-update-signature 1";
+const char kSignatureHeader[] = "qz-update-signature 2";
 const char kSignatureMagic[] = "qz-update-signature ";
 const char kPublicHeader[] = "qz-update-public-key 1";
 const char kPrivateHeader[] = "qz-update-private-key 1";
@@ -97,6 +98,19 @@ std::wstring Hex(const Sha256Digest& d)
     return std::wstring(h.begin(), h.end());
 }
 
+std::wstring Ascii(const std::string& s)
+{
+    return std::wstring(s.begin(), s.end());
+}
+
+unsigned Digits(const std::string& text, size_t at, size_t count)
+{
+    unsigned v = 0;
+    for (size_t i = at; i < at + count; ++i)
+        v = v * 10 + static_cast<unsigned>(text[i] - '0');
+    return v;
+}
+
 } // namespace
 
 std::string KeyId(const P256PublicKey& key)
@@ -107,11 +121,60 @@ std::string KeyId(const P256PublicKey& key)
     return ToHex(digest.data(), 8);
 }
 
+std::string UtcTimeText(uint64_t fileTime)
+{
+    FILETIME ft;
+    ft.dwLowDateTime = static_cast<DWORD>(fileTime);
+    ft.dwHighDateTime = static_cast<DWORD>(fileTime >> 32);
+    SYSTEMTIME st;
+    if (!::FileTimeToSystemTime(&ft, &st) || st.wYear > 9999)
+        return std::string();
+    char text[32];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", st.wYear, st.wMonth, st.wDay, st.wHour,
+                  st.wMinute, st.wSecond);
+    return text;
+}
+
+bool ParseUtcTimeText(const std::string& text, uint64_t* fileTime)
+{
+    static const char kForm[] = "0000-00-00T00:00:00Z";
+    if (text.size() != sizeof kForm - 1)
+        return false;
+    for (size_t i = 0; i < text.size(); ++i)
+        if (kForm[i] == '0' ? text[i] < '0' || text[i] > '9' : text[i] != kForm[i])
+            return false;
+    SYSTEMTIME st{};
+    st.wYear = static_cast<WORD>(Digits(text, 0, 4));
+    st.wMonth = static_cast<WORD>(Digits(text, 5, 2));
+    st.wDay = static_cast<WORD>(Digits(text, 8, 2));
+    st.wHour = static_cast<WORD>(Digits(text, 11, 2));
+    st.wMinute = static_cast<WORD>(Digits(text, 14, 2));
+    st.wSecond = static_cast<WORD>(Digits(text, 17, 2));
+    // Checked here, not left to the system's conversion: what is refused
+    // (a 30 February, a leap second) must not depend on the system.
+    static const unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    unsigned y = st.wYear;
+    bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    if (y < 1601 || st.wMonth < 1 || st.wMonth > 12 || st.wDay < 1 ||
+        st.wDay > kDays[st.wMonth - 1] + (st.wMonth == 2 && leap ? 1u : 0u) || st.wHour > 23 || st.wMinute > 59 ||
+        st.wSecond > 59)
+        return false;
+    FILETIME ft;
+    if (!::SystemTimeToFileTime(&st, &ft))
+        return false;
+    *fileTime = (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    return true;
+}
+
 std::string SignedText(const SignedRelease& release, const std::string& keyId)
 {
+    std::string expires = UtcTimeText(release.expires);
+    if (expires.empty())
+        return std::string();
     std::string out = std::string(kSignatureHeader) + "\n";
     out += "key " + keyId + "\n";
     out += "version " + std::to_string(release.versionId) + "\n";
+    out += "expires " + expires + "\n";
     out += "manifest " + ToHex(release.manifestSha256.data(), release.manifestSha256.size()) + "\n";
     for (const SignedFile& f : release.files) {
         std::string name = Utf8(f.name);
@@ -140,8 +203,8 @@ std::wstring VerifySignatureFile(const std::string& bytes, const P256PublicKey& 
     if (!SplitLines(bytes, &lines, &starts))
         return L"the signature file is malformed (a line without its LF, a CR or a NUL byte)";
     if (lines[0] != kSignatureHeader)
-        return L"the signature file has a layout this updater does not read: " + std::wstring(lines[0].begin(), lines[0].end());
-    if (lines.size() < 5)
+        return L"the signature file has a layout this updater does not read: " + Ascii(lines[0]);
+    if (lines.size() < 6)
         return L"the signature file is truncated (" + std::to_wstring(lines.size()) + L" lines)";
 
     std::string rest, trustedId = KeyId(trusted);
@@ -154,10 +217,12 @@ std::wstring VerifySignatureFile(const std::string& bytes, const P256PublicKey& 
     SignedRelease parsed;
     if (!Field(lines[2], "version", &rest) || !ParseDecimal(rest, &parsed.versionId))
         return LineProblem(2, L"version");
-    if (!Field(lines[3], "manifest", &rest) || !FromHex(rest, parsed.manifestSha256.data(), 32))
-        return LineProblem(3, L"manifest hash");
+    if (!Field(lines[3], "expires", &rest) || !ParseUtcTimeText(rest, &parsed.expires))
+        return LineProblem(3, L"expiry time");
+    if (!Field(lines[4], "manifest", &rest) || !FromHex(rest, parsed.manifestSha256.data(), 32))
+        return LineProblem(4, L"manifest hash");
     size_t last = lines.size() - 1;
-    for (size_t i = 4; i < last; ++i) {
+    for (size_t i = 5; i < last; ++i) {
         SignedFile f;
         if (!Field(lines[i], "file", &rest))
             return lines[i].compare(0, 10, "signature ") == 0 ? LineProblem(i, L"a signature line before the last")
@@ -190,6 +255,14 @@ std::wstring VerifySignatureFile(const std::string& bytes, const P256PublicKey& 
     }
     *release = std::move(parsed);
     return std::wstring();
+}
+
+std::wstring ExpiryProblem(const SignedRelease& release, uint64_t nowFileTime)
+{
+    if (nowFileTime < release.expires)
+        return std::wstring();
+    return L"the signature expired at " + Ascii(UtcTimeText(release.expires)) + L" (current time " +
+           Ascii(UtcTimeText(nowFileTime)) + L")";
 }
 
 std::wstring CompareWithSigned(const SignedRelease& release, const Sha256Digest& manifestSha256,

@@ -3,9 +3,10 @@
 //
 // update.sig is UTF-8 text, every line ended by a single LF:
 //
-//   qz-update-signature 1
+//   qz-update-signature 2
 //   key <key id: 16 hex digits>
 //   version <ver_id, decimal>
+//   expires <UTC time: YYYY-MM-DDTHH:MM:SSZ>
 //   manifest <SHA-256 of the manifest's exact bytes: 64 hex digits>
 //   file <size, decimal> <SHA-256: 64 hex digits> <f_name>     (one per file, in manifest order)
 //   signature <ECDSA P-256 r || s over SHA-256 of every byte above: 128 hex digits>
@@ -13,7 +14,9 @@
 // Hex digits are lower case; numbers have no sign and no leading zeros. The
 // name is the rest of its line (it may hold spaces). Anything else, a CR
 // included, makes the file malformed. The key id is the first 8 bytes of the
-// SHA-256 of the public key's X || Y.
+// SHA-256 of the public key's X || Y. The expiry is signed so that an old
+// release replayed by whoever answers in the server's place stops being
+// taken once it is past; layout 1 had none and is not read.
 //
 // publisher.pub:  "qz-update-public-key 1\necdsa-p256 <X || Y: 128 hex digits>\n"
 // publisher.key:  "qz-update-private-key 1\necdsa-p256 <X || Y: 128 hex digits> <d: 64 hex digits>\n"
@@ -42,21 +45,34 @@ struct SignedFile {
 
 struct SignedRelease {
     uint32_t versionId = 0;
+    uint64_t expires = 0; // FILETIME: 100-ns units since 1601-01-01 UTC, whole seconds
     Sha256Digest manifestSha256{};
     std::vector<SignedFile> files;
 };
 
 std::string KeyId(const P256PublicKey& key);
 
+// A UTC time as the signature writes it, "YYYY-MM-DDTHH:MM:SSZ" (parts of a
+// second dropped); empty beyond the year 9999.
+std::string UtcTimeText(uint64_t fileTime);
+// Exactly that form, a real calendar date and time of day; false otherwise.
+bool ParseUtcTimeText(const std::string& text, uint64_t* fileTime);
+
 // Everything of update.sig above its signature line; empty when a name cannot
-// be written on one line.
+// be written on one line or the expiry is beyond the year 9999.
 std::string SignedText(const SignedRelease& release, const std::string& keyId);
 // The whole file: the signed text, then the signature line.
 std::string SignatureFileText(const std::string& signedText, const P256Signature& signature);
 
 // Reads and checks update.sig against the trusted key: empty when the file is
-// well formed and signed by that key (*release filled), else the reason.
+// well formed and signed by that key (*release filled), else the reason. The
+// expiry is not checked here: a kept signature of the installed release
+// still tells what was installed after it expired.
 std::wstring VerifySignatureFile(const std::string& bytes, const P256PublicKey& trusted, SignedRelease* release);
+
+// Empty while nowFileTime (UTC, as GetSystemTimeAsFileTime) is before the
+// signed expiry, else a diagnostic with both times.
+std::wstring ExpiryProblem(const SignedRelease& release, uint64_t nowFileTime);
 
 // Why the manifest (its hash, its chosen version) is not the signed release
 // or would downgrade the installed version; empty when it is fine.

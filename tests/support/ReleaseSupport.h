@@ -56,7 +56,8 @@ class TestPublisher {
 public:
     TestPublisher();
     PublisherKey Trusted() const { return PublisherKeyFromText(PublicKeyText(publicKey)); }
-    // The whole signature file for that list.
+    // The whole signature file for that list; without an expiry of its own
+    // the list expires in 2100, past every test.
     std::string Sign(const SignedRelease& release) const;
     // PublishRelease, and the signature file beside the manifest.
     bool PublishSigned(const std::string& manifestPath, uint32_t versionId, const std::string& verRoot,

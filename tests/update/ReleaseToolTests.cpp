@@ -43,6 +43,12 @@ P256PublicKey PublicKeyOf(const std::wstring& folder)
     return key;
 }
 
+uint64_t Utc(const char* text)
+{
+    uint64_t time = 0;
+    return ParseUtcTimeText(text, &time) ? time : 1;
+}
+
 } // namespace
 
 TEST(ReleaseTool, AManifestParsesBackToTheSameNamesSizesAndChecksums)
@@ -168,6 +174,25 @@ TEST(ReleaseTool, TheProgramWritesTheManifestOrRefusesWithAnExitCode)
     EXPECT_EQ(signedRelease.versionId, 9u);
     EXPECT_EQ(RunTool(L"--stamp \"" + (keys / L"publisher.key") + L"\" \"" + updater + L"\""), 1u);
     EXPECT_EQ(RunTool(L"--key \"" + (keys / L"publisher.key") + L"\""), 2u);
+
+    // 1 to 3650 days, 90 unless told; the same files signed again give the same update.xml.
+    std::string xml = ReadBytes(release / L"update.xml");
+    std::wstring sign = L"--key \"" + (keys / L"publisher.key") + L"\" ";
+    std::wstring folder = L" \"" + release.path() + L"\" 9 /v9";
+    const std::pair<const wchar_t*, DWORD> validity[] = {{L"0", 2},  {L"3651", 2}, {L"07", 2},
+                                                         {L"-5", 2}, {L"", 2},     {L"3650", 0}};
+    for (const auto& v : validity)
+        EXPECT_EQ(RunTool(sign + L"--days " + v.first + folder), v.second) << testing::PrintToString(v.first);
+    EXPECT_EQ(RunTool(L"--days 5" + folder), 2u);
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    uint64_t in90Days = ((static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime) / 10000000 * 10000000 +
+                        90 * 864000000000ull;
+    ASSERT_EQ(RunTool(sign + folder), 0u);
+    ASSERT_EQ(VerifySignatureFile(ReadBytes(release / L"update.sig"), stamped.key, &signedRelease), L"");
+    EXPECT_GE(signedRelease.expires, in90Days);
+    EXPECT_LE(signedRelease.expires, in90Days + 600000000); // the tool's run: under a minute
+    EXPECT_EQ(ReadBytes(release / L"update.xml"), xml);
 }
 
 TEST(ReleaseTool, ASignedReleaseListsEveryFileAndVerifiesWithItsOwnKeyOnly)
@@ -189,7 +214,8 @@ TEST(ReleaseTool, ASignedReleaseListsEveryFileAndVerifiesWithItsOwnKeyOnly)
     rel.verRoot = L"/1.0.0.2";
     std::vector<ManifestEntry> entries;
     std::string signedWith;
-    ASSERT_TRUE(WriteSignedRelease(release.path(), rel, keys / L"publisher.key", &entries, &signedWith, &error))
+    ASSERT_TRUE(WriteSignedRelease(release.path(), rel, {keys / L"publisher.key", kDefaultValidityDays}, &entries,
+                                   &signedWith, &error))
         << testing::PrintToString(error);
     EXPECT_EQ(signedWith, id);
     ASSERT_EQ(entries.size(), 3u);
@@ -233,24 +259,31 @@ TEST(ReleaseTool, ASignedReleaseListsEveryFileAndVerifiesWithItsOwnKeyOnly)
 
 TEST(ReleaseTool, ASignatureMadeElsewhereVerifiesAndSha256IsTheStandardOne)
 {
-    // Made with openssl (prime256v1, "dgst -sha256 -sign", its DER signature
-    // turned into r || s); only the public key was kept.
+    // Made with openssl by the README's commands ("Publishing a release"),
+    // its key converted from a publisher.key; only the public key was kept.
     P256PublicKey key{};
-    ASSERT_TRUE(FromHex("95bba47447611319c63f7dcf1db4bd485a162371dcae83c156a9d981eaa4ac64"
-                        "74761021043d112348640cbcabbc0211cc659d5e21af4f8580debbec9025c243",
+    ASSERT_TRUE(FromHex("7dc4f29fdd661430dcc64a3a49fdc56562f4751fbdc773445fca541f781b6a7b"
+                        "e7be54c4e8395a7ad392a40b8413879492541bcfbcaed2213ca4825fc200d110",
                         key.data(), key.size()));
+    const std::string expires = "expires 2024-01-01T00:00:00Z\n";
     const std::string file =
-        "qz-update-signature 1\n"
-        "key b359d7de1bf3a0e7\n"
-        "version 7\n"
+        "qz-update-signature 2\n"
+        "key dbf7a5bebe68b2d1\n"
+        "version 7\n" + expires +
         "manifest dd33717c47274be091ef8b901583b4df8687c1b34a6a7d380fd3c49340db57d6\n"
         "file 3 ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad /a.txt\n"
-        "signature ff305664a870401391d815fb38061fd3fd2a1e974d396f47bf780087021c30a7"
-        "407e82b1ff8c82ad3f8cbeb314dfcf89292bf4bb59a050b022ab2362f2b6c0c8\n";
-    EXPECT_EQ(KeyId(key), "b359d7de1bf3a0e7");
+        "signature da49191a7e01f23d55bc607c6f2fde931949afc6e3950ed9bde6642db5daed2d"
+        "fcaeca46412b73ffd1966f9e13d38a54b8f50447cb7dc174a4975f092226be78\n";
+    EXPECT_EQ(KeyId(key), "dbf7a5bebe68b2d1");
     SignedRelease release;
+    // Expired, it verifies all the same: a kept signature still tells what was
+    // installed. Whether it may still be installed is asked apart.
     ASSERT_EQ(VerifySignatureFile(file, key, &release), L"");
     EXPECT_EQ(release.versionId, 7u);
+    EXPECT_EQ(ExpiryProblem(release, Utc("2023-12-31T23:59:59Z")), L"");
+    EXPECT_EQ(ExpiryProblem(release, Utc("2024-01-01T00:00:00Z")),
+              L"the signature expired at 2024-01-01T00:00:00Z (current time 2024-01-01T00:00:00Z)");
+
     ASSERT_EQ(release.files.size(), 1u);
     EXPECT_EQ(release.files[0].name, L"/a.txt");
     // FIPS 180-2's example "abc", and the manifest's bytes, hashed by the system.
@@ -259,6 +292,22 @@ TEST(ReleaseTool, ASignatureMadeElsewhereVerifiesAndSha256IsTheStandardOne)
     ASSERT_TRUE(Sha256("<update_info/>\n", 15, &manifest));
     EXPECT_EQ(release.files[0].sha256, abc);
     EXPECT_EQ(release.manifestSha256, manifest);
+
+    // Layout 1 had no expiry. An expires line that is missing or no real UTC time is malformed.
+    EXPECT_NE(VerifySignatureFile("qz-update-signature 1" + file.substr(21), key, &release)
+                  .find(L"a layout this updater does not read: qz-update-signature 1"),
+              std::wstring::npos);
+    const size_t at = file.find(expires);
+    for (const char* time : {"", "2024-01-01T00:00:00", "2024-01-01 00:00:00Z", "2024-1-01T00:00:00Z",
+                             "+024-01-01T00:00:00Z", "2023-02-29T00:00:00Z", "2100-02-29T00:00:00Z",
+                             "2024-04-31T00:00:00Z", "2024-13-01T00:00:00Z", "2024-01-01T24:00:00Z",
+                             "2024-12-31T23:59:60Z", "1600-12-31T23:59:59Z", "no line"}) {
+        std::string line = std::string(time) == "no line" ? "" : "expires " + std::string(time) + "\n";
+        EXPECT_NE(VerifySignatureFile(file.substr(0, at) + line + file.substr(at + expires.size()), key, &release)
+                      .find(L"malformed at line 4 (expiry time)"),
+                  std::wstring::npos)
+            << time;
+    }
 }
 
 TEST(ReleaseTool, KeyFilesThatAreNoKeysAreRefusedAndNothingIsWrittenOrStamped)
@@ -282,7 +331,7 @@ TEST(ReleaseTool, KeyFilesThatAreNoKeysAreRefusedAndNothingIsWrittenOrStamped)
     for (const std::string& bad : {std::string(), key.substr(0, key.size() / 2), huge, PatternBytes(200, 2), pub, mixed}) {
         ASSERT_TRUE(WriteBytes(keys / L"bad.key", bad));
         error.clear();
-        EXPECT_FALSE(WriteSignedRelease(release.path(), rel, keys / L"bad.key", &entries, &signedWith, &error));
+        EXPECT_FALSE(WriteSignedRelease(release.path(), rel, {keys / L"bad.key", kDefaultValidityDays}, &entries, &signedWith, &error));
         EXPECT_FALSE(error.empty());
         EXPECT_FALSE(Exists(release / L"update.xml"));
         EXPECT_FALSE(Exists(release / L"update.sig"));

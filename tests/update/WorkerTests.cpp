@@ -569,7 +569,7 @@ TEST_F(WorkerTest, AKeyedWorkerRefusesEveryReleaseButTheSignedOneAsAFailedManife
          L"no downgrade"},
         {"empty", xml, "", false, L"the signature file is empty"},
         {"truncated mid-line", xml, good.substr(0, good.size() / 2), false, L"malformed"},
-        {"without its signature line", xml, good.substr(0, good.rfind("signature ")), false, L"malformed at line 6 (signature)"},
+        {"without its signature line", xml, good.substr(0, good.rfind("signature ")), false, L"malformed at line 7 (signature)"},
         {"huge", xml, good + std::string(70000, '0'), false, L"larger than 65536 bytes"},
         {"binary", xml, PatternBytes(3000, 9), false, L"not a signature file"},
         {"CR LF line ends", xml, [&] {

@@ -103,6 +103,18 @@ private:
 
 } // namespace
 
+bool ParseValidityDays(const std::wstring& text, uint32_t* days)
+{
+    if (text.empty() || text.size() > 4 || text[0] == L'0' ||
+        text.find_first_not_of(L"0123456789") != std::wstring::npos)
+        return false;
+    uint32_t value = static_cast<uint32_t>(std::stoul(text));
+    if (value > kMaxValidityDays)
+        return false;
+    *days = value;
+    return true;
+}
+
 bool NewKeyPair(const std::wstring& folder, std::string* keyId, std::wstring* error)
 {
     ::CreateDirectoryW(folder.c_str(), nullptr);
@@ -133,10 +145,15 @@ bool NewKeyPair(const std::wstring& folder, std::string* keyId, std::wstring* er
     return true;
 }
 
-bool WriteSignedRelease(const std::wstring& folder, const ManifestRelease& release, const std::wstring& keyFile,
+bool WriteSignedRelease(const std::wstring& folder, const ManifestRelease& release, const SigningOptions& signing,
                         std::vector<ManifestEntry>* entries, std::string* keyId, std::wstring* error)
 {
+    if (signing.days < 1 || signing.days > kMaxValidityDays) {
+        *error = L"a signature holds from 1 to " + std::to_wstring(kMaxValidityDays) + L" days";
+        return false;
+    }
     // The key first: a key that cannot sign must not leave a new manifest behind.
+    const std::wstring& keyFile = signing.keyFile;
     std::string keyText;
     if (!ReadKeyFile(keyFile, &keyText, error))
         return false;
@@ -157,6 +174,11 @@ bool WriteSignedRelease(const std::wstring& folder, const ManifestRelease& relea
         return false;
     SignedRelease signedRelease;
     signedRelease.versionId = release.versionId;
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    const uint64_t second = 10000000; // FILETIME units
+    signedRelease.expires = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    signedRelease.expires += static_cast<uint64_t>(signing.days) * 86400 * second - signedRelease.expires % second;
     if (!Sha256(xml.data(), xml.size(), &signedRelease.manifestSha256)) {
         *error = L"SHA-256 is not available (bcrypt.dll)";
         return false;

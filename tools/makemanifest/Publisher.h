@@ -4,16 +4,33 @@
 
 #include "ManifestWriter.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
+
+// How long a signature holds by default: long enough for a release's life
+// between two publishes, short enough that an old release replayed by
+// whoever answers in the server's place stops being installed within a
+// season. A release that stays current is signed again before then.
+constexpr uint32_t kDefaultValidityDays = 90;
+constexpr uint32_t kMaxValidityDays = 3650;
+
+struct SigningOptions {
+    std::wstring keyFile;                   // publisher.key
+    uint32_t days = kDefaultValidityDays;   // the signature expires this many days from now
+};
+
+// "1".."3650", decimal without sign or leading zeros; false otherwise.
+bool ParseValidityDays(const std::wstring& text, uint32_t* days);
 
 // Writes folder\publisher.key (the private key) and folder\publisher.pub;
 // never replaces an existing key. The key id is what the other verbs print.
 bool NewKeyPair(const std::wstring& folder, std::string* keyId, std::wstring* error);
 
 // Writes update.xml as WriteManifest does and update.sig beside it, signed
-// with the private key file: both or neither.
-bool WriteSignedRelease(const std::wstring& folder, const ManifestRelease& release, const std::wstring& keyFile,
+// with the private key file: both or neither. The same files give the same
+// update.xml byte for byte, so signing again only renews update.sig.
+bool WriteSignedRelease(const std::wstring& folder, const ManifestRelease& release, const SigningOptions& signing,
                         std::vector<ManifestEntry>* entries, std::string* keyId, std::wstring* error);
 
 // Writes the public key file into that copy of the updater, as its resource

@@ -4,8 +4,9 @@
 //       writes update.xml for the release folder
 //   makemanifest --new-key <folder>
 //       makes a key pair: <folder>\publisher.key (private) and publisher.pub
-//   makemanifest --key <folder>\publisher.key <release folder> <version id> <ver_root> [description]
-//       writes update.xml and, signed with the private key, update.sig beside it
+//   makemanifest --key <folder>\publisher.key [--days N] <release folder> <version id> <ver_root> [description]
+//       writes update.xml and, signed with the private key, update.sig beside it,
+//       valid N days (90 unless given)
 //   makemanifest --stamp <folder>\publisher.pub <update.exe>
 //       writes the public key into that copy of the updater
 //
@@ -41,8 +42,8 @@ int Usage()
 {
     Print(stderr, L"usage: makemanifest <release folder> <version id> <ver_root> [description]\n"
                   L"       makemanifest --new-key <folder>\n"
-                  L"       makemanifest --key <folder>\\publisher.key <release folder> <version id> <ver_root> "
-                  L"[description]\n"
+                  L"       makemanifest --key <folder>\\publisher.key [--days N]\n"
+                  L"                    <release folder> <version id> <ver_root> [description]\n"
                   L"       makemanifest --stamp <folder>\\publisher.pub <update.exe>");
     return 2;
 }
@@ -61,9 +62,10 @@ std::wstring Folder(const wchar_t* arg)
     return folder;
 }
 
-// argv: <release folder> <version id> <ver_root> [description]; keyFile empty: unsigned.
-int Release(int argc, wchar_t** argv, const std::wstring& keyFile)
+// argv: <release folder> <version id> <ver_root> [description]; no key file: unsigned.
+int Release(int argc, wchar_t** argv, const SigningOptions& signing)
 {
+    const std::wstring& keyFile = signing.keyFile;
     if (argc < 3 || argc > 4)
         return Usage();
     ManifestRelease release;
@@ -80,7 +82,7 @@ int Release(int argc, wchar_t** argv, const std::wstring& keyFile)
     std::wstring error;
     std::string keyId;
     bool ok = keyFile.empty() ? WriteManifest(folder, release, &entries, &error)
-                              : WriteSignedRelease(folder, release, keyFile, &entries, &keyId, &error);
+                              : WriteSignedRelease(folder, release, signing, &entries, &keyId, &error);
     if (!ok)
         return Refused(error);
     for (const ManifestEntry& e : entries)
@@ -88,7 +90,8 @@ int Release(int argc, wchar_t** argv, const std::wstring& keyFile)
     Print(stdout, L"makemanifest: wrote " + folder + L"\\update.xml (" + std::to_wstring(entries.size()) +
                       L" files, version " + std::to_wstring(release.versionId) + L")");
     if (!keyFile.empty())
-        Print(stdout, L"makemanifest: wrote " + folder + L"\\update.sig (signed with key " + Wide(keyId) + L")");
+        Print(stdout, L"makemanifest: wrote " + folder + L"\\update.sig (signed with key " + Wide(keyId) +
+                          L", expires in " + std::to_wstring(signing.days) + L" days: sign again before then)");
     return 0;
 }
 
@@ -112,7 +115,24 @@ int wmain(int argc, wchar_t** argv)
     if (verb == L"--key") {
         if (argc < 4)
             return Usage();
-        return Release(argc - 3, argv + 3, argv[2]);
+        SigningOptions signing;
+        signing.keyFile = argv[2];
+        int next = 3;
+        for (; next + 1 < argc; next += 2) {
+            std::wstring option = argv[next];
+            if (option == L"--days") {
+                if (!ParseValidityDays(argv[next + 1], &signing.days)) {
+                    Print(stderr, std::wstring(L"makemanifest: bad --days '") + argv[next + 1] + L"' (1 to " +
+                                      std::to_wstring(kMaxValidityDays) + L")");
+                    return 2;
+                }
+            } else {
+                break;
+            }
+        }
+        if (next < argc && std::wstring(argv[next]).compare(0, 2, L"--") == 0)
+            return Usage();
+        return Release(argc - next, argv + next, signing);
     }
     if (verb == L"--stamp") {
         if (argc != 4)
@@ -124,5 +144,5 @@ int wmain(int argc, wchar_t** argv)
     }
     if (verb.compare(0, 2, L"--") == 0)
         return Usage();
-    return Release(argc - 1, argv + 1, std::wstring());
+    return Release(argc - 1, argv + 1, SigningOptions());
 }
