@@ -214,7 +214,7 @@ TEST(ReleaseTool, ASignedReleaseListsEveryFileAndVerifiesWithItsOwnKeyOnly)
     rel.verRoot = L"/1.0.0.2";
     std::vector<ManifestEntry> entries;
     std::string signedWith;
-    ASSERT_TRUE(WriteSignedRelease(release.path(), rel, {keys / L"publisher.key", kDefaultValidityDays}, &entries,
+    ASSERT_TRUE(WriteSignedRelease(release.path(), rel, {keys / L"publisher.key", kDefaultValidityDays, L""}, &entries,
                                    &signedWith, &error))
         << testing::PrintToString(error);
     EXPECT_EQ(signedWith, id);
@@ -255,6 +255,56 @@ TEST(ReleaseTool, ASignedReleaseListsEveryFileAndVerifiesWithItsOwnKeyOnly)
     ASSERT_TRUE(WriteBytes(release / L"sub\\publisher.key", ReadBytes(keys / L"publisher.key")));
     EXPECT_FALSE(WriteManifest(release.path(), rel, &entries, &error));
     EXPECT_NE(error.find(L"never part of a release"), std::wstring::npos);
+}
+
+TEST(ReleaseTool, ASignedReleaseShipsOnlyUpdatersThatCarryTheKeyItsInstallationsWillTrust)
+{
+    TempFolder keys(L"keys"), newKeys(L"new"), programs(L"programs");
+    std::string id;
+    std::wstring error, plain = programs / L"plain.exe", old = programs / L"old.exe", fresh = programs / L"new.exe";
+    ASSERT_TRUE(NewKeyPair(keys.path(), &id, &error) && NewKeyPair(newKeys.path(), &id, &error));
+    for (const std::wstring& copy : {plain, old, fresh})
+        ASSERT_TRUE(::CopyFileW((AfxGetModuleFolder() + L"\\update.exe").c_str(), copy.c_str(), FALSE));
+    ASSERT_TRUE(StampUpdater(keys / L"publisher.pub", old, &id, &error) &&
+                StampUpdater(newKeys / L"publisher.pub", fresh, &id, &error));
+    const std::wstring oldId = testsupport::Utf8ToWide(KeyId(PublicKeyOf(keys.path())));
+    const struct {
+        const wchar_t* name;
+        const std::wstring& program;
+        bool rotate;
+        std::wstring refusal; // empty: signed
+    } cases[] = {
+        {L"update.exe", plain, false, L"/update.exe carries no publisher key, not the signing key " + oldId},
+        {L"UPDATE.EXE", plain, false, L"/UPDATE.EXE carries no publisher key"},
+        {L"bin\\Update.exe", plain, false, L"/bin/Update.exe carries no publisher key"},
+        {L"update.exe", fresh, false, L"/update.exe carries key "},
+        {L"update.exe", old, true, L"/update.exe carries key " + oldId + L", not the new key"},
+        {L"update.exe.old", plain, true, L"the release holds no update.exe"},
+        {L"update.exe.old", plain, false, L""},
+        {L"update.exe", old, false, L""},
+        {L"bin\\update.exe", fresh, true, L""},
+    };
+    ManifestRelease rel;
+    rel.versionId = 4;
+    for (const auto& c : cases) {
+        TempFolder release(L"release");
+        ASSERT_TRUE(WriteBytes(release / L"a.dll", "a") && WriteBytes(release / c.name, ReadBytes(c.program)));
+        std::vector<ManifestEntry> entries;
+        error.clear();
+        SigningOptions signing{keys / L"publisher.key", kDefaultValidityDays,
+                               c.rotate ? newKeys / L"publisher.pub" : L""};
+        bool signs = WriteSignedRelease(release.path(), rel, signing, &entries, &id, &error);
+        EXPECT_EQ(signs, c.refusal.empty()) << testing::PrintToString(std::wstring(c.name) + L" " + c.program);
+        EXPECT_NE(error.find(c.refusal), std::wstring::npos) << testing::PrintToString(error);
+        EXPECT_EQ(Exists(release / L"update.xml") || Exists(release / L"update.sig"), signs);
+    }
+    // The program says so by its exit code, and takes the rotation's key.
+    TempFolder release(L"release");
+    ASSERT_TRUE(WriteBytes(release / L"sub\\update.exe", ReadBytes(fresh)));
+    std::wstring sign = L"--key \"" + (keys / L"publisher.key") + L"\" ", folder = L"\"" + release.path() + L"\" 4 /v4";
+    EXPECT_EQ(RunTool(sign + folder), 1u);
+    EXPECT_FALSE(Exists(release / L"update.xml") || Exists(release / L"update.sig"));
+    EXPECT_EQ(RunTool(sign + L"--rotate-to \"" + (newKeys / L"publisher.pub") + L"\" " + folder), 0u);
 }
 
 TEST(ReleaseTool, ASignatureMadeElsewhereVerifiesAndSha256IsTheStandardOne)
@@ -331,7 +381,7 @@ TEST(ReleaseTool, KeyFilesThatAreNoKeysAreRefusedAndNothingIsWrittenOrStamped)
     for (const std::string& bad : {std::string(), key.substr(0, key.size() / 2), huge, PatternBytes(200, 2), pub, mixed}) {
         ASSERT_TRUE(WriteBytes(keys / L"bad.key", bad));
         error.clear();
-        EXPECT_FALSE(WriteSignedRelease(release.path(), rel, {keys / L"bad.key", kDefaultValidityDays}, &entries, &signedWith, &error));
+        EXPECT_FALSE(WriteSignedRelease(release.path(), rel, {keys / L"bad.key", kDefaultValidityDays, L""}, &entries, &signedWith, &error));
         EXPECT_FALSE(error.empty());
         EXPECT_FALSE(Exists(release / L"update.xml"));
         EXPECT_FALSE(Exists(release / L"update.sig"));

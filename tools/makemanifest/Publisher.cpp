@@ -82,10 +82,11 @@ private:
     HANDLE m_handle;
 };
 
+// A program's resources, mapped as the loader maps them and never run.
 class CDataModule {
 public:
     explicit CDataModule(const std::wstring& file)
-        : m_module(::LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE))
+        : m_module(::LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE))
     {
     }
     ~CDataModule()
@@ -100,6 +101,59 @@ public:
 private:
     HMODULE m_module;
 };
+
+std::wstring Wide(const std::string& ascii)
+{
+    return std::wstring(ascii.begin(), ascii.end());
+}
+
+bool ReadPublicKeyFile(const std::wstring& path, P256PublicKey* key, std::wstring* error)
+{
+    std::string text;
+    if (!ReadKeyFile(path, &text, error))
+        return false;
+    std::wstring why = ParsePublicKeyText(text, key);
+    if (!why.empty())
+        *error = path + L": " + why;
+    return why.empty();
+}
+
+// A signed release that ships an updater without the key would hand every
+// installation that takes it an updater that installs whatever it is given;
+// one with another key would take no release of this publisher again.
+bool CheckShippedUpdaters(const std::wstring& folder, const std::vector<ManifestEntry>& entries,
+                          const P256PublicKey& expected, bool rotating, std::wstring* error)
+{
+    std::wstring want = rotating ? L"the new key " + Wide(KeyId(expected)) + L" that --rotate-to names"
+                                 : L"the signing key " + Wide(KeyId(expected));
+    bool found = false;
+    for (const ManifestEntry& e : entries) {
+        std::wstring leaf = e.name.substr(e.name.rfind(L'/') + 1);
+        if (::CompareStringOrdinal(leaf.c_str(), -1, L"update.exe", -1, TRUE) != CSTR_EQUAL)
+            continue;
+        found = true;
+        CDataModule module(LocalPathOf(folder, e.name));
+        PublisherKey carried = module.get() ? LoadPublisherKey(module.get()) : PublisherKey();
+        std::wstring why;
+        if (!module.get())
+            why = L"cannot be read as a program (error " + std::to_wstring(::GetLastError()) + L")";
+        else if (carried.state == KeyState::None)
+            why = L"carries no publisher key";
+        else if (carried.state == KeyState::Unusable)
+            why = L"carries a publisher key resource that is no usable key (damaged, or stamped in two languages)";
+        else if (carried.key != expected)
+            why = L"carries key " + Wide(carried.id);
+        if (!why.empty()) {
+            *error = e.name + L" " + why + L", not " + want + L": stamp it with makemanifest --stamp before signing";
+            return false;
+        }
+    }
+    if (rotating && !found) {
+        *error = L"--rotate-to names a new key, but the release holds no update.exe to carry it";
+        return false;
+    }
+    return true;
+}
 
 } // namespace
 
@@ -152,7 +206,7 @@ bool WriteSignedRelease(const std::wstring& folder, const ManifestRelease& relea
         *error = L"a signature holds from 1 to " + std::to_wstring(kMaxValidityDays) + L" days";
         return false;
     }
-    // The key first: a key that cannot sign must not leave a new manifest behind.
+    // The keys first: a key that cannot sign must not leave a new manifest behind.
     const std::wstring& keyFile = signing.keyFile;
     std::string keyText;
     if (!ReadKeyFile(keyFile, &keyText, error))
@@ -169,8 +223,13 @@ bool WriteSignedRelease(const std::wstring& folder, const ManifestRelease& relea
         return false;
     }
 
+    P256PublicKey shipped = pub;
+    if (!signing.rotateTo.empty() && !ReadPublicKeyFile(signing.rotateTo, &shipped, error))
+        return false;
+
     std::string xml;
-    if (!CollectRelease(folder, entries, error) || !BuildManifest(release, *entries, &xml, error))
+    if (!CollectRelease(folder, entries, error) || !BuildManifest(release, *entries, &xml, error) ||
+        !CheckShippedUpdaters(folder, *entries, shipped, !signing.rotateTo.empty(), error))
         return false;
     SignedRelease signedRelease;
     signedRelease.versionId = release.versionId;
@@ -221,15 +280,10 @@ bool WriteSignedRelease(const std::wstring& folder, const ManifestRelease& relea
 bool StampUpdater(const std::wstring& publicKeyFile, const std::wstring& updater, std::string* keyId,
                   std::wstring* error)
 {
-    std::string text;
     P256PublicKey pub{};
-    if (!ReadKeyFile(publicKeyFile, &text, error))
+    if (!ReadPublicKeyFile(publicKeyFile, &pub, error))
         return false;
-    std::wstring why = ParsePublicKeyText(text, &pub);
-    if (!why.empty()) {
-        *error = publicKeyFile + L": " + why;
-        return false;
-    }
+    std::string text = PublicKeyText(pub);
     {
         CResourceUpdate update(updater);
         if (!update.get()) {

@@ -18,6 +18,8 @@ constexpr uint32_t kMaxValidityDays = 3650;
 struct SigningOptions {
     std::wstring keyFile;                   // publisher.key
     uint32_t days = kDefaultValidityDays;   // the signature expires this many days from now
+    std::wstring rotateTo;                  // publisher.pub of the key the release's updater carries
+                                            // instead of the signing key's; empty: no rotation
 };
 
 // "1".."3650", decimal without sign or leading zeros; false otherwise.
@@ -28,8 +30,11 @@ bool ParseValidityDays(const std::wstring& text, uint32_t* days);
 bool NewKeyPair(const std::wstring& folder, std::string* keyId, std::wstring* error);
 
 // Writes update.xml as WriteManifest does and update.sig beside it, signed
-// with the private key file: both or neither. The same files give the same
-// update.xml byte for byte, so signing again only renews update.sig.
+// with the private key file: both or neither. Refused before anything is
+// written when an update.exe in the release (any folder, any case) does not
+// carry the signing key, or with rotateTo exactly that key. The same files
+// give the same update.xml byte for byte, so signing again only renews
+// update.sig.
 bool WriteSignedRelease(const std::wstring& folder, const ManifestRelease& release, const SigningOptions& signing,
                         std::vector<ManifestEntry>* entries, std::string* keyId, std::wstring* error);
 

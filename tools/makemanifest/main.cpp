@@ -4,9 +4,11 @@
 //       writes update.xml for the release folder
 //   makemanifest --new-key <folder>
 //       makes a key pair: <folder>\publisher.key (private) and publisher.pub
-//   makemanifest --key <folder>\publisher.key [--days N] <release folder> <version id> <ver_root> [description]
+//   makemanifest --key <folder>\publisher.key [--days N] [--rotate-to <folder>\publisher.pub]
+//                <release folder> <version id> <ver_root> [description]
 //       writes update.xml and, signed with the private key, update.sig beside it,
-//       valid N days (90 unless given)
+//       valid N days (90 unless given); every update.exe in the release must
+//       carry the signing key, or with --rotate-to the new key it names
 //   makemanifest --stamp <folder>\publisher.pub <update.exe>
 //       writes the public key into that copy of the updater
 //
@@ -42,7 +44,7 @@ int Usage()
 {
     Print(stderr, L"usage: makemanifest <release folder> <version id> <ver_root> [description]\n"
                   L"       makemanifest --new-key <folder>\n"
-                  L"       makemanifest --key <folder>\\publisher.key [--days N]\n"
+                  L"       makemanifest --key <folder>\\publisher.key [--days N] [--rotate-to <folder>\\publisher.pub]\n"
                   L"                    <release folder> <version id> <ver_root> [description]\n"
                   L"       makemanifest --stamp <folder>\\publisher.pub <update.exe>");
     return 2;
@@ -126,6 +128,8 @@ int wmain(int argc, wchar_t** argv)
                                       std::to_wstring(kMaxValidityDays) + L")");
                     return 2;
                 }
+            } else if (option == L"--rotate-to") {
+                signing.rotateTo = argv[next + 1];
             } else {
                 break;
             }
