@@ -16,8 +16,8 @@
 # Update: an installation of release 1.0.0.1 (a few files, the substitute
 # client and update.exe) is brought to release 1.0.0.2, which the local update
 # server serves on 127.0.0.1:8085. The publisher's key pair is made for the
-# demo, the release signed with it and the installation's update.exe stamped
-# with its public half. The running client holds one of the files open the
+# demo, the installation's update.exe stamped with its public half and the
+# release signed with it. The running client holds one of the files open the
 # way a running program holds its image, starts update.exe visibly with
 # itself as reply target and waits for the reply; the updater's own
 # diagnostics (Wine's debug channel) show the signature it verified.
@@ -184,11 +184,12 @@ head -c 30000 /dev/urandom >"$RELEASE/skin/new.bmp"
 head -c 3000000 /dev/urandom >"$RELEASE/data/intro.dat"
 
 # --- the publisher: a key pair made for the demo (a real one lives off the
-# build machine), the release signed, the installation's updater stamped
+# build machine), the installation's updater stamped, the release signed (a
+# release that ships an updater must have it stamped before it is signed)
 mm() { cmake/wine-harness.sh run "$B" "$BIN/makemanifest.exe" "$@" </dev/null | tr -d '\r'; }
 mm --new-key "$(winpath "$KEYS")"
-mm --key "$(winpath "$KEYS")\\publisher.key" "$(winpath "$RELEASE")" 1.0.0.2 /1.0.0.2 "第二版" | tail -n 2
 mm --stamp "$(winpath "$KEYS")\\publisher.pub" "$(winpath "$INSTALL/update.exe")"
+mm --key "$(winpath "$KEYS")\\publisher.key" "$(winpath "$RELEASE")" 1.0.0.2 /1.0.0.2 "第二版" | tail -n 2
 
 # --- the update server, serving the release as the updater asks for it
 if curl -s -o /dev/null http://127.0.0.1:8085/; then
