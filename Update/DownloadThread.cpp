@@ -161,6 +161,12 @@ std::wstring CDownloadThread::SignedReleaseProblem(const VersionInfo& version, c
     std::wstring problem = VerifySignatureFile(bytes, m_key.key, &release);
     if (!problem.empty())
         return problem;
+    // A signature replayed after its time would keep clients on a replaced release.
+    FILETIME now = {};
+    ::GetSystemTimeAsFileTime(&now);
+    problem = ExpiryProblem(release, (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+    if (!problem.empty())
+        return problem;
     Sha256Digest digest{};
     if (!Sha256(manifest.data(), manifest.size(), &digest))
         return L"SHA-256 is not available (bcrypt.dll)";

@@ -551,6 +551,8 @@ TEST_F(WorkerTest, AKeyedWorkerRefusesEveryReleaseButTheSignedOneAsAFailedManife
     SignedRelease otherSize = listed;
     ++otherSize.files[1].size;
     std::string older = ManifestFor(installed - 1, root, files);
+    SignedRelease expired = listed;
+    ASSERT_TRUE(ParseUtcTimeText("2020-01-01T00:00:00Z", &expired.expires));
     struct Case {
         const char* what;
         std::string manifest, signature; // no signature file when empty and absent
@@ -567,6 +569,7 @@ TEST_F(WorkerTest, AKeyedWorkerRefusesEveryReleaseButTheSignedOneAsAFailedManife
          L"is not the signed version"},
         {"a replayed older release", older, publisher.Sign(SignedListFor(installed - 1, older, files)), false,
          L"no downgrade"},
+        {"expired", xml, publisher.Sign(expired), false, L"the signature expired at 2020-01-01T00:00:00Z"},
         {"empty", xml, "", false, L"the signature file is empty"},
         {"truncated mid-line", xml, good.substr(0, good.size() / 2), false, L"malformed"},
         {"without its signature line", xml, good.substr(0, good.rfind("signature ")), false, L"malformed at line 7 (signature)"},
