@@ -3,6 +3,7 @@
 
 #include "UpdateApp.h"
 
+#include "UpdateMessages.h"
 #include "res/resource.h"
 
 #include <commctrl.h>
@@ -15,18 +16,12 @@ BOOL CUpdateApp::InitInstance()
 
     // Without room for the staging folder beside the program there is no safe
     // place to download to: the run ends before it touches anything.
-    if (!CDownload::StagingFolderFits(AfxGetModuleFolder())) {
-        if (m_args.visible)
-            AfxMessageBox(IDS_SOCKETS_INIT_FAILED, MB_OK);
-        return FALSE;
-    }
+    if (!CDownload::StagingFolderFits(AfxGetModuleFolder()))
+        return EndAtStart(kFolderTooLongText);
 
     WSADATA wsa;
-    if (::WSAStartup(MAKEWORD(1, 1), &wsa) != 0) {
-        if (m_args.visible)
-            AfxMessageBox(IDS_SOCKETS_INIT_FAILED, MB_OK);
-        return FALSE;
-    }
+    if (::WSAStartup(MAKEWORD(1, 1), &wsa) != 0)
+        return EndAtStart(LoadResString(IDS_SOCKETS_INIT_FAILED));
     m_bSockets = true;
 
     INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
@@ -42,6 +37,20 @@ BOOL CUpdateApp::InitInstance()
     return TRUE;
 }
 
+BOOL CUpdateApp::EndAtStart(const std::wstring& text)
+{
+    if (m_args.visible)
+        AfxMessageBox(text, MB_OK | MB_ICONWARNING);
+    // A caller always gets its reply.
+    if (m_args.notifyWindow && m_args.notifyMessage && ::IsWindow(m_args.notifyWindow)) {
+        DWORD_PTR ignored = 0;
+        ::SendMessageTimeoutW(m_args.notifyWindow, m_args.notifyMessage, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, 10000,
+                              &ignored);
+    }
+    m_bEndedAtStart = true;
+    return FALSE;
+}
+
 int CUpdateApp::ExitInstance()
 {
     if (m_pDlg) {
@@ -51,5 +60,6 @@ int CUpdateApp::ExitInstance()
     m_pMainWnd = nullptr;
     if (m_bSockets)
         ::WSACleanup();
-    return CWinApp::ExitInstance();
+    int code = CWinApp::ExitInstance();
+    return m_bEndedAtStart ? 1 : code;
 }

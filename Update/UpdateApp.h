@@ -15,6 +15,10 @@ public:
     UpdateCommandLine m_args;
 
 private:
+    // Ends the run before it began: the text shown (visible runs), reply 0.
+    BOOL EndAtStart(const std::wstring& text);
+
     std::unique_ptr<CUpdateDlg> m_pDlg;
     bool m_bSockets = false;
+    bool m_bEndedAtStart = false;
 };

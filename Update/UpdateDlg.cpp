@@ -77,6 +77,8 @@ BOOL CUpdateDlg::OnInitDialog()
             StartRun();
         } else {
             // Another run on this installation: wait for it, within a bound.
+            ShowStatus(kWaitingText);
+            UpdateData(FALSE);
             m_nStagingWaitStart = ::GetTickCount();
             m_nStagingTimer = SetTimer(kStagingTimer, 250);
         }
@@ -117,6 +119,10 @@ LRESULT CUpdateDlg::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
                 StartRun();
             } else if (::GetTickCount() - m_nStagingWaitStart >= kStagingWaitMs) {
                 UPDATE_LOG(L"Another run still holds the staging folder: this run ends\n");
+                KillTimer(m_nStagingTimer);
+                m_nStagingTimer = 0;
+                if (m_bVisible)
+                    AfxMessageBox(kGaveUpWaitingText, MB_OK | MB_ICONINFORMATION);
                 Shutdown(); // replies 0, touches nothing
             }
             return 0;
@@ -124,7 +130,7 @@ LRESULT CUpdateDlg::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
         if (m_nWatchTimer && wp == kWatchTimer) {
             // Hidden runs live only as long as the client does.
             if (TestMutexPresence(L"ZorvaneMutex") == MutexPresence::Absent)
-                Shutdown();
+                EndRun();
             return 0;
         }
         break;
@@ -312,6 +318,22 @@ void CUpdateDlg::OnOK()
 
 void CUpdateDlg::OnCancel()
 {
+    EndRun();
+}
+
+void CUpdateDlg::EndRun()
+{
+    // Once the installation has begun it runs to its end, and the run ends
+    // as a completed one, whoever asked for the end.
+    if (!m_bShuttingDown && m_pThread && m_pThread->m_nState >= CDownloadThread::kInstalling) {
+        m_pThread->Stop();
+        if (InstallationFinished()) {
+            if (m_bVisible && !HasReplyTarget())
+                AfxMessageBox(kAppliedText, MB_OK | MB_ICONINFORMATION);
+            OnOK();
+            return;
+        }
+    }
     Shutdown();
 }
 
@@ -419,5 +441,6 @@ void CUpdateDlg::Shutdown()
         ::SendMessageTimeoutW(m_hNotifyWnd, m_nNotifyMessage, 0, m_nResult, SMTO_ABORTIFHUNG | SMTO_BLOCK, 10000,
                               &ignored);
     }
-    ::PostQuitMessage(0);
+    // For callers that wait on the process: 0 completed (or nothing to do).
+    ::PostQuitMessage(m_nResult ? 0 : 1);
 }

@@ -41,6 +41,9 @@ protected:
     BOOL OnInitDialog() override;
     void OnOK() override;      // the finish, reached through the worker's IDOK
     void OnCancel() override;  // Cancel button and closing the window
+    // Cancel, closing the window and the hidden watch: the run ends, as a
+    // completed one once the installation has begun.
+    void EndRun();
     HBRUSH OnCtlColor(HDC dc, HWND child, UINT type) override;
     // The worker has installed everything: only then may the finish run.
     virtual bool InstallationFinished() const;

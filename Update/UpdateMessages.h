@@ -28,3 +28,10 @@ const int kStagingBlocked = -3;
 const wchar_t kStagingBlockedText[] = L"临时文件夹被其他程序占用，无法更新！";
 const int kInUse = -4;
 const wchar_t kInUseFormat[] = L"文件：'%ls' 正在被其他程序使用，无法更新！";
+// What a visible run says when it waits for another run on the installation,
+// when it gives up waiting, when Cancel came after the files were replaced,
+// and when the program folder leaves no room for the staging folder.
+const wchar_t kWaitingText[] = L"另一个更新程序正在更新，请稍候...";
+const wchar_t kGaveUpWaitingText[] = L"另一个更新程序一直在更新，本次更新已退出。";
+const wchar_t kAppliedText[] = L"更新已完成，文件已全部更新！";
+const wchar_t kFolderTooLongText[] = L"程序所在文件夹的路径太长，无法更新！";

@@ -476,6 +476,7 @@ TEST_F(UpdaterTest, AProgramFolderTooLongForTheStagingFolderEndsTheRunAtStartTou
     Hold(L"ZorvaneMutex");
     // An installation whose folder leaves room for `room` more characters,
     // with a program name short enough to start from there.
+    DWORD exitCode = 0;
     auto runIn = [&](const std::wstring& name, size_t room) {
         std::wstring folder = app + L"\\" + name;
         folder += std::wstring(MAX_PATH - room - folder.size(), L'd');
@@ -488,17 +489,21 @@ TEST_F(UpdaterTest, AProgramFolderTooLongForTheStagingFolderEndsTheRunAtStartTou
         Process run;
         EXPECT_TRUE(run.Start(L"\"" + folder + L"\\u.exe\" " + ReplyArgs() + L" hide", folder));
         EXPECT_TRUE(run.WaitEnd(10000));
+        exitCode = run.ExitCode();
         PumpPending();
         return folder;
     };
     // Room for "\\$Temp$\\update.xml": an ordinary run.
     EXPECT_EQ(ReadBytes(runIn(L"a", 19) + L"\\a.txt"), "new");
     EXPECT_EQ(caller.replies, std::vector<LPARAM>{1});
+    EXPECT_EQ(exitCode, 0u);
     caller.replies.clear();
 
     // One character less: the cut staging path would name another folder.
+    // The caller still gets its reply, and the exit code says it failed.
     std::wstring folder = runIn(L"b", 7);
-    EXPECT_TRUE(caller.replies.empty());
+    EXPECT_EQ(caller.replies, std::vector<LPARAM>{0});
+    EXPECT_EQ(exitCode, 1u);
     EXPECT_TRUE(GetServerStats().requests.empty());
     EXPECT_EQ(ListTree(folder), (std::vector<std::wstring>{L"Update.ini", L"a.txt", L"u.exe"}));
 }

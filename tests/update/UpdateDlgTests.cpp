@@ -9,6 +9,8 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -217,6 +219,27 @@ TEST_F(UpdateDlgTest, StatusTextsProgressPositionsAndRanges)
     EXPECT_EQ(Status(), L"连接FTP服务器成功");
     EXPECT_FALSE(TakeQuit());
     EXPECT_TRUE(caller.replies.empty());
+}
+
+TEST_F(UpdateDlgTest, ARunThatWaitsForAnotherOnTheSameInstallationSaysSo)
+{
+    // Another run holds the installation's lock (on a thread of its own: a
+    // mutex is its owner's again and again).
+    HANDLE held = ::CreateEventW(nullptr, TRUE, FALSE, nullptr), done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread other([&] {
+        HANDLE lock = ::CreateMutexW(nullptr, TRUE, CUpdateDlg::StagingLockName(app.path()).c_str());
+        ::SetEvent(held);
+        ::WaitForSingleObject(done, INFINITE);
+        ::ReleaseMutex(lock);
+        ::CloseHandle(lock);
+    });
+    ASSERT_EQ(::WaitForSingleObject(held, 10000), WAIT_OBJECT_0);
+    Make(Args(true, true));
+    EXPECT_EQ(Status(), kWaitingText);
+    ::SetEvent(done);
+    other.join();
+    ::CloseHandle(held);
+    ::CloseHandle(done);
 }
 
 TEST_F(UpdateDlgTest, FailuresAskRetryOrCancelWhenVisibleAndEndTheRunAtOnceWhenHidden)
