@@ -249,6 +249,11 @@ bool Process::Start(const std::wstring& commandLine, const std::wstring& folder)
     // process died in Wine's loader before any of its code ran (its address
     // space could not be laid out while the machine was busy). Starting it
     // again is what a user would do; any other failure is final.
+    if (m_info.hProcess) { // a second start: the first one's handles go
+        ::CloseHandle(m_info.hProcess);
+        ::CloseHandle(m_info.hThread);
+        m_info = PROCESS_INFORMATION();
+    }
     DWORD error = 0;
     for (int attempt = 0; attempt < 3; ++attempt) {
         std::wstring cmd = commandLine;

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -252,6 +253,71 @@ TEST_F(UpdaterTest, AFileInUseLikeARunningProgramIsMovedAsideAndAReadOnlyFileRep
     EXPECT_EQ(Installed(L"ZorvPlayer.dll"), "player 2");
     EXPECT_EQ(Installed(L"Temp\\ZorvPlayer.dll0"), "player 1");
     EXPECT_EQ(Installed(L"Config\\Server.ini"), "[UpdateSrv]\r\n");
+}
+
+TEST_F(UpdaterTest, AnInstallIsAllOrNothingEvenWhenTheProcessIsEndedInItsMiddle)
+{
+    std::vector<ReleaseFile> files;
+    for (int i = 0; i < 30; ++i)
+        files.push_back({"/f" + std::to_string(i) + ".dat", "new " + std::to_string(i)});
+    ASSERT_TRUE(PublishRelease(manifest, versionNumber + 1, root, files));
+    // 'o' old, 'n' new, '?' neither, for each file in order.
+    auto installed = [&] {
+        std::string set;
+        for (int i = 0; i < 30; ++i) {
+            std::string bytes = Installed(L"f" + std::to_wstring(i) + L".dat");
+            set += bytes == "old " + std::to_string(i) ? 'o' : bytes == "new " + std::to_string(i) ? 'n' : '?';
+        }
+        return set;
+    };
+    auto installOld = [&] {
+        for (int i = 0; i < 30; ++i)
+            ASSERT_TRUE(WriteBytes(app + L"\\f" + std::to_wstring(i) + L".dat", "old " + std::to_string(i)));
+    };
+    const std::string allOld(30, 'o'), allNew(30, 'n');
+    installOld();
+
+    // One file held by a program that lets nobody rename it: nothing changes.
+    {
+        HANDLE held = ::CreateFileW((app + L"\\f15.dat").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        Start(ReplyArgs() + L" hide");
+        WaitEnd();
+        ::CloseHandle(held);
+    }
+    EXPECT_EQ(caller.replies, std::vector<LPARAM>{0});
+    EXPECT_EQ(updater.ExitCode(), 1u);
+    EXPECT_EQ(installed(), allOld);
+    // Ended at moments during the install (once its journal is written): the
+    // next run, here one that then finds no release, puts the old set back.
+    Hold(L"ZorvaneMutex");
+    const std::wstring journal = app + L"\\Temp\\update.journal";
+    for (DWORD delayMs : {0u, 1u, 3u, 10u, 1000u}) {
+        SCOPED_TRACE(delayMs);
+        installOld();
+        Process run, next;
+        ASSERT_TRUE(run.Start(L"\"" + app + L"\\update.exe\" hide", app));
+        for (ULONGLONG end = ::GetTickCount64() + Scaled(30000);
+             !Exists(journal) && !run.Ended() && ::GetTickCount64() < end;)
+            ::Sleep(0);
+        ::Sleep(delayMs);
+        ASSERT_TRUE(run.Kill());
+        const std::string atTheEnd = installed();
+        std::printf("ended %lu ms into the install: %s\n", static_cast<unsigned long>(delayMs), atTheEnd.c_str());
+        Unpublish(manifest);
+        ASSERT_TRUE(next.Start(L"\"" + app + L"\\update.exe\" hide", app) && next.WaitEnd(30000));
+        EXPECT_TRUE(installed() == allOld || installed() == allNew) << atTheEnd << " became " << installed();
+        EXPECT_FALSE(Exists(journal));
+        ASSERT_TRUE(PublishRelease(manifest, versionNumber + 1, root, files));
+    }
+    // Released: a run replaces every file.
+    caller.replies.clear();
+    installOld();
+    Start(ReplyArgs() + L" hide");
+    WaitEnd();
+    EXPECT_EQ(caller.replies, std::vector<LPARAM>{1});
+    EXPECT_EQ(updater.ExitCode(), 0u);
+    EXPECT_EQ(installed(), allNew);
 }
 
 TEST_F(UpdaterTest, A404InHiddenModeEndsTheRunWithZeroAndInstallsNothing)
