@@ -250,10 +250,15 @@ TEST_F(UpdateDlgTest, FailuresAskRetryOrCancelWhenVisibleAndEndTheRunAtOnceWhenH
     const wchar_t* name = L"/a.dll";
     EXPECT_EQ(PostAndAnswer(WM_FILE_STATUS, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(name), IDRETRY),
               L"下载文件：'/a.dll' 失败\n");
-    // A keyed run's refusal says so, for the release and for a file alike.
+    // A keyed run's refusal, a staging folder that cannot be emptied and a
+    // file in use each say what happened.
     EXPECT_EQ(PostAndAnswer(WM_VERSION_STATUS, static_cast<WPARAM>(kRefused), 0, IDRETRY), kRefusedText);
     EXPECT_EQ(PostAndAnswer(WM_FILE_STATUS, static_cast<WPARAM>(kRefused), reinterpret_cast<LPARAM>(name), IDRETRY),
               kRefusedText);
+    EXPECT_EQ(PostAndAnswer(WM_VERSION_STATUS, static_cast<WPARAM>(kStagingBlocked), 0, IDRETRY), kStagingBlockedText);
+    const wchar_t* held = L"C:\\app\\data.db";
+    EXPECT_EQ(PostAndAnswer(WM_FILE_STATUS, static_cast<WPARAM>(kInUse), reinterpret_cast<LPARAM>(held), IDRETRY),
+              L"文件：'C:\\app\\data.db' 正在被其他程序使用，无法更新！");
     EXPECT_FALSE(TakeQuit());
     EXPECT_TRUE(caller.replies.empty());
     EXPECT_EQ(PostAndAnswer(WM_CONNECT_STATUS, 7, 1, IDCANCEL), L"连接服务器失败，可能网络有问题！");
@@ -340,6 +345,33 @@ TEST_F(UpdateDlgTest, AReplyWindowThatIsGoneIsSkippedAndAHungOneCostsAtMostTenSe
     ::CloseHandle(thread);
     ::CloseHandle(hung.created);
     ::CloseHandle(hung.release);
+}
+
+TEST_F(UpdateDlgTest, CancelAtAnyStepGetsTheReplyThatMatchesTheInstalledFiles)
+{
+    // Cancel once this many files are handled: before the install begins the
+    // run ends with nothing installed; once it has begun, it finishes and the
+    // run counts as completed. Which one happened, the reply must say.
+    ResetServer();
+    std::string root = "/dlg/cancel";
+    std::vector<ReleaseFile> files = {{"/a.dat", "new a"}, {"/b.dat", "new b"}, {"/c.dat", "new c"}};
+    ASSERT_TRUE(PublishRelease("/7.0.0.1/update.xml", 7 << 24 | 2, root, files));
+    for (int at = 1; at <= 3; ++at) {
+        SCOPED_TRACE(at);
+        for (const ReleaseFile& f : files)
+            ASSERT_TRUE(WriteBytes(app.path() + L"\\" + Utf8ToWide(f.name.substr(1)), "old"));
+        caller.replies.clear();
+        dlg = std::make_unique<CUpdateDlg>(Args(true, true), app.path());
+        ASSERT_TRUE(dlg->Create(IDD_UPDATE_DIALOG));
+        ASSERT_TRUE(PumpUntil([&] { return Pos(IDC_TOTAL_PROGRESS) >= at; }, 20000));
+        Post(WM_COMMAND, IDCANCEL, 0);
+        ASSERT_TRUE(PumpUntil([&] { return !caller.replies.empty(); }, 20000));
+        const bool installed = ReadBytes(app / L"a.dat") == "new a";
+        EXPECT_EQ(caller.replies, std::vector<LPARAM>{installed ? 1 : 0});
+        EXPECT_EQ(ReadBytes(app / L"c.dat"), installed ? "new c" : "old");
+        TakeQuit();
+        dlg.reset();
+    }
 }
 
 TEST_F(UpdateDlgTest, CancelWhileTheRealWorkerIsBlockedInATransferEndsAtOnce)
