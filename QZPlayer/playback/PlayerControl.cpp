@@ -400,11 +400,10 @@ void CPlayerControl::OnChange()
     HWND client = ::FindWindowW(L"CZorvaneFrame", nullptr);
     if (!client)
         return;
-    // By handle, not by object: while the client holds the left pane, the
-    // pane's parent is the client's window, which has no object here.
-    HWND pane = ::GetParent(m_hWnd);
-    HWND frame = pane ? ::GetParent(pane) : nullptr;
-    if (!frame)
+    // The frame, embedded or not: the client answers with code 6 to the
+    // handle it gets, and must not talk to its own window.
+    HWND frame = m_hFrame;
+    if (!frame || !::IsWindow(frame))
         return;
     // The frame's handle crosses to the client as a 32-bit value.
     LONG handle = HandleToLong(frame);

@@ -70,6 +70,9 @@ public:
     CStatic m_staticTime;
     CBrush m_brBackground;
     CPlayerWnd* m_pPlayer = nullptr;
+    // The player's frame, set by it: while the client holds the left pane the
+    // bar's ancestors are the client's windows, but code 6 names the frame.
+    HWND m_hFrame = nullptr;
     BOOL m_bVolumePending = FALSE;
     COLORREF m_clrBk = RGB(248, 248, 248);
     // The bound for an item that never starts (kStallMs; tests shorten it).

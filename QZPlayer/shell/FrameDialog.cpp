@@ -248,6 +248,7 @@ BOOL CFrameDialog::OnInitDialog()
         return TRUE;
     m_left.ShowWindow(SW_SHOW);
     m_left.m_pFrame = this;
+    m_left.m_control.m_hFrame = m_hWnd;
     if (!m_right.Create(CRightWnd::IDD, this))
         return TRUE;
     m_right.m_clrBk = g_skin.m_clrList;

@@ -47,6 +47,7 @@ protected:
         host.m_strMovieFolder = TempPath(L"");
         host.m_strMovieFolder.pop_back();
         bar.m_pPlayer = &host;
+        bar.m_hFrame = frame.m_hWnd;
         ASSERT_TRUE(bar.Create(IDD_PLAYER_CONTROL, &pane));
         bar.MoveWindow(CRect(0, 354, 640, 400));
         log.Take();
@@ -280,9 +281,15 @@ TEST_F(ControlBar, ChangeAsksTheClientWithTheFramesHandleAndLeavesItsOwnState)
     ASSERT_TRUE(::RegisterClassW(&wc));
     ClientWindow client;
     ASSERT_TRUE(client.CreateEx(0, L"CZorvaneFrame", L"client", WS_POPUP, CRect(0, 0, 10, 10), nullptr, 0));
-    Click(bar.m_btnChange);
-    EXPECT_EQ(client.code, 6u);
-    EXPECT_EQ(LongToHandle(client.handle), static_cast<HANDLE>(frame.m_hWnd));
+    // The frame's handle, also while the client holds the pane.
+    for (HWND holder : {frame.m_hWnd, client.m_hWnd}) {
+        ::SetParent(pane, holder);
+        client.code = 0;
+        Click(bar.m_btnChange);
+        EXPECT_EQ(client.code, 6u);
+        EXPECT_EQ(LongToHandle(client.handle), static_cast<HANDLE>(frame.m_hWnd));
+    }
+    ::SetParent(pane, frame);
     EXPECT_TRUE(bar.m_btnChange.IsChecked());
     bar.SetChangeChecked(FALSE);
     EXPECT_FALSE(bar.m_btnChange.IsChecked());

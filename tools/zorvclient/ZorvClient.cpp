@@ -152,7 +152,7 @@ public:
     LRESULT OnChangeRequest(HWND frame)
     {
         if (pane) {
-            GiveBack();
+            GiveBack(frame);
             return TRUE;
         }
         if (!frame || !::IsWindow(frame))
@@ -187,12 +187,18 @@ public:
         ::SetWindowPos(pane, nullptr, c.left, c.top, c.Width(), c.Height(), SWP_NOZORDER | SWP_SHOWWINDOW);
     }
 
-    // The pane returns to its frame, which lays it out and shows itself (code 6).
-    void GiveBack()
+    // The pane returns to its frame, which lays it out and shows itself: code
+    // 6 to the handle the request carried, as the message table has it (the
+    // frame it was taken from when the client itself gives it back).
+    void GiveBack(HWND to = nullptr)
     {
         if (!pane)
             return;
-        HWND left = pane, frame = paneFrame;
+        HWND left = pane, frame = to ? to : paneFrame;
+        if (frame == m_hWnd) {
+            Log(L"cannot give back: the request named this window");
+            return;
+        }
         pane = paneFrame = nullptr;
         if (!::IsWindow(left) || !::IsWindow(frame))
             return;
