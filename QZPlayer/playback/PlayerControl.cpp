@@ -274,6 +274,10 @@ void CPlayerControl::ApplyVolume()
 
 void CPlayerControl::EndItem(WPARAM why)
 {
+    // An item passed over may still start late: it is stopped, so that the bar
+    // and the engine agree, and Play starts it again from its beginning.
+    if (why == kPlayNextPassedOver && m_pPlayer && m_pPlayer->HasEngine())
+        m_pPlayer->Stop();
     m_bStarted = TRUE; // nothing more to watch
     if (m_sliderSeek.GetPos() != 0)
         m_sliderSeek.SetPos(0);
