@@ -391,16 +391,6 @@ void CDownload::CollectTree(std::wstring source, std::wstring target, std::vecto
     });
 }
 
-void CDownload::CopyTree(std::wstring source, std::wstring target)
-{
-    std::vector<Placement> plan;
-    CollectTree(source, target, &plan);
-    std::wstring inUse;
-    if (!Install(plan, &inUse))
-        return; // the staged files stay for another attempt
-    RemoveEmptyFolders(source);
-}
-
 void CDownload::RemoveEmptyFolders(std::wstring folder)
 {
     EnsureBackslash(folder);

@@ -95,12 +95,11 @@ public:
     void CloseAll();
 
     // Folder operations used by the installation.
-    void CopyTree(std::wstring source, std::wstring target);
     // Renames folder + name into folder + "Temp\" + name + digit; the path used,
     // or empty when all ten names failed.
     std::wstring MoveAside(const std::wstring& folder, const std::wstring& name);
     // Neither walk descends into a junction or symbolic link: DeleteTree
-    // removes the link itself, CopyTree neither installs one nor installs
+    // removes the link itself, InstallFiles neither installs one nor installs
     // through one.
     void DeleteTree(std::wstring folder);
 
