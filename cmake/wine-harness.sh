@@ -79,7 +79,7 @@ server_pids() {
   [ -d "$PREFIX" ] || return 0
   local dir p
   dir=$(printf '/tmp/.wine-%s/server-%x-%x' "$(id -u)" "0x$(stat -c %D "$PREFIX")" "$(stat -c %i "$PREFIX")")
-  for p in $(pgrep -x 'wineserver64|wineserver' || true); do
+  for p in $(pgrep -x wineserver64 || true) $(pgrep -x wineserver || true); do
     [ "$(readlink "/proc/$p/cwd" 2>/dev/null)" = "$dir" ] && echo "$p"
   done
   return 0

@@ -134,11 +134,14 @@ player_demo() {
   for _ in $(seq 100); do quiet_tell=1 tell repaint && break; sleep 0.2; done
   tell player '-a C:\Media\NEWS-3S.WMV|晚间新闻'
   tell player '-a C:\Media\FINALE-3S.RMVB'
+  tell player '-a D:\Clips\Holiday-3s.mp4|本地影片'
   sleep 1.5
   cmake/wine-harness.sh screenshot "$B" "$B/screenshots/demo_player.png"
   # Each item plays to its end before the next opens; the last one ends too.
-  for _ in $(seq 200); do [ "$(engines | wc -l)" -ge 3 ] && break; sleep 0.1; done
-  sleep 3.5
+  for _ in $(seq 250); do [ "$(engines | wc -l)" -ge 4 ] && break; sleep 0.1; done
+  sleep 1.5
+  cmake/wine-harness.sh screenshot "$B" "$B/screenshots/demo_local.png" # the local file in Flash
+  sleep 2
   tell colour 2E7D32
   tell change # the player's own button: it asks the client, which takes the pane
   sleep 1
@@ -160,9 +163,10 @@ player_demo() {
   iconv -f UTF-16 -t UTF-8 "$PLAYER/Config/QZPlayer.ini" | tr -d '\r' |
     awk '/^\[/{s=$0} s=="[ProgList]"||s=="[FileName]"' | sed 's/^/  /'
   echo "engines driven, in order:"
-  engines | sed -e 's/^flash Movie=.*[&?]file=/  flash   /' -e 's/&.*//' -e 's/^media URL=/  media   /' \
+  engines | sed -e 's/^flash Movie=.*\\\(QZFPlayer[A-Za-z]*\.swf\)?file=\([^&]*\).*/  flash   \2  (\1)/' \
+    -e 's/^media URL=/  media   /' \
     -e 's/^real SetSource /  real    /'
-  echo "screenshots:       $B/screenshots/demo_player.png, demo_embedded.png, demo_returned.png"
+  echo "screenshots:       $B/screenshots/demo_player.png, demo_local.png, demo_embedded.png, demo_returned.png"
   echo "player demo took   $((SECONDS - started)) s"
 }
 

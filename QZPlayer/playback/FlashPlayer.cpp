@@ -2,14 +2,20 @@
 
 #include "PlayerWnd.h"
 
+#include <olectl.h>
+
 namespace {
 
 const CLSID kFlashClsid = {0xd27cdb6e, 0xae6d, 0x11cf, {0x96, 0xb8, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
 
-// Dispatch ids of the Flash control.
+// Dispatch ids of the Flash control (its type library).
+const DISPID kReadyState = DISPID_READYSTATE; // 4 once the movie is loaded whole
 const DISPID kMovie = 102;
 const DISPID kLoop = 106;
 const DISPID kFrameNum = 107;
+const DISPID kPlayMovie = 0x70;
+const DISPID kRewind = 0x74;
+const DISPID kStopPlay = 0x7e;
 const DISPID kScale = 137;
 const DISPID kCallFunction = 198;
 const DISPID kAllowNetworking = 201;
@@ -73,14 +79,22 @@ BOOL CFlashPlayer::Load(CPlayerWnd* host, const std::wstring& source)
 {
     BOOL shellMovie = FALSE;
     CPlayerWnd::EngineForSource(CPlayerWnd::UpperAscii(source), &shellMovie);
-    if (!shellMovie) {
+    m_bDirect = !shellMovie;
+    if (m_bDirect) {
         SetProperty(kAllowNetworking, VT_BSTR, L"all");
         SetProperty(kMovie, VT_BSTR, source.c_str());
+        m_directState = Playing;
         return TRUE;
     }
-    const std::wstring path = host->ShellMoviePath();
-    if (!host->ShellMovieValid(path) && !host->ExtractShellMovie(path))
-        return FALSE;
+    // Each Flash sandbox refuses one kind of source: files and URLs each get
+    // the build made for them.
+    const CPlayerWnd::ShellMovie which = CPlayerWnd::ShellMovieFor(source);
+    std::wstring path = host->m_strShellMovieInstead;
+    if (path.empty()) {
+        path = host->ShellMoviePath(which);
+        if (!host->ShellMovieValid(path, which) && !host->ExtractShellMovie(path, which))
+            return FALSE;
+    }
     SetProperty(kLoop, VT_BOOL, FALSE);
     SetProperty(kMovie, VT_BSTR, MovieAddress(path, source).c_str());
     return TRUE;
@@ -117,7 +131,18 @@ long CFlashPlayer::RequestNumber(const wchar_t* name, long ifEmpty)
 
 PlayState CFlashPlayer::GetState()
 {
+    if (m_bDirect)
+        return LoadedWithoutProgress() ? m_directState : Undefined;
     return MapState(RequestNumber(L"getPlayState", -1));
+}
+
+BOOL CFlashPlayer::LoadedWithoutProgress()
+{
+    if (!m_bDirect)
+        return FALSE;
+    long ready = 0;
+    GetProperty(kReadyState, VT_I4, &ready);
+    return ready == 4;
 }
 
 PlayState CFlashPlayer::MapState(long state)
@@ -134,38 +159,60 @@ PlayState CFlashPlayer::MapState(long state)
     }
 }
 
+// A movie loaded directly answers no requests: its timeline is driven
+// through the control's own methods, and it is stopped at its first frame,
+// so that Play starts it from the beginning.
 void CFlashPlayer::Play()
 {
-    CallFunction(Event(L"playpause"));
+    if (!m_bDirect) {
+        CallFunction(Event(L"playpause"));
+        return;
+    }
+    InvokeHelper(kPlayMovie, DISPATCH_METHOD, VT_EMPTY, nullptr, nullptr);
+    m_directState = Playing;
 }
 
 void CFlashPlayer::Pause()
 {
-    CallFunction(Event(L"playpause"));
+    if (!m_bDirect) {
+        CallFunction(Event(L"playpause"));
+        return;
+    }
+    InvokeHelper(kStopPlay, DISPATCH_METHOD, VT_EMPTY, nullptr, nullptr);
+    m_directState = Paused;
 }
 
 void CFlashPlayer::Stop()
 {
-    CallFunction(Event(L"stop"));
+    if (!m_bDirect) {
+        CallFunction(Event(L"stop"));
+        return;
+    }
+    InvokeHelper(kRewind, DISPATCH_METHOD, VT_EMPTY, nullptr, nullptr);
+    InvokeHelper(kStopPlay, DISPATCH_METHOD, VT_EMPTY, nullptr, nullptr);
+    m_directState = Stopped;
 }
 
 double CFlashPlayer::GetPosition()
 {
-    return RequestNumber(L"getPosition", 0);
+    return m_bDirect ? 0 : RequestNumber(L"getPosition", 0);
 }
 
 double CFlashPlayer::GetDuration()
 {
-    return RequestNumber(L"getDuration", 0);
+    return m_bDirect ? 0 : RequestNumber(L"getDuration", 0);
 }
 
 void CFlashPlayer::Seek(double seconds)
 {
-    CallFunction(Event(L"position", static_cast<long>(seconds)));
+    if (!m_bDirect)
+        CallFunction(Event(L"position", static_cast<long>(seconds)));
 }
 
 void CFlashPlayer::SetVolume(int volume)
 {
+    if (m_bDirect)
+        return; // the control has no volume of its own
     try {
         CallFunction(Event(L"volume", volume));
     } catch (CException* e) {

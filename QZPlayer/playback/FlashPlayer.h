@@ -20,6 +20,7 @@ public:
     void SetVolume(int volume) override;
     void SetMute(BOOL on) override;
     void FullScreen(BOOL on) override;
+    BOOL LoadedWithoutProgress() override;
 
     // One request; the reply is empty until the movie has shown a frame.
     std::wstring CallFunction(const std::wstring& request);
@@ -35,5 +36,10 @@ public:
     BOOL m_bReady = FALSE;
 
 private:
+    // A movie source loaded directly rather than through the shell movie,
+    // and the state the user's commands left it in.
+    BOOL m_bDirect = FALSE;
+    PlayState m_directState = Playing;
+
     long RequestNumber(const wchar_t* name, long ifEmpty);
 };

@@ -55,4 +55,8 @@ public:
         (void)progress;
         return FALSE;
     }
+    // TRUE when the source reports no position or duration (a Flash movie
+    // loaded directly) and the control has loaded it whole: it has started,
+    // and it ends only when the user or the list ends it.
+    virtual BOOL LoadedWithoutProgress() { return FALSE; }
 };

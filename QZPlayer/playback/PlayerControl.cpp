@@ -298,7 +298,9 @@ BOOL CPlayerControl::PassOverIfStalled(PlayState state)
     double p = 0.0, d = 0.0;
     m_pPlayer->GetPosition(&p);
     m_pPlayer->GetDuration(&d);
-    if (d > 0 || (m_dFirstPosition >= 0 && p > m_dFirstPosition)) {
+    // Started: it knows its length, its position moved, or (a source with
+    // no clock of its own) its control loaded it whole.
+    if (d > 0 || (m_dFirstPosition >= 0 && p > m_dFirstPosition) || m_pPlayer->LoadedWithoutProgress()) {
         m_bStarted = TRUE;
         return FALSE;
     }

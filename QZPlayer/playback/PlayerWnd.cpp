@@ -125,54 +125,48 @@ void CPlayerWnd::DestroyEngine()
     }
 }
 
+namespace {
+
 // The poll's own reads (state, position, duration) run every second: a
 // failing one counts as no answer, or each would stack one more error box.
-PlayState CPlayerWnd::GetState()
+template <class T, class Read>
+T ReadQuietly(Read read, T ifFailed)
 {
-    if (!m_pEngine)
-        return Undefined;
     try {
-        return m_pEngine->GetState();
+        return read();
     } catch (CException* e) {
         e->Delete();
-        return Undefined;
+        return ifFailed;
     }
+}
+
+} // namespace
+
+PlayState CPlayerWnd::GetState()
+{
+    return m_pEngine ? ReadQuietly([&] { return m_pEngine->GetState(); }, Undefined) : Undefined;
 }
 
 void CPlayerWnd::GetPosition(double* seconds)
 {
-    if (!m_pEngine)
-        return;
-    try {
-        *seconds = m_pEngine->GetPosition();
-    } catch (CException* e) {
-        e->Delete();
-        *seconds = 0;
-    }
+    if (m_pEngine)
+        *seconds = ReadQuietly([&] { return m_pEngine->GetPosition(); }, 0.0);
 }
 
 void CPlayerWnd::GetDuration(double* seconds)
 {
-    if (!m_pEngine)
-        return;
-    try {
-        *seconds = m_pEngine->GetDuration();
-    } catch (CException* e) {
-        e->Delete();
-        *seconds = 0;
-    }
+    if (m_pEngine)
+        *seconds = ReadQuietly([&] { return m_pEngine->GetDuration(); }, 0.0);
 }
 
 BOOL CPlayerWnd::GetBufferingProgress(long* progress)
 {
-    if (!m_pEngine)
-        return FALSE;
-    try {
-        return m_pEngine->GetBufferingProgress(progress);
-    } catch (CException* e) {
-        e->Delete();
-        return FALSE;
-    }
+    return m_pEngine && ReadQuietly([&] { return m_pEngine->GetBufferingProgress(progress); }, FALSE);
+}
+
+BOOL CPlayerWnd::LoadedWithoutProgress()
+{
+    return m_pEngine && ReadQuietly([&] { return m_pEngine->LoadedWithoutProgress(); }, FALSE);
 }
 
 void CPlayerWnd::Play()
@@ -228,35 +222,49 @@ void CPlayerWnd::Repaint()
     Invalidate(TRUE);
 }
 
-std::wstring CPlayerWnd::ShellMoviePath() const
+namespace {
+
+const struct {
+    const wchar_t* file;
+    UINT resource;
+} kShellMovies[] = {{L"QZFPlayer.swf", IDR_SHELL_MOVIE}, {L"QZFPlayerLocal.swf", IDR_LOCAL_SHELL_MOVIE}};
+
+} // namespace
+
+CPlayerWnd::ShellMovie CPlayerWnd::ShellMovieFor(const std::wstring& source)
 {
-    return (m_strMovieFolder.empty() ? AfxGetModuleFolder() : m_strMovieFolder) + L"\\QZFPlayer.swf";
+    return source.find(L"://") == std::wstring::npos ? LocalMovie : NetworkMovie;
 }
 
-BOOL CPlayerWnd::ShellMovieValid(const std::wstring& path)
+std::wstring CPlayerWnd::ShellMoviePath(ShellMovie which) const
+{
+    return (m_strMovieFolder.empty() ? AfxGetModuleFolder() : m_strMovieFolder) + L"\\" + kShellMovies[which].file;
+}
+
+BOOL CPlayerWnd::ShellMovieValid(const std::wstring& path, ShellMovie which)
 {
     if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
         return FALSE;
-    if (m_dwMovieSize == 0) {
+    if (m_dwMovieSize[which] == 0) {
         HMODULE module = AfxGetResourceHandle();
-        HRSRC res = ::FindResourceW(module, MAKEINTRESOURCEW(IDR_SHELL_MOVIE), L"SWF");
-        m_dwMovieSize = res ? ::SizeofResource(module, res) : 0;
-        if (m_dwMovieSize == 0)
+        HRSRC res = ::FindResourceW(module, MAKEINTRESOURCEW(kShellMovies[which].resource), L"SWF");
+        m_dwMovieSize[which] = res ? ::SizeofResource(module, res) : 0;
+        if (m_dwMovieSize[which] == 0)
             return FALSE;
     }
     HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return FALSE;
     LARGE_INTEGER size = {};
-    const BOOL valid = ::GetFileSizeEx(file, &size) && size.QuadPart == m_dwMovieSize;
+    const BOOL valid = ::GetFileSizeEx(file, &size) && size.QuadPart == m_dwMovieSize[which];
     ::CloseHandle(file);
     return valid;
 }
 
-BOOL CPlayerWnd::ExtractShellMovie(const std::wstring& path)
+BOOL CPlayerWnd::ExtractShellMovie(const std::wstring& path, ShellMovie which)
 {
     HMODULE module = AfxGetResourceHandle();
-    HRSRC res = ::FindResourceW(module, MAKEINTRESOURCEW(IDR_SHELL_MOVIE), L"SWF");
+    HRSRC res = ::FindResourceW(module, MAKEINTRESOURCEW(kShellMovies[which].resource), L"SWF");
     HGLOBAL loaded = res ? ::LoadResource(module, res) : nullptr;
     const void* bytes = loaded ? ::LockResource(loaded) : nullptr;
     const DWORD size = res ? ::SizeofResource(module, res) : 0;
@@ -269,8 +277,8 @@ BOOL CPlayerWnd::ExtractShellMovie(const std::wstring& path)
     const BOOL ok = ::WriteFile(file, bytes, size, &written, nullptr);
     ::CloseHandle(file);
     if (ok) {
-        m_strShellMovie = path;
-        m_dwMovieSize = size;
+        m_strShellMovie[which] = path;
+        m_dwMovieSize[which] = size;
     }
     // A cut file would pass for nothing next time: its size is wrong.
     return ok && written == size;
@@ -299,10 +307,12 @@ LRESULT CPlayerWnd::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
     }
     case WM_DESTROY:
         DestroyEngine();
-        if (!m_strShellMovie.empty()) {
-            ::SetFileAttributesW(m_strShellMovie.c_str(), FILE_ATTRIBUTE_NORMAL);
-            ::DeleteFileW(m_strShellMovie.c_str());
-            m_strShellMovie.clear();
+        for (std::wstring& movie : m_strShellMovie) {
+            if (!movie.empty()) {
+                ::SetFileAttributesW(movie.c_str(), FILE_ATTRIBUTE_NORMAL);
+                ::DeleteFileW(movie.c_str());
+                movie.clear();
+            }
         }
         break;
     case WM_COPYDATA: {

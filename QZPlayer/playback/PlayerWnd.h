@@ -29,6 +29,9 @@ public:
     // The engine's buffering progress (a number that grows while buffering
     // makes progress); FALSE when there is no engine or it does not say.
     BOOL GetBufferingProgress(long* progress);
+    // Whether the engine's source, one that reports no progress of its own,
+    // has been loaded whole by its control: it counts as started.
+    BOOL LoadedWithoutProgress();
     void Seek(double seconds);
     void SetVolume(int volume);
     void SetMute(BOOL on);
@@ -39,14 +42,23 @@ public:
     BOOL HasEngine() const { return m_pEngine != nullptr; }
     PlaybackEngine* GetEngine() const { return m_pEngine.get(); }
 
-    // The shell movie beside the program: valid when its size is the
-    // embedded movie's; written (hidden) otherwise.
-    std::wstring ShellMoviePath() const;
-    // Where the shell movie goes: the program's folder unless set otherwise.
+    // The shell movie comes in two builds, one per Flash sandbox: the
+    // network build for URLs, the local build for files.
+    enum ShellMovie { NetworkMovie = 0, LocalMovie = 1 };
+    // The build a source needs: a local or UNC path (no "://") the local one.
+    static ShellMovie ShellMovieFor(const std::wstring& source);
+    // The build beside the program: valid when its size is the embedded
+    // movie's; written (hidden) otherwise.
+    std::wstring ShellMoviePath(ShellMovie which = NetworkMovie) const;
+    // Where the shell movies go: the program's folder unless set otherwise.
     std::wstring m_strMovieFolder;
-    BOOL ShellMovieValid(const std::wstring& path);
-    BOOL ExtractShellMovie(const std::wstring& path);
-    const std::wstring& GetShellMovieFile() const { return m_strShellMovie; }
+    // A movie file to load in place of either build (the tests drive movies
+    // of their own making through the same gate); empty normally.
+    std::wstring m_strShellMovieInstead;
+    BOOL ShellMovieValid(const std::wstring& path, ShellMovie which = NetworkMovie);
+    BOOL ExtractShellMovie(const std::wstring& path, ShellMovie which = NetworkMovie);
+    // The file this host wrote (and deletes when it goes); empty when none.
+    const std::wstring& GetShellMovieFile(ShellMovie which = NetworkMovie) const { return m_strShellMovie[which]; }
 
     // The source with a to z made capitals, nothing else changed.
     static std::wstring UpperAscii(const std::wstring& text);
@@ -60,7 +72,7 @@ protected:
 private:
     int m_nEngineKind = EngineNone;
     std::unique_ptr<PlaybackEngine> m_pEngine;
-    std::wstring m_strShellMovie;
-    DWORD m_dwMovieSize = 0;
+    std::wstring m_strShellMovie[2];
+    DWORD m_dwMovieSize[2] = {};
     std::wstring m_strSource;
 };

@@ -3,8 +3,9 @@
 #pragma once
 
 #define IDR_MAINFRAME 128
-// The Flash shell movie (type "SWF")
+// The Flash shell movie (type "SWF"): the build for URLs, the one for files
 #define IDR_SHELL_MOVIE 144
+#define IDR_LOCAL_SHELL_MOVIE 145
 
 // Control bar strips
 #define IDB_PLAY 136

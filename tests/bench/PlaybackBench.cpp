@@ -121,7 +121,7 @@ int wmain()
         host.m_strMovieFolder = TempPath(L"");
         host.m_strMovieFolder.pop_back();
 
-        // A URL for Flash: the shell movie's sandbox refuses local files.
+        // Flash through the network build of the shell movie.
         struct Engine {
             const wchar_t* name;
             const wchar_t* source;

@@ -317,30 +317,13 @@ TEST_F(ControlBar, ScreenshotWhileASimulatedItemPlays)
     testsupport::SaveScreenshot(L"player-control-bar");
 }
 
-namespace {
-
-std::wstring ArtMovie(const wchar_t* name)
-{
-    return testsupport::WindowsPathOfUnix(testsupport::Utf8ToWide(QZ_ART_DIR_UNIX)) + L"\\" + name;
-}
-
-// The address the engine would give the shell movie, for a movie of our own
-// choosing loaded as a ".SWF" source (the same gate, the same requests). The
-// file is an F4V, which NetStream plays: an ".FLV" or ".MP4" anywhere in the
-// source would send it through the built shell movie instead.
-std::wstring MovieWithSource(const std::wstring& movie, const wchar_t* source)
-{
-    return CFlashPlayer::MovieAddress(movie, source);
-}
-
-} // namespace
-
 TEST_F(ControlBar, AOneFrameMovieNeverOpensTheGateAndTheTwoFrameShellMovieDoes)
 {
     // The shell movie as Haxe makes it: one frame, its callbacks registered
     // in it. FrameNum counts from 0, so it reads 0 for ever: the engine asks
     // nothing, and the bar stays where the open left it.
-    OpenAndStart(MovieWithSource(ArtMovie(L"QZFPlayer-1frame.swf"), L"http://h/v/news-30s.f4v").c_str());
+    host.m_strShellMovieInstead = ArtMovie(L"QZFPlayer-1frame.swf");
+    OpenAndStart(L"http://h/v/news-30s.flv");
     testsupport::PumpFor(3500);
     EXPECT_EQ(Shown(1013), L"正在打开...");
     EXPECT_EQ(Shown(1014), L"00:00:00 / 00:00:00");
@@ -353,9 +336,35 @@ TEST_F(ControlBar, AOneFrameMovieNeverOpensTheGateAndTheTwoFrameShellMovieDoes)
     EXPECT_EQ(pane.playNext, 0);
 
     // The shell movie as built: two frames, so it plays.
-    OpenAndStart(MovieWithSource(ArtMovie(L"QZFPlayer.swf"), L"http://h/v/news-30s.f4v").c_str());
+    host.m_strShellMovieInstead = ArtMovie(L"QZFPlayer.swf");
+    OpenAndStart(L"http://h/v/news-30s.flv");
     ASSERT_TRUE(WaitText(L"正在播放...", 5000));
     ASSERT_TRUE(testsupport::PumpUntil([&] { return Shown(1014).substr(10) == L" 00:00:30"; }, 5000));
+    host.m_strShellMovieInstead.clear();
+}
+
+TEST_F(ControlBar, AMovieLoadedDirectlyPlaysPastTheStallBoundUntilTheUserStopsIt)
+{
+    // It reports no clock, only that the control loaded it: the list must
+    // not move on after the bound, and Stop and Play drive its timeline.
+    bar.m_dwStallMs = 2500;
+    const std::wstring game = TempPath(L"qz-game") + L".swf";
+    ASSERT_TRUE(testsupport::WriteBytes(game, MovieWithoutCode(50)));
+    OpenAndStart(game.c_str());
+    ASSERT_TRUE(WaitText(L"正在播放...", 3000));
+    testsupport::PumpFor(3500);
+    EXPECT_EQ(Shown(1013), L"正在播放...");
+    EXPECT_EQ(pane.playNext, 0);
+    log.Take();
+    Click(bar.m_btnStop);
+    EXPECT_EQ(Shown(1013), L"已停止");
+    EXPECT_EQ(log.Take(), (Lines{L"flash Rewind", L"flash StopPlay"}));
+    Click(bar.m_btnPlay);
+    ASSERT_TRUE(WaitText(L"正在播放...", 3000));
+    EXPECT_EQ(log.Take().front(), L"flash Play");
+    EXPECT_EQ(pane.playNext, 0);
+    host.DestroyEngine();
+    ::DeleteFileW(game.c_str());
 }
 
 TEST_F(ControlBar, AnItemThatNeverStartsIsPassedOverWithEachControlsRealisticFailure)
@@ -364,13 +373,15 @@ TEST_F(ControlBar, AnItemThatNeverStartsIsPassedOverWithEachControlsRealisticFai
     struct Case {
         std::wstring source;
         const wchar_t* shownWhileWaiting; // what the bar shows until then
+        const wchar_t* movie = nullptr;   // in place of the built shell movie
     } cases[] = {
         // Windows Media: a URL it cannot open leaves it ready (10), read as
         // playing at 00:00:00 for ever; only the bound moves the list on.
         {L"http://h/v/missing-news.wmv", L"正在播放..."},
-        // Flash, the shell movie's gate never opening (a one-frame movie):
-        // no state at all.
-        {MovieWithSource(ArtMovie(L"QZFPlayer-1frame.swf"), L"http://h/v/news.f4v"), L"正在打开..."},
+        // Flash, the shell movie's gate never opening (a one-frame movie),
+        // and a movie loaded directly that never finishes loading: no state.
+        {L"http://h/v/news.flv", L"正在打开...", L"QZFPlayer-1frame.swf"},
+        {L"http://h/v/game.swf", L"正在打开..."},
         // Real: the clip is closed after its error and reads stopped; Flash
         // through the shell movie: the stream is not found, state 0. Both
         // end without ever having started.
@@ -382,6 +393,7 @@ TEST_F(ControlBar, AnItemThatNeverStartsIsPassedOverWithEachControlsRealisticFai
         pane.playNext = 0;
         pane.reasons.clear();
         const ULONGLONG opened = ::GetTickCount64();
+        host.m_strShellMovieInstead = c.movie ? ArtMovie(c.movie) : L"";
         OpenAndStart(c.source.c_str());
         if (c.shownWhileWaiting) {
             // What the first polls show, well before the bound.
@@ -404,7 +416,7 @@ TEST_F(ControlBar, AnItemThatNeverStartsIsPassedOverWithEachControlsRealisticFai
         const Lines calls = log.Take();
         const Lines more = Refused(calls);
         refused.insert(refused.end(), more.begin(), more.end());
-        if (c.source.find(L"1frame") == std::wstring::npos) {
+        if (!c.movie) {
             EXPECT_TRUE(!calls.empty() && calls.back().find(L"top") != std::wstring::npos)
                 << std::string(c.source.begin(), c.source.end()) << ": " << testing::PrintToString(calls);
             // Play starts it again.

@@ -3,6 +3,9 @@
 #pragma once
 
 #include <windows.h>
+#ifdef QZ_ART_DIR_UNIX
+#include "TestSupport.h"
+#endif
 
 #include <algorithm>
 #include <sstream>
@@ -118,6 +121,15 @@ inline Lines Refused(const Lines& lines)
             refused.push_back(l);
     return refused;
 }
+
+#ifdef QZ_ART_DIR_UNIX
+// A movie the build made, by file name (both shell movie builds and the
+// one-frame movie Haxe makes).
+inline std::wstring ArtMovie(const wchar_t* name)
+{
+    return testsupport::WindowsPathOfUnix(testsupport::Utf8ToWide(QZ_ART_DIR_UNIX)) + L"\\" + name;
+}
+#endif
 
 // A movie file of the given frames at 25 per second, without code: what
 // the Flash control reads from its header [SWF].

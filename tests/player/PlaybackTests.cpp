@@ -36,8 +36,10 @@ protected:
     {
         host.DestroyWindow();
         parent.DestroyWindow();
-        ::SetFileAttributesW((movieFolder + L"\\QZFPlayer.swf").c_str(), FILE_ATTRIBUTE_NORMAL);
-        ::DeleteFileW((movieFolder + L"\\QZFPlayer.swf").c_str());
+        for (const wchar_t* built : {L"\\QZFPlayer.swf", L"\\QZFPlayerLocal.swf"}) {
+            ::SetFileAttributesW((movieFolder + built).c_str(), FILE_ATTRIBUTE_NORMAL);
+            ::DeleteFileW((movieFolder + built).c_str());
+        }
         ::RemoveDirectoryW(movieFolder.c_str());
         sim.reset();
         AfxOleTerm();
@@ -167,16 +169,44 @@ TEST_F(Playback, FlashCallsInOrderAndDrivesTheShellMovie)
     EXPECT_EQ(Refused(log.TakeAll()), Lines{});
 }
 
-TEST_F(Playback, ALocalFileIsRefusedByTheShellMoviesSandboxAndReadsAsStopped)
+TEST_F(Playback, EachShellMovieBuildPlaysItsOwnSourcesAndRefusesTheOthers)
 {
-    // The movie runs local-with-networking (Main.hx): a local file never plays.
-    ASSERT_EQ(host.Open(L"d:\\clips\\a-90s.flv"), 0);
-    ASSERT_TRUE(WaitState(Stopped));
-    const Lines lines = log.Take();
-    EXPECT_NE(std::find(lines.begin(), lines.end(), L"flash sandbox refuses d:\\clips\\a-90s.flv"), lines.end());
-    double duration = -1;
-    host.GetDuration(&duration);
-    EXPECT_EQ(duration, 0);
+    struct Case {
+        const wchar_t* build; // the movie loaded in place of the chosen one
+        const wchar_t* source;
+        bool plays;
+    } cases[] = {
+        // The build the source picks: files and UNC paths play to their end.
+        {nullptr, L"d:\\clips\\a-2s.flv", true},
+        {nullptr, L"\\\\server\\clips\\b-2s.MP4", true},
+        {nullptr, L"http://h/c-2s.flv", true},
+        // Each sandbox refuses what the other build is for.
+        {L"QZFPlayerLocal.swf", L"http://h/c-2s.flv", false},
+        {L"QZFPlayer.swf", L"d:\\clips\\a-2s.flv", false},
+    };
+    for (const Case& c : cases) {
+        const std::string name(c.source, c.source + wcslen(c.source));
+        host.m_strShellMovieInstead = c.build ? ArtMovie(c.build) : L"";
+        ASSERT_EQ(host.Open(c.source), 0) << name;
+        const std::wstring chosen = c.build ? host.m_strShellMovieInstead
+                                            : host.ShellMoviePath(CPlayerWnd::ShellMovieFor(c.source));
+        Lines lines = log.Take();
+        EXPECT_NE(std::find(lines.begin(), lines.end(), L"flash Movie=" + CFlashPlayer::MovieAddress(chosen, c.source)),
+                  lines.end())
+            << name;
+        double duration = 0;
+        if (c.plays) {
+            ASSERT_TRUE(testsupport::PumpUntil([&] { host.GetDuration(&duration); return duration > 0; }, 8000)) << name;
+            EXPECT_EQ(duration, 2) << name;
+        }
+        ASSERT_TRUE(WaitState(Stopped)) << name;
+        const Lines after = log.Take();
+        lines.insert(lines.end(), after.begin(), after.end());
+        EXPECT_EQ(std::find(lines.begin(), lines.end(), L"flash sandbox refuses " + std::wstring(c.source)) != lines.end(),
+                  !c.plays)
+            << name;
+    }
+    host.m_strShellMovieInstead.clear();
 }
 
 TEST_F(Playback, MediaCallsInOrderAndItsRules)
@@ -342,57 +372,75 @@ TEST_F(Playback, OpenReplacesTheEngineAndFailuresLeaveNone)
     EXPECT_EQ(sim->Live(), 0);
 }
 
-TEST_F(Playback, TheShellMovieIsReusedAtTheRightSizeAndOnlyAWrittenOneIsDeleted)
+TEST_F(Playback, EachShellMovieIsReusedAtTheRightSizeAndOnlyAWrittenOneIsDeleted)
 {
-    const std::wstring movie = movieFolder + L"\\QZFPlayer.swf";
-    ASSERT_EQ(host.Open(L"c:\\v\\a.flv"), 0);
-    const DWORD attrs = ::GetFileAttributesW(movie.c_str());
-    ASSERT_NE(attrs, INVALID_FILE_ATTRIBUTES);
-    EXPECT_TRUE(attrs & FILE_ATTRIBUTE_HIDDEN);
-    EXPECT_EQ(host.GetShellMovieFile(), movie);
-    host.DestroyWindow();
-    EXPECT_EQ(::GetFileAttributesW(movie.c_str()), INVALID_FILE_ATTRIBUTES);
+    // Each build has its own file beside the program, under the same rules.
+    const struct {
+        const wchar_t* file;
+        CPlayerWnd::ShellMovie which;
+        const wchar_t* source;
+    } builds[] = {{L"\\QZFPlayerLocal.swf", CPlayerWnd::LocalMovie, L"c:\\v\\a.flv"},
+                  {L"\\QZFPlayer.swf", CPlayerWnd::NetworkMovie, L"http://h/a.mp4"}};
+    for (const auto& b : builds) {
+        const std::wstring movie = movieFolder + b.file;
+        CPlayerWnd first;
+        first.m_strMovieFolder = movieFolder;
+        ASSERT_TRUE(first.Create(nullptr, L"MinPlayer", WS_CHILD, CRect(0, 0, 10, 10), &parent, IDC_PLAYER_WND));
+        ASSERT_EQ(first.Open(b.source), 0);
+        const DWORD attrs = ::GetFileAttributesW(movie.c_str());
+        ASSERT_NE(attrs, INVALID_FILE_ATTRIBUTES);
+        EXPECT_TRUE(attrs & FILE_ATTRIBUTE_HIDDEN);
+        EXPECT_EQ(first.GetShellMovieFile(b.which), movie);
+        EXPECT_TRUE(first.GetShellMovieFile(b.which == CPlayerWnd::LocalMovie ? CPlayerWnd::NetworkMovie
+                                                                              : CPlayerWnd::LocalMovie)
+                        .empty());
+        first.DestroyWindow();
+        EXPECT_EQ(::GetFileAttributesW(movie.c_str()), INVALID_FILE_ATTRIBUTES);
 
-    // A file of the right size is kept as it is, and survives the host.
-    {
-        CPlayerWnd writer;
-        writer.m_strMovieFolder = movieFolder;
-        ASSERT_TRUE(writer.ExtractShellMovie(movie));
+        // A file of the right size is kept as it is, and survives the host.
+        {
+            CPlayerWnd writer;
+            writer.m_strMovieFolder = movieFolder;
+            ASSERT_TRUE(writer.ExtractShellMovie(movie, b.which));
+        }
+        ::SetFileAttributesW(movie.c_str(), FILE_ATTRIBUTE_NORMAL);
+        CPlayerWnd reuse;
+        reuse.m_strMovieFolder = movieFolder;
+        ASSERT_TRUE(reuse.Create(nullptr, L"MinPlayer", WS_CHILD, CRect(0, 0, 10, 10), &parent, IDC_PLAYER_WND));
+        ASSERT_EQ(reuse.Open(b.source), 0);
+        EXPECT_TRUE(reuse.GetShellMovieFile(b.which).empty());
+        EXPECT_FALSE(::GetFileAttributesW(movie.c_str()) & FILE_ATTRIBUTE_HIDDEN); // not rewritten
+        reuse.DestroyWindow();
+        EXPECT_NE(::GetFileAttributesW(movie.c_str()), INVALID_FILE_ATTRIBUTES);
+
+        // One of another size is overwritten, and deleted at the end.
+        HANDLE f = ::CreateFileW(movie.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD n = 0;
+        ::WriteFile(f, "CWS", 3, &n, nullptr);
+        ::CloseHandle(f);
+        CPlayerWnd rewrite;
+        rewrite.m_strMovieFolder = movieFolder;
+        ASSERT_TRUE(rewrite.Create(nullptr, L"MinPlayer", WS_CHILD, CRect(0, 0, 10, 10), &parent, IDC_PLAYER_WND));
+        ASSERT_EQ(rewrite.Open(b.source), 0);
+        EXPECT_EQ(rewrite.GetShellMovieFile(b.which), movie);
+        rewrite.DestroyWindow();
+        EXPECT_EQ(::GetFileAttributesW(movie.c_str()), INVALID_FILE_ATTRIBUTES);
     }
-    ::SetFileAttributesW(movie.c_str(), FILE_ATTRIBUTE_NORMAL);
-    CPlayerWnd reuse;
-    reuse.m_strMovieFolder = movieFolder;
-    ASSERT_TRUE(reuse.Create(nullptr, L"MinPlayer", WS_CHILD, CRect(0, 0, 10, 10), &parent, IDC_PLAYER_WND));
-    ASSERT_EQ(reuse.Open(L"c:\\v\\a.flv"), 0);
-    EXPECT_TRUE(reuse.GetShellMovieFile().empty());
-    EXPECT_FALSE(::GetFileAttributesW(movie.c_str()) & FILE_ATTRIBUTE_HIDDEN); // not rewritten
-    reuse.DestroyWindow();
-    EXPECT_NE(::GetFileAttributesW(movie.c_str()), INVALID_FILE_ATTRIBUTES);
-
-    // One of another size is overwritten, and deleted at the end.
-    HANDLE f = ::CreateFileW(movie.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD n = 0;
-    ::WriteFile(f, "CWS", 3, &n, nullptr);
-    ::CloseHandle(f);
-    CPlayerWnd rewrite;
-    rewrite.m_strMovieFolder = movieFolder;
-    ASSERT_TRUE(rewrite.Create(nullptr, L"MinPlayer", WS_CHILD, CRect(0, 0, 10, 10), &parent, IDC_PLAYER_WND));
-    ASSERT_EQ(rewrite.Open(L"c:\\v\\a.mp4"), 0);
-    EXPECT_EQ(rewrite.GetShellMovieFile(), movie);
-    rewrite.DestroyWindow();
-    EXPECT_EQ(::GetFileAttributesW(movie.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
-TEST_F(Playback, AMovieWithoutTheRequestsFailsQuietlyInThePollAndLoudlyOnCommands)
+TEST_F(Playback, AShellMovieWithoutTheRequestsFailsQuietlyInThePollAndLoudlyOnCommands)
 {
-    // A movie of two frames and no code: the gate opens at its second frame,
-    // and then every request fails, as the real control's CallFunction does
-    // for a function no movie registered.
+    // A movie of two frames and no code in the shell movie's place: the gate
+    // opens at its second frame, and then every request fails, as the real
+    // control's CallFunction does for a function no movie registered.
     const std::wstring game = movieFolder + L"\\Game.swf";
     ASSERT_TRUE(testsupport::WriteBytes(game, MovieWithoutCode(2)));
-    ASSERT_EQ(host.Open(game), 0);
+    host.m_strShellMovieInstead = game;
+    ASSERT_EQ(host.Open(L"http://h/a.flv"), 0);
+    host.m_strShellMovieInstead.clear();
     EXPECT_EQ(log.Take(), (Lines{L"flash create", L"flash AllowFullScreen=true", L"flash Scale=noScale",
-                                 L"flash AllowNetworking=all", L"flash Movie=" + game}));
+                                 L"flash Loop=false",
+                                 L"flash Movie=" + CFlashPlayer::MovieAddress(game, L"http://h/a.flv")}));
     ASSERT_TRUE(testsupport::PumpUntil(
         [&] {
             host.GetState();
@@ -404,6 +452,7 @@ TEST_F(Playback, AMovieWithoutTheRequestsFailsQuietlyInThePollAndLoudlyOnCommand
         5000));
     double pos = 5, duration = 5;
     EXPECT_EQ(host.GetState(), Undefined);
+    EXPECT_FALSE(host.LoadedWithoutProgress()); // it is asked, not just loaded
     host.GetPosition(&pos);
     host.GetDuration(&duration);
     EXPECT_EQ(pos, 0);
@@ -421,21 +470,41 @@ TEST_F(Playback, AMovieWithoutTheRequestsFailsQuietlyInThePollAndLoudlyOnCommand
     ::DeleteFileW(game.c_str());
 }
 
-TEST_F(Playback, AMovieThatCannotBeReadStaysOnFrameZeroAndIsNeverAsked)
+TEST_F(Playback, AMovieLoadedDirectlyIsNeverAskedAndPlaysOnceItsControlLoadedIt)
 {
-    // A movie on the network is not read here; nor is one that is not there.
-    for (const wchar_t* movie : {L"http://h/game.swf", L"c:\\nowhere\\game.swf"}) {
-        ASSERT_EQ(host.Open(movie), 0);
+    // A movie on the network is not read here; nor is one that is not there:
+    // they never finish loading. A movie file that is read plays at once.
+    const std::wstring game = movieFolder + L"\\Game.swf";
+    ASSERT_TRUE(testsupport::WriteBytes(game, MovieWithoutCode(2)));
+    const struct {
+        std::wstring movie;
+        PlayState state;
+    } cases[] = {{L"http://h/game.swf", Undefined}, {L"c:\\nowhere\\game.swf", Undefined}, {game, Playing}};
+    for (const auto& c : cases) {
+        const std::string name(c.movie.begin(), c.movie.end());
+        ASSERT_EQ(host.Open(c.movie), 0);
+        EXPECT_EQ(log.Take(), (Lines{L"flash create", L"flash AllowFullScreen=true", L"flash Scale=noScale",
+                                     L"flash AllowNetworking=all", L"flash Movie=" + c.movie}));
         testsupport::PumpUntil([] { return false; }, 300);
-        EXPECT_EQ(host.GetState(), Undefined);
-        host.Stop(); // nothing is sent, so nothing fails
-        for (const std::wstring& l : log.TakeAll()) {
-            EXPECT_NE(l.compare(0, 19, L"flash CallFunction "), 0);
-            if (l.compare(0, 17, L"flash FrameNum ->") == 0) {
-                EXPECT_EQ(l, L"flash FrameNum -> 0");
-            }
-        }
+        EXPECT_EQ(host.GetState(), c.state) << name;
+        EXPECT_EQ(host.LoadedWithoutProgress(), c.state == Playing) << name;
+        double pos = 5, duration = 5;
+        host.GetPosition(&pos);
+        host.GetDuration(&duration);
+        EXPECT_EQ(pos + duration, 0) << name;
+        host.SetVolume(50);
+        host.Pause();
+        EXPECT_EQ(host.GetState(), c.state == Playing ? Paused : Undefined) << name;
+        host.Play();
+        host.Stop();
+        EXPECT_EQ(host.GetState(), c.state == Playing ? Stopped : Undefined) << name;
+        // The timeline only, through the control's own methods: no request.
+        EXPECT_EQ(log.Take(), (Lines{L"flash StopPlay", L"flash Play", L"flash Rewind", L"flash StopPlay"})) << name;
+        host.DestroyEngine();
+        log.Take();
     }
+    host.DestroyEngine();
+    ::DeleteFileW(game.c_str());
 }
 
 TEST_F(Playback, WithoutFlashMp4AndFlvGoToWindowsMediaAsGivenAndSwfHasNoEngine)

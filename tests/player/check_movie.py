@@ -5,9 +5,10 @@ constant pool names the four requests, the eight address variables and
 the runtime members the movie depends on; at least two frames (the header's
 frame count, and as many ShowFrame tags), with all the code in frame 0, so
 that the callbacks exist before the movie reaches frame index 1, where the
-player's readiness gate opens (FrameNum counts from 0); and the
-local-with-networking sandbox (FileAttributes UseNetwork) that Main.hx
-chose."""
+player's readiness gate opens (FrameNum counts from 0); and the sandbox
+of each build (Main.hx): the network build asks for local-with-networking
+(FileAttributes UseNetwork), the local build for local-with-file-system (no
+UseNetwork). Arguments: the network build, then the local build."""
 import struct
 import sys
 import zlib
@@ -76,7 +77,7 @@ def tags(body):
             break
 
 
-def main(path):
+def main(path, use_network):
     data = open(path, "rb").read()
     problems = []
     if data[:3] != b"CWS":
@@ -114,8 +115,9 @@ def main(path):
         problems.append("the header counts %d frames, the tags show %d" % (frame_count, show_frames))
     if attributes is None:
         problems.append("no FileAttributes tag")
-    elif not attributes & USE_NETWORK:
-        problems.append("FileAttributes without UseNetwork: local-with-file-system, not the sandbox Main.hx chose")
+    elif bool(attributes & USE_NETWORK) != use_network:
+        problems.append("%s: FileAttributes %s UseNetwork, the other build's sandbox"
+                        % (path, "with" if attributes & USE_NETWORK else "without"))
     if not abc_count:
         problems.append("no ActionScript 3 code")
     for name in REQUESTS + VARIABLES + EVENTS + RUNTIME:
@@ -127,7 +129,7 @@ def main(path):
 
 
 if __name__ == "__main__":
-    found = main(sys.argv[1])
+    found = main(sys.argv[1], True) + main(sys.argv[2], False)
     for p in found:
         print("FAIL:", p)
     sys.exit(1 if found else 0)

@@ -482,12 +482,13 @@ TEST_F(PlayerSystem, AListOfThreeEnginesPlaysThroughInOrderAndAnUnsupportedEntry
     const std::wstring log = app + L"\\calls.log";
     ::SetEnvironmentVariableW(L"QZ_SIM_LOG", log.c_str());
     ::SetEnvironmentVariableW(L"QZ_SIM_OPENING_MS", L"200");
-    // Flash plays what the client hands it as a URL (the shell movie's
-    // sandbox refuses local files); the others take local files.
+    // Flash plays a URL the client hands it and a local file, each through
+    // the shell movie build of its sandbox; the others take local files.
     ASSERT_TRUE(Start(first, L"-p http://h/v/ONE-1S.FLV"));
     HWND frame = WaitFrame();
     ASSERT_NE(frame, nullptr);
-    for (const wchar_t* add : {L"-a C:\\V\\TWO-1S.WMV|第二个", L"-a C:\\V\\SKIP.MPG", L"-a C:\\V\\THREE-1S.RMVB"}) {
+    for (const wchar_t* add : {L"-a D:\\CLIPS\\LOCAL-1S.MP4", L"-a C:\\V\\TWO-1S.WMV|第二个", L"-a C:\\V\\SKIP.MPG",
+                               L"-a C:\\V\\THREE-1S.RMVB"}) {
         Process more;
         ASSERT_TRUE(Start(more, add));
         ASSERT_TRUE(more.WaitEnd(15000));
@@ -502,19 +503,22 @@ TEST_F(PlayerSystem, AListOfThreeEnginesPlaysThroughInOrderAndAnUnsupportedEntry
         return loads;
     };
     // Each item plays to its end before the next is opened.
-    PumpUntil([&] { return loaded().size() >= 3; }, 25000);
+    PumpUntil([&] { return loaded().size() >= 4; }, 30000);
     std::vector<std::wstring> loads = loaded();
-    ASSERT_EQ(loads.size(), 3u);
-    EXPECT_EQ(loads[0].substr(0, 6), L"flash ");
-    EXPECT_NE(loads[0].find(L"ONE-1S.FLV"), std::wstring::npos);
-    EXPECT_EQ(loads[1], L"media TWO-1S.WMV");
-    EXPECT_EQ(loads[2], L"real THREE-1S.RMVB");
-    // The program's own shell movie opened the gate (its second frame), and
-    // no engine made a call the real controls would refuse.
+    ASSERT_EQ(loads.size(), 4u);
+    EXPECT_EQ(loads[0].substr(0, 12), L"flash Movie=");
+    EXPECT_NE(loads[0].find(L"\\QZFPlayer.swf?file=http://h/v/ONE-1S.FLV&"), std::wstring::npos);
+    EXPECT_NE(loads[1].find(L"\\QZFPlayerLocal.swf?file=D:\\CLIPS\\LOCAL-1S.MP4&"), std::wstring::npos);
+    EXPECT_EQ(loads[2], L"media TWO-1S.WMV");
+    EXPECT_EQ(loads[3], L"real THREE-1S.RMVB");
+    // The program's own shell movies opened the gate (their second frame);
+    // no sandbox refused a source, and no engine made a call the real
+    // controls would refuse.
     bool asked = false;
     for (const std::wstring& l : LogLines(log)) {
         asked = asked || l.find(L"flash CallFunction <invoke name=\"getPlayState\">") == 0;
         EXPECT_EQ(l.find(L" refused "), std::wstring::npos) << std::string(l.begin(), l.end());
+        EXPECT_EQ(l.find(L"sandbox refuses"), std::wstring::npos) << std::string(l.begin(), l.end());
     }
     EXPECT_TRUE(asked);
     EXPECT_EQ(::FindWindowW(L"#32770", L"QZ播放器"), nullptr); // no message for the skipped entry

@@ -11,7 +11,10 @@
 //               kinds, dispatch ids, argument types.
 //  [FLASH-API]  "Scripting with Flash Player and ActiveX", as kept in a public
 //               Flash runtime's declarations of the control's API: the frame
-//               of CurrentFrame/GotoFrame counts from 0.
+//               of CurrentFrame/GotoFrame counts from 0; PercentLoaded 0 to
+//               100; Play starts the timeline, StopPlay stops it, Rewind goes
+//               to the first frame. ReadyState is the control's ready state
+//               (DISPID_READYSTATE): 0 loading ... 4 complete.
 //  [SWF]        the published SWF file format, version 10: header frame
 //               rate (8.8 fixed) and frame count, ShowFrame (1) ends a frame,
 //               FileAttributes (69) bit UseNetwork, DoABC (82) code.
@@ -65,6 +68,7 @@
 // QZ_SIM_OPENING_MS is how long opening takes (default 300 ms).
 #include <ole2.h>
 #include <ocidl.h>
+#include <olectl.h>
 #include <windows.h>
 
 #include <cstdint>
@@ -1163,9 +1167,14 @@ const Member kFlashMembers[] = {
     M0(102, Get), M1(102, Put, VT_BSTR), // Movie
     M0(106, Get), M1(106, Put, VT_BOOL), // Loop
     M0(107, Get), M1(107, Put, VT_I4),   // FrameNum
+    M0(DISPID_READYSTATE, Get),          // ReadyState (read-only)
+    M0(0x70, Method),                    // Play()
+    M0(0x74, Method),                    // Rewind()
     M0(124, Get),                        // TotalFrames (read-only)
     M0(125, Get), M1(125, Put, VT_BOOL), // Playing
+    M0(0x7e, Method),                    // StopPlay()
     M0(128, Method),                     // CurrentFrame()
+    M0(130, Method),                     // PercentLoaded()
     M0(137, Get), M1(137, Put, VT_BSTR), // Scale
     M1(198, Method, VT_BSTR),            // CallFunction(request) -> string
     M0(201, Get), M1(201, Put, VT_BSTR), // AllowNetworking
@@ -1258,6 +1267,29 @@ protected:
                 Trace(L"FrameNum -> " + std::to_wstring(frame));
                 return Answer(r, frame);
             }
+        case DISPID_READYSTATE: // complete once the movie file is read; one
+            // that cannot be read here (on the network, missing) never is
+            return Answer(r, static_cast<long>(m_file.readable ? 4 : 0));
+        case 130: // PercentLoaded()
+            return Answer(r, static_cast<long>(m_file.readable ? 100 : 0));
+        case 0x70: // Play(): the timeline goes on from where it stands
+            Trace(L"Play");
+            if (m_held >= 0)
+                m_frameFrom = now - static_cast<ULONGLONG>(m_held * 1000.0 / (m_file.rate > 0 ? m_file.rate : 1));
+            m_held = -1;
+            return S_OK;
+        case 0x7e: // StopPlay(): the timeline holds its frame
+            Trace(L"StopPlay");
+            if (m_held < 0)
+                m_held = Frame(now);
+            return S_OK;
+        case 0x74: // Rewind(): back to the first frame, playing or not
+            Trace(L"Rewind");
+            if (m_held >= 0)
+                m_held = 0;
+            else
+                m_frameFrom = now;
+            return S_OK;
         case 124: // TotalFrames: the header's count
             return Answer(r, static_cast<long>(m_file.readable ? m_file.frames : 0));
         case 125:
@@ -1317,7 +1349,7 @@ protected:
 private:
     void LoadMovie(ULONGLONG now)
     {
-        m_loadedAt = now;
+        m_loadedAt = m_frameFrom = now;
         m_held = -1;
         const size_t q = m_movie.find(L'?');
         const std::wstring path = m_movie.substr(0, q);
@@ -1346,7 +1378,7 @@ private:
             return 0;
         if (m_held >= 0)
             return m_held < m_file.frames ? m_held : m_file.frames - 1;
-        const ULONGLONG k = static_cast<ULONGLONG>(Since(now, m_loadedAt) * m_file.rate / 1000.0);
+        const ULONGLONG k = static_cast<ULONGLONG>(Since(now, m_frameFrom) * m_file.rate / 1000.0);
         if (m_loop)
             return static_cast<long>(k % static_cast<ULONGLONG>(m_file.frames));
         return static_cast<long>(k < static_cast<ULONGLONG>(m_file.frames) ? k : m_file.frames - 1);
@@ -1453,6 +1485,7 @@ private:
     std::wstring m_movie, m_scale, m_networking, m_fullScreen;
     MovieFile m_file;
     ULONGLONG m_loadedAt = 0;
+    ULONGLONG m_frameFrom = 0; // when the timeline stood at frame 0
     bool m_loop = true;
     long m_held = -1;
     bool m_refused = false;

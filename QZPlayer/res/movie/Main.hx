@@ -18,15 +18,14 @@
 // which refuses local files. No movie can ask for both: only local-trusted
 // allows both, and that is granted from outside the movie (a FlashPlayerTrust
 // file naming the program folder, written by an installer or the user).
-// Decision: local-with-networking (the build compiles with -D network-sandbox,
-// and the structural test checks the flag). Why: the sources that matter are
-// the URLs the client program hands the player (its whole purpose is to play
-// the client's streams); those would all be refused in the file-system
-// sandbox. What this costs: a local .flv or .mp4 chosen in the open dialogs
-// or dropped on the window is refused by the runtime; start() turns that
-// refusal into the stopped state, so the player moves on instead of waiting.
-// Where Flash is missing (every current Windows), local .mp4 and .flv go to
-// Windows Media anyway, which has no such sandbox.
+// So the build makes two movies from this source: QZFPlayer.swf with
+// -D network-sandbox (local-with-networking) for URLs, the client's streams;
+// QZFPlayerLocal.swf without it (local-with-file-system) for local and UNC
+// paths from the open dialogs, a drop or the command line. The player picks
+// the build by the source (no "://": a file), and the structural test checks
+// each build's flag. A source the sandbox still refuses (a local movie asked
+// for a URL) is turned into the stopped state by start(), so the player
+// moves on instead of waiting.
 import flash.Lib;
 import flash.display.StageAlign;
 import flash.display.StageDisplayState;
