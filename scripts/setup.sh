@@ -65,52 +65,74 @@ if [ ${#missing[@]} -gt 0 ] || [ $need_update -eq 1 ]; then
   fi
 fi
 
-# Expat is not packaged for MinGW: build Debian's source (with its patches) as a
-# static library for each architecture.
-SRC_DIR="$DEPS_DIR/expat-src"
-if [ ! -f "$SRC_DIR/.qz-ready" ]; then
-  echo "setup: fetching Debian's expat source"
-  rm -rf "$SRC_DIR" "$DEPS_DIR/expat-dl"
-  mkdir -p "$DEPS_DIR/expat-dl"
+# Expat and zlib are not packaged for MinGW: build Debian's sources (with
+# their patches) as static libraries for each architecture.
+HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+# Unpacks Debian's source of package $1 into $DEPS_DIR/$1-src, once.
+debian_source() {
+  local pkg=$1 src="$DEPS_DIR/$1-src" dl="$DEPS_DIR/$1-dl" got=0 v dsc
+  [ -f "$src/.qz-ready" ] && return 0
+  echo "setup: fetching Debian's $pkg source"
+  rm -rf "$src" "$dl"
+  mkdir -p "$dl"
   # Newest version first; the security mirror does not always carry the source,
   # so fall back to the newest version that downloads.
-  got=0
-  for v in $(apt-cache showsrc expat | sed -n 's/^Version: //p' | sort -Vr); do
-    if (cd "$DEPS_DIR/expat-dl" && apt-get source --download-only "expat=$v" >/dev/null 2>&1); then
+  for v in $(apt-cache showsrc "$pkg" | sed -n 's/^Version: //p' | sort -Vr); do
+    if (cd "$dl" && apt-get source --download-only "$pkg=$v" >/dev/null 2>&1); then
       got=1; break
     fi
-    rm -f "$DEPS_DIR"/expat-dl/*
+    rm -f "$dl"/*
   done
-  [ $got -eq 1 ] || { echo "setup: could not download expat's source" >&2; exit 1; }
-  dsc=$(ls "$DEPS_DIR"/expat-dl/expat_*.dsc | sort -V | tail -n 1)
-  quiet dpkg-source --no-check -x "$dsc" "$SRC_DIR"
-  rm -rf "$DEPS_DIR/expat-dl" "$DEPS_DIR"/expat_*
-  # Debian's tree lacks this line that the CMake build expects.
-  cfg="$SRC_DIR/expat/expat_config.h.cmake"
-  sed -i 's/^#cmakedefine XML_DTD$/#cmakedefine XML_DTD 1/' "$cfg"
-  touch "$SRC_DIR/.qz-ready"
-fi
+  [ $got -eq 1 ] || { echo "setup: could not download $pkg's source" >&2; exit 1; }
+  dsc=$(ls "$dl"/"$pkg"_*.dsc | sort -V | tail -n 1)
+  quiet dpkg-source --no-check -x "$dsc" "$src"
+  rm -rf "$dl" "$DEPS_DIR/$pkg"_*
+  touch "$src/.qz-ready"
+}
 
-HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+debian_source expat
+# Debian's tree lacks this line that the CMake build expects.
+sed -i 's/^#cmakedefine XML_DTD$/#cmakedefine XML_DTD 1/' "$DEPS_DIR/expat-src/expat/expat_config.h.cmake"
+debian_source zlib
+
 for arch in win64 win32; do
-  prefix="$DEPS_DIR/expat-$arch"
-  [ -f "$prefix/.qz-ready" ] && continue
-  echo "setup: building expat for $arch"
   case $arch in
-    win64) tc="$HERE/cmake/toolchain-x86_64-w64-mingw32.cmake" ;;
-    win32) tc="$HERE/cmake/toolchain-i686-w64-mingw32.cmake" ;;
+    win64) tc="$HERE/cmake/toolchain-x86_64-w64-mingw32.cmake" triple=x86_64-w64-mingw32 ;;
+    win32) tc="$HERE/cmake/toolchain-i686-w64-mingw32.cmake" triple=i686-w64-mingw32 ;;
   esac
-  bdir="$DEPS_DIR/expat-build-$arch"
-  rm -rf "$bdir" "$prefix"
-  quiet cmake -S "$SRC_DIR/expat" -B "$bdir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$tc" \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
-    -DEXPAT_BUILD_TOOLS=OFF -DEXPAT_BUILD_EXAMPLES=OFF -DEXPAT_BUILD_TESTS=OFF \
-    -DEXPAT_BUILD_DOCS=OFF -DEXPAT_BUILD_PKGCONFIG=OFF -DEXPAT_SHARED_LIBS=OFF \
-    -DEXPAT_BUILD_FUZZERS=OFF
-  quiet cmake --build "$bdir"
-  quiet cmake --install "$bdir"
-  rm -rf "$bdir"
-  touch "$prefix/.qz-ready"
+  prefix="$DEPS_DIR/expat-$arch"
+  if [ ! -f "$prefix/.qz-ready" ]; then
+    echo "setup: building expat for $arch"
+    bdir="$DEPS_DIR/expat-build-$arch"
+    rm -rf "$bdir" "$prefix"
+    quiet cmake -S "$DEPS_DIR/expat-src/expat" -B "$bdir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$tc" \
+      -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
+      -DEXPAT_BUILD_TOOLS=OFF -DEXPAT_BUILD_EXAMPLES=OFF -DEXPAT_BUILD_TESTS=OFF \
+      -DEXPAT_BUILD_DOCS=OFF -DEXPAT_BUILD_PKGCONFIG=OFF -DEXPAT_SHARED_LIBS=OFF \
+      -DEXPAT_BUILD_FUZZERS=OFF
+    quiet cmake --build "$bdir"
+    quiet cmake --install "$bdir"
+    rm -rf "$bdir"
+    touch "$prefix/.qz-ready"
+  fi
+  # zlib's own build scripts for Windows are not in Debian's tree: its library
+  # sources are compiled directly (zconf.h as shipped suits MinGW).
+  prefix="$DEPS_DIR/zlib-$arch"
+  if [ ! -f "$prefix/.qz-ready" ]; then
+    echo "setup: building zlib for $arch"
+    bdir="$DEPS_DIR/zlib-build-$arch"
+    rm -rf "$bdir" "$prefix"
+    mkdir -p "$bdir" "$prefix/lib" "$prefix/include"
+    for f in adler32 compress crc32 deflate gzclose gzlib gzread gzwrite infback inffast inflate inftrees trees \
+             uncompr zutil; do
+      quiet "$triple-gcc" -O2 -c "$DEPS_DIR/zlib-src/$f.c" -o "$bdir/$f.o"
+    done
+    quiet "$triple-ar" rcs "$prefix/lib/libz.a" "$bdir"/*.o
+    cp "$DEPS_DIR/zlib-src/zlib.h" "$DEPS_DIR/zlib-src/zconf.h" "$prefix/include/"
+    rm -rf "$bdir"
+    touch "$prefix/.qz-ready"
+  fi
 done
 # The shell movie's tests play it in Ruffle inside headless chromium, driven by
 # puppeteer-core: pinned versions, kept out of the repository.

@@ -9,9 +9,14 @@ player's readiness gate opens (FrameNum counts from 0); and the sandbox
 of each build (Main.hx): the network build asks for local-with-networking
 (FileAttributes UseNetwork), the local build for local-with-file-system (no
 UseNetwork). Arguments: the network build, then the local build."""
+import os
 import struct
 import sys
 import zlib
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "QZPlayer", "res", "movie"))
+from swf import DO_ABC, DO_ABC_OLD, FILE_ATTRIBUTES, SHOW_FRAME, SYMBOL_CLASS, USE_NETWORK  # noqa: E402
+from swf import abc_code, abc_strings, header, tags  # noqa: E402
 
 REQUESTS = ["getPlayState", "getDuration", "getPosition", "sendEvent"]
 VARIABLES = ["file", "overstretch", "showdigits", "autostart", "showplayerbar",
@@ -19,62 +24,6 @@ VARIABLES = ["file", "overstretch", "showdigits", "autostart", "showplayerbar",
 EVENTS = ["playpause", "stop", "position", "volume"]
 RUNTIME = ["addCallback", "NetStream", "NetStream.Play.Stop", "HOME", "FULL_SCREEN", "parameters",
            "stop", "totalFrames", "currentFrame"]
-SHOW_FRAME, FILE_ATTRIBUTES, DO_ABC, DO_ABC_OLD, SYMBOL_CLASS = 1, 69, 82, 72, 76
-USE_NETWORK = 0x01
-
-
-def u30(data, pos):
-    value = shift = 0
-    while True:
-        b = data[pos]
-        pos += 1
-        value |= (b & 0x7F) << shift
-        shift += 7
-        if not b & 0x80:
-            return value, pos
-
-
-def abc_strings(abc):
-    pos = 4  # minor and major version
-    n, pos = u30(abc, pos)
-    for _ in range(max(n - 1, 0)):
-        _, pos = u30(abc, pos)  # ints (varints)
-    n, pos = u30(abc, pos)
-    for _ in range(max(n - 1, 0)):
-        _, pos = u30(abc, pos)  # uints
-    n, pos = u30(abc, pos)
-    pos += 8 * max(n - 1, 0)  # doubles
-    n, pos = u30(abc, pos)
-    strings = []
-    for _ in range(max(n - 1, 0)):
-        size, pos = u30(abc, pos)
-        strings.append(abc[pos:pos + size].decode("utf-8"))
-        pos += size
-    return strings
-
-
-def header(body):
-    """The frame rate (frames per second) and count, and where the tags start."""
-    # Rectangle of the stage: 5 bits of field width, then four fields.
-    nbits = body[0] >> 3
-    pos = (5 + 4 * nbits + 7) // 8
-    rate, count = struct.unpack_from("<HH", body, pos)
-    return rate / 256.0, count, pos + 4
-
-
-def tags(body):
-    pos = header(body)[2]
-    while pos < len(body):
-        code_len, = struct.unpack_from("<H", body, pos)
-        pos += 2
-        code, length = code_len >> 6, code_len & 0x3F
-        if length == 0x3F:
-            length, = struct.unpack_from("<I", body, pos)
-            pos += 4
-        yield code, body[pos:pos + length]
-        pos += length
-        if code == 0:
-            break
 
 
 def main(path, use_network):
@@ -95,15 +44,12 @@ def main(path, use_network):
     abc_count = 0
     show_frames = 0
     attributes = None
-    for code, payload in tags(body):
+    for code, _, payload in tags(body):
         if code in (DO_ABC, DO_ABC_OLD, SYMBOL_CLASS) and show_frames > 0:
             problems.append("code (tag %d) in frame %d: the callbacks must exist in frame 0" % (code, show_frames))
-        if code == DO_ABC:  # flags, name, code
-            name_end = payload.index(b"\0", 4)
-            strings.update(abc_strings(payload[name_end + 1:]))
-            abc_count += 1
-        elif code == DO_ABC_OLD:
-            strings.update(abc_strings(payload))
+        abc = abc_code(code, payload)
+        if abc is not None:
+            strings.update(abc_strings(abc))
             abc_count += 1
         elif code == SHOW_FRAME:
             show_frames += 1
