@@ -1,5 +1,6 @@
 // One playlist entry: the path or URL that is opened when it is played. The
-// pane owns the records; everyone else holds them only as handles.
+// playlist (CPlaylist) owns the records; everyone else holds them only as
+// handles.
 #pragma once
 
 #include <windows.h>

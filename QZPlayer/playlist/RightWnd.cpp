@@ -7,81 +7,16 @@
 #include <windowsx.h>
 
 #include <algorithm>
-#include <climits>
-#include <cstdlib>
-#include <new>
-#include <utility>
 #include <cwchar>
 #include <vector>
 
 namespace {
 
-const wchar_t kListSection[] = L"ProgList";
-const wchar_t kSystemSection[] = L"System";
 const wchar_t kListHeading[] = L"正在播放的节目列表";
 const wchar_t kAddFilter[] =
     L"All Files (*.*)|*.*|FLV Files (*.flv;*.swf)|*.flv;*.swf|WMV Files (*.wmv;*.asf)|*.wmv;*.asf|"
     L"RM Files (*.rm;*.rmvb)|*.rm; *.rmvb||";
-const int kRandomDraws = 10000;
 const int kDropNameSize = 512;
-
-// "Name12": by hand, as a long list makes tens of thousands at every quit.
-std::wstring KeyOf(const wchar_t* name, int index)
-{
-    wchar_t digits[12];
-    wchar_t* at = digits + 12;
-    unsigned v = static_cast<unsigned>(index);
-    do {
-        *--at = static_cast<wchar_t>(L'0' + v % 10);
-        v /= 10;
-    } while (v);
-    std::wstring key(name);
-    key.append(at, static_cast<size_t>(digits + 12 - at));
-    return key;
-}
-
-// Keys compare without regard to case, as the profile functions do: TRUE
-// when key starts with lower (ASCII, lower case), n characters.
-bool StartsNoCase(std::wstring_view key, const wchar_t* lower, size_t n)
-{
-    if (key.size() < n)
-        return false;
-    for (size_t i = 0; i < n; ++i) {
-        wchar_t c = key[i];
-        if (c >= L'A' && c <= L'Z')
-            c = static_cast<wchar_t>(c - L'A' + L'a');
-        if (c != lower[i])
-            return false;
-    }
-    return true;
-}
-
-// The row of a list key as written: "Name" or "Url" (any case) and the row
-// number without sign or leading zero, at most INT_MAX. -1 for other keys.
-int RowOfKey(std::wstring_view key, bool* isName)
-{
-    size_t at;
-    if (StartsNoCase(key, L"name", 4)) {
-        *isName = true;
-        at = 4;
-    } else if (StartsNoCase(key, L"url", 3)) {
-        *isName = false;
-        at = 3;
-    } else {
-        return -1;
-    }
-    if (at == key.size() || (key[at] == L'0' && at + 1 < key.size()))
-        return -1;
-    long long n = 0;
-    for (; at < key.size(); ++at) {
-        if (key[at] < L'0' || key[at] > L'9')
-            return -1;
-        n = n * 10 + (key[at] - L'0');
-        if (n > INT_MAX)
-            return -1;
-    }
-    return static_cast<int>(n);
-}
 
 } // namespace
 
@@ -149,42 +84,12 @@ void CRightWnd::SetupList()
 // ---------------------------------------------------------------------------
 // Entries
 
-std::wstring CRightWnd::DisplayName(LPCWSTR path)
-{
-    std::wstring name(path ? path : L"");
-    size_t at = name.rfind(L'\\');
-    if (at == std::wstring::npos || at < 2)
-        at = name.rfind(L'/');
-    if (at != std::wstring::npos && at >= 2)
-        return name.substr(at + 1);
-    return name;
-}
-
 ProgItem* CRightWnd::AddItem(LPCWSTR text, LPCWSTR title)
 {
-    if (!text || !title)
+    if (!text || !title || !m_list.IsWindow())
         return nullptr;
-    return AddRow(text, title);
-}
-
-ProgItem* CRightWnd::AddRow(std::wstring_view text, std::wstring_view title)
-{
-    // Titles and paths come from peers, servers and users: none may carry a
-    // line break into the settings file, and what is shown is what is saved.
-    const std::wstring path = CIniFile::Printable(std::wstring(text));
-    std::wstring name = CIniFile::Printable(std::wstring(title));
-    if (!m_list.IsWindow())
-        return nullptr;
-    ProgItem* item = ProgItem::Create(path.c_str());
-    if (!item)
-        return nullptr;
-    try {
-        m_rows.push_back({std::move(name), item});
-    } catch (const std::bad_alloc&) {
-        delete item;
-        return nullptr;
-    }
-    if (!m_nBatch)
+    ProgItem* item = m_playlist.Add(text, title);
+    if (item && !m_nBatch)
         SyncCount(LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
     return item;
 }
@@ -193,15 +98,12 @@ ProgItem* CRightWnd::AddFile(LPCWSTR path)
 {
     if (!path)
         return nullptr;
-    return AddItem(path, DisplayName(path).c_str());
+    return AddItem(path, CPlaylist::DisplayName(path).c_str());
 }
 
 void CRightWnd::RemoveAll()
 {
-    for (Row& row : m_rows)
-        delete row.item;
-    m_rows.clear();
-    m_pCurItem = nullptr;
+    m_playlist.RemoveAll();
     if (m_list.IsWindow())
         SyncCount(0);
 }
@@ -212,7 +114,7 @@ void CRightWnd::SyncCount(DWORD flags)
     m_nTipRow = -1;
     if (m_tip.m_hWnd)
         m_tip.Activate(FALSE);
-    m_list.SendMessage(LVM_SETITEMCOUNT, m_rows.size(), flags);
+    m_list.SendMessage(LVM_SETITEMCOUNT, static_cast<WPARAM>(Count()), flags);
     if (m_pFrame)
         m_pFrame->OnListCountChanged(Count());
 }
@@ -235,69 +137,16 @@ void CRightWnd::SetCurItem(ProgItem* item)
         ProgItem* rec = GetRowItem(i);
         if (rec == item)
             m_list.SetItemState(i, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
-        if (rec == item || rec == m_pCurItem)
+        if (rec == item || rec == m_playlist.Current())
             RedrawRow(i);
     }
-    m_pCurItem = item;
-    item->bPlayed = TRUE;
+    m_playlist.SetCurrent(item);
     ::SetFocus(m_list);
-}
-
-void CRightWnd::ClearPlayed()
-{
-    for (Row& row : m_rows)
-        row.item->bPlayed = FALSE;
-}
-
-ProgItem* CRightWnd::GetNextProg(std::wstring& path)
-{
-    const int n = Count();
-    if (n <= 0)
-        return nullptr;
-    ProgItem* next = nullptr;
-    if (!m_bRand) {
-        int c = 0;
-        while (c < n && GetRowItem(c) != m_pCurItem)
-            ++c;
-        if (!m_pCurItem || c == n)
-            return nullptr;
-        if (c + 1 < n)
-            next = GetRowItem(c + 1);
-        else if (m_bRepeat)
-            next = GetRowItem(0);
-    } else if (n == 1) {
-        if (m_bRepeat)
-            next = GetRowItem(0);
-    } else {
-        bool unplayed = false;
-        for (int i = 0; i < n && !unplayed; ++i) {
-            ProgItem* rec = GetRowItem(i);
-            unplayed = rec && !rec->bPlayed;
-        }
-        if (unplayed) {
-            for (int draw = 0; draw < kRandomDraws && !next; ++draw) {
-                ProgItem* rec = GetRowItem(std::rand() % n);
-                if (rec && !rec->bPlayed && rec != m_pCurItem)
-                    next = rec;
-            }
-        } else {
-            ClearPlayed();
-            if (m_bRepeat)
-                next = GetRowItem(std::rand() % n);
-        }
-    }
-    if (next)
-        path = next->pszUrl;
-    return next;
 }
 
 ProgItem* CRightWnd::GetStartProg(std::wstring& path)
 {
-    ProgItem* item = GetRowItem(m_list.IsWindow() ? m_list.GetNextItem(-1, LVNI_SELECTED) : -1);
-    if (!item)
-        item = m_pCurItem;
-    if (!item)
-        item = GetRowItem(0);
+    ProgItem* item = m_playlist.StartItem(m_list.IsWindow() ? m_list.GetNextItem(-1, LVNI_SELECTED) : -1);
     if (item)
         path = item->pszUrl;
     return item;
@@ -320,23 +169,12 @@ void CRightWnd::UpdateColours()
 
 void CRightWnd::DeleteSelected()
 {
-    std::vector<Row> kept;
-    int next = m_list.GetNextItem(-1, LVNI_SELECTED);
-    if (next < 0)
+    std::vector<int> rows; // ascending: each search starts after the last row found
+    for (int i = m_list.GetNextItem(-1, LVNI_SELECTED); i >= 0 && i < Count(); i = m_list.GetNextItem(i, LVNI_SELECTED))
+        rows.push_back(i);
+    if (rows.empty())
         return;
-    kept.reserve(m_rows.size());
-    for (int i = 0; i < Count(); ++i) {
-        Row& row = m_rows[static_cast<size_t>(i)];
-        if (i != next) {
-            kept.push_back(std::move(row));
-            continue;
-        }
-        if (row.item == m_pCurItem)
-            m_pCurItem = nullptr;
-        delete row.item;
-        next = m_list.GetNextItem(i, LVNI_SELECTED);
-    }
-    m_rows.swap(kept);
+    m_playlist.Remove(rows);
     // Every selected row went; the focus stays where it was.
     m_list.SetItemState(-1, 0, LVIS_SELECTED);
     SyncCount(LVSICF_NOSCROLL);
@@ -354,14 +192,6 @@ void CRightWnd::PlaySelected()
     PlayRow(m_list.GetNextItem(-1, LVNI_SELECTED));
 }
 
-void CRightWnd::ToggleRand()
-{
-    m_bRand = !m_bRand;
-    ClearPlayed();
-    if (m_bRand && m_pCurItem)
-        m_pCurItem->bPlayed = TRUE;
-}
-
 void CRightWnd::MoveFirstSelected(int step)
 {
     const int row = m_list.GetNextItem(-1, LVNI_SELECTED);
@@ -374,13 +204,29 @@ void CRightWnd::MoveFirstSelected(int step)
 
 void CRightWnd::SortByName()
 {
-    m_bSortAscending = !m_bSortAscending;
-    SortItems(0, m_bSortAscending, 0, -1);
+    const UINT mask = LVIS_SELECTED | LVIS_FOCUSED;
+    const int n = Count();
+    std::vector<UINT> states(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i)
+        states[static_cast<size_t>(i)] = m_list.GetItemState(i, mask);
+    const std::vector<int> from = m_playlist.SortByName();
+    int first = n, last = -1;
+    for (int i = 0; i < n; ++i) {
+        const int old = from[static_cast<size_t>(i)];
+        if (old == i)
+            continue;
+        first = std::min(first, i);
+        last = i;
+        if (states[static_cast<size_t>(old)] != states[static_cast<size_t>(i)])
+            m_list.SetItemState(i, states[static_cast<size_t>(old)], mask);
+    }
+    if (last >= 0)
+        m_list.SendMessage(LVM_REDRAWITEMS, static_cast<WPARAM>(first), last);
 }
 
 void CRightWnd::SwapRows(int a, int b)
 {
-    std::swap(m_rows[static_cast<size_t>(a)], m_rows[static_cast<size_t>(b)]);
+    m_playlist.Swap(a, b);
     // The selection follows the rows.
     const UINT mask = LVIS_SELECTED | LVIS_FOCUSED;
     const UINT sa = m_list.GetItemState(a, mask), sb = m_list.GetItemState(b, mask);
@@ -390,44 +236,6 @@ void CRightWnd::SwapRows(int a, int b)
     }
     RedrawRow(a);
     RedrawRow(b);
-}
-
-void CRightWnd::SortItems(int column, BOOL ascending, int low, int high)
-{
-    const int columns = static_cast<int>(::SendMessageW(m_list.GetHeaderCtrl(), HDM_GETITEMCOUNT, 0, 0));
-    if (column >= columns)
-        return;
-    if (high == -1)
-        high = Count() - 1;
-    int lo = low, hi = high;
-    if (hi <= lo)
-        return;
-    auto text = [&](int row) -> const std::wstring& { return m_rows[static_cast<size_t>(row)].name; };
-    const std::wstring pivot = text((lo + hi) / 2);
-    auto before = [&](int row) {
-        const int c = wcscmp(text(row).c_str(), pivot.c_str());
-        return ascending ? c < 0 : c > 0;
-    };
-    auto after = [&](int row) {
-        const int c = wcscmp(text(row).c_str(), pivot.c_str());
-        return ascending ? c > 0 : c < 0;
-    };
-    while (lo <= hi) {
-        while (lo < high && before(lo))
-            ++lo;
-        while (hi > low && after(hi))
-            --hi;
-        if (lo <= hi) {
-            if (text(lo) != text(hi))
-                SwapRows(lo, hi);
-            ++lo;
-            --hi;
-        }
-    }
-    if (low < hi)
-        SortItems(column, ascending, low, hi);
-    if (lo < high)
-        SortItems(column, ascending, lo, high);
 }
 
 void CRightWnd::AddFilesDialog()
@@ -465,8 +273,8 @@ void CRightWnd::ShowContextMenu()
     POINT at = {};
     ::GetCursorPos(&at);
     if (popup && m_list.GetWindowRect().PtInRect(at)) {
-        ::CheckMenuItem(popup, ID_PROG_REPEAT, MF_BYCOMMAND | (m_bRepeat ? MF_CHECKED : MF_UNCHECKED));
-        ::CheckMenuItem(popup, ID_PROG_RAND, MF_BYCOMMAND | (m_bRand ? MF_CHECKED : MF_UNCHECKED));
+        ::CheckMenuItem(popup, ID_PROG_REPEAT, MF_BYCOMMAND | (m_playlist.m_bRepeat ? MF_CHECKED : MF_UNCHECKED));
+        ::CheckMenuItem(popup, ID_PROG_RAND, MF_BYCOMMAND | (m_playlist.m_bRand ? MF_CHECKED : MF_UNCHECKED));
         ::TrackPopupMenu(popup, 0, at.x, at.y, 0, m_hWnd, nullptr);
     }
     ::DestroyMenu(menu);
@@ -477,15 +285,15 @@ BOOL CRightWnd::OnListNotify(const NMHDR* hdr, LRESULT* result)
     switch (hdr->code) {
     case LVN_GETDISPINFOW: {
         LVITEMW& item = const_cast<NMLVDISPINFOW*>(reinterpret_cast<const NMLVDISPINFOW*>(hdr))->item;
-        const Row* row = item.iItem >= 0 && item.iItem < Count() ? &m_rows[static_cast<size_t>(item.iItem)] : nullptr;
-        if (!row)
+        ProgItem* rec = GetRowItem(item.iItem);
+        if (!rec)
             return FALSE;
         if ((item.mask & LVIF_TEXT) && item.pszText && item.cchTextMax > 0)
-            ::lstrcpynW(item.pszText, row->name.c_str(), item.cchTextMax);
+            ::lstrcpynW(item.pszText, m_playlist.Name(item.iItem).c_str(), item.cchTextMax);
         if (item.mask & LVIF_IMAGE)
-            item.iImage = row->item == m_pCurItem ? kCurrentImage : kEntryImage;
+            item.iImage = rec == m_playlist.Current() ? kCurrentImage : kEntryImage;
         if (item.mask & LVIF_PARAM)
-            item.lParam = reinterpret_cast<LPARAM>(row->item);
+            item.lParam = reinterpret_cast<LPARAM>(rec);
         *result = 0;
         return TRUE;
     }
@@ -503,7 +311,7 @@ BOOL CRightWnd::OnListNotify(const NMHDR* hdr, LRESULT* result)
             const int i = (start + k) % n;
             if (k > 0 && i == 0 && !(find->lvfi.flags & LVFI_WRAP))
                 break;
-            const std::wstring& name = m_rows[static_cast<size_t>(i)].name;
+            const std::wstring& name = m_playlist.Name(i);
             if (whole ? _wcsicmp(name.c_str(), find->lvfi.psz) == 0
                       : _wcsnicmp(name.c_str(), find->lvfi.psz, length) == 0) {
                 *result = i;
@@ -550,7 +358,7 @@ void CRightWnd::OnListMouseMove(POINT at)
     const bool cut = row >= 0 && row < Count() &&
                      m_list.SendMessage(LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&label)) &&
                      m_list.SendMessage(LVM_GETSTRINGWIDTHW, 0,
-                                        reinterpret_cast<LPARAM>(m_rows[static_cast<size_t>(row)].name.c_str())) +
+                                        reinterpret_cast<LPARAM>(m_playlist.Name(row).c_str())) +
                              12 > label.Width();
     if (!m_tip.m_hWnd) {
         if (!cut || !m_tip.Create(this, 0))
@@ -561,7 +369,7 @@ void CRightWnd::OnListMouseMove(POINT at)
     m_tip.Activate(FALSE); // a new row's tip waits for its own delay
     if (!cut)
         return;
-    m_tip.UpdateTipText(m_rows[static_cast<size_t>(row)].name.c_str(), &m_list, 1);
+    m_tip.UpdateTipText(m_playlist.Name(row).c_str(), &m_list, 1);
     m_tip.SetToolRect(&m_list, 1, label);
     m_tip.Activate(TRUE);
 }
@@ -684,56 +492,11 @@ LRESULT CRightWnd::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
 
 void CRightWnd::LoadList()
 {
-    // One read of the whole section, and rows only for the keys it holds: a
-    // damaged Count must cost nothing (reading key by key costs a search of
-    // the file per key).
-    IniSectionText section;
-    CIniFile::GetSection(kListSection, section);
-    // Keys in file order; a sort by row keeps that order among equal rows,
-    // and the first of equal keys counts. No string per key: a long list is
-    // parsed at every start.
-    struct Key {
-        int row;
-        bool isName;
-        std::wstring_view value;
-    };
-    std::vector<Key> keys;
-    keys.reserve(section.lines.size());
-    const std::wstring_view* countText = nullptr;
-    for (const IniSectionText::Line& l : section.lines) {
-        bool isName = false;
-        const int row = RowOfKey(l.key, &isName);
-        if (row >= 0)
-            keys.push_back({row, isName, l.value});
-        else if (!countText && l.key.size() == 5 && StartsNoCase(l.key, L"count", 5))
-            countText = &l.value;
-    }
-    std::stable_sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) { return a.row < b.row; });
-    // Count bounds the rows; one that is no number bounds nothing, so that
-    // every entry that is there comes back.
-    int count = 0;
-    if (countText && !countText->empty() && (!CIniFile::ParseInt(std::wstring(*countText), count) || count < 0))
-        count = INT_MAX;
+    // Rows come only with the list view that shows them, as in AddItem.
+    if (!m_list.IsWindow())
+        return;
     Batch batch(*this);
-    for (size_t i = 0; i < keys.size() && keys[i].row < count;) {
-        const std::wstring_view *name = nullptr, *url = nullptr;
-        const int row = keys[i].row;
-        for (; i < keys.size() && keys[i].row == row; ++i) {
-            const std::wstring_view*& slot = keys[i].isName ? name : url;
-            if (!slot)
-                slot = &keys[i].value;
-        }
-        if (!AddRow(url ? *url : std::wstring_view(), name ? *name : std::wstring_view()))
-            break; // out of memory
-    }
-
-    std::wstring flag;
-    std::vector<IniEntry> system;
-    CIniFile::GetSection(kSystemSection, system);
-    if (CIniFile::Find(system, L"Repeat", flag))
-        m_bRepeat = _wtol(flag.c_str());
-    if (CIniFile::Find(system, L"Rand", flag))
-        m_bRand = _wtol(flag.c_str());
+    m_playlist.Load();
 }
 
 void CRightWnd::SaveList()
@@ -751,19 +514,6 @@ void CRightWnd::SaveList()
 
 void CRightWnd::SaveListTo(CIniEdit& edit)
 {
-    if (!m_list.IsWindow())
-        return;
-    std::vector<IniEntry> entries;
-    entries.reserve(2 * m_rows.size() + 1);
-    entries.push_back({L"Count", L"0"});
-    int k = 0;
-    for (const Row& row : m_rows) {
-        entries.push_back({KeyOf(L"Name", k), row.name});
-        entries.push_back({KeyOf(L"Url", k), row.item->pszUrl});
-        ++k;
-    }
-    entries.front().value = FormatString(L"%d", k);
-    edit.ReplaceSection(kListSection, std::move(entries));
-    edit.Set(kSystemSection, L"Repeat", FormatString(L"%d", m_bRepeat));
-    edit.Set(kSystemSection, L"Rand", FormatString(L"%d", m_bRand));
+    if (m_list.IsWindow())
+        m_playlist.SaveTo(edit);
 }

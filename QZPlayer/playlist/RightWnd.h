@@ -1,17 +1,16 @@
-// The playlist pane: the list of entries the player plays, the rule that
-// picks the next one, the context menu, keys and dropped files, and the list
-// and its two modes kept in the settings file across runs.
+// The playlist pane: shows the playlist (CPlaylist, which holds the entries
+// and their rules) in a list view and hands it the context menu's commands,
+// keys and dropped files; loads the list at its creation and saves it when
+// it goes.
 #pragma once
 
 class CIniEdit;
 
-#include "ProgItem.h"
+#include "Playlist.h"
 #include "framework.h"
 #include "resource.h"
 
 #include <string>
-#include <string_view>
-#include <vector>
 
 // What the pane needs of the main frame.
 class IPlayerFrame {
@@ -38,25 +37,20 @@ public:
     // saved and the records freed.
     ~CRightWnd() override;
 
-    // Appends a row showing name; null when an argument is null or memory ran out.
+    // Appends a row showing name; null when an argument is null, the list is
+    // not there or memory ran out.
     ProgItem* AddItem(LPCWSTR path, LPCWSTR name);
-    // Appends a row named after the path (DisplayName).
+    // Appends a row named after the path (CPlaylist::DisplayName).
     ProgItem* AddFile(LPCWSTR path);
     void RemoveAll();
-    // Marks the entry with the play image and the selection; null does nothing.
+    // Makes the entry current and marks it with the play image and the
+    // selection; null does nothing.
     void SetCurItem(ProgItem* item);
-    // The entry to play after the current one, by the repeat and random modes,
-    // with its path; null when playback is to end. Changes only played flags.
-    ProgItem* GetNextProg(std::wstring& path);
     // The entry Play starts when nothing is loaded, with its path: the first
     // selected row, else the current entry, else the first row; null when
     // the list is empty.
     ProgItem* GetStartProg(std::wstring& path);
     void UpdateColours();
-
-    // The text a row shows for a path: what follows its last "\" (or else its
-    // last "/") when that separator is at index 2 or later; otherwise the path.
-    static std::wstring DisplayName(LPCWSTR path);
 
     void LoadList();
     void SaveList();
@@ -67,21 +61,16 @@ public:
     // The context menu's commands.
     void DeleteSelected();
     void PlaySelected();
-    void ToggleRepeat() { m_bRepeat = !m_bRepeat; }
-    void ToggleRand();
+    void ToggleRepeat() { m_playlist.m_bRepeat = !m_playlist.m_bRepeat; }
+    void ToggleRand() { m_playlist.ToggleRandom(); }
     void MoveUp() { MoveFirstSelected(-1); }
     void MoveDown() { MoveFirstSelected(+1); }
+    // Ascending and descending by turns; the selection follows the rows.
     void SortByName();
-    // Quicksort of rows low..high (-1: the last row) by the text of column.
-    void SortItems(int column, BOOL ascending, int low, int high);
-    void ClearPlayed();
 
     // The record of a row, or null.
-    ProgItem* GetRowItem(int row) const
-    {
-        return row >= 0 && row < Count() ? m_rows[static_cast<size_t>(row)].item : nullptr;
-    }
-    int Count() const { return static_cast<int>(m_rows.size()); }
+    ProgItem* GetRowItem(int row) const { return m_playlist.Item(row); }
+    int Count() const { return m_playlist.Count(); }
 
     BOOL PreTranslateMessage(MSG* msg) override;
 
@@ -89,12 +78,11 @@ public:
     // The whole name of a row whose name the list cuts, while the mouse is
     // on it; made at the first move over the list.
     CToolTipCtrl m_tip;
-    ProgItem* m_pCurItem = nullptr;
+    // The rows, the current entry and the modes. Rows change through the
+    // pane, which keeps the list view's count and selection with them.
+    CPlaylist m_playlist;
     COLORREF m_clrBk = 0;
-    BOOL m_bRepeat = FALSE;
-    BOOL m_bRand = FALSE;
     BOOL m_bListSaved = FALSE; // saved with the frame's settings on its way out: not again
-    BOOL m_bSortAscending = FALSE;
     IPlayerFrame* m_pFrame = nullptr;
 
 protected:
@@ -108,18 +96,10 @@ protected:
     void OnCancel() override {}
 
 private:
-    // AddItem from text that need not end with a null.
-    ProgItem* AddRow(std::wstring_view path, std::wstring_view name);
-
-    // A virtual list view (owner data): the rows live here and the list asks
-    // for what it shows, so a long list costs no insert per row. The list view
-    // keeps only the selection and focus.
-    struct Row {
-        std::wstring name;
-        ProgItem* item; // owned
-    };
+    // A virtual list view (owner data): the rows live in the playlist and the
+    // list asks for what it shows, so a long list costs no insert per row.
+    // The list view keeps only the selection and focus.
     class Batch;
-    std::vector<Row> m_rows;
     int m_nBatch = 0; // inside a Batch: the list learns the new count at its end
 
     // Tells the list view how many rows there are (LVM_SETITEMCOUNT flags).

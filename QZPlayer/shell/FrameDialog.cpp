@@ -92,36 +92,18 @@ LRESULT CLeftWnd::OnPlayNext(WPARAM why)
 {
     if (!m_pFrame || !m_pFrame->m_right.IsWindow())
         return 0;
-    // With repeat on and nothing that plays, the list would be tried for
-    // ever: the attempts end once every entry has been passed over (failed to
-    // open, or opened and never started) since an item last played. Distinct
-    // entries are counted, as a random pick may draw one again; only an item
-    // that played resets them, so an open that succeeds does not.
-    const size_t entries = static_cast<size_t>(m_pFrame->m_right.Count());
-    if (why == kPlayNextEnded) {
-        m_passedOver.clear();
-    } else if (why == kPlayNextPassedOver) {
-        if (m_pFrame->m_right.m_pCurItem)
-            m_passedOver.insert(m_pFrame->m_right.m_pCurItem);
-        if (m_passedOver.size() >= entries) {
-            m_passedOver.clear();
-            return 0;
-        }
-    }
-    std::wstring path;
-    ProgItem* item = m_pFrame->m_right.GetNextProg(path);
-    if (!item) {
-        m_passedOver.clear();
+    CPlaylist& list = m_pFrame->m_right.m_playlist;
+    ProgItem* item = list.NextInChain(why == kPlayNextEnded        ? CPlaylist::kItemEnded
+                                      : why == kPlayNextPassedOver ? CPlaylist::kItemPassedOver
+                                                                   : CPlaylist::kRetry);
+    if (!item)
         return 0;
-    }
+    const std::wstring path = item->pszUrl;
     if (m_pFrame->OpenMedia(path.c_str(), item, FALSE))
         return 1;
     m_pFrame->m_right.SetCurItem(item);
-    m_passedOver.insert(item);
-    if (m_passedOver.size() < entries)
+    if (list.PassOver(item))
         PostMessage(WM_PLAY_NEXT, kPlayNextAfterFailure);
-    else
-        m_passedOver.clear();
     return 1;
 }
 

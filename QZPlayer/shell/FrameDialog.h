@@ -11,7 +11,6 @@
 #include "SplitterBar.h"
 
 #include <string>
-#include <set>
 #include <vector>
 
 class CFrameDialog;
@@ -67,10 +66,6 @@ private:
     LRESULT OnPlayNext(WPARAM why);
     LRESULT OnPlayList();
     LRESULT OnCopyData(const COPYDATASTRUCT* data);
-
-    // Entries passed over (failed to open, or never started) since an item
-    // last played.
-    std::set<const ProgItem*> m_passedOver;
 };
 
 class CFrameDialog : public CDialogBase, public IPlayerFrame, public IListPaneHost {

@@ -80,8 +80,8 @@ void SaveKeyByKey(CRightWnd& pane)
     }
     if (k > 0)
         CIniFile::WriteString(L"ProgList", L"Count", FormatString(L"%d", k).c_str());
-    CIniFile::WriteString(L"System", L"Repeat", FormatString(L"%d", pane.m_bRepeat).c_str());
-    CIniFile::WriteString(L"System", L"Rand", FormatString(L"%d", pane.m_bRand).c_str());
+    CIniFile::WriteString(L"System", L"Repeat", FormatString(L"%d", pane.m_playlist.m_bRepeat).c_str());
+    CIniFile::WriteString(L"System", L"Rand", FormatString(L"%d", pane.m_playlist.m_bRand).c_str());
 }
 
 void LoadKeyByKey(CRightWnd& pane)
@@ -97,9 +97,9 @@ void LoadKeyByKey(CRightWnd& pane)
     }
     pane.m_list.SendMessage(WM_SETREDRAW, TRUE);
     if (CIniFile::GetString(L"System", L"Repeat", value))
-        pane.m_bRepeat = _wtoi(value.c_str());
+        pane.m_playlist.m_bRepeat = _wtoi(value.c_str());
     if (CIniFile::GetString(L"System", L"Rand", value))
-        pane.m_bRand = _wtoi(value.c_str());
+        pane.m_playlist.m_bRand = _wtoi(value.c_str());
 }
 
 struct Figures {

@@ -610,7 +610,7 @@ TEST_F(Frame, WithRepeatOnTheNextEntryChainEndsAfterOnePassOrWhenItFindsAPlayabl
     CFrameDialog& f = *frame;
     for (const wchar_t* path : {L"c:\\v\\a.mpg", L"c:\\v\\b.avi", L"c:\\v\\c.txt"})
         f.m_right.AddFile(path);
-    f.m_right.m_bRepeat = TRUE;
+    f.m_right.m_playlist.m_bRepeat = TRUE;
     f.m_right.SetCurItem(f.m_right.GetRowItem(0));
     f.m_left.PostMessage(WM_PLAY_NEXT);
     testsupport::PumpFor(700);
@@ -619,7 +619,7 @@ TEST_F(Frame, WithRepeatOnTheNextEntryChainEndsAfterOnePassOrWhenItFindsAPlayabl
     EXPECT_EQ(::FindWindowW(L"#32770", L"QZ播放器"), nullptr); // and no message for any of them
     EXPECT_FALSE(f.m_left.m_player.HasEngine());
     // In random order too.
-    f.m_right.m_bRand = TRUE;
+    f.m_right.m_playlist.m_bRand = TRUE;
     f.m_left.PostMessage(WM_PLAY_NEXT);
     testsupport::PumpFor(700);
     EXPECT_FALSE(::PeekMessageW(&msg, f.m_left, WM_PLAY_NEXT, WM_PLAY_NEXT, PM_NOREMOVE)) << "still trying";
@@ -633,7 +633,7 @@ TEST_F(Frame, WithRepeatOnTheNextEntryChainEndsAfterOnePassOrWhenItFindsAPlayabl
         f.m_right.SetCurItem(good);
         f.m_left.PostMessage(WM_PLAY_NEXT);
         EXPECT_TRUE(testsupport::PumpUntil([&] { return f.m_left.m_player.HasEngine(); }, 3000)) << "round " << round;
-        EXPECT_EQ(f.m_right.m_pCurItem, good);
+        EXPECT_EQ(f.m_right.m_playlist.Current(), good);
     }
     f.m_left.m_player.DestroyEngine();
 }
@@ -649,7 +649,7 @@ TEST_F(Frame, WithRepeatOnAndEntriesThatNeverStartTheChainStillEndsAfterOnePass)
     // Each opens (Windows Media takes any URL) and then never starts.
     for (const wchar_t* path : {L"http://h/missing-a.wmv", L"http://h/missing-b.wmv"})
         f.m_right.AddFile(path);
-    f.m_right.m_bRepeat = TRUE;
+    f.m_right.m_playlist.m_bRepeat = TRUE;
     f.m_right.SetCurItem(f.m_right.GetRowItem(1));
     log.Take();
     f.m_left.PostMessage(WM_PLAY_NEXT);
@@ -715,7 +715,7 @@ TEST_F(Frame, PlayStartsARestoredListAtTheSelectedEntryOrElseTheFirst)
         ASSERT_TRUE(testsupport::Click(testsupport::CentreOf(c[1] ? f.m_left.m_player : f.m_left.m_control.m_btnPlay)));
         ASSERT_TRUE(!c[1] || testsupport::Type({VK_SPACE}));
         ASSERT_TRUE(testsupport::PumpUntil([&] { return f.m_left.m_player.HasEngine(); })) << c[0];
-        EXPECT_EQ(f.m_right.m_pCurItem, f.m_right.GetRowItem(c[2]));
+        EXPECT_EQ(f.m_right.m_playlist.Current(), f.m_right.GetRowItem(c[2]));
         f.m_left.m_player.DestroyEngine();
         frame.reset();
     }

@@ -175,7 +175,7 @@ TEST(PlaylistStore, TwoEntriesAreSavedAsTheExampleSectionAndComeBack)
         s.pane.AddFile(L"C:\\Movies\\a.flv");
         ProgItem* clip = s.pane.AddFile(L"D:\\Video\\clip.wmv");
         s.pane.SetCurItem(clip);
-        s.pane.m_bRand = TRUE;
+        s.pane.m_playlist.m_bRand = TRUE;
     }
     using KV = std::pair<std::wstring, std::wstring>;
     EXPECT_EQ(Stored(L"ProgList"), (std::vector<KV>{{L"Count", L"2"},
@@ -189,9 +189,9 @@ TEST(PlaylistStore, TwoEntriesAreSavedAsTheExampleSectionAndComeBack)
     Session again;
     EXPECT_EQ(Rows(again.pane), (std::vector<Row>{{L"a.flv", L"C:\\Movies\\a.flv", 1},
                                                   {L"clip.wmv", L"D:\\Video\\clip.wmv", 1}}));
-    EXPECT_EQ(again.pane.m_pCurItem, nullptr); // nothing is current after loading
-    EXPECT_FALSE(again.pane.m_bRepeat);
-    EXPECT_TRUE(again.pane.m_bRand);
+    EXPECT_EQ(again.pane.m_playlist.Current(), nullptr); // nothing is current after loading
+    EXPECT_FALSE(again.pane.m_playlist.m_bRepeat);
+    EXPECT_TRUE(again.pane.m_playlist.m_bRand);
 }
 
 TEST(PlaylistStore, AnEmptyListSavesCountZeroDropsTheOldKeysAndKeepsTheModes)
@@ -203,7 +203,7 @@ TEST(PlaylistStore, AnEmptyListSavesCountZeroDropsTheOldKeysAndKeepsTheModes)
     {
         Session s;
         ASSERT_EQ(s.pane.m_list.GetItemCount(), 2);
-        EXPECT_TRUE(s.pane.m_bRepeat);
+        EXPECT_TRUE(s.pane.m_playlist.m_bRepeat);
         s.pane.RemoveAll();
     }
     using KV = std::pair<std::wstring, std::wstring>;
@@ -224,8 +224,8 @@ TEST(PlaylistStore, OnlyTheEntriesThereAreLoadedWhateverCountSaysAndMissingModes
         Session s;
         EXPECT_EQ(Rows(s.pane), (std::vector<Row>{{L"a.flv", L"C:\\a.flv", 1},
                                                   {L"", L"C:\\c.flv", 1}})); // keys ignore case
-        EXPECT_FALSE(s.pane.m_bRepeat);
-        EXPECT_FALSE(s.pane.m_bRand); // "x" reads as 0
+        EXPECT_FALSE(s.pane.m_playlist.m_bRepeat);
+        EXPECT_FALSE(s.pane.m_playlist.m_bRand); // "x" reads as 0
     }
     // A damaged Count neither hangs the start nor loses an entry; one below
     // the entries still bounds them. Of equal keys the first counts.
@@ -257,8 +257,8 @@ TEST(PlaylistStore, AFileWrittenKeyByKeyLoadsAsOneWrittenAtOnce)
     {
         Session s;
         loaded = Rows(s.pane);
-        EXPECT_TRUE(s.pane.m_bRepeat);
-        EXPECT_FALSE(s.pane.m_bRand);
+        EXPECT_TRUE(s.pane.m_playlist.m_bRepeat);
+        EXPECT_FALSE(s.pane.m_playlist.m_bRand);
         ASSERT_EQ(loaded.size(), rows.size());
         EXPECT_EQ(loaded[0], (Row{L"电影.flv", L"C:\\电影\\电影.flv", 1}));
         EXPECT_EQ(loaded[2].text, L"quoted"); // as the key reader reads it

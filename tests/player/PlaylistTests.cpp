@@ -38,13 +38,7 @@ protected:
         ASSERT_TRUE(a && b && c);
     }
 
-    ProgItem* Next()
-    {
-        std::wstring path;
-        ProgItem* next = pane.GetNextProg(path);
-        EXPECT_EQ(path, next ? std::wstring(next->pszUrl) : std::wstring());
-        return next;
-    }
+    ProgItem* Next() { return pane.m_playlist.Next(); }
 
     void Select(int row) { pane.m_list.SetItemState(row, LVIS_SELECTED, LVIS_SELECTED); }
     void Command(UINT id) { pane.SendMessage(WM_COMMAND, id, 0); }
@@ -74,13 +68,13 @@ protected:
 
 TEST(PlaylistNames, DisplayNameTakesTheLastSeparatorFromIndexTwoOn)
 {
-    EXPECT_EQ(CRightWnd::DisplayName(L"C:\\a.flv"), L"a.flv");
-    EXPECT_EQ(CRightWnd::DisplayName(L"a\\b.flv"), L"a\\b.flv");     // backslash at index 1
-    EXPECT_EQ(CRightWnd::DisplayName(L"/b.flv"), L"/b.flv");         // slash at index 0
-    EXPECT_EQ(CRightWnd::DisplayName(L"http://host/dir/"), L"");
-    EXPECT_EQ(CRightWnd::DisplayName(L"http://host/dir/clip.flv?id=1"), L"clip.flv?id=1");
-    EXPECT_EQ(CRightWnd::DisplayName(L"a\\b/c.wmv"), L"c.wmv");      // falls back to the slash
-    EXPECT_EQ(CRightWnd::DisplayName(L"D:\\视频/新\\片.rmvb"), L"片.rmvb"); // a backslash wins
+    EXPECT_EQ(CPlaylist::DisplayName(L"C:\\a.flv"), L"a.flv");
+    EXPECT_EQ(CPlaylist::DisplayName(L"a\\b.flv"), L"a\\b.flv");     // backslash at index 1
+    EXPECT_EQ(CPlaylist::DisplayName(L"/b.flv"), L"/b.flv");         // slash at index 0
+    EXPECT_EQ(CPlaylist::DisplayName(L"http://host/dir/"), L"");
+    EXPECT_EQ(CPlaylist::DisplayName(L"http://host/dir/clip.flv?id=1"), L"clip.flv?id=1");
+    EXPECT_EQ(CPlaylist::DisplayName(L"a\\b/c.wmv"), L"c.wmv");      // falls back to the slash
+    EXPECT_EQ(CPlaylist::DisplayName(L"D:\\视频/新\\片.rmvb"), L"片.rmvb"); // a backslash wins
 }
 
 TEST_F(PaneTest, TheListIsSetUpAsTheTemplateAndSkinSay)
@@ -141,7 +135,7 @@ TEST_F(PaneTest, AddingShowsTheNameKeepsThePathAndMarksNothing)
     const std::vector<Row> expected = {
         {L"", L"http://host/dir/", 1}, {L"电影标题", L"http://host/x.flv", 1}, {L"a\\b.flv", L"a\\b.flv", 1}};
     EXPECT_EQ(Rows(pane), expected);
-    EXPECT_EQ(pane.m_pCurItem, nullptr);
+    EXPECT_EQ(pane.m_playlist.Current(), nullptr);
     EXPECT_EQ(pane.m_list.GetSelectedCount(), 0u);
     EXPECT_TRUE(frame.calls.empty());
 
@@ -165,15 +159,21 @@ TEST_F(PaneTest, AddingShowsTheNameKeepsThePathAndMarksNothing)
 
     pane.RemoveAll();
     EXPECT_EQ(pane.m_list.GetItemCount(), 0);
-    EXPECT_EQ(pane.m_pCurItem, nullptr);
+    EXPECT_EQ(pane.m_playlist.Current(), nullptr);
 }
 
 TEST_F(PaneTest, MakingCurrentMovesTheMarkerAndTheSelection)
 {
     AddThree();
+    // What Play starts with nothing loaded: the selected row (the frame's
+    // test), else the current entry, else the first row.
+    std::wstring path;
+    EXPECT_EQ(pane.GetStartProg(path), a);
+    EXPECT_EQ(path, a->pszUrl);
+
     Select(2);
     pane.SetCurItem(b);
-    EXPECT_EQ(pane.m_pCurItem, b);
+    EXPECT_EQ(pane.m_playlist.Current(), b);
     EXPECT_TRUE(b->bPlayed);
     EXPECT_FALSE(a->bPlayed || c->bPlayed);
     EXPECT_EQ(Image(1), 0);
@@ -186,38 +186,33 @@ TEST_F(PaneTest, MakingCurrentMovesTheMarkerAndTheSelection)
     EXPECT_EQ(Image(1), 1);
     EXPECT_FALSE(Selected(pane, 1));
     pane.SetCurItem(nullptr);
-    EXPECT_EQ(pane.m_pCurItem, a);
+    EXPECT_EQ(pane.m_playlist.Current(), a);
 
-    // What Play starts with nothing loaded: the selected row (the frame's
-    // test), else the current entry, else the first row.
-    std::wstring path;
     pane.m_list.SetItemState(-1, 0, LVIS_SELECTED);
-    pane.m_pCurItem = b;
+    pane.m_playlist.SetCurrent(b);
     EXPECT_EQ(pane.GetStartProg(path), b);
-    pane.m_pCurItem = nullptr;
-    EXPECT_EQ(pane.GetStartProg(path), a);
-    EXPECT_EQ(path, a->pszUrl);
+    EXPECT_EQ(path, b->pszUrl);
 }
 
 TEST_F(PaneTest, ListOrderGoesDownAndWrapsOnlyWithRepeat)
 {
     for (BOOL rand : {FALSE, TRUE})
         for (BOOL repeat : {FALSE, TRUE}) {
-            pane.m_bRand = rand;
-            pane.m_bRepeat = repeat;
+            pane.m_playlist.m_bRand = rand;
+            pane.m_playlist.m_bRepeat = repeat;
             EXPECT_EQ(Next(), nullptr) << "empty list, rand " << rand << " repeat " << repeat;
         }
-    pane.m_bRand = FALSE;
-    pane.m_bRepeat = FALSE;
+    pane.m_playlist.m_bRand = FALSE;
+    pane.m_playlist.m_bRepeat = FALSE;
     AddThree();
     EXPECT_EQ(Next(), nullptr); // nothing current
     pane.SetCurItem(a);
     EXPECT_EQ(Next(), b);
     pane.SetCurItem(c);
     EXPECT_EQ(Next(), nullptr);
-    pane.m_bRepeat = TRUE;
+    pane.m_playlist.m_bRepeat = TRUE;
     EXPECT_EQ(Next(), a);
-    EXPECT_EQ(pane.m_pCurItem, c); // choosing marks nothing
+    EXPECT_EQ(pane.m_playlist.Current(), c); // choosing marks nothing
     EXPECT_EQ(Image(0), 1);
 }
 
@@ -225,9 +220,9 @@ TEST_F(PaneTest, RandomOrderWithOneEntryRepeatsItOnlyWithRepeat)
 {
     ProgItem* only = pane.AddFile(L"C:\\only.flv");
     pane.SetCurItem(only);
-    pane.m_bRand = TRUE;
+    pane.m_playlist.m_bRand = TRUE;
     EXPECT_EQ(Next(), nullptr);
-    pane.m_bRepeat = TRUE;
+    pane.m_playlist.m_bRepeat = TRUE;
     EXPECT_EQ(Next(), only);
 }
 
@@ -236,7 +231,7 @@ TEST_F(PaneTest, RandomOrderPlaysEveryOtherEntryOnceThenStartsAfresh)
     AddThree();
     pane.SetCurItem(a);
     Command(ID_PROG_RAND); // on: flags cleared, the current entry counts as played
-    EXPECT_TRUE(pane.m_bRand);
+    EXPECT_TRUE(pane.m_playlist.m_bRand);
     EXPECT_TRUE(a->bPlayed);
     EXPECT_FALSE(b->bPlayed || c->bPlayed);
 
@@ -245,7 +240,7 @@ TEST_F(PaneTest, RandomOrderPlaysEveryOtherEntryOnceThenStartsAfresh)
     for (int i = 0; i < 2; ++i) {
         ProgItem* next = Next();
         ASSERT_NE(next, nullptr);
-        EXPECT_NE(next, pane.m_pCurItem);
+        EXPECT_NE(next, pane.m_playlist.Current());
         EXPECT_TRUE(seen.insert(next).second) << "chosen twice";
         pane.SetCurItem(next);
     }
@@ -255,7 +250,7 @@ TEST_F(PaneTest, RandomOrderPlaysEveryOtherEntryOnceThenStartsAfresh)
 
     // With repeat an exhausted cycle goes on, and any entry may come, the
     // current one included.
-    pane.m_bRepeat = TRUE;
+    pane.m_playlist.m_bRepeat = TRUE;
     a->bPlayed = b->bPlayed = c->bPlayed = TRUE;
     std::set<ProgItem*> after;
     for (int i = 0; i < 60; ++i) {
@@ -267,7 +262,7 @@ TEST_F(PaneTest, RandomOrderPlaysEveryOtherEntryOnceThenStartsAfresh)
     EXPECT_EQ(after.size(), 3u);
 
     Command(ID_PROG_RAND); // off: every flag cleared
-    EXPECT_FALSE(pane.m_bRand);
+    EXPECT_FALSE(pane.m_playlist.m_bRand);
     a->bPlayed = TRUE;
     Command(ID_PROG_RAND);
     Command(ID_PROG_RAND);
@@ -279,7 +274,7 @@ TEST_F(PaneTest, DeletingTheCurrentEntryLeavesNoneAndTheDeleteKeyDeletes)
     AddThree();
     pane.SetCurItem(b);
     Command(ID_PROG_DELETE); // b is selected by SetCurItem
-    EXPECT_EQ(pane.m_pCurItem, nullptr);
+    EXPECT_EQ(pane.m_playlist.Current(), nullptr);
     EXPECT_EQ(Rows(pane), (std::vector<Row>{{L"a.flv", L"C:\\v\\a.flv", 1}, {L"c.flv", L"C:\\v\\c.flv", 1}}));
     EXPECT_EQ(Next(), nullptr);
 
@@ -307,7 +302,7 @@ TEST_F(PaneTest, MovingKeepsRecordMarkerAndSelectionAndStopsAtTheEnds)
     EXPECT_EQ(Rows(pane), (std::vector<Row>{{L"b.flv", L"C:\\v\\b.flv", 1},
                                             {L"c.flv", L"C:\\v\\c.flv", 1},
                                             {L"a.flv", L"C:\\v\\a.flv", 0}}));
-    EXPECT_EQ(pane.m_pCurItem, a);
+    EXPECT_EQ(pane.m_playlist.Current(), a);
     EXPECT_TRUE(Selected(pane, 2));
     Command(ID_PROG_MOVE_DOWN); // last row: stays
     EXPECT_EQ(RowOf(pane, a), 2);
@@ -346,7 +341,7 @@ TEST_F(PaneTest, SortingAlternatesDirectionAndCarriesRecordsMarkerAndSelection)
     Command(ID_PROG_SORT); // then descending
     EXPECT_EQ(Rows(pane), (std::vector<Row>{{L"中", L"p4", 1}, {L"b", L"p1", 1}, {L"a2", L"p5", 1},
                                             {L"a", L"p2", 1}, {L"B", L"p3", 0}}));
-    EXPECT_EQ(pane.m_pCurItem, upper);
+    EXPECT_EQ(pane.m_playlist.Current(), upper);
     EXPECT_TRUE(Selected(pane, 1));
     EXPECT_TRUE(Selected(pane, 4));
 }
@@ -379,7 +374,7 @@ TEST_F(PaneTest, EscapeIsSwallowedEnterPlaysTheFirstSelectedRowAndALetterFindsAR
     EXPECT_EQ(frame.calls[0].path, L"C:\\v\\b.flv");
     EXPECT_EQ(frame.calls[0].item, b);
     EXPECT_TRUE(frame.calls[0].showError);
-    EXPECT_EQ(pane.m_pCurItem, b); // marked by the frame's successful open
+    EXPECT_EQ(pane.m_playlist.Current(), b); // marked by the frame's successful open
     EXPECT_TRUE(pane.IsWindowVisible());
 
     // An open that fails leaves the marker where it was.
@@ -388,7 +383,7 @@ TEST_F(PaneTest, EscapeIsSwallowedEnterPlaysTheFirstSelectedRowAndALetterFindsAR
     Command(ID_PROG_PLAY);
     ASSERT_EQ(frame.calls.size(), 2u);
     EXPECT_EQ(frame.calls[1].item, a);
-    EXPECT_EQ(pane.m_pCurItem, b);
+    EXPECT_EQ(pane.m_playlist.Current(), b);
 
     // Typing a name's first letter selects that row, as in any list; Enter plays it.
     pane.m_list.PostMessage(WM_CHAR, L'C', 1);
@@ -414,7 +409,7 @@ TEST_F(PaneTest, ADoubleClickPlaysTheRowAndOtherActivationsDoNothing)
     PumpPending();
     ASSERT_FALSE(frame.calls.empty());
     EXPECT_EQ(frame.calls.back().item, c);
-    EXPECT_EQ(pane.m_pCurItem, c);
+    EXPECT_EQ(pane.m_playlist.Current(), c);
 
     // A row number out of range, or no frame, plays nothing.
     frame.calls.clear();
@@ -435,7 +430,7 @@ TEST_F(PaneTest, ADoubleClickPlaysTheRowAndOtherActivationsDoNothing)
 TEST_F(PaneTest, TheContextMenuShowsOnlyInsideTheListWithTheModesChecked)
 {
     AddThree();
-    pane.m_bRand = TRUE;
+    pane.m_playlist.m_bRand = TRUE;
     NMITEMACTIVATE nm = {};
     nm.hdr.hwndFrom = pane.m_list;
     nm.hdr.idFrom = IDC_PLAYLIST;
@@ -466,9 +461,9 @@ TEST_F(PaneTest, TheContextMenuShowsOnlyInsideTheListWithTheModesChecked)
     EXPECT_TRUE(frame.calls.empty());
 
     Command(ID_PROG_REPEAT);
-    EXPECT_TRUE(pane.m_bRepeat);
+    EXPECT_TRUE(pane.m_playlist.m_bRepeat);
     Command(ID_PROG_REPEAT);
-    EXPECT_FALSE(pane.m_bRepeat);
+    EXPECT_FALSE(pane.m_playlist.m_bRepeat);
 }
 
 namespace {
@@ -512,7 +507,7 @@ TEST_F(PaneTest, TheAddDialogAddsEverySelectedFileAndPlaysNone)
     EXPECT_EQ(rows[1].path, folder / L"b.wmv");
     EXPECT_EQ(rows[2].text, L"a.flv");
     EXPECT_EQ(rows[2].path, folder / L"a.flv");
-    EXPECT_EQ(pane.m_pCurItem, old);
+    EXPECT_EQ(pane.m_playlist.Current(), old);
     EXPECT_TRUE(frame.calls.empty());
 }
 
@@ -528,7 +523,7 @@ TEST_F(PaneTest, DroppedFilesAreAllAddedAndNonePlayed)
                                             {L"two.wmv", L"D:\\two.wmv", 1},
                                             {L"three.rmvb", L"E:\\three.rmvb", 1}}));
     EXPECT_TRUE(frame.calls.empty());
-    EXPECT_EQ(pane.m_pCurItem, nullptr);
+    EXPECT_EQ(pane.m_playlist.Current(), nullptr);
     pane.SendMessage(WM_DROPFILES, reinterpret_cast<WPARAM>(listtest::MakeDrop({})));
     EXPECT_EQ(pane.m_list.GetItemCount(), 4);
 }
@@ -590,7 +585,7 @@ TEST_F(PaneTest, ThePaneIsFilledAndFramedOnlyWhileItIsTheFramesChild)
 TEST_F(PaneTest, TheEndOfTheSessionSavesTheList)
 {
     pane.AddFile(L"C:\\v\\a.flv");
-    pane.m_bRepeat = TRUE;
+    pane.m_playlist.m_bRepeat = TRUE;
     pane.SendMessage(WM_ENDSESSION, FALSE, 0);
     EXPECT_EQ(listtest::ReadKey(L"ProgList", L"Count"), L"");
     pane.SendMessage(WM_ENDSESSION, TRUE, 0);
