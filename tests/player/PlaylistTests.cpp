@@ -1,5 +1,5 @@
-// The playlist pane as a real window in a frame stand-in: display names, the
-// next-entry rule in every mode, the commands, keys, menu, drop and painting.
+// The playlist pane as a real window in a frame stand-in: the next-entry
+// rule in every mode, the commands, keys, menu, drop and painting.
 #include "PlaylistSupport.h"
 #include "SkinConfig.h"
 #include "TestSupport.h"
@@ -65,17 +65,6 @@ protected:
 };
 
 } // namespace
-
-TEST(PlaylistNames, DisplayNameTakesTheLastSeparatorFromIndexTwoOn)
-{
-    EXPECT_EQ(CPlaylist::DisplayName(L"C:\\a.flv"), L"a.flv");
-    EXPECT_EQ(CPlaylist::DisplayName(L"a\\b.flv"), L"a\\b.flv");     // backslash at index 1
-    EXPECT_EQ(CPlaylist::DisplayName(L"/b.flv"), L"/b.flv");         // slash at index 0
-    EXPECT_EQ(CPlaylist::DisplayName(L"http://host/dir/"), L"");
-    EXPECT_EQ(CPlaylist::DisplayName(L"http://host/dir/clip.flv?id=1"), L"clip.flv?id=1");
-    EXPECT_EQ(CPlaylist::DisplayName(L"a\\b/c.wmv"), L"c.wmv");      // falls back to the slash
-    EXPECT_EQ(CPlaylist::DisplayName(L"D:\\视频/新\\片.rmvb"), L"片.rmvb"); // a backslash wins
-}
 
 TEST_F(PaneTest, TheListIsSetUpAsTheTemplateAndSkinSay)
 {

@@ -1,0 +1,125 @@
+// The playlist's rules without a window: names, rows, the chain of attempts
+// that ends once every entry was passed over, the stable sort, and the list
+// in the settings file.
+#include "IniFile.h"
+#include "Playlist.h"
+#include "PlaylistSupport.h"
+
+#include <gtest/gtest.h>
+
+using listtest::SettingsFolder;
+
+namespace {
+
+std::vector<std::wstring> Paths(const CPlaylist& list)
+{
+    std::vector<std::wstring> paths;
+    for (int i = 0; i < list.Count(); ++i)
+        paths.push_back(list.Item(i)->pszUrl);
+    return paths;
+}
+
+} // namespace
+
+TEST(PlaylistNames, DisplayNameTakesTheLastSeparatorFromIndexTwoOn)
+{
+    EXPECT_EQ(CPlaylist::DisplayName(L"C:\\a.flv"), L"a.flv");
+    EXPECT_EQ(CPlaylist::DisplayName(L"a\\b.flv"), L"a\\b.flv");     // backslash at index 1
+    EXPECT_EQ(CPlaylist::DisplayName(L"/b.flv"), L"/b.flv");         // slash at index 0
+    EXPECT_EQ(CPlaylist::DisplayName(L"http://host/dir/"), L"");
+    EXPECT_EQ(CPlaylist::DisplayName(L"http://host/dir/clip.flv?id=1"), L"clip.flv?id=1");
+    EXPECT_EQ(CPlaylist::DisplayName(L"a\\b/c.wmv"), L"c.wmv");      // falls back to the slash
+    EXPECT_EQ(CPlaylist::DisplayName(L"D:\\视频/新\\片.rmvb"), L"片.rmvb"); // a backslash wins
+}
+
+TEST(PlaylistRules, RowsHoldNoLineBreakAndRemovingTheCurrentEntryLeavesNone)
+{
+    CPlaylist list;
+    ProgItem* a = list.Add(L"C:\\a\r\n.flv", L"A\tname");
+    ProgItem* b = list.Add(L"b", L"B");
+    ProgItem* c = list.Add(L"c", L"C");
+    ASSERT_TRUE(a && b && c);
+    EXPECT_STREQ(a->pszUrl, L"C:\\a  .flv");
+    EXPECT_EQ(list.Name(0), L"A name");
+    // What Play starts: the selected row, else the current entry, else the first.
+    EXPECT_EQ(list.StartItem(-1), a);
+    list.SetCurrent(b);
+    EXPECT_TRUE(b->bPlayed);
+    EXPECT_EQ(list.StartItem(3), b);
+    EXPECT_EQ(list.StartItem(2), c);
+
+    list.Swap(0, 2);
+    EXPECT_EQ(Paths(list), (std::vector<std::wstring>{L"c", L"b", L"C:\\a  .flv"}));
+    list.Remove({1, 2});
+    EXPECT_EQ(Paths(list), std::vector<std::wstring>{L"c"});
+    EXPECT_EQ(list.Current(), nullptr);
+    EXPECT_EQ(list.RowOf(c), 0);
+    EXPECT_EQ(list.Item(1), nullptr);
+}
+
+TEST(PlaylistRules, TheChainOfAttemptsEndsOnceEveryDistinctEntryWasPassedOver)
+{
+    CPlaylist list;
+    ProgItem* a = list.Add(L"a", L"a");
+    ProgItem* b = list.Add(L"b", L"b");
+    ProgItem* c = list.Add(L"c", L"c");
+    list.m_bRepeat = TRUE;
+    list.SetCurrent(a);
+    // a never started, b and c fail to open: the chain ends with the third.
+    EXPECT_EQ(list.NextInChain(CPlaylist::kItemPassedOver), b);
+    list.SetCurrent(b);
+    EXPECT_TRUE(list.PassOver(b));
+    EXPECT_EQ(list.NextInChain(CPlaylist::kRetry), c);
+    list.SetCurrent(c);
+    EXPECT_FALSE(list.PassOver(c));
+    // Ended, the chain starts afresh; a repeated entry counts once, and only
+    // an item that played forgets the others.
+    EXPECT_EQ(list.NextInChain(CPlaylist::kItemPassedOver), a);
+    EXPECT_TRUE(list.PassOver(a));
+    EXPECT_TRUE(list.PassOver(c));
+    EXPECT_EQ(list.NextInChain(CPlaylist::kItemEnded), a);
+    EXPECT_TRUE(list.PassOver(a));
+    EXPECT_TRUE(list.PassOver(b));
+    EXPECT_FALSE(list.PassOver(c));
+    // Without repeat the list's end ends the chain; in a list of one, its
+    // entry passed over ends it.
+    list.m_bRepeat = FALSE;
+    EXPECT_EQ(list.NextInChain(CPlaylist::kItemPassedOver), nullptr);
+    list.Remove({0, 1});
+    list.m_bRepeat = TRUE;
+    list.SetCurrent(c);
+    EXPECT_EQ(list.NextInChain(CPlaylist::kItemPassedOver), nullptr);
+    EXPECT_EQ(list.NextInChain(CPlaylist::kItemEnded), c);
+}
+
+TEST(PlaylistRules, SortingAlternatesAndRowsWithEqualNamesKeepTheirOrder)
+{
+    CPlaylist list;
+    for (const auto& [name, path] : std::vector<std::pair<const wchar_t*, const wchar_t*>>{
+             {L"b", L"p0"}, {L"b", L"p1"}, {L"a", L"p2"}, {L"B", L"p3"}, {L"中", L"p4"}, {L"a", L"p5"}})
+        list.Add(path, name);
+    // By UTF-16 unit, upper case first; the answer is the old row of each new row.
+    EXPECT_EQ(list.SortByName(), (std::vector<int>{3, 2, 5, 0, 1, 4}));
+    EXPECT_EQ(Paths(list), (std::vector<std::wstring>{L"p3", L"p2", L"p5", L"p0", L"p1", L"p4"}));
+    EXPECT_EQ(list.SortByName(), (std::vector<int>{5, 3, 4, 1, 2, 0}));
+    EXPECT_EQ(Paths(list), (std::vector<std::wstring>{L"p4", L"p0", L"p1", L"p2", L"p5", L"p3"}));
+}
+
+TEST(PlaylistRules, TheListIsAppendedFromTheSettingsFileAndSavedWithItsModes)
+{
+    SettingsFolder settings;
+    settings.WriteUnicode(L"[System]\r\nRand=1\r\n[ProgList]\r\nCount=2\r\nUrl1=C:\\b.flv\r\nName0=a\r\nUrl0=C:\\a.flv\r\n");
+    CPlaylist list;
+    list.m_bRepeat = TRUE; // no key: kept
+    list.Add(L"C:\\old.flv", L"old");
+    list.Load();
+    EXPECT_EQ(Paths(list), (std::vector<std::wstring>{L"C:\\old.flv", L"C:\\a.flv", L"C:\\b.flv"}));
+    EXPECT_EQ(list.Name(2), L"");
+    EXPECT_TRUE(list.m_bRepeat && list.m_bRand);
+
+    CIniEdit edit;
+    list.SaveTo(edit);
+    ASSERT_TRUE(edit.Commit());
+    EXPECT_EQ(settings.Text(), L"[System]\r\nRand=1\r\nRepeat=1\r\n[ProgList]\r\nCount=3\r\nName0=old\r\n"
+                               L"Url0=C:\\old.flv\r\nName1=a\r\nUrl1=C:\\a.flv\r\nName2=\r\nUrl2=C:\\b.flv\r\n");
+}
