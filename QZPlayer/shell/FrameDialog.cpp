@@ -7,28 +7,17 @@
 
 #include <shellapi.h>
 
-#include <climits>
-#include <map>
-
 const UINT WM_QZPLAYER_APPLICATION = ::RegisterWindowMessageW(L"QZPlayer.Application");
 
 namespace {
 
 const wchar_t kSystem[] = L"System";
-const wchar_t kFileName[] = L"FileName";
-const int kHistoryMax = 30;
-const int kHistoryCompactAbove = 50000;
 
 int ReadInt(const std::vector<IniEntry>& entries, LPCWSTR key)
 {
     std::wstring v;
     CIniFile::Find(entries, key, v);
     return _wtoi(v.c_str());
-}
-
-std::wstring HistoryKey(int n)
-{
-    return L"Name" + std::to_wstring(n);
 }
 
 // Text in one pair of double quotes (blanks outside them aside) without
@@ -40,12 +29,6 @@ std::wstring Unquoted(const std::wstring& text)
         return text;
     std::wstring inside = text.substr(first + 1, last - first - 1);
     return inside.find(L'"') == std::wstring::npos ? inside : text;
-}
-
-bool EqualNoCase(const std::wstring& a, const std::wstring& b)
-{
-    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
-                                  TRUE) == CSTR_EQUAL;
 }
 
 } // namespace
@@ -217,7 +200,7 @@ CFrameDialog::~CFrameDialog()
 BOOL CFrameDialog::OnInitDialog()
 {
     CDialogBase::OnInitDialog();
-    LoadHistory();
+    m_history.Load();
     // Ctrl+O and Ctrl+U, as the menu shows them, wherever the focus is.
     m_hAccelTable = ::LoadAcceleratorsW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_ACCELERATORS));
     SetCaptionDragZone(0, kCaptionStrip);
@@ -347,11 +330,7 @@ BOOL CFrameDialog::OpenMedia(LPCWSTR text, ProgItem* item, BOOL showError)
         }
         bar.OnMediaOpened();
     }
-    if (!IsInHistory(path) && AddHistory(path)) {
-        if (m_history.size() >= static_cast<size_t>(kHistoryMax))
-            m_history.erase(m_history.begin());
-        m_history.push_back(path);
-    }
+    m_history.Add(path);
     if (!item) {
         if (::IsIconic(m_hWnd))
             ShowWindow(SW_RESTORE);
@@ -541,7 +520,7 @@ void CFrameDialog::OnOpenUrl()
 {
     COpenUrlDlg dlg;
     dlg.m_pParentWnd = this;
-    dlg.m_pHistory = &m_history;
+    dlg.m_pHistory = &m_history.Paths();
     if (dlg.DoModal() == IDOK && !dlg.m_strUrl.empty())
         OpenMedia(dlg.m_strUrl.c_str(), nullptr, TRUE);
 }
@@ -713,7 +692,7 @@ LRESULT CFrameDialog::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
 }
 
 // ---------------------------------------------------------------------------
-// Settings and history
+// Settings
 
 void CFrameDialog::LoadSystemSettings()
 {
@@ -820,107 +799,4 @@ void CFrameDialog::SaveSystemSettings()
     if (m_right.IsWindow())
         m_right.SaveListTo(edit);
     edit.Commit();
-}
-
-namespace {
-
-// The history's keys as the file holds them: First, Count and the names by
-// number, from one read of the section.
-struct StoredHistory {
-    bool valid = false; // First and Count numbers with 0 <= First <= Count
-    int first = 0, count = 0;
-    std::map<int, std::wstring> names;
-};
-
-StoredHistory ReadStoredHistory()
-{
-    StoredHistory h;
-    std::vector<IniEntry> entries;
-    CIniFile::GetSection(kFileName, entries);
-    bool haveFirst = false, haveCount = false;
-    std::wstring firstText, countText;
-    for (const IniEntry& e : entries) {
-        int n = 0;
-        if (e.key.size() > 4 && ::CompareStringOrdinal(e.key.c_str(), 4, L"Name", 4, TRUE) == CSTR_EQUAL &&
-            e.key[4] >= L'0' && e.key[4] <= L'9' && CIniFile::ParseInt(e.key.substr(4), n) &&
-            HistoryKey(n).size() == e.key.size()) {
-            if (!e.value.empty())
-                h.names.emplace(n, e.value); // the first of equal keys counts
-        } else if (!haveFirst && ::CompareStringOrdinal(e.key.c_str(), -1, L"First", -1, TRUE) == CSTR_EQUAL) {
-            haveFirst = true;
-            firstText = e.value;
-        } else if (!haveCount && ::CompareStringOrdinal(e.key.c_str(), -1, L"Count", -1, TRUE) == CSTR_EQUAL) {
-            haveCount = true;
-            countText = e.value;
-        }
-    }
-    // Missing keys are 0, as in a new file.
-    const bool firstOk = firstText.empty() || CIniFile::ParseInt(firstText, h.first);
-    const bool countOk = countText.empty() || CIniFile::ParseInt(countText, h.count);
-    h.valid = firstOk && countOk && h.first >= 0 && h.first <= h.count;
-    return h;
-}
-
-// The whole history renumbered from 0 in one replacement of the section.
-BOOL WriteCompactHistory(const std::vector<std::wstring>& history)
-{
-    std::vector<IniEntry> entries;
-    entries.reserve(history.size() + 2);
-    entries.push_back({L"First", L"0"});
-    entries.push_back({L"Count", std::to_wstring(history.size())});
-    for (size_t i = 0; i < history.size(); ++i)
-        entries.push_back({HistoryKey(static_cast<int>(i)), history[i]});
-    return CIniFile::WriteSection(kFileName, entries);
-}
-
-} // namespace
-
-void CFrameDialog::LoadHistory()
-{
-    const StoredHistory h = ReadStoredHistory();
-    if (h.valid) {
-        // At most 30 tries from First below Count; in 64 bits, as First + 30
-        // may pass the range of int.
-        const long long end = std::min(static_cast<long long>(h.count), static_cast<long long>(h.first) + kHistoryMax);
-        for (auto it = h.names.lower_bound(h.first); it != h.names.end() && it->first < end; ++it)
-            m_history.push_back(CIniFile::Printable(it->second));
-    } else {
-        // Negative, reversed or not numbers: the newest names that are there.
-        for (auto it = h.names.rbegin(); it != h.names.rend() && m_history.size() < size_t(kHistoryMax); ++it)
-            m_history.insert(m_history.begin(), CIniFile::Printable(it->second));
-    }
-    if (!h.valid || h.count > kHistoryCompactAbove)
-        WriteCompactHistory(m_history);
-}
-
-BOOL CFrameDialog::AddHistory(const std::wstring& text)
-{
-    const std::wstring path = CIniFile::Printable(text);
-    const StoredHistory h = ReadStoredHistory();
-    if (!h.valid || h.count >= INT_MAX - 1) {
-        // Damaged since the start, or at the end of the numbers: start again from 0.
-        std::vector<std::wstring> history = m_history;
-        if (history.size() >= static_cast<size_t>(kHistoryMax))
-            history.erase(history.begin(), history.end() - (kHistoryMax - 1));
-        history.push_back(path);
-        return WriteCompactHistory(history);
-    }
-    // The window slides and the new name is written in one replacement of
-    // the file: all of it is there or none.
-    CIniEdit edit;
-    if (h.count - h.first >= kHistoryMax) {
-        edit.Remove(kFileName, HistoryKey(h.first));
-        edit.Set(kFileName, L"First", std::to_wstring(h.first + 1));
-    }
-    edit.Set(kFileName, HistoryKey(h.count), path);
-    edit.Set(kFileName, L"Count", std::to_wstring(h.count + 1));
-    return edit.Commit();
-}
-
-BOOL CFrameDialog::IsInHistory(const std::wstring& path) const
-{
-    for (const std::wstring& h : m_history)
-        if (EqualNoCase(h, path))
-            return TRUE;
-    return FALSE;
 }

@@ -1,10 +1,11 @@
 // The player's main window: the skinned frame with the video pane (player
 // host above the control bar), the splitter and the playlist; the main menu,
-// the open commands, the commands other programs send, the open-history and
-// the window's own settings.
+// the open commands (kept in the open-history), the commands other programs
+// send and the window's own settings.
 #pragma once
 
 #include "DialogBase.h"
+#include "OpenHistory.h"
 #include "PlayerControl.h"
 #include "PlayerWnd.h"
 #include "RightWnd.h"
@@ -86,9 +87,6 @@ public:
     void ShowMainMenu();
     void OnMenuButton() override { ShowMainMenu(); }
 
-    void LoadHistory();
-    BOOL AddHistory(const std::wstring& path);
-    BOOL IsInHistory(const std::wstring& path) const;
     void LoadSystemSettings();
     void SaveSystemSettings();
 
@@ -107,7 +105,7 @@ public:
     CListSplitter m_splitter;
     CLeftWnd m_left;
     CRightWnd m_right;
-    std::vector<std::wstring> m_history;
+    COpenHistory m_history;
     BOOL m_bShowProgList = TRUE;
     BOOL m_bListCollapsed = FALSE;
     int m_nSplitterWidth = 6;

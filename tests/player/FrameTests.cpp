@@ -175,13 +175,13 @@ TEST_F(Frame, TheHistoryIsASlidingWindowOfThirtyKeys)
     Write(ini);
     Open();
     CFrameDialog& f = *frame;
-    ASSERT_EQ(f.m_history.size(), 30u);
-    EXPECT_EQ(f.m_history.front(), L"c:\\v\\5.flv");
-    EXPECT_EQ(f.m_history.back(), L"c:\\v\\34.flv");
-    EXPECT_TRUE(f.IsInHistory(L"C:\\V\\5.FLV"));
+    ASSERT_EQ(f.m_history.Paths().size(), 30u);
+    EXPECT_EQ(f.m_history.Paths().front(), L"c:\\v\\5.flv");
+    EXPECT_EQ(f.m_history.Paths().back(), L"c:\\v\\34.flv");
+    EXPECT_TRUE(f.m_history.Contains(L"C:\\V\\5.FLV"));
 
     // Count - First is 35: the oldest key goes before the new one is written.
-    ASSERT_TRUE(f.AddHistory(L"c:\\v\\new.flv"));
+    ASSERT_TRUE(f.m_history.Add(L"c:\\v\\new.flv"));
     EXPECT_EQ(listtest::ReadKey(L"FileName", L"First"), L"6");
     EXPECT_EQ(listtest::ReadKey(L"FileName", L"Count"), L"41");
     EXPECT_EQ(listtest::ReadKey(L"FileName", L"Name5"), L"");
@@ -196,11 +196,11 @@ TEST_F(Frame, TheHistoryIsASlidingWindowOfThirtyKeys)
                                   L"First=2147483647\r\nCount=-2147483648", L"First=0\r\nCount=99999999999"}) {
         Write(std::wstring(L"[FileName]\r\n") + damage + L"\r\n" + names);
         Open();
-        EXPECT_EQ(frame->m_history, (std::vector<std::wstring>{L"c:\\3.flv", L"c:\\9.flv", L"c:\\x.flv"}))
+        EXPECT_EQ(frame->m_history.Paths(), (std::vector<std::wstring>{L"c:\\3.flv", L"c:\\9.flv", L"c:\\x.flv"}))
             << "damage " << round++;
         EXPECT_EQ(listtest::ReadKey(L"FileName", L"Count"), L"3");
         EXPECT_EQ(listtest::ReadKey(L"FileName", L"Name2"), L"c:\\x.flv");
-        ASSERT_TRUE(frame->AddHistory(L"c:\\new.flv"));
+        ASSERT_TRUE(frame->m_history.Add(L"c:\\new.flv"));
         EXPECT_EQ(listtest::ReadKey(L"FileName", L"First"), L"0");
         EXPECT_EQ(listtest::ReadKey(L"FileName", L"Count"), L"4");
         EXPECT_EQ(listtest::ReadKey(L"FileName", L"Name3"), L"c:\\new.flv");
@@ -210,7 +210,7 @@ TEST_F(Frame, TheHistoryIsASlidingWindowOfThirtyKeys)
     // one rewrite of the section, not one per key.
     Write(L"[FileName]\r\nFirst=0\r\nCount=2147483647\r\nName1=c:\\1.flv\r\n");
     Open();
-    EXPECT_EQ(frame->m_history, (std::vector<std::wstring>{L"c:\\1.flv"}));
+    EXPECT_EQ(frame->m_history.Paths(), (std::vector<std::wstring>{L"c:\\1.flv"}));
     EXPECT_EQ(listtest::ReadKey(L"FileName", L"Count"), L"1");
 }
 
@@ -218,7 +218,7 @@ TEST_F(Frame, AHistoryBeyondFiftyThousandKeysIsRenumberedFromZero)
 {
     Write(L"[FileName]\r\nFirst=49990\r\nCount=50001\r\nName49990=a.flv\r\nName49991=\r\nName50000=b.wmv\r\n");
     Open();
-    EXPECT_EQ(frame->m_history, (std::vector<std::wstring>{L"a.flv", L"b.wmv"}));
+    EXPECT_EQ(frame->m_history.Paths(), (std::vector<std::wstring>{L"a.flv", L"b.wmv"}));
     EXPECT_EQ(listtest::ReadKey(L"FileName", L"First"), L"0");
     EXPECT_EQ(listtest::ReadKey(L"FileName", L"Count"), L"2");
     EXPECT_EQ(listtest::ReadKey(L"FileName", L"Name0"), L"a.flv");
@@ -398,7 +398,7 @@ TEST_F(Frame, ThreeDroppedFilesPlayTheFirstAndAddTheOthers)
     EXPECT_EQ(rows[0].image, CRightWnd::kCurrentImage);
     EXPECT_EQ(rows[2].path, L"c:\\v\\three.rm");
     EXPECT_EQ(f.m_left.m_player.GetEngineKind(), EngineMedia);
-    EXPECT_EQ(f.m_history.back(), L"c:\\v\\one-30s.wmv");
+    EXPECT_EQ(f.m_history.Paths().back(), L"c:\\v\\one-30s.wmv");
     f.m_left.m_player.DestroyEngine();
 }
 
@@ -568,7 +568,7 @@ TEST_F(Frame, TheOpenCommandsReplaceTheListWithWhatTheDialogsGive)
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_TRUE(::CompareStringOrdinal(rows[0].path.c_str(), -1, clip.c_str(), -1, TRUE) == CSTR_EQUAL) << rows[0].path;
     EXPECT_EQ(f.m_left.m_player.GetEngineKind(), EngineReal);
-    EXPECT_EQ(f.m_history.size(), 2u);
+    EXPECT_EQ(f.m_history.Paths().size(), 2u);
     f.m_left.m_player.DestroyEngine();
 }
 
@@ -590,8 +590,8 @@ TEST_F(Frame, LineBreaksInCommandsAndOpenedPathsBecomeBlanksAndWriteNoSettings)
     EXPECT_EQ(rows[0].path, L"http://h/a  [FileName]  Count=60000  -30s.wmv");
     EXPECT_EQ(rows[0].text, L"News [ProgList] Count=9 ");
     EXPECT_EQ(rows[1].text, L"Title  [FileName]  First=0  Count=60000");
-    ASSERT_EQ(f.m_history.size(), 1u);
-    EXPECT_EQ(f.m_history[0], rows[0].path); // what was played is what is kept
+    ASSERT_EQ(f.m_history.Paths().size(), 1u);
+    EXPECT_EQ(f.m_history.Paths()[0], rows[0].path); // what was played is what is kept
     f.m_left.m_player.DestroyEngine();
     frame.reset();
 
