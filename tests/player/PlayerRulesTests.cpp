@@ -1,7 +1,8 @@
-// The playlist's rules without a window: names, rows, the chain of attempts
-// that ends once every entry was passed over, the stable sort, and the list
-// in the settings file.
+// The playlist's and the open-history's rules without a window: names,
+// rows, the chain of attempts that ends once every entry was passed over,
+// the stable sort, the list in the settings file, and the history's adds.
 #include "IniFile.h"
+#include "OpenHistory.h"
 #include "Playlist.h"
 #include "PlaylistSupport.h"
 
@@ -122,4 +123,34 @@ TEST(PlaylistRules, TheListIsAppendedFromTheSettingsFileAndSavedWithItsModes)
     ASSERT_TRUE(edit.Commit());
     EXPECT_EQ(settings.Text(), L"[System]\r\nRand=1\r\nRepeat=1\r\n[ProgList]\r\nCount=3\r\nName0=old\r\n"
                                L"Url0=C:\\old.flv\r\nName1=a\r\nUrl1=C:\\a.flv\r\nName2=\r\nUrl2=C:\\b.flv\r\n");
+}
+
+TEST(PlayerHistory, AnOpenedPathIsAddedOnceAndOnlyWhenTheFileTakesIt)
+{
+    SettingsFolder settings;
+    settings.WriteUnicode(L"[FileName]\r\nFirst=3\r\nCount=5\r\nName3=c:\\a.flv\r\n");
+    COpenHistory history;
+    history.Load();
+    EXPECT_FALSE(history.Add(L"C:\\A.FLV")); // there already, whatever the case
+    // Numbers at their end (or damaged since the start): the section is
+    // written again from 0.
+    settings.WriteUnicode(L"[FileName]\r\nFirst=0\r\nCount=2147483646\r\n");
+    ASSERT_TRUE(history.Add(L"c:\\b\r\n.flv"));
+    EXPECT_EQ(history.Paths(), (std::vector<std::wstring>{L"c:\\a.flv", L"c:\\b  .flv"}));
+    EXPECT_EQ(settings.Text(), L"[FileName]\r\nFirst=0\r\nCount=2\r\nName0=c:\\a.flv\r\nName1=c:\\b  .flv\r\n");
+    // A file that cannot be replaced leaves the history as it was.
+    ::SetFileAttributesW(settings.file().c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_FALSE(history.Add(L"c:\\c.flv"));
+    ::SetFileAttributesW(settings.file().c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(history.Paths().size(), 2u);
+    // Thirty at most: the oldest goes from the list and from the file's window.
+    for (int i = 0; i < 30; ++i)
+        EXPECT_TRUE(history.Add(L"c:\\" + std::to_wstring(i) + L".flv"));
+    EXPECT_EQ(history.Paths().size(), 30u);
+    EXPECT_EQ(history.Paths().front(), L"c:\\0.flv");
+    EXPECT_EQ(listtest::ReadKey(L"FileName", L"First"), L"2");
+    EXPECT_EQ(listtest::ReadKey(L"FileName", L"Count"), L"32");
+    COpenHistory again;
+    again.Load();
+    EXPECT_EQ(again.Paths(), history.Paths());
 }
