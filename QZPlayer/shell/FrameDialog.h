@@ -5,26 +5,21 @@
 #pragma once
 
 #include "DialogBase.h"
+#include "LeftWnd.h"
 #include "OpenHistory.h"
-#include "PlayerControl.h"
-#include "PlayerWnd.h"
 #include "RightWnd.h"
 #include "SplitterBar.h"
 
 #include <string>
 #include <vector>
 
-class CFrameDialog;
-
 // The message other programs use to find the player and to end it.
 extern const UINT WM_QZPLAYER_APPLICATION;
 
 const UINT IDD_FRAME = 147;
-const UINT IDD_LEFT_PANE = 148;
 const UINT IDC_SPLITTER = 9999;
 const UINT_PTR kLivenessTimerId = 2000;
 const int kCaptionStrip = 30;
-const int kControlBarHeight = 46;
 
 // The about box, centred on the player (its template places it at the
 // screen's corner).
@@ -40,33 +35,6 @@ protected:
         CenterWindow();
         return TRUE;
     }
-};
-
-// The video pane: the player host above the control bar.
-class CLeftWnd : public CDialog {
-public:
-    CLeftWnd() : CDialog(IDD_LEFT_PANE) {}
-
-    CPlayerWnd m_player;
-    CPlayerControl m_control;
-    CFrameDialog* m_pFrame = nullptr;
-
-    BOOL PreTranslateMessage(MSG* msg) override;
-
-protected:
-    LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp) override;
-    BOOL OnInitDialog() override;
-    // The dialog manager hands the control bar's Enter and Esc to this pane
-    // as IDOK and IDCANCEL: the pane never ends.
-    void OnOK() override {}
-    void OnCancel() override {}
-
-private:
-    void Layout();
-    void OnDropFiles(HDROP drop);
-    LRESULT OnPlayNext(WPARAM why);
-    LRESULT OnPlayList();
-    LRESULT OnCopyData(const COPYDATASTRUCT* data);
 };
 
 class CFrameDialog : public CDialogBase, public IPlayerFrame, public IListPaneHost {

@@ -1,0 +1,153 @@
+#include "LeftWnd.h"
+
+#include "FrameDialog.h"
+#include "SkinConfig.h"
+
+#include <shellapi.h>
+
+BOOL CLeftWnd::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    m_control.SetBkColor(g_skin.m_clrPane);
+    return TRUE;
+}
+
+void CLeftWnd::Layout()
+{
+    const CRect c = GetClientRect();
+    if (m_player.IsWindow() && ::GetParent(m_player) == m_hWnd)
+        ::SetWindowPos(m_player, nullptr, c.left, c.top, c.Width(), c.Height() - kControlBarHeight,
+                       SWP_NOZORDER | SWP_SHOWWINDOW);
+    if (m_control.IsWindow()) {
+        ::SetWindowPos(m_control, nullptr, c.left, c.bottom - kControlBarHeight, c.Width(), kControlBarHeight,
+                       SWP_NOZORDER | SWP_SHOWWINDOW);
+        m_control.Invalidate();
+    }
+}
+
+void CLeftWnd::OnDropFiles(HDROP drop)
+{
+    const UINT count = ::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+    for (UINT i = 0; i < count; ++i) {
+        wchar_t name[512] = {};
+        if (!::DragQueryFileW(drop, i, name, 512) || !m_pFrame)
+            continue;
+        if (i == 0)
+            m_pFrame->OpenMedia(name, nullptr, TRUE);
+        else
+            m_pFrame->m_right.AddFile(name);
+    }
+    ::DragFinish(drop);
+}
+
+LRESULT CLeftWnd::OnPlayNext(WPARAM why)
+{
+    if (!m_pFrame || !m_pFrame->m_right.IsWindow())
+        return 0;
+    CPlaylist& list = m_pFrame->m_right.m_playlist;
+    ProgItem* item = list.NextInChain(why == kPlayNextEnded        ? CPlaylist::kItemEnded
+                                      : why == kPlayNextPassedOver ? CPlaylist::kItemPassedOver
+                                                                   : CPlaylist::kRetry);
+    if (!item)
+        return 0;
+    const std::wstring path = item->pszUrl;
+    if (m_pFrame->OpenMedia(path.c_str(), item, FALSE))
+        return 1;
+    m_pFrame->m_right.SetCurItem(item);
+    if (list.PassOver(item))
+        PostMessage(WM_PLAY_NEXT, kPlayNextAfterFailure);
+    return 1;
+}
+
+LRESULT CLeftWnd::OnPlayList()
+{
+    if (!m_pFrame || !m_pFrame->m_right.IsWindow())
+        return 0;
+    std::wstring path;
+    ProgItem* item = m_pFrame->m_right.GetStartProg(path);
+    return item && m_pFrame->OpenMedia(path.c_str(), item, TRUE);
+}
+
+LRESULT CLeftWnd::OnCopyData(const COPYDATASTRUCT* data)
+{
+    switch (data->dwData) {
+    case 4:
+        m_player.Repaint();
+        m_control.Invalidate();
+        if (m_control.IsWindow() && ::GetParent(m_control) == m_hWnd)
+            m_control.SetChangeChecked(FALSE);
+        return TRUE;
+    case 5: {
+        const CRect c = GetClientRect();
+        if (m_player.IsWindow() && ::GetParent(m_player) == m_hWnd)
+            ::SetWindowPos(m_player, nullptr, c.left, c.top, c.Width(), c.Height() - kControlBarHeight,
+                           SWP_NOZORDER | SWP_SHOWWINDOW);
+        return TRUE;
+    }
+    default:
+        return -1;
+    }
+}
+
+BOOL CLeftWnd::PreTranslateMessage(MSG* msg)
+{
+    // Space on the video (or the control inside it) plays and pauses; a
+    // held key's repeats do nothing more.
+    if (msg->message == WM_KEYDOWN && msg->wParam == VK_SPACE &&
+        (msg->hwnd == m_player.m_hWnd || ::IsChild(m_player, msg->hwnd))) {
+        if (!(msg->lParam & (1 << 30)))
+            m_control.PlayPause();
+        return TRUE;
+    }
+    if (msg->message == WM_KEYDOWN && msg->wParam == VK_RETURN)
+        return TRUE;
+    if (msg->message == WM_KEYDOWN && msg->wParam == VK_ESCAPE) {
+        ::SendMessageW(msg->hwnd, WM_KEYDOWN, VK_ESCAPE, msg->lParam);
+        return TRUE;
+    }
+    return CDialog::PreTranslateMessage(msg);
+}
+
+LRESULT CLeftWnd::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
+{
+    switch (msg) {
+    case WM_CREATE: {
+        // A pane without its player host or control bar is no pane: -1 fails
+        // the pane's creation, and with it the frame's.
+        LRESULT r = CDialog::WindowProc(msg, wp, lp);
+        if (r == -1 ||
+            !m_player.Create(nullptr, L"MinPlayer", WS_CHILD | WS_VISIBLE, CRect(0, 0, 100, 80), this,
+                             IDC_PLAYER_WND) ||
+            !m_control.Create(IDD_PLAYER_CONTROL, this))
+            return -1;
+        m_control.m_pPlayer = &m_player;
+        return r;
+    }
+    case WM_SIZE: {
+        LRESULT r = CDialog::WindowProc(msg, wp, lp);
+        Layout();
+        return r;
+    }
+    case WM_ERASEBKGND:
+        return TRUE;
+    case WM_DROPFILES:
+        if (::DragQueryFileW(reinterpret_cast<HDROP>(wp), 0xFFFFFFFF, nullptr, 0) == 0)
+            break;
+        OnDropFiles(reinterpret_cast<HDROP>(wp));
+        return 0;
+    case WM_PLAY_NEXT:
+        return OnPlayNext(wp);
+    case WM_PLAY_LIST:
+        return OnPlayList();
+    case WM_COPYDATA:
+        if (lp) {
+            LRESULT r = OnCopyData(reinterpret_cast<const COPYDATASTRUCT*>(lp));
+            if (r != -1)
+                return r;
+        }
+        break;
+    default:
+        break;
+    }
+    return CDialog::WindowProc(msg, wp, lp);
+}
