@@ -55,6 +55,8 @@ public:
     void ShowMainMenu();
     void OnMenuButton() override { ShowMainMenu(); }
 
+    // The window's own state in [System] (FrameSettings.cpp); the save
+    // writes the list too.
     void LoadSystemSettings();
     void SaveSystemSettings();
 
