@@ -1,5 +1,9 @@
 #include "PlayerControl.h"
 
+#include "Protocol.h"
+
+static_assert(kChangeButtonId == IDC_BAR_CHANGE, "the client presses the bar's Change button by its id");
+
 #include "PlayerWnd.h"
 #include "resource.h"
 
@@ -27,17 +31,17 @@ CSize SizeOf(const CWnd& w)
 
 void CPlayerControl::DoDataExchange(CDataExchange* dx)
 {
-    DDX_Control(dx, 1007, m_btnPlay);
-    DDX_Control(dx, 1008, m_btnStop);
-    DDX_Control(dx, 1010, m_sliderSeek);
-    DDX_Control(dx, 1011, m_sliderVolume);
-    DDX_Control(dx, 1012, m_btnMute);
-    DDX_Control(dx, 1013, m_staticState);
-    DDX_Control(dx, 1014, m_staticTime);
-    DDX_Control(dx, 1015, m_btnFull);
-    DDX_Control(dx, 1016, m_btnChange);
-    DDX_Text(dx, 1013, m_strState);
-    DDX_Text(dx, 1014, m_strTime);
+    DDX_Control(dx, IDC_BAR_PLAY, m_btnPlay);
+    DDX_Control(dx, IDC_BAR_STOP, m_btnStop);
+    DDX_Control(dx, IDC_BAR_SEEK, m_sliderSeek);
+    DDX_Control(dx, IDC_BAR_VOLUME, m_sliderVolume);
+    DDX_Control(dx, IDC_BAR_MUTE, m_btnMute);
+    DDX_Control(dx, IDC_BAR_STATE, m_staticState);
+    DDX_Control(dx, IDC_BAR_TIME, m_staticTime);
+    DDX_Control(dx, IDC_BAR_FULL, m_btnFull);
+    DDX_Control(dx, IDC_BAR_CHANGE, m_btnChange);
+    DDX_Text(dx, IDC_BAR_STATE, m_strState);
+    DDX_Text(dx, IDC_BAR_TIME, m_strTime);
 }
 
 BOOL CPlayerControl::OnInitDialog()
@@ -403,7 +407,7 @@ void CPlayerControl::OnMute()
 
 void CPlayerControl::OnChange()
 {
-    HWND client = ::FindWindowW(L"CZorvaneFrame", nullptr);
+    HWND client = ::FindWindowW(kClientFrameClass, nullptr);
     if (!client)
         return;
     // The frame, embedded or not: the client answers with code 6 to the
@@ -413,7 +417,7 @@ void CPlayerControl::OnChange()
         return;
     // The frame's handle crosses to the client as a 32-bit value.
     LONG handle = HandleToLong(frame);
-    COPYDATASTRUCT data = {6, sizeof handle, &handle};
+    COPYDATASTRUCT data = {kCopyChange, sizeof handle, &handle};
     DWORD_PTR result = 0;
     ::SendMessageTimeoutW(client, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_NORMAL, 500, &result);
 }
@@ -438,20 +442,20 @@ BOOL CPlayerControl::OnCommand(WPARAM wp, LPARAM lp)
 {
     if (HIWORD(wp) == BN_CLICKED) {
         switch (LOWORD(wp)) {
-        case 1007:
+        case IDC_BAR_PLAY:
             OnPlay();
             return TRUE;
-        case 1008:
+        case IDC_BAR_STOP:
             OnStop();
             return TRUE;
-        case 1012:
+        case IDC_BAR_MUTE:
             OnMute();
             return TRUE;
-        case 1015:
+        case IDC_BAR_FULL:
             if (m_pPlayer && m_pPlayer->HasEngine())
                 m_pPlayer->FullScreen(TRUE);
             return TRUE;
-        case 1016:
+        case IDC_BAR_CHANGE:
             OnChange();
             return TRUE;
         default:

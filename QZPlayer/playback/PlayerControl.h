@@ -6,10 +6,10 @@
 #include "PlaybackEngine.h"
 #include "SkinButton.h"
 #include "SliderEx.h"
+#include "resource.h"
 
 class CPlayerWnd;
 
-const UINT IDD_PLAYER_CONTROL = 132;
 const UINT WM_PLAY_NEXT = WM_USER + 1001;
 // Sent to the bar's parent by Play when nothing is loaded: start the list.
 const UINT WM_PLAY_LIST = WM_USER + 1002;

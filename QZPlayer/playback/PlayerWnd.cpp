@@ -3,6 +3,7 @@
 #include "FlashPlayer.h"
 #include "RealPlayer.h"
 #include "WMPPlayer.h"
+#include "Protocol.h"
 #include "resource.h"
 
 namespace {
@@ -317,7 +318,7 @@ LRESULT CPlayerWnd::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
         break;
     case WM_COPYDATA: {
         auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lp);
-        if (data && data->dwData == 4) {
+        if (data && data->dwData == kCopyRepaint) {
             Repaint();
             return TRUE;
         }

@@ -1,6 +1,7 @@
 #include "RightWnd.h"
 
 #include "IniFile.h"
+#include "Protocol.h"
 #include "SkinConfig.h"
 
 #include <shellapi.h>
@@ -461,7 +462,7 @@ LRESULT CRightWnd::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
     }
     case WM_COPYDATA: {
         const COPYDATASTRUCT* cds = reinterpret_cast<const COPYDATASTRUCT*>(lp);
-        if (cds && cds->dwData == 4) {
+        if (cds && cds->dwData == kCopyRepaint) {
             m_list.Invalidate(TRUE);
             Invalidate(TRUE);
             return TRUE;

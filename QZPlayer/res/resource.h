@@ -24,6 +24,18 @@
 #define IDB_CAPTION_MAXIMIZE 157
 #define IDB_CAPTION_MENU 158
 
+// The control bar under the video (its controls in Tab order)
+#define IDD_PLAYER_CONTROL 132
+#define IDC_BAR_SEEK 1010
+#define IDC_BAR_PLAY 1007
+#define IDC_BAR_STOP 1008
+#define IDC_BAR_STATE 1013
+#define IDC_BAR_TIME 1014
+#define IDC_BAR_MUTE 1012
+#define IDC_BAR_VOLUME 1011
+#define IDC_BAR_FULL 1015
+#define IDC_BAR_CHANGE 1016 // pressed by the client too (Protocol.h)
+
 // Open URL dialog
 #define IDD_OPENURL 137
 #define IDC_BROWSE 1016

@@ -1,11 +1,12 @@
 #include "FrameDialog.h"
 
 #include "IniFile.h"
+#include "Protocol.h"
 #include "OpenUrlDlg.h"
 #include "SkinConfig.h"
 #include "resource.h"
 
-const UINT WM_QZPLAYER_APPLICATION = ::RegisterWindowMessageW(L"QZPlayer.Application");
+const UINT WM_QZPLAYER_APPLICATION = ::RegisterWindowMessageW(kApplicationMessage);
 
 namespace {
 
@@ -369,7 +370,7 @@ void CFrameDialog::OnLivenessTimer()
     if (IsWindowVisible())
         return;
     if (!m_hClientFrame)
-        m_hClientFrame = ::FindWindowW(L"CZorvaneFrame", nullptr);
+        m_hClientFrame = ::FindWindowW(kClientFrameClass, nullptr);
     if (!m_hClientFrame || !::IsWindow(m_hClientFrame))
         ::PostQuitMessage(0);
 }
@@ -377,7 +378,7 @@ void CFrameDialog::OnLivenessTimer()
 LRESULT CFrameDialog::OnCopyData(const COPYDATASTRUCT* data)
 {
     switch (data->dwData) {
-    case 2: {
+    case kCopyCommand: {
         // Only what lies within cbData is read: up to the first zero, an odd
         // last byte ignored.
         if (!data->lpData)
@@ -391,13 +392,13 @@ LRESULT CFrameDialog::OnCopyData(const COPYDATASTRUCT* data)
             OpenCommand(std::wstring(text, n).c_str());
         return TRUE;
     }
-    case 3:
+    case kCopyColour:
         if (data->lpData && data->cbData >= sizeof(COLORREF)) {
             g_skin.SetFrameColor(*static_cast<const COLORREF*>(data->lpData));
             ApplySkinColours();
         }
         return TRUE;
-    case 6:
+    case kCopyChange:
         m_right.ShowWindow(m_bShowProgList && !m_bListCollapsed ? SW_SHOW : SW_HIDE);
         RecalcLayout(TRUE, 0);
         ShowWindow(SW_SHOW);
@@ -469,7 +470,7 @@ BOOL CFrameDialog::OnNotify(WPARAM wp, LPARAM lp, LRESULT* result)
 LRESULT CFrameDialog::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
 {
     if (msg == WM_QZPLAYER_APPLICATION) {
-        if (wp == 100)
+        if (wp == kQuitRequest)
             ::PostQuitMessage(0);
         return WM_QZPLAYER_APPLICATION;
     }

@@ -1,6 +1,7 @@
 #include "LeftWnd.h"
 
 #include "FrameDialog.h"
+#include "Protocol.h"
 #include "SkinConfig.h"
 
 #include <shellapi.h>
@@ -71,13 +72,13 @@ LRESULT CLeftWnd::OnPlayList()
 LRESULT CLeftWnd::OnCopyData(const COPYDATASTRUCT* data)
 {
     switch (data->dwData) {
-    case 4:
+    case kCopyRepaint:
         m_player.Repaint();
         m_control.Invalidate();
         if (m_control.IsWindow() && ::GetParent(m_control) == m_hWnd)
             m_control.SetChangeChecked(FALSE);
         return TRUE;
-    case 5: {
+    case kCopyPlaceVideo: {
         const CRect c = GetClientRect();
         if (m_player.IsWindow() && ::GetParent(m_player) == m_hWnd)
             ::SetWindowPos(m_player, nullptr, c.left, c.top, c.Width(), c.Height() - kControlBarHeight,

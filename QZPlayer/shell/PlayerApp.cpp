@@ -2,6 +2,7 @@
 #include <winsock2.h>
 
 #include "PlayerApp.h"
+#include "Protocol.h"
 
 #include "resource.h"
 
@@ -92,7 +93,7 @@ BOOL CPlayerApp::CheckRunningInstance(int& show)
         ParseCommandLine(info);
     HWND running = nullptr;
     bool existed = false;
-    m_hMutex = ::CreateMutexW(nullptr, FALSE, L"QZPlayer");
+    m_hMutex = ::CreateMutexW(nullptr, FALSE, kPlayerMutex);
     const DWORD error = ::GetLastError();
     if (m_hMutex && (error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED)) {
         existed = true;
@@ -101,7 +102,7 @@ BOOL CPlayerApp::CheckRunningInstance(int& show)
         const ULONGLONG until = ::GetTickCount64() + 5000;
         for (;;) {
             // The frame's own class is asked first; every window after it.
-            if (HWND frame = ::FindWindowW(L"CQZPlyerFrame", nullptr))
+            if (HWND frame = ::FindWindowW(kFrameClass, nullptr))
                 FindRunningPlayer(frame, reinterpret_cast<LPARAM>(&running));
             if (!running)
                 ::EnumWindows(&CPlayerApp::FindRunningPlayer, reinterpret_cast<LPARAM>(&running));
@@ -121,7 +122,7 @@ BOOL CPlayerApp::CheckRunningInstance(int& show)
         if (StripHiddenSwitch(m_strCmdLine))
             show = 0;
         if (running && !m_strCmdLine.empty()) {
-            m_cds.dwData = 2;
+            m_cds.dwData = kCopyCommand;
             m_cds.cbData = static_cast<DWORD>((m_strCmdLine.size() + 1) * sizeof(wchar_t));
             m_cds.lpData = const_cast<wchar_t*>(m_strCmdLine.c_str());
             ::SendMessageW(running, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&m_cds));
@@ -149,7 +150,7 @@ BOOL CPlayerApp::InitInstance()
     }
     AfxEnableControlContainer();
     SetRegistryKey(L"应用程序向导生成的本地应用程序");
-    for (const wchar_t* name : {L"CQZPlyerFrame", L"CQZPlayer", L"CQZPlayerList"})
+    for (const wchar_t* name : {kFrameClass, kVideoPaneClass, kListPaneClass})
         RegisterDialogClass(name);
 
     m_pFrame = new CFrameDialog;

@@ -1,9 +1,10 @@
 // The control bar over the simulated media clock: its looks, the poll, the
 // end of an item, the buttons and sliders, and the Change request.
 #include "FlashPlayer.h"
+#include "PlaybackSupport.h"
 #include "PlayerControl.h"
 #include "PlayerWnd.h"
-#include "PlaybackSupport.h"
+#include "Protocol.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -98,8 +99,8 @@ TEST(ControlBarText, TimeAndSeekPositionAreWholeSeconds)
 
 TEST_F(ControlBar, StartsReadyAndLaysOutItsRow)
 {
-    EXPECT_EQ(Shown(1013), L"准备就绪");
-    EXPECT_EQ(Shown(1014), L"00:00:00 / 00:00:00");
+    EXPECT_EQ(Shown(IDC_BAR_STATE), L"准备就绪");
+    EXPECT_EQ(Shown(IDC_BAR_TIME), L"00:00:00 / 00:00:00");
     EXPECT_EQ(bar.m_nTimer, 0u);
     EXPECT_FALSE(bar.m_btnPlay.IsWindowEnabled());
     EXPECT_FALSE(bar.m_btnStop.IsWindowEnabled());
@@ -137,7 +138,7 @@ TEST_F(ControlBar, StartsReadyAndLaysOutItsRow)
 TEST_F(ControlBar, AnItemPlaysToItsEndAndTheParentHearsItOnce)
 {
     OpenAndStart(L"c:\\v\\a-2s.wmv");
-    EXPECT_EQ(Shown(1013), L"正在打开...");
+    EXPECT_EQ(Shown(IDC_BAR_STATE), L"正在打开...");
     EXPECT_NE(bar.m_nTimer, 0u);
     EXPECT_TRUE(bar.m_btnPlay.IsChecked());
     EXPECT_TRUE(bar.m_sliderSeek.m_bInputEnabled);
@@ -145,10 +146,10 @@ TEST_F(ControlBar, AnItemPlaysToItsEndAndTheParentHearsItOnce)
     EXPECT_EQ(log.Take().back(), L"media settings.volume=50");
 
     ASSERT_TRUE(WaitText(L"正在播放..."));
-    EXPECT_EQ(Shown(1014).substr(10), L" 00:00:02");
+    EXPECT_EQ(Shown(IDC_BAR_TIME).substr(10), L" 00:00:02");
     ASSERT_TRUE(testsupport::PumpUntil([&] { return pane.playNext > 0; }, 10000));
     EXPECT_EQ(pane.reasons, std::vector<WPARAM>{kPlayNextEnded});
-    EXPECT_EQ(Shown(1013), L"已停止");
+    EXPECT_EQ(Shown(IDC_BAR_STATE), L"已停止");
     EXPECT_EQ(bar.m_nTimer, 0u);
     EXPECT_FALSE(bar.m_btnPlay.IsChecked());
     EXPECT_EQ(bar.m_sliderSeek.GetPos(), 0);
@@ -160,25 +161,25 @@ TEST_F(ControlBar, StopNeverAnnouncesAnEndAndPlayWhilePlayingPausesAtTheNextPoll
 {
     OpenAndStart(L"c:\\v\\b-30s.rm");
     ASSERT_TRUE(WaitText(L"正在播放..."));
-    ASSERT_TRUE(testsupport::PumpUntil([&] { return Shown(1014) != L"00:00:00 / 00:00:30"; }, 10000));
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return Shown(IDC_BAR_TIME) != L"00:00:00 / 00:00:30"; }, 10000));
     log.Take();
 
     Click(bar.m_btnPlay);
     EXPECT_EQ(log.Take(), Lines{L"real DoPause"});
-    EXPECT_EQ(Shown(1013), L"正在播放...");
+    EXPECT_EQ(Shown(IDC_BAR_STATE), L"正在播放...");
     ASSERT_TRUE(WaitText(L"已暂停", 5000));
     EXPECT_FALSE(bar.m_btnPlay.IsChecked());
     EXPECT_NE(bar.m_nTimer, 0u);
     Click(bar.m_btnPlay);
-    EXPECT_EQ(Shown(1013), L"正在打开...");
+    EXPECT_EQ(Shown(IDC_BAR_STATE), L"正在打开...");
     EXPECT_EQ(log.Take(), Lines{L"real DoPlay"});
 
     Click(bar.m_btnStop);
     EXPECT_EQ(log.Take(), Lines{L"real DoStop"});
-    EXPECT_EQ(Shown(1013), L"已停止");
+    EXPECT_EQ(Shown(IDC_BAR_STATE), L"已停止");
     EXPECT_EQ(bar.m_nTimer, 0u);
     EXPECT_FALSE(bar.m_btnStop.IsWindowEnabled());
-    EXPECT_NE(Shown(1014), L"00:00:00 / 00:00:00"); // the last polled values stay
+    EXPECT_NE(Shown(IDC_BAR_TIME), L"00:00:00 / 00:00:00"); // the last polled values stay
     testsupport::PumpFor(1300);
     EXPECT_EQ(pane.playNext, 0);
 }
@@ -237,7 +238,7 @@ TEST_F(ControlBar, DraggingTheSeekThumbSeeksOnEveryMove)
         });
     };
     const int quarter = (bar.m_sliderSeek.GetClientRect().Width() - 2) / 4; // value 250 of 1000
-    ASSERT_TRUE(testsupport::PumpUntil([&] { return Shown(1014).substr(10) == L" 00:01:40"; })); // the length is shown
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return Shown(IDC_BAR_TIME).substr(10) == L" 00:01:40"; })); // the length is shown
     EXPECT_TRUE(hover(bar.m_sliderSeek, quarter, L"00:00:25"));
     testsupport::SaveScreenshot(L"player-seek-tip");
     EXPECT_TRUE(hover(bar.m_sliderVolume, 10, L"音量：21")); // 10 of 48 pixels
@@ -279,10 +280,10 @@ TEST_F(ControlBar, ChangeAsksTheClientWithTheFramesHandleAndLeavesItsOwnState)
     WNDCLASSW wc = {};
     wc.lpfnWndProc = ::DefWindowProcW;
     wc.hInstance = ::GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"CZorvaneFrame";
+    wc.lpszClassName = kClientFrameClass;
     ASSERT_TRUE(::RegisterClassW(&wc));
     ClientWindow client;
-    ASSERT_TRUE(client.CreateEx(0, L"CZorvaneFrame", L"client", WS_POPUP, CRect(0, 0, 10, 10), nullptr, 0));
+    ASSERT_TRUE(client.CreateEx(0, kClientFrameClass, L"client", WS_POPUP, CRect(0, 0, 10, 10), nullptr, 0));
     // The frame's handle, also while the client holds the pane.
     for (HWND holder : {frame.m_hWnd, client.m_hWnd}) {
         ::SetParent(pane, holder);
@@ -305,7 +306,7 @@ TEST_F(ControlBar, ScreenshotWhileASimulatedItemPlays)
     // A poll while playing: the length is known and the position has moved.
     ASSERT_TRUE(testsupport::PumpUntil(
         [&] {
-            const std::wstring t = Shown(1014);
+            const std::wstring t = Shown(IDC_BAR_TIME);
             return t.size() > 8 && t.substr(8) == L" / 00:02:05" && t != L"00:00:00 / 00:02:05";
         },
         10000));
@@ -325,8 +326,8 @@ TEST_F(ControlBar, AOneFrameMovieNeverOpensTheGateAndTheTwoFrameShellMovieDoes)
     host.m_strShellMovieInstead = ArtMovie(L"QZFPlayer-1frame.swf");
     OpenAndStart(L"http://h/v/news-30s.flv");
     testsupport::PumpFor(3500);
-    EXPECT_EQ(Shown(1013), L"正在打开...");
-    EXPECT_EQ(Shown(1014), L"00:00:00 / 00:00:00");
+    EXPECT_EQ(Shown(IDC_BAR_STATE), L"正在打开...");
+    EXPECT_EQ(Shown(IDC_BAR_TIME), L"00:00:00 / 00:00:00");
     for (const std::wstring& l : log.TakeAll()) {
         EXPECT_NE(l.compare(0, 19, L"flash CallFunction "), 0) << "the gate opened";
         if (l.compare(0, 17, L"flash FrameNum ->") == 0) {
@@ -339,7 +340,7 @@ TEST_F(ControlBar, AOneFrameMovieNeverOpensTheGateAndTheTwoFrameShellMovieDoes)
     host.m_strShellMovieInstead = ArtMovie(L"QZFPlayer.swf");
     OpenAndStart(L"http://h/v/news-30s.flv");
     ASSERT_TRUE(WaitText(L"正在播放...", 5000));
-    ASSERT_TRUE(testsupport::PumpUntil([&] { return Shown(1014).substr(10) == L" 00:00:30"; }, 5000));
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return Shown(IDC_BAR_TIME).substr(10) == L" 00:00:30"; }, 5000));
     host.m_strShellMovieInstead.clear();
 }
 
@@ -353,11 +354,11 @@ TEST_F(ControlBar, AMovieLoadedDirectlyPlaysPastTheStallBoundUntilTheUserStopsIt
     OpenAndStart(game.c_str());
     ASSERT_TRUE(WaitText(L"正在播放...", 3000));
     testsupport::PumpFor(3500);
-    EXPECT_EQ(Shown(1013), L"正在播放...");
+    EXPECT_EQ(Shown(IDC_BAR_STATE), L"正在播放...");
     EXPECT_EQ(pane.playNext, 0);
     log.Take();
     Click(bar.m_btnStop);
-    EXPECT_EQ(Shown(1013), L"已停止");
+    EXPECT_EQ(Shown(IDC_BAR_STATE), L"已停止");
     EXPECT_EQ(log.Take(), (Lines{L"flash Rewind", L"flash StopPlay"}));
     Click(bar.m_btnPlay);
     ASSERT_TRUE(WaitText(L"正在播放...", 3000));
@@ -407,7 +408,7 @@ TEST_F(ControlBar, AnItemThatNeverStartsIsPassedOverWithEachControlsRealisticFai
             EXPECT_GE(::GetTickCount64() - opened, 2500u);
         }
         EXPECT_EQ(pane.reasons, std::vector<WPARAM>{kPlayNextPassedOver}) << std::string(c.source.begin(), c.source.end());
-        EXPECT_EQ(Shown(1013), L"已停止");
+        EXPECT_EQ(Shown(IDC_BAR_STATE), L"已停止");
         EXPECT_EQ(bar.m_nTimer, 0u);
         testsupport::PumpFor(1200);
         EXPECT_EQ(pane.playNext, 1);
@@ -425,7 +426,7 @@ TEST_F(ControlBar, AnItemThatNeverStartsIsPassedOverWithEachControlsRealisticFai
             EXPECT_TRUE(std::any_of(again.begin(), again.end(),
                                     [](const std::wstring& l) { return l.find(L"lay") != std::wstring::npos; }))
                 << testing::PrintToString(again);
-            EXPECT_EQ(Shown(1013), L"正在打开...");
+            EXPECT_EQ(Shown(IDC_BAR_STATE), L"正在打开...");
         }
     }
     EXPECT_EQ(refused, Lines{});
@@ -452,5 +453,5 @@ TEST_F(ControlBar, BufferingThatMakesProgressAndAPauseByTheUserAreNoStall)
     ASSERT_TRUE(WaitText(L"已暂停", 3000));
     testsupport::PumpFor(3500);
     EXPECT_EQ(pane.playNext, 0);
-    EXPECT_EQ(Shown(1013), L"已暂停");
+    EXPECT_EQ(Shown(IDC_BAR_STATE), L"已暂停");
 }

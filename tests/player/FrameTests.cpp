@@ -4,6 +4,7 @@
 #include "FrameDialog.h"
 #include "PlaybackSupport.h"
 #include "PlaylistSupport.h"
+#include "Protocol.h"
 #include "SkinConfig.h"
 #include "TestSupport.h"
 
@@ -13,7 +14,7 @@ namespace {
 
 void RegisterClasses()
 {
-    for (const wchar_t* name : {L"CQZPlyerFrame", L"CQZPlayer", L"CQZPlayerList"}) {
+    for (const wchar_t* name : {kFrameClass, kVideoPaneClass, kListPaneClass}) {
         WNDCLASSW wc = {};
         ::GetClassInfoW(nullptr, L"#32770", &wc);
         wc.lpszClassName = name;
@@ -344,7 +345,7 @@ TEST_F(Frame, ThePanesCodesMarkEmbeddedAndCodeSixBringsTheStandaloneViewBack)
 {
     Open();
     CFrameDialog& f = *frame;
-    COPYDATASTRUCT repaint = {4, 0, nullptr}, place = {5, 0, nullptr}, standalone = {6, 0, nullptr};
+    COPYDATASTRUCT repaint = {kCopyRepaint, 0, nullptr}, place = {kCopyPlaceVideo, 0, nullptr}, standalone = {kCopyChange, 0, nullptr};
     EXPECT_EQ(f.m_left.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&repaint)), 1);
     EXPECT_FALSE(f.m_left.m_control.m_btnChange.IsChecked()); // embedded
     ::MoveWindow(f.m_left.m_player, 0, 0, 10, 10, TRUE);
@@ -479,7 +480,7 @@ TEST_F(Frame, ScreenshotsOfEveryListStateTheMenuAndTheAboutBox)
     EXPECT_EQ(f.m_nListWidth, 310);
     // Code 3: the client's colour becomes the skin's and the panes take it.
     COLORREF green = RGB(0x2E, 0x7D, 0x32);
-    COPYDATASTRUCT recolour = {3, sizeof green, &green};
+    COPYDATASTRUCT recolour = {kCopyColour, sizeof green, &green};
     EXPECT_EQ(f.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&recolour)), 1);
     EXPECT_EQ(g_skin.m_clrFrame, green);
     EXPECT_EQ(f.m_left.m_control.m_clrBk, g_skin.m_clrPane);
@@ -579,7 +580,7 @@ TEST_F(Frame, LineBreaksInCommandsAndOpenedPathsBecomeBlanksAndWriteNoSettings)
     Open();
     CFrameDialog& f = *frame;
     auto code2 = [&](const std::wstring& text) {
-        COPYDATASTRUCT cds = {2, static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)), const_cast<wchar_t*>(text.c_str())};
+        COPYDATASTRUCT cds = {kCopyCommand, static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)), const_cast<wchar_t*>(text.c_str())};
         f.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds));
     };
     // A peer's title that tries to write a history of 60,000 entries.

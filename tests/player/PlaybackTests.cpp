@@ -2,9 +2,10 @@
 // addresses of the Flash engine, the shell movie, and every engine's calls
 // against the simulated controls (real COM objects, real windows).
 #include "FlashPlayer.h"
-#include "PlayerWnd.h"
-#include "RealPlayer.h"
 #include "PlaybackSupport.h"
+#include "PlayerWnd.h"
+#include "Protocol.h"
+#include "RealPlayer.h"
 #include "TestSupport.h"
 #include "WMPPlayer.h"
 
@@ -161,7 +162,7 @@ TEST_F(Playback, FlashCallsInOrderAndDrivesTheShellMovie)
     EXPECT_EQ(host.SendMessage(WM_PLAYER_FULLSCREEN), 1);
 
     // Code 4 of the protocol repaints; other codes are not the host's.
-    COPYDATASTRUCT repaint = {4, 0, nullptr}, other = {5, 0, nullptr};
+    COPYDATASTRUCT repaint = {kCopyRepaint, 0, nullptr}, other = {kCopyPlaceVideo, 0, nullptr};
     ::ValidateRect(host, nullptr);
     EXPECT_EQ(host.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&repaint)), TRUE);
     EXPECT_TRUE(::GetUpdateRect(host, nullptr, FALSE));

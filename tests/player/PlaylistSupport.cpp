@@ -3,6 +3,7 @@
 #include <shlobj.h>
 
 #include "IniFile.h"
+#include "Protocol.h"
 #include "SkinConfig.h"
 #include "TestSupport.h"
 
@@ -85,11 +86,11 @@ bool CreatePane(FrameStandIn& frame, CRightWnd& pane, const RECT& rect)
 {
     WNDCLASSEXW wc = {};
     wc.cbSize = sizeof wc;
-    if (!::GetClassInfoExW(::GetModuleHandleW(nullptr), L"CQZPlayerList", &wc)) {
+    if (!::GetClassInfoExW(::GetModuleHandleW(nullptr), kListPaneClass, &wc)) {
         ::GetClassInfoExW(nullptr, WC_DIALOG, &wc);
         wc.cbSize = sizeof wc;
         wc.hInstance = ::GetModuleHandleW(nullptr);
-        wc.lpszClassName = L"CQZPlayerList";
+        wc.lpszClassName = kListPaneClass;
         if (!::RegisterClassExW(&wc))
             return false;
     }

@@ -1,6 +1,7 @@
 // The playlist pane as a real window in a frame stand-in: the next-entry
 // rule in every mode, the commands, keys, menu, drop and painting.
 #include "PlaylistSupport.h"
+#include "Protocol.h"
 #include "SkinConfig.h"
 #include "TestSupport.h"
 
@@ -525,10 +526,10 @@ TEST_F(PaneTest, CodeFourRepaintsListAndPaneOtherCodesAreNotHandled)
     RECT dirty = {};
     ASSERT_FALSE(::GetUpdateRect(pane, &dirty, FALSE));
     COPYDATASTRUCT cds = {};
-    cds.dwData = 5;
+    cds.dwData = kCopyPlaceVideo;
     EXPECT_EQ(pane.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds)), 0);
     EXPECT_FALSE(::GetUpdateRect(pane.m_list, &dirty, FALSE));
-    cds.dwData = 4;
+    cds.dwData = kCopyRepaint;
     EXPECT_EQ(pane.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds)), TRUE);
     EXPECT_TRUE(::GetUpdateRect(pane, &dirty, FALSE));
     EXPECT_TRUE(::GetUpdateRect(pane.m_list, &dirty, FALSE));

@@ -3,6 +3,8 @@
 // the ending rules and the settings it keeps.
 #include "FrameDialog.h"
 #include "PlayerApp.h"
+#include "Protocol.h"
+#include "resource.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +14,7 @@ using namespace testsupport;
 
 namespace {
 
-const UINT kProbe = ::RegisterWindowMessageW(L"QZPlayer.Application");
+const UINT kProbe = ::RegisterWindowMessageW(kApplicationMessage);
 
 class PlayerSystem : public ::testing::Test {
 protected:
@@ -27,7 +29,7 @@ protected:
     {
         // Whatever a test left running ends here, before the folder goes.
         if (HWND frame = Frame())
-            ::SendMessageTimeoutW(frame, kProbe, 100, 0, SMTO_ABORTIFHUNG, 2000, nullptr);
+            ::SendMessageTimeoutW(frame, kProbe, kQuitRequest, 0, SMTO_ABORTIFHUNG, 2000, nullptr);
         for (Process* p : {&first, &second})
             p->WaitEnd(5000);
     }
@@ -35,7 +37,7 @@ protected:
     {
         return p.Start(L"\"" + app + L"\\QZPlayer.exe\" " + args, app);
     }
-    static HWND Frame() { return ::FindWindowW(L"CQZPlyerFrame", nullptr); }
+    static HWND Frame() { return ::FindWindowW(kFrameClass, nullptr); }
     HWND WaitFrame()
     {
         HWND frame = nullptr;
@@ -44,8 +46,8 @@ protected:
     }
     static int ListCount(HWND frame)
     {
-        HWND pane = ::FindWindowExW(frame, nullptr, L"CQZPlayerList", nullptr);
-        HWND list = pane ? ::GetDlgItem(pane, 1019) : nullptr;
+        HWND pane = ::FindWindowExW(frame, nullptr, kListPaneClass, nullptr);
+        HWND list = pane ? ::GetDlgItem(pane, IDC_PLAYLIST) : nullptr;
         return list ? static_cast<int>(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)) : -1;
     }
     std::wstring Setting(const wchar_t* section, const wchar_t* key) const
@@ -217,27 +219,27 @@ TEST_F(PlayerSystem, OneInstanceAnswersTheProbeAndTakesTheCommandsOfLaterStarts)
     COPYDATASTRUCT unknown = {9, 0, nullptr};
     EXPECT_EQ(::SendMessageW(frame, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&unknown)), 0);
     wchar_t empty[] = L"";
-    COPYDATASTRUCT none = {2, sizeof empty, empty};
+    COPYDATASTRUCT none = {kCopyCommand, sizeof empty, empty};
     EXPECT_EQ(::SendMessageW(frame, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&none)), 1);
     EXPECT_EQ(ListCount(frame), 2);
     // Only what cbData covers is read: a text without its zero stops at the
     // payload's end; odd bytes and short colours are ignored.
     wchar_t unterminated[] = {L'-', L'a', L' ', L'x', L'.', L'f', L'l', L'v'};
-    COPYDATASTRUCT cut = {2, sizeof unterminated, unterminated};
+    COPYDATASTRUCT cut = {kCopyCommand, sizeof unterminated, unterminated};
     EXPECT_EQ(::SendMessageW(frame, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cut)), 1);
     EXPECT_EQ(ListCount(frame), 3);
-    COPYDATASTRUCT odd = {2, 1, unterminated};
+    COPYDATASTRUCT odd = {kCopyCommand, 1, unterminated};
     EXPECT_EQ(::SendMessageW(frame, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&odd)), 1);
-    COPYDATASTRUCT nulltext = {2, 40, nullptr};
+    COPYDATASTRUCT nulltext = {kCopyCommand, 40, nullptr};
     EXPECT_EQ(::SendMessageW(frame, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&nulltext)), 1);
     BYTE shortColour[2] = {1, 2};
-    COPYDATASTRUCT colour = {3, sizeof shortColour, shortColour};
+    COPYDATASTRUCT colour = {kCopyColour, sizeof shortColour, shortColour};
     EXPECT_EQ(::SendMessageW(frame, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&colour)), 1);
     EXPECT_EQ(ListCount(frame), 3);
 
     // wParam 100 ends the player, which saves its window and list first.
     ::SetWindowPos(frame, nullptr, 150, 90, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    ASSERT_TRUE(::SendMessageTimeoutW(frame, kProbe, 100, 0, SMTO_ABORTIFHUNG, 5000, &answer));
+    ASSERT_TRUE(::SendMessageTimeoutW(frame, kProbe, kQuitRequest, 0, SMTO_ABORTIFHUNG, 5000, &answer));
     EXPECT_EQ(answer, kProbe);
     ASSERT_TRUE(first.WaitEnd(10000));
     EXPECT_EQ(Setting(L"System", L"Width"), L"580");
@@ -271,7 +273,7 @@ TEST_F(PlayerSystem, QuotedSourcesAndTitlesArriveWithoutTheirQuotesAtTheFirstAnd
         ASSERT_TRUE(more.WaitEnd(15000));
     }
     EXPECT_EQ(ListCount(frame), 4);
-    ASSERT_TRUE(::SendMessageTimeoutW(frame, kProbe, 100, 0, SMTO_ABORTIFHUNG, 5000, nullptr));
+    ASSERT_TRUE(::SendMessageTimeoutW(frame, kProbe, kQuitRequest, 0, SMTO_ABORTIFHUNG, 5000, nullptr));
     ASSERT_TRUE(first.WaitEnd(10000));
     // The lines as the file holds them (the profile reader drops quotes around
     // a value): the history's Name0, then the list.
@@ -310,12 +312,12 @@ TEST_F(PlayerSystem, AnEndAtAnyMomentOfTheQuitSaveLeavesTheOldSettingsOrTheNew)
         if (!frame || !PumpUntil([&] { return ListCount(frame) == entries; }, 20000))
             return -1;
         wchar_t add[] = L"-a c:\\v\\new.flv|new";
-        COPYDATASTRUCT cds = {2, sizeof add, add};
+        COPYDATASTRUCT cds = {kCopyCommand, sizeof add, add};
         ::SendMessageW(frame, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds));
         LARGE_INTEGER f, t0, t1;
         ::QueryPerformanceFrequency(&f);
         ::QueryPerformanceCounter(&t0);
-        if (!::SendMessageTimeoutW(frame, kProbe, 100, 0, SMTO_ABORTIFHUNG, 5000, &answer))
+        if (!::SendMessageTimeoutW(frame, kProbe, kQuitRequest, 0, SMTO_ABORTIFHUNG, 5000, &answer))
             return -1;
         if (killAfter >= 0) {
             ::Sleep(static_cast<DWORD>(killAfter));
@@ -371,7 +373,7 @@ TEST_F(PlayerSystem, TwoStartsAtOnceBothArrive)
     // ordered, and under emulation they take long enough to swap.)
     ASSERT_TRUE(Start(first, L"-a c:\\v\\one.flv"));
     ASSERT_TRUE(PumpUntil([] {
-        HANDLE m = ::OpenMutexW(SYNCHRONIZE, FALSE, L"QZPlayer");
+        HANDLE m = ::OpenMutexW(SYNCHRONIZE, FALSE, kPlayerMutex);
         return m && ::CloseHandle(m);
     }, 10000));
     ASSERT_TRUE(Start(second, L"-a c:\\v\\two.flv"));
@@ -406,12 +408,12 @@ LRESULT CALLBACK StandInProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp)
 
 TEST_F(PlayerSystem, ASecondStartForwardsItsTextWithItsZeroAndEnds)
 {
-    HANDLE mutex = ::CreateMutexW(nullptr, FALSE, L"QZPlayer");
+    HANDLE mutex = ::CreateMutexW(nullptr, FALSE, kPlayerMutex);
     ASSERT_NE(mutex, nullptr);
     WNDCLASSW wc = {};
     wc.lpfnWndProc = &StandInProc;
     wc.hInstance = ::GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"CQZPlyerFrame";
+    wc.lpszClassName = kFrameClass;
     ASSERT_TRUE(::RegisterClassW(&wc));
     HWND standIn = ::CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
                                      wc.hInstance, nullptr);
@@ -450,9 +452,9 @@ TEST_F(PlayerSystem, AHiddenPlayerStaysWhileTheClientWindowExistsAndCodeSixShows
     WNDCLASSW wc = {};
     wc.lpfnWndProc = ::DefWindowProcW;
     wc.hInstance = ::GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"CZorvaneFrame";
+    wc.lpszClassName = kClientFrameClass;
     ASSERT_TRUE(::RegisterClassW(&wc));
-    HWND client = ::CreateWindowExW(0, L"CZorvaneFrame", L"client", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+    HWND client = ::CreateWindowExW(0, kClientFrameClass, L"client", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
                                     wc.hInstance, nullptr);
     ASSERT_NE(client, nullptr);
     ASSERT_TRUE(Start(first, L"-H"));
@@ -462,14 +464,14 @@ TEST_F(PlayerSystem, AHiddenPlayerStaysWhileTheClientWindowExistsAndCodeSixShows
     EXPECT_FALSE(first.Ended());
     EXPECT_FALSE(::IsWindowVisible(frame));
 
-    COPYDATASTRUCT show = {6, 0, nullptr};
+    COPYDATASTRUCT show = {kCopyChange, 0, nullptr};
     EXPECT_EQ(::SendMessageW(frame, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&show)), 1);
     EXPECT_TRUE(::IsWindowVisible(frame));
     // A colour from the client is taken (code 3), also without data.
     COLORREF colour = RGB(0x20, 0x60, 0xA0);
-    COPYDATASTRUCT recolour = {3, sizeof colour, &colour};
+    COPYDATASTRUCT recolour = {kCopyColour, sizeof colour, &colour};
     EXPECT_EQ(::SendMessageW(frame, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&recolour)), 1);
-    COPYDATASTRUCT nothing = {3, 0, nullptr};
+    COPYDATASTRUCT nothing = {kCopyColour, 0, nullptr};
     EXPECT_EQ(::SendMessageW(frame, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&nothing)), 1);
     PumpUntil([] { return false; }, 300);
     SaveScreenshot(L"player-frame-recoloured");
@@ -546,7 +548,7 @@ protected:
             ::PostMessageW(window, WM_CLOSE, 0, 0);
         client.WaitEnd(5000);
     }
-    static HWND Client() { return ::FindWindowW(L"CZorvaneFrame", nullptr); }
+    static HWND Client() { return ::FindWindowW(kClientFrameClass, nullptr); }
     bool StartClient(const std::wstring& playerArgs)
     {
         return client.Start(L"\"" + app + L"\\ZorvClient.exe\" --log \"" + app + L"\\client.log\" --player \"" +
@@ -566,7 +568,7 @@ protected:
     {
         HWND left = nullptr;
         PumpUntil([&] {
-            left = ::FindWindowExW(frame, nullptr, L"CQZPlayer", nullptr);
+            left = ::FindWindowExW(frame, nullptr, kVideoPaneClass, nullptr);
             return left && ::IsWindowVisible(frame);
         }, 10000);
         return left;
@@ -638,7 +640,7 @@ TEST_F(ClientSystem, AClosingClientGivesThePaneBackAndUnknownCommandsAreRefused)
 
     // Code 6 as the player sends it, straight to the client's window.
     LONG handle = HandleToLong(frame);
-    COPYDATASTRUCT request = {6, sizeof handle, &handle};
+    COPYDATASTRUCT request = {kCopyChange, sizeof handle, &handle};
     EXPECT_EQ(::SendMessageW(Client(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&request)), TRUE);
     ASSERT_EQ(::GetParent(left), Client());
 

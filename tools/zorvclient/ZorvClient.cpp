@@ -26,6 +26,7 @@
 //   quit           ask the player to end (wParam 100) and wait up to 10 s
 //   close          end the client (a pane it holds goes back first)
 #include "App.h"
+#include "Protocol.h"
 #include "Wnd.h"
 
 #include <shellapi.h>
@@ -41,10 +42,7 @@ const UINT kReleasePlimLive = WM_APP + 2;
 const UINT kReleaseFile = WM_APP + 3;
 const UINT kUpdaterReply = WM_APP + 100;
 const ULONG_PTR kClientCommand = 0x5A43; // "ZC": a command for this client
-const ULONG_PTR kChangeRequest = 6;       // the player's standalone/embedded request
 const UINT_PTR kReapTimer = 1;
-const UINT kPlayerQuit = 100;
-const int kChangeButton = 1016;
 
 // Another process's window as it travels in a message: 32 bits.
 HWND HandleFrom(const COPYDATASTRUCT* data)
@@ -146,7 +144,7 @@ public:
         }
     }
 
-    static HWND PlayerFrame() { return ::FindWindowW(L"CQZPlyerFrame", nullptr); }
+    static HWND PlayerFrame() { return ::FindWindowW(kFrameClass, nullptr); }
 
     // The player's request: take its left pane in, or give it back.
     LRESULT OnChangeRequest(HWND frame)
@@ -157,7 +155,7 @@ public:
         }
         if (!frame || !::IsWindow(frame))
             return FALSE;
-        HWND left = ::FindWindowExW(frame, nullptr, L"CQZPlayer", nullptr);
+        HWND left = ::FindWindowExW(frame, nullptr, kVideoPaneClass, nullptr);
         if (!left)
             return FALSE;
         if (!IsWindowVisible()) {
@@ -172,8 +170,8 @@ public:
         paneFrame = frame;
         ::ShowWindow(frame, SW_HIDE);
         PlacePane();
-        SendCode(pane, 4);
-        SendCode(pane, 5);
+        SendCode(pane, kCopyRepaint);
+        SendCode(pane, kCopyPlaceVideo);
         ::RedrawWindow(pane, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_FRAME);
         Log(L"embedded");
         return TRUE;
@@ -203,7 +201,7 @@ public:
         if (!::IsWindow(left) || !::IsWindow(frame))
             return;
         ::SetParent(left, frame);
-        SendCode(frame, 6);
+        SendCode(frame, kCopyChange);
         Log(L"given back");
     }
 
@@ -230,17 +228,17 @@ public:
         }
         if (verb == L"repaint") {
             HWND frame = PlayerFrame();
-            HWND left = pane ? pane : ::FindWindowExW(frame, nullptr, L"CQZPlayer", nullptr);
-            LRESULT a = SendCode(left, 4);
-            LRESULT b = SendCode(::FindWindowExW(frame, nullptr, L"CQZPlayerList", nullptr), 4);
+            HWND left = pane ? pane : ::FindWindowExW(frame, nullptr, kVideoPaneClass, nullptr);
+            LRESULT a = SendCode(left, kCopyRepaint);
+            LRESULT b = SendCode(::FindWindowExW(frame, nullptr, kListPaneClass, nullptr), kCopyRepaint);
             return a && b;
         }
         if (verb == L"change") {
             // The control bar is the pane's child that owns the button.
-            HWND left = pane ? pane : ::FindWindowExW(PlayerFrame(), nullptr, L"CQZPlayer", nullptr);
+            HWND left = pane ? pane : ::FindWindowExW(PlayerFrame(), nullptr, kVideoPaneClass, nullptr);
             for (HWND bar = ::GetWindow(left, GW_CHILD); left && bar; bar = ::GetWindow(bar, GW_HWNDNEXT)) {
-                if (HWND button = ::GetDlgItem(bar, kChangeButton)) {
-                    ::PostMessageW(bar, WM_COMMAND, MAKEWPARAM(kChangeButton, BN_CLICKED),
+                if (HWND button = ::GetDlgItem(bar, kChangeButtonId)) {
+                    ::PostMessageW(bar, WM_COMMAND, MAKEWPARAM(kChangeButtonId, BN_CLICKED),
                                    reinterpret_cast<LPARAM>(button));
                     return TRUE;
                 }
@@ -258,10 +256,10 @@ public:
 
     LRESULT QuitPlayer()
     {
-        static const UINT probe = ::RegisterWindowMessageW(L"QZPlayer.Application");
+        static const UINT probe = ::RegisterWindowMessageW(kApplicationMessage);
         HWND frame = PlayerFrame();
         DWORD_PTR answer = 0;
-        if (!frame || !::SendMessageTimeoutW(frame, probe, kPlayerQuit, 0, SMTO_ABORTIFHUNG, 5000, &answer))
+        if (!frame || !::SendMessageTimeoutW(frame, probe, kQuitRequest, 0, SMTO_ABORTIFHUNG, 5000, &answer))
             return FALSE;
         // Wait for the players this client started, still answering messages
         // sent to this window meanwhile.
@@ -284,7 +282,7 @@ protected:
             const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lp);
             if (!data)
                 break;
-            if (data->dwData == kChangeRequest)
+            if (data->dwData == kCopyChange)
                 return OnChangeRequest(HandleFrom(data));
             if (data->dwData == kClientCommand && data->lpData) {
                 const auto* text = static_cast<const wchar_t*>(data->lpData);
@@ -298,7 +296,7 @@ protected:
         case WM_SIZE:
             PlacePane();
             if (pane)
-                SendCode(pane, 5);
+                SendCode(pane, kCopyPlaceVideo);
             break;
         case WM_TIMER:
             if (wp == kReapTimer) {
@@ -367,10 +365,10 @@ public:
         wc.lpfnWndProc = ::DefWindowProcW;
         wc.hInstance = m_hInstance;
         wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_APPWORKSPACE + 1);
-        wc.lpszClassName = L"CZorvaneFrame";
+        wc.lpszClassName = kClientFrameClass;
         ::RegisterClassExW(&wc);
         // The player's pane, once taken in, paints itself: the client keeps off it.
-        if (!window.CreateEx(0, L"CZorvaneFrame", L"ZorvClient", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
+        if (!window.CreateEx(0, kClientFrameClass, L"ZorvClient", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
                              CRect(0, 0, 300, 200),
                              nullptr, 0)) {
             ::LocalFree(argv);
@@ -383,8 +381,8 @@ public:
         for (int i = 1; i < argc; ++i) {
             std::wstring a = argv[i];
             if (a == L"--hold-mutexes") {
-                window.zorvane = ::CreateMutexW(nullptr, FALSE, L"ZorvaneMutex");
-                window.plimLive = ::CreateMutexW(nullptr, FALSE, L"PlimLive");
+                window.zorvane = ::CreateMutexW(nullptr, FALSE, kClientMutex);
+                window.plimLive = ::CreateMutexW(nullptr, FALSE, kClientLiveMutex);
             } else if (a == L"--hold-file" && i + 1 < argc) {
                 window.heldFile = ::CreateFileW(argv[++i], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                                 nullptr, OPEN_EXISTING, 0, nullptr);
@@ -428,7 +426,7 @@ public:
         std::wstring command;
         for (int i = 2; i < argc; ++i)
             command += (i > 2 ? L" " : L"") + std::wstring(argv[i]);
-        HWND client = ::FindWindowW(L"CZorvaneFrame", nullptr);
+        HWND client = ::FindWindowW(kClientFrameClass, nullptr);
         DWORD_PTR result = 0;
         COPYDATASTRUCT cds = {kClientCommand, static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)), &command[0]};
         if (!client || !::SendMessageTimeoutW(client, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds),
