@@ -111,6 +111,7 @@ void CPlaylist::RemoveAll()
         delete row.item;
     m_rows.clear();
     m_pCurrent = nullptr;
+    m_passedOver.clear();
 }
 
 void CPlaylist::Remove(const std::vector<int>& rows)
@@ -126,6 +127,9 @@ void CPlaylist::Remove(const std::vector<int>& rows)
         }
         if (row.item == m_pCurrent)
             m_pCurrent = nullptr;
+        // A removed entry no longer counts towards the chain's end, nor may
+        // a new entry at its address count as passed over.
+        m_passedOver.erase(row.item);
         delete row.item;
         ++next;
     }

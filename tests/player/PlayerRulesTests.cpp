@@ -82,6 +82,20 @@ TEST(PlaylistRules, TheChainOfAttemptsEndsOnceEveryDistinctEntryWasPassedOver)
     EXPECT_TRUE(list.PassOver(a));
     EXPECT_TRUE(list.PassOver(b));
     EXPECT_FALSE(list.PassOver(c));
+    // A removed entry passed over no longer counts: of four, with the first
+    // two passed over and the second removed, the third leaves one to try.
+    {
+        CPlaylist more;
+        std::vector<ProgItem*> e;
+        for (const wchar_t* path : {L"1", L"2", L"3", L"4"})
+            e.push_back(more.Add(path, path));
+        more.m_bRepeat = TRUE;
+        EXPECT_TRUE(more.PassOver(e[0]));
+        EXPECT_TRUE(more.PassOver(e[1]));
+        more.Remove({1});
+        EXPECT_TRUE(more.PassOver(e[2]));
+        EXPECT_FALSE(more.PassOver(e[3]));
+    }
     // Without repeat the list's end ends the chain; in a list of one, its
     // entry passed over ends it.
     list.m_bRepeat = FALSE;
