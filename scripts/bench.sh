@@ -101,7 +101,7 @@ player_bench() {
 # Every window call of a Wine program is a request to Wine's server; on this
 # virtual machine a request that wakes the server on the other CPU costs tens
 # of microseconds, and where the scheduler puts the two decides start times
-# more than the programs' own work does (see docs/ARCHITECTURE.md).
+# more than the programs' own work does (see docs/platform-notes.md).
 player_bench_one_cpu() {
   local b=$1
   cmake/wine-harness.sh stop "$b" >/dev/null
