@@ -1,11 +1,10 @@
 #include "PlayerControl.h"
 
+#include "PlayerWnd.h"
 #include "Protocol.h"
+#include "resource.h"
 
 static_assert(kChangeButtonId == IDC_BAR_CHANGE, "the client presses the bar's Change button by its id");
-
-#include "PlayerWnd.h"
-#include "resource.h"
 
 namespace {
 

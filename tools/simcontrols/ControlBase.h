@@ -1,3 +1,6 @@
+// The base of the three simulated controls: an embedded OLE object that
+// takes a site, makes a child window of the site's window at in-place
+// activation and paints there what it plays (engine, item, clock, state).
 #pragma once
 
 #include "DispatchBase.h"
