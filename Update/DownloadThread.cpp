@@ -1,6 +1,7 @@
 #include "DownloadThread.h"
 
 #include "Checksum.h"
+#include "Handles.h"
 #include "ImageResource.h"
 #include "Log.h"
 #include "SafeName.h"

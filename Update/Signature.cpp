@@ -340,28 +340,6 @@ std::wstring ParsePrivateKeyText(const std::string& text, P256PublicKey* key, P2
     return std::wstring();
 }
 
-bool ReadSmallFile(const std::wstring& path, size_t maxBytes, std::string* bytes)
-{
-    bytes->clear();
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    bool ok = true;
-    char buffer[4096];
-    for (;;) {
-        DWORD read = 0;
-        if (!::ReadFile(file, buffer, sizeof buffer, &read, nullptr) || bytes->size() + read > maxBytes) {
-            ok = false;
-            break;
-        }
-        if (read == 0)
-            break;
-        bytes->append(buffer, read);
-    }
-    ::CloseHandle(file);
-    return ok;
-}
-
 PublisherKey PublisherKeyFromText(const std::string& text)
 {
     PublisherKey result;

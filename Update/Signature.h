@@ -85,9 +85,6 @@ std::string PrivateKeyText(const P256PublicKey& key, const P256PrivateKey& secre
 std::wstring ParsePublicKeyText(const std::string& text, P256PublicKey* key);
 std::wstring ParsePrivateKeyText(const std::string& text, P256PublicKey* key, P256PrivateKey* secret);
 
-// A whole small file; false when it cannot be read or holds more than maxBytes.
-bool ReadSmallFile(const std::wstring& path, size_t maxBytes, std::string* bytes);
-
 enum class KeyState { None, Usable, Unusable };
 
 struct PublisherKey {

@@ -6,6 +6,7 @@
 #include "Dialog.h"
 #include "FileDialog.h"
 #include "Gdi.h"
+#include "Handles.h"
 #include "Internet.h"
 #include "OleControl.h"
 #include "Types.h"

@@ -9,6 +9,7 @@
 #include "Checksum.h"
 #include "Download.h"
 #include "Folders.h"
+#include "Handles.h"
 #include "Settings.h"
 #include "Signature.h"
 #include "XmlInfo.h"

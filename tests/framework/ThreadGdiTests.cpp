@@ -1,9 +1,12 @@
-// Worker threads with message loops; GDI ownership and the off-screen buffer.
+// Worker threads with message loops; owners of GDI objects, handles and COM
+// references; the off-screen buffer.
 #include "framework.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <utility>
 #include <vector>
 
 using testsupport::PumpUntil;
@@ -216,4 +219,67 @@ TEST(Gdi, OwnersReleaseTheirObjectsAndContextsPutSelectionsBack)
     DWORD after = testsupport::GdiObjectCount();
     ::ReleaseDC(nullptr, screen);
     EXPECT_EQ(before, after);
+}
+
+namespace {
+
+// A handle moved from owner to owner stays open until the last one lets go;
+// an emptied owner closes nothing, at Reset or at its end.
+template <typename Owner>
+void ExpectOneOwnerCloses(HANDLE h, const std::function<bool(HANDLE)>& isOpen)
+{
+    ASSERT_TRUE(isOpen(h));
+    Owner first(h);
+    {
+        Owner second(std::move(first));
+        EXPECT_FALSE(first);
+        first.Reset();
+        EXPECT_TRUE(isOpen(h));
+        first = std::move(second);
+    }
+    EXPECT_TRUE(isOpen(h));
+    EXPECT_TRUE(first.Close());
+    EXPECT_FALSE(first);
+    EXPECT_FALSE(isOpen(h));
+    EXPECT_TRUE(first.Close()); // nothing held: nothing to fail
+}
+
+} // namespace
+
+TEST(Handles, EachKindIsClosedOnceByItsLastOwner)
+{
+    auto kernelOpen = [](HANDLE h) {
+        DWORD flags = 0;
+        return ::GetHandleInformation(h, &flags) != FALSE;
+    };
+    ExpectOneOwnerCloses<CHandle>(::CreateEventW(nullptr, TRUE, FALSE, nullptr), kernelOpen);
+    wchar_t temp[MAX_PATH], file[MAX_PATH];
+    ASSERT_TRUE(::GetTempPathW(MAX_PATH, temp) && ::GetTempFileNameW(temp, L"own", 0, file));
+    ExpectOneOwnerCloses<CFileHandle>(::CreateFileW(file, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                                    FILE_FLAG_DELETE_ON_CLOSE, nullptr),
+                                      kernelOpen);
+    EXPECT_EQ(::GetFileAttributesW(file), INVALID_FILE_ATTRIBUTES);
+    WIN32_FIND_DATAW found;
+    ExpectOneOwnerCloses<CFindHandle>(::FindFirstFileW((std::wstring(temp) + L"*").c_str(), &found), [&](HANDLE h) {
+        return ::FindNextFileW(h, &found) || ::GetLastError() != ERROR_INVALID_HANDLE;
+    });
+
+    // A COM reference: released once, by its last owner or when a call's out
+    // parameter replaces it; a detached one is the caller's.
+    struct Counted {
+        ULONG refs = 1;
+        ULONG Release() { return --refs; }
+    } one, two;
+    {
+        CComPtr<Counted> first;
+        first.Attach(&one);
+        CComPtr<Counted> second(std::move(first));
+        first.Reset();
+        EXPECT_EQ(one.refs, 1u);
+        *reinterpret_cast<Counted**>(second.Receive()) = &two;
+        EXPECT_EQ(one.refs, 0u);
+        first = std::move(second);
+        EXPECT_EQ(first.Detach(), &two);
+    }
+    EXPECT_EQ(two.refs, 1u);
 }

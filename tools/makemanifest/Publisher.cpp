@@ -1,6 +1,7 @@
 #include "Publisher.h"
 
 #include "Crypto.h"
+#include "Handles.h"
 #include "SafeName.h"
 #include "Signature.h"
 
