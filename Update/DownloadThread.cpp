@@ -70,7 +70,7 @@ void CDownloadThread::Stop()
     PostThreadMessage(WM_QUIT, 0, 0);
     // Bounded: the engine ends a transfer at once, the stop flag every later
     // step, and an installation that has begun runs to its end.
-    ::WaitForSingleObject(m_hThread, INFINITE);
+    ::WaitForSingleObject(m_hThread.Get(), INFINITE);
 }
 
 bool CDownloadThread::BeginInstallation()

@@ -351,7 +351,7 @@ BOOL CUpdateDlg::StartThread()
         return FALSE;
     thread->SetThreadPriority(THREAD_PRIORITY_ABOVE_NORMAL);
     // The worker only waits for steps; one that has already ended is no worker.
-    if (::WaitForSingleObject(thread->m_hThread, 20) != WAIT_TIMEOUT)
+    if (::WaitForSingleObject(thread->m_hThread.Get(), 20) != WAIT_TIMEOUT)
         return FALSE;
     thread->m_nState = CDownloadThread::kFetchManifest;
     m_pThread = std::move(thread);

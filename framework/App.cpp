@@ -107,8 +107,6 @@ int AfxMessageBox(UINT stringId, UINT type)
 
 CWinThread::~CWinThread()
 {
-    if (m_hThread)
-        ::CloseHandle(m_hThread);
     if (t_thread == this)
         t_thread = nullptr;
 }
@@ -120,7 +118,7 @@ unsigned __stdcall CWinThread::ThreadEntry(void* param)
     MSG msg;
     // Any message call gives the thread its queue; after this, posts are kept.
     ::PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
-    if (HANDLE started = thread->m_hStarted)
+    if (HANDLE started = thread->m_hStarted.Get())
         ::SetEvent(started);
     int code = thread->InitInstance() ? thread->Run() : thread->ExitInstance();
     t_thread = nullptr;
@@ -135,23 +133,20 @@ BOOL CWinThread::CreateThread(DWORD createFlags, UINT stackSize)
         return FALSE;
     bool wait = !(createFlags & CREATE_SUSPENDED);
     if (wait)
-        m_hStarted = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        m_hStarted.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     unsigned id = 0;
     uintptr_t h = _beginthreadex(nullptr, stackSize, &CWinThread::ThreadEntry, this,
                                  createFlags & CREATE_SUSPENDED, &id);
     if (h) {
-        m_hThread = reinterpret_cast<HANDLE>(h);
+        m_hThread.Reset(reinterpret_cast<HANDLE>(h));
         m_nThreadID = id;
         if (wait && m_hStarted) {
-            HANDLE both[2] = {m_hStarted, m_hThread};
+            HANDLE both[2] = {m_hStarted.Get(), m_hThread.Get()};
             ::WaitForMultipleObjects(2, both, FALSE, INFINITE);
         }
     }
-    if (m_hStarted) {
-        ::CloseHandle(m_hStarted);
-        m_hStarted = nullptr;
-    }
-    return m_hThread != nullptr;
+    m_hStarted.Reset();
+    return m_hThread ? TRUE : FALSE;
 }
 
 int CWinThread::ExitInstance()

@@ -1,6 +1,7 @@
 // Threads with a message loop, and the application object that runs the program.
 #pragma once
 
+#include "Handles.h"
 #include "Wnd.h"
 
 class CWinThread {
@@ -11,7 +12,7 @@ public:
     CWinThread& operator=(const CWinThread&) = delete;
 
     CWnd* m_pMainWnd = nullptr; // destroying it ends the thread's message loop
-    HANDLE m_hThread = nullptr; // owned; closed by the destructor
+    CHandle m_hThread;
     DWORD m_nThreadID = 0;
     // Deletes the object when its thread ends. Off by default: the object has
     // one owner, which may still read it (state, exit code) after the end.
@@ -20,9 +21,9 @@ public:
     // Starts the thread. Without CREATE_SUSPENDED it returns once the new
     // thread has a message queue, so PostThreadMessage works at once.
     BOOL CreateThread(DWORD createFlags = 0, UINT stackSize = 0);
-    DWORD ResumeThread() { return ::ResumeThread(m_hThread); }
-    BOOL SetThreadPriority(int priority) { return ::SetThreadPriority(m_hThread, priority); }
-    int GetThreadPriority() const { return ::GetThreadPriority(m_hThread); }
+    DWORD ResumeThread() { return ::ResumeThread(m_hThread.Get()); }
+    BOOL SetThreadPriority(int priority) { return ::SetThreadPriority(m_hThread.Get(), priority); }
+    int GetThreadPriority() const { return ::GetThreadPriority(m_hThread.Get()); }
     BOOL PostThreadMessage(UINT msg, WPARAM wp, LPARAM lp) const {
         return ::PostThreadMessageW(m_nThreadID, msg, wp, lp);
     }
@@ -48,7 +49,7 @@ protected:
 
 private:
     static unsigned __stdcall ThreadEntry(void* param);
-    HANDLE m_hStarted = nullptr;
+    CHandle m_hStarted;
 };
 
 // The command-line fields the programs use: the first argument that is not a

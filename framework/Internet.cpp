@@ -43,11 +43,6 @@ struct CAsyncCall {
     static constexpr DWORD kBuffer = 65536;
 
     CAsyncCall() : completed(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
-    ~CAsyncCall()
-    {
-        if (completed)
-            ::CloseHandle(completed);
-    }
     CAsyncCall(const CAsyncCall&) = delete;
     CAsyncCall& operator=(const CAsyncCall&) = delete;
 
@@ -59,7 +54,7 @@ struct CAsyncCall {
 
     LONG refs = 2;                  // the request object's and WinINet's
     bool pending = false;           // a call returned ERROR_IO_PENDING and was not seen to complete
-    HANDLE completed;               // auto-reset: the call in progress completed
+    CHandle completed;              // auto-reset: the call in progress completed
     INTERNET_ASYNC_RESULT result = {};
     DWORD read = 0;      // bytes WinINet put into buffer
 
@@ -78,7 +73,7 @@ void CALLBACK AsyncStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID inf
         return;
     if (status == INTERNET_STATUS_REQUEST_COMPLETE && info && length >= sizeof(INTERNET_ASYNC_RESULT)) {
         call->result = *static_cast<const INTERNET_ASYNC_RESULT*>(info);
-        ::SetEvent(call->completed);
+        ::SetEvent(call->completed.Get());
     } else if (status == INTERNET_STATUS_HANDLE_CLOSING) {
         call->Release();
     }
@@ -86,11 +81,17 @@ void CALLBACK AsyncStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID inf
 
 } // namespace
 
+CInternetFile::CInternetFile(HINTERNET file, DWORD_PTR context) : m_hFile(file), m_dwContext(context) {}
+
+CInternetFile::CInternetFile(HINTERNET file, DWORD_PTR context, CAsyncCall* async, HANDLE stop)
+    : m_hFile(file), m_dwContext(context), m_hStop(stop)
+{
+    m_pAsync.Attach(async);
+}
+
 CInternetFile::~CInternetFile()
 {
     Close();
-    if (m_pAsync)
-        m_pAsync->Release();
 }
 
 namespace {
@@ -143,7 +144,7 @@ constexpr DWORD kGrowthLookMs = 50;
 
 void CInternetFile::WaitAsync(ULONGLONG deadline, SIZE_T growth)
 {
-    HANDLE events[2] = {m_pAsync->completed, m_hStop};
+    HANDLE events[2] = {m_pAsync->completed.Get(), m_hStop};
     m_pAsync->pending = true;
     const SIZE_T before = growth ? PrivateBytes() : 0;
     for (;;) {
@@ -180,11 +181,11 @@ UINT CInternetFile::Read(void* buffer, UINT count)
     }
     // A read that completes late writes into the shared buffer, never into
     // the caller's, which may be gone by then.
-    CAsyncCall& call = *m_pAsync;
+    CAsyncCall& call = *m_pAsync.Get();
     if (call.taken == call.read) {
         if (!m_bodyStart)
             m_bodyStart = ::GetTickCount64();
-        ::ResetEvent(call.completed);
+        ::ResetEvent(call.completed.Get());
         call.read = call.taken = 0;
         if (!::InternetReadFile(m_hFile, call.buffer, CAsyncCall::kBuffer, &call.read)) {
             if (::GetLastError() != ERROR_IO_PENDING)
@@ -225,7 +226,7 @@ void CInternetFile::Close()
 BOOL CHttpFile::SendRequest(LPCWSTR headers, DWORD headersLength, void* optional, DWORD optionalLength)
 {
     if (m_pAsync)
-        ::ResetEvent(m_pAsync->completed);
+        ::ResetEvent(m_pAsync->completed.Get());
     const ULONGLONG sent = ::GetTickCount64();
     if (!::HttpSendRequestW(m_hFile, headers, headersLength, optional, optionalLength)) {
         if (!m_pAsync || ::GetLastError() != ERROR_IO_PENDING)

@@ -3,6 +3,7 @@
 // way the callers' error handling is built.
 #pragma once
 
+#include "Handles.h"
 #include "Wnd.h"
 
 #include <wininet.h>
@@ -49,9 +50,9 @@ struct CTransferLimits {
 // does not end a blocked synchronous call under Wine's WinINet.)
 class CInternetFile {
 public:
-    CInternetFile(HINTERNET file, DWORD_PTR context) : m_hFile(file), m_dwContext(context) {}
-    CInternetFile(HINTERNET file, DWORD_PTR context, CAsyncCall* async, HANDLE stop)
-        : m_hFile(file), m_dwContext(context), m_pAsync(async), m_hStop(stop) {}
+    CInternetFile(HINTERNET file, DWORD_PTR context);
+    // Takes over the request object's reference to async.
+    CInternetFile(HINTERNET file, DWORD_PTR context, CAsyncCall* async, HANDLE stop);
     virtual ~CInternetFile();
     CInternetFile(const CInternetFile&) = delete;
     CInternetFile& operator=(const CInternetFile&) = delete;
@@ -75,7 +76,7 @@ protected:
     // 0 for none) passed or the process grew by more than `growth` (0: any).
     void WaitAsync(ULONGLONG deadline = 0, SIZE_T growth = 0);
 
-    CAsyncCall* m_pAsync = nullptr;  // shared with WinINet, see Internet.cpp
+    CComPtr<CAsyncCall> m_pAsync;    // shared with WinINet, see Internet.cpp
     HANDLE m_hStop = nullptr;        // the session's, not owned
     ULONGLONG m_bodyStart = 0;       // when the first read began
     ULONGLONG m_bodyBytes = 0;       // handed out so far

@@ -1,6 +1,7 @@
 #include "OleControl.h"
 
 #include "App.h"
+#include "Handles.h"
 
 #include <cstdarg>
 #include <vector>
@@ -24,9 +25,9 @@ public:
     void Destroy();
     void Move(const RECT& rect);
 
-    IOleObject* m_pObject = nullptr;
-    IOleInPlaceObject* m_pInPlace = nullptr;
-    IDispatch* m_pDispatch = nullptr;
+    CComPtr<IOleObject> m_pObject;
+    CComPtr<IOleInPlaceObject> m_pInPlace;
+    CComPtr<IDispatch> m_pDispatch;
     HWND m_hWndCtrl = nullptr;
 
     // IUnknown
@@ -138,28 +139,29 @@ private:
 
 BOOL COleControlSite::Create(REFCLSID clsid)
 {
-    if (FAILED(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
-                                  reinterpret_cast<void**>(&m_pObject)))) {
-        m_pObject = nullptr;
+    // What a failed call left in its out parameter is no reference: it is
+    // let go of unreleased.
+    if (FAILED(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject, m_pObject.Receive()))) {
+        m_pObject.Detach();
         return FALSE;
     }
     m_pObject->SetClientSite(this);
     // A control made from nothing is told so before it is shown.
-    IPersistStreamInit* persist = nullptr;
-    if (SUCCEEDED(m_pObject->QueryInterface(IID_IPersistStreamInit, reinterpret_cast<void**>(&persist)))) {
-        persist->InitNew();
-        persist->Release();
+    {
+        CComPtr<IPersistStreamInit> persist;
+        if (SUCCEEDED(m_pObject->QueryInterface(IID_IPersistStreamInit, persist.Receive())))
+            persist->InitNew();
     }
     RECT rect = m_rect;
     if (FAILED(m_pObject->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, this, 0, m_hContainer, &rect)) ||
-        FAILED(m_pObject->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&m_pInPlace))) ||
+        FAILED(m_pObject->QueryInterface(IID_IOleInPlaceObject, m_pInPlace.Receive())) ||
         FAILED(m_pInPlace->GetWindow(&m_hWndCtrl)) || !::IsWindow(m_hWndCtrl)) {
         m_hWndCtrl = nullptr;
         Destroy();
         return FALSE;
     }
-    if (FAILED(m_pObject->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&m_pDispatch))))
-        m_pDispatch = nullptr;
+    if (FAILED(m_pObject->QueryInterface(IID_IDispatch, m_pDispatch.Receive())))
+        m_pDispatch.Detach();
     return TRUE;
 }
 
@@ -170,18 +172,13 @@ void COleControlSite::Destroy()
     // site its host has let go.
     if (m_pInPlace) {
         m_pInPlace->InPlaceDeactivate();
-        m_pInPlace->Release();
-        m_pInPlace = nullptr;
+        m_pInPlace.Reset();
     }
-    if (m_pDispatch) {
-        m_pDispatch->Release();
-        m_pDispatch = nullptr;
-    }
+    m_pDispatch.Reset();
     if (m_pObject) {
         m_pObject->Close(OLECLOSE_NOSAVE);
         m_pObject->SetClientSite(nullptr);
-        m_pObject->Release();
-        m_pObject = nullptr;
+        m_pObject.Reset();
     }
     if (m_hWndCtrl && ::IsWindow(m_hWndCtrl))
         ::DestroyWindow(m_hWndCtrl);
@@ -204,11 +201,10 @@ BOOL CWnd::CreateControl(REFCLSID clsid, LPCWSTR windowName, DWORD style, const 
 {
     if (m_hWnd || m_pCtrlSite || !parent || !parent->IsWindow())
         return FALSE;
-    auto* site = new COleControlSite(parent->m_hWnd, rect);
-    if (!site->Create(clsid)) {
-        site->Release();
+    CComPtr<COleControlSite> site;
+    site.Attach(new COleControlSite(parent->m_hWnd, rect));
+    if (!site->Create(clsid))
         return FALSE;
-    }
     HWND hwnd = site->m_hWndCtrl;
     ::SetWindowLongPtrW(hwnd, GWLP_ID, static_cast<LONG_PTR>(id));
     if (windowName && *windowName)
@@ -217,27 +213,26 @@ BOOL CWnd::CreateControl(REFCLSID clsid, LPCWSTR windowName, DWORD style, const 
     // for the window.
     if (!Attach(hwnd)) {
         site->Destroy();
-        site->Release();
         return FALSE;
     }
-    m_pCtrlSite = site;
+    m_pCtrlSite = site.Detach();
     ::ShowWindow(hwnd, (style & WS_VISIBLE) ? SW_SHOWNA : SW_HIDE);
     return TRUE;
 }
 
 void CWnd::DestroyControlSite()
 {
-    COleControlSite* site = m_pCtrlSite;
+    CComPtr<COleControlSite> site;
+    site.Attach(m_pCtrlSite);
     m_pCtrlSite = nullptr;
     if (m_hWnd)
         DetachFromMap();
     site->Destroy();
-    site->Release();
 }
 
 IUnknown* CWnd::GetControlUnknown() const
 {
-    return m_pCtrlSite ? m_pCtrlSite->m_pObject : nullptr;
+    return m_pCtrlSite ? m_pCtrlSite->m_pObject.Get() : nullptr;
 }
 
 BOOL CWnd::MoveWindow(const RECT& r, BOOL repaint)
@@ -260,7 +255,7 @@ IDispatch* ControlDispatch(COleControlSite* site)
         throw new COleDispatchException(E_HANDLE, L"No control is hosted in this window.");
     if (!site->m_pDispatch)
         throw new COleDispatchException(E_NOINTERFACE, L"The control offers no dispatch interface.");
-    return site->m_pDispatch;
+    return site->m_pDispatch.Get();
 }
 
 void InvokeV(IDispatch* dispatch, DISPID id, WORD flags, VARTYPE vtRet, void* ret, const char* params, va_list ap)

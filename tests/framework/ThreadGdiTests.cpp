@@ -56,7 +56,7 @@ TEST(Thread, WorkerHandlesPostedThreadMessagesAndPostsRepliesBack)
     EchoThread worker;
     worker.replyTo = receiver;
     ASSERT_TRUE(worker.CreateThread());
-    ASSERT_NE(worker.m_hThread, nullptr);
+    ASSERT_TRUE(worker.m_hThread);
     // Posted at once, without waiting: the queue exists when CreateThread returns.
     for (WPARAM i = 1; i <= 3; ++i)
         ASSERT_TRUE(worker.PostThreadMessage(kRequest, i, 0));
@@ -72,9 +72,9 @@ TEST(Thread, WorkerHandlesPostedThreadMessagesAndPostsRepliesBack)
 
     // WM_QUIT ends the loop; its wParam becomes the exit code.
     ASSERT_TRUE(worker.PostThreadMessage(WM_QUIT, 7, 0));
-    ASSERT_EQ(::WaitForSingleObject(worker.m_hThread, 5000), WAIT_OBJECT_0);
+    ASSERT_EQ(::WaitForSingleObject(worker.m_hThread.Get(), 5000), WAIT_OBJECT_0);
     DWORD code = 0;
-    ASSERT_TRUE(::GetExitCodeThread(worker.m_hThread, &code));
+    ASSERT_TRUE(::GetExitCodeThread(worker.m_hThread.Get(), &code));
     EXPECT_EQ(code, 7u);
     receiver.DestroyWindow();
 }
@@ -86,9 +86,9 @@ TEST(Thread, FailedInitInstanceEndsTheThreadWithExitInstanceCode)
         int ExitInstance() override { return 3; }
     } worker;
     ASSERT_TRUE(worker.CreateThread());
-    ASSERT_EQ(::WaitForSingleObject(worker.m_hThread, 5000), WAIT_OBJECT_0);
+    ASSERT_EQ(::WaitForSingleObject(worker.m_hThread.Get(), 5000), WAIT_OBJECT_0);
     DWORD code = 0;
-    ::GetExitCodeThread(worker.m_hThread, &code);
+    ::GetExitCodeThread(worker.m_hThread.Get(), &code);
     EXPECT_EQ(code, 3u);
 }
 
@@ -114,9 +114,9 @@ TEST(Thread, DestroyingTheMainWindowEndsTheThreadsLoop)
     ASSERT_EQ(::WaitForSingleObject(worker.ready, 5000), WAIT_OBJECT_0);
     ASSERT_NE(worker.created, nullptr);
     ::PostMessageW(worker.created, WM_CLOSE, 0, 0); // default handling destroys the window
-    ASSERT_EQ(::WaitForSingleObject(worker.m_hThread, 5000), WAIT_OBJECT_0);
+    ASSERT_EQ(::WaitForSingleObject(worker.m_hThread.Get(), 5000), WAIT_OBJECT_0);
     DWORD code = 99;
-    ::GetExitCodeThread(worker.m_hThread, &code);
+    ::GetExitCodeThread(worker.m_hThread.Get(), &code);
     EXPECT_EQ(code, 0u);
     EXPECT_EQ(worker.m_pMainWnd, nullptr);
 }

@@ -135,7 +135,7 @@ protected:
         Unpublish("/update.xml");
         if (worker.m_hThread) {
             worker.PostThreadMessage(WM_QUIT, 0, 0);
-            ::WaitForSingleObject(worker.m_hThread, 5000);
+            ::WaitForSingleObject(worker.m_hThread.Get(), 5000);
         }
         driver.DestroyWindow();
     }
@@ -397,7 +397,7 @@ TEST_F(WorkerTest, StopEndsAWorkerStalledInTheMiddleOfABodyAtOnceAndByItself)
     worker.Stop();
     EXPECT_LT(::GetTickCount() - start, testsupport::Scaled(1500)); // the stall lasts 30 s
     DWORD code = STILL_ACTIVE;
-    ASSERT_TRUE(::GetExitCodeThread(worker.m_hThread, &code));
+    ASSERT_TRUE(::GetExitCodeThread(worker.m_hThread.Get(), &code));
     EXPECT_EQ(code, 0u); // the loop's own end, not a kill
     EXPECT_EQ(worker.m_nState, CDownloadThread::kHandleFiles);
     engine.Cleanup();
