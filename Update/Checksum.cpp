@@ -1,9 +1,8 @@
 #include "Checksum.h"
 
-#include <windows.h>
+#include "Handles.h"
 
 #include <cstring>
-#include <vector>
 
 void CChecksum::Update(const void* data, size_t size)
 {
@@ -60,32 +59,18 @@ uint32_t CChecksum::Final() const
 
 bool ComputeFileChecksum(const std::wstring& path, uint32_t* sum, uint64_t* size)
 {
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
     CChecksum checksum;
     uint64_t total = 0;
-    std::vector<uint8_t> buffer(kChecksumBlock);
-    bool ok = true;
-    for (;;) {
-        DWORD read = 0;
-        if (!::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) {
-            ok = false;
-            break;
-        }
-        if (read == 0)
-            break;
-        checksum.Update(buffer.data(), read);
-        total += read;
-    }
-    ::CloseHandle(file);
-    if (ok) {
-        *sum = checksum.Final();
-        if (size)
-            *size = total;
-    }
-    return ok;
+    if (!ReadFileChunks(path, kChecksumBlock, [&](const BYTE* data, DWORD read) {
+            checksum.Update(data, read);
+            total += read;
+            return true;
+        }))
+        return false;
+    *sum = checksum.Final();
+    if (size)
+        *size = total;
+    return true;
 }
 
 uint32_t FileChecksum(const std::wstring& path)

@@ -1,9 +1,9 @@
 #include "Crypto.h"
 
 #include "Checksum.h"
+#include "Handles.h"
 
 #include <cstring>
-#include <vector>
 
 namespace {
 
@@ -100,27 +100,14 @@ bool Sha256(const void* data, size_t size, Sha256Digest* digest)
 
 bool Sha256File(const std::wstring& path, Sha256Digest* digest, uint64_t* size)
 {
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
     CSha256 hash;
-    std::vector<uint8_t> buffer(kChecksumBlock);
     uint64_t total = 0;
-    bool ok = true;
-    for (;;) {
-        DWORD read = 0;
-        if (!::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) ||
-            !hash.Update(buffer.data(), read)) {
-            ok = false;
-            break;
-        }
-        if (read == 0)
-            break;
-        total += read;
-    }
-    ::CloseHandle(file);
-    if (!ok || !hash.Final(digest))
+    if (!ReadFileChunks(path, kChecksumBlock,
+                        [&](const BYTE* data, DWORD read) {
+                            total += read;
+                            return hash.Update(data, read);
+                        }) ||
+        !hash.Final(digest))
         return false;
     if (size)
         *size = total;

@@ -3,6 +3,7 @@
 #include "App.h"
 #include "Checksum.h"
 #include "Folders.h"
+#include "Handles.h"
 #include "Log.h"
 #include "SafeName.h"
 
@@ -556,18 +557,11 @@ bool CDownload::RecoverInterruptedInstall()
 {
     if (!m_szProgramFolder[0])
         return false;
+    // One of 16 MB or more, far more than any install writes, is not one of
+    // ours: it goes, and nothing it names is touched.
     std::string bytes;
-    HANDLE file = ::CreateFileW(JournalPath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    if (!ReadSmallFile(JournalPath(), (16u << 20) - 1, &bytes) && ::GetLastError() != ERROR_FILE_TOO_LARGE)
         return false;
-    LARGE_INTEGER size = {};
-    DWORD read = 0;
-    if (::GetFileSizeEx(file, &size) && size.QuadPart < (16 << 20)) {
-        bytes.resize(static_cast<size_t>(size.QuadPart));
-        if (!bytes.empty() && !::ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr))
-            bytes.clear();
-    }
-    ::CloseHandle(file);
     std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
     // Undone, never finished: the staged files may have been changed since.
     // Every backup named there did not exist before that install began.
