@@ -440,17 +440,6 @@ bool Unused(const std::wstring& path)
     return true;
 }
 
-bool WriteJournal(const std::wstring& path, const std::wstring& text)
-{
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t)), written = 0;
-    bool ok = ::WriteFile(file, text.data(), bytes, &written, nullptr) && written == bytes && ::FlushFileBuffers(file);
-    ::CloseHandle(file);
-    return ok;
-}
-
 // Puts the installed file back from where it went aside.
 void PutBack(const std::wstring& backup, const std::wstring& target, DWORD attributes)
 {
@@ -495,7 +484,7 @@ bool CDownload::Install(std::vector<Placement>& plan, std::wstring* inUse)
     // Written before the first file moves: an install the machine stopped in
     // the middle of is undone by the next run (see RecoverInterruptedInstall).
     ::CreateDirectoryW((std::wstring(m_szProgramFolder) + L"\\Temp").c_str(), nullptr);
-    if (!WriteJournal(JournalPath(), journal)) {
+    if (!WriteWholeFile(JournalPath(), journal.data(), journal.size() * sizeof(wchar_t), true)) {
         UPDATE_LOG(L"Could not write the install journal, ErrorCode = %d\n", static_cast<int>(::GetLastError()));
         return false;
     }

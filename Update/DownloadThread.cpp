@@ -19,16 +19,6 @@ std::wstring ServerPath(const std::wstring& installedVersion, const wchar_t* fil
     return L"/" + installedVersion + L"/" + file;
 }
 
-void WriteStaged(const std::wstring& path, const std::string& bytes)
-{
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD written = 0;
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    ::CloseHandle(file);
-}
-
 } // namespace
 
 std::wstring CDownloadThread::ManifestPath(const std::wstring& installedVersion)
@@ -115,8 +105,8 @@ bool CDownloadThread::FetchManifest(int attempt)
                0) {
         // Read once: the bytes parsed are the bytes whose hash is compared with the signed one.
         m_xml.ParseReceived(manifest); // the choice below decides, not the result
-        if (!Keyed())
-            WriteStaged(staging + L"\\update.xml", manifest); // travels into the installation, as it always has
+        if (!Keyed()) // travels into the installation, as it always has
+            WriteWholeFile(staging + L"\\update.xml", manifest.data(), manifest.size(), false);
         VersionInfo* version = UsableVersion();
         if (version && (!Keyed() || CheckSignedRelease(*version, manifest))) {
             Post(WM_VERSION_STATUS, 0, version->file_count);
@@ -208,14 +198,8 @@ void CDownloadThread::KeepRecord()
     // and the next run would take any release of the settings' version again.
     const std::wstring path = std::wstring(m_pDownload->GetProgramFolder()) + L"\\" + kInstalledRecord;
     const std::wstring temp = path + L".new";
-    HANDLE file = ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD written = 0;
-    bool ok = file != INVALID_HANDLE_VALUE &&
-              ::WriteFile(file, m_signature.data(), static_cast<DWORD>(m_signature.size()), &written, nullptr) &&
-              written == m_signature.size() && ::FlushFileBuffers(file);
-    if (file != INVALID_HANDLE_VALUE)
-        ::CloseHandle(file);
-    if (!ok || !::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!WriteWholeFile(temp, m_signature.data(), m_signature.size(), true) ||
+        !::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         UPDATE_LOG(L"Could not keep the installed release's signature, ErrorCode = %d\n",
                    static_cast<int>(::GetLastError()));
         ::DeleteFileW(temp.c_str());

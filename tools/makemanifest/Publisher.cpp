@@ -49,17 +49,6 @@ bool WriteNewFile(const std::wstring& path, const std::string& bytes, std::wstri
     return ok;
 }
 
-bool WriteWholeFile(const std::wstring& path, const std::string& bytes)
-{
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    bool ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-              written == bytes.size();
-    return ::CloseHandle(file) && ok;
-}
-
 // Closes an update of a file's resources; without Commit nothing is written.
 class CResourceUpdate {
 public:
@@ -268,7 +257,9 @@ bool WriteSignedRelease(const std::wstring& folder, const ManifestRelease& relea
         return false;
     }
     std::wstring sigPath = folder + L"\\update.sig", xmlPath = folder + L"\\update.xml";
-    if (!WriteWholeFile(sigPath, SignatureFileText(text, signature)) || !WriteWholeFile(xmlPath, xml)) {
+    const std::string sig = SignatureFileText(text, signature);
+    if (!WriteWholeFile(sigPath, sig.data(), sig.size(), false) ||
+        !WriteWholeFile(xmlPath, xml.data(), xml.size(), false)) {
         ::DeleteFileW(sigPath.c_str());
         ::DeleteFileW(xmlPath.c_str());
         *error = L"cannot write " + xmlPath + L" and " + sigPath;
