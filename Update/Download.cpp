@@ -75,15 +75,13 @@ CDownload::CDownload() : m_hStop(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) 
 CDownload::~CDownload()
 {
     CloseAll();
-    if (m_hStop)
-        ::CloseHandle(m_hStop);
 }
 
 void CDownload::Abort()
 {
     m_nCancel = 1;
     m_nAborted = 1;
-    ::SetEvent(m_hStop);
+    ::SetEvent(m_hStop.Get());
 }
 
 bool CDownload::StagingFolderFits(const std::wstring& programFolder)
@@ -142,7 +140,7 @@ int CDownload::CreateSession(int protocol)
     // Abort; FTP stays synchronous (no operation here switches to it).
     DWORD flags = protocol == kHttp ? INTERNET_FLAG_ASYNC : 0;
     m_pSession.reset(new CInternetSession(L"Update.exe", 1, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, flags));
-    m_pSession->SetStopEvent(m_hStop);
+    m_pSession->SetStopEvent(m_hStop.Get());
     m_pSession->SetLimits(m_limits);
     ++m_nSessionsCreated;
     m_pSession->SetOption(INTERNET_OPTION_MAX_CONNS_PER_SERVER, 100);
@@ -433,11 +431,9 @@ std::wstring FreeAsideName(const std::wstring& target, const std::vector<std::ws
 // No other program has the file open: it can go aside and come back at will.
 bool Unused(const std::wstring& path)
 {
-    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    ::CloseHandle(h);
-    return true;
+    CFileHandle file(
+        ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    return static_cast<bool>(file);
 }
 
 // Puts the installed file back from where it went aside.
@@ -638,22 +634,21 @@ void CDownload::RemoveLink(const std::wstring& path)
     // what the link points to instead (Wine 8 does, and its RemoveDirectory
     // removes an empty target), the link stays: a staging folder that cannot
     // be emptied fails the run, which is better than a deleted foreign folder.
-    HANDLE link = ::CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (link == INVALID_HANDLE_VALUE) {
+    CFileHandle link(::CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!link) {
         UPDATE_LOG(L"Could not open the link %ls, ErrorCode = %d\n", path.c_str(), static_cast<int>(::GetLastError()));
         return;
     }
     FILE_ATTRIBUTE_TAG_INFO tag = {};
     FILE_DISPOSITION_INFO dispose = {TRUE};
-    if (!::GetFileInformationByHandleEx(link, FileAttributeTagInfo, &tag, sizeof tag) ||
+    if (!::GetFileInformationByHandleEx(link.Get(), FileAttributeTagInfo, &tag, sizeof tag) ||
         !(tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
         UPDATE_LOG(L"Left in place, the link could not be opened itself: %ls\n", path.c_str());
-    else if (!::SetFileInformationByHandle(link, FileDispositionInfo, &dispose, sizeof dispose))
+    else if (!::SetFileInformationByHandle(link.Get(), FileDispositionInfo, &dispose, sizeof dispose))
         UPDATE_LOG(L"Could not remove the link %ls, ErrorCode = %d\n", path.c_str(),
                    static_cast<int>(::GetLastError()));
-    ::CloseHandle(link);
 }
 
 bool CDownload::InstallFiles(std::wstring* inUse)

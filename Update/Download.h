@@ -3,6 +3,7 @@
 // files and moves staged files over the installed ones.
 #pragma once
 
+#include "Handles.h"
 #include "Internet.h"
 #include "StagedFile.h"
 
@@ -143,7 +144,7 @@ private:
     wchar_t m_szStagingFolder[MAX_PATH] = {};
     volatile LONG m_nCancel = 0;  // set by the interface thread, read once per chunk
     volatile LONG m_nAborted = 0; // set by Abort: no new connection
-    HANDLE m_hStop;               // manual-reset, set by Abort; ends the waits of HTTP requests
+    CHandle m_hStop;              // manual-reset, set by Abort; ends the waits of HTTP requests
     void* m_pContext = nullptr;
     ProgressCallback m_pfnProgress = nullptr;
 

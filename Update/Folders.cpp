@@ -1,5 +1,7 @@
 #include "Folders.h"
 
+#include "Handles.h"
+
 bool ForEachEntry(const std::wstring& folder, const std::function<bool(const WIN32_FIND_DATAW&)>& visit)
 {
     std::wstring pattern = folder;
@@ -7,15 +9,14 @@ bool ForEachEntry(const std::wstring& folder, const std::function<bool(const WIN
         pattern += L'\\';
     pattern += L'*';
     WIN32_FIND_DATAW fd;
-    HANDLE find = ::FindFirstFileW(pattern.c_str(), &fd);
-    if (find == INVALID_HANDLE_VALUE)
+    CFindHandle find(::FindFirstFileW(pattern.c_str(), &fd));
+    if (!find)
         return false;
     do {
         if (wcscmp(fd.cFileName, L".") == 0 || wcscmp(fd.cFileName, L"..") == 0)
             continue;
         if (!visit(fd))
             break;
-    } while (::FindNextFileW(find, &fd));
-    ::FindClose(find);
+    } while (::FindNextFileW(find.Get(), &fd));
     return true;
 }

@@ -1,5 +1,7 @@
 #include "Settings.h"
 
+#include "Handles.h"
+
 #include <cwchar>
 #include <vector>
 
@@ -123,11 +125,9 @@ MutexPresence TestMutexPresence(const wchar_t* name)
 {
     // Only opened, never created: a client starting at this moment must not
     // find its own mutex already existing.
-    HANDLE mutex = ::OpenMutexW(SYNCHRONIZE, FALSE, name);
-    if (mutex) {
-        ::CloseHandle(mutex);
+    CHandle mutex(::OpenMutexW(SYNCHRONIZE, FALSE, name));
+    if (mutex)
         return MutexPresence::Present;
-    }
     switch (::GetLastError()) {
     case ERROR_ACCESS_DENIED:
         return MutexPresence::Present;

@@ -17,29 +17,27 @@ bool NoLinkOnTheWay(const std::wstring& folder, const std::wstring& path)
 
 CStagedFile::~CStagedFile()
 {
-    if (m_file == INVALID_HANDLE_VALUE)
+    if (!m_file)
         return;
     FILE_DISPOSITION_INFO dispose = {TRUE};
-    ::SetFileInformationByHandle(m_file, FileDispositionInfo, &dispose, sizeof dispose);
-    ::CloseHandle(m_file);
+    ::SetFileInformationByHandle(m_file.Get(), FileDispositionInfo, &dispose, sizeof dispose);
 }
 
 bool CStagedFile::Create(const std::wstring& staging, const std::wstring& path)
 {
-    if (m_file != INVALID_HANDLE_VALUE || !NoLinkOnTheWay(staging, path))
+    if (m_file || !NoLinkOnTheWay(staging, path))
         return false;
     // Not following a link that may have been put there since: the handle is
     // the link's, and refused below.
-    m_file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
-                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (m_file == INVALID_HANDLE_VALUE)
+    m_file.Reset(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
+                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!m_file)
         return false;
     m_path = path;
     FILE_ATTRIBUTE_TAG_INFO tag = {};
-    if (!::GetFileInformationByHandleEx(m_file, FileAttributeTagInfo, &tag, sizeof tag) ||
+    if (!::GetFileInformationByHandleEx(m_file.Get(), FileAttributeTagInfo, &tag, sizeof tag) ||
         (tag.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))) {
-        ::CloseHandle(m_file); // the link itself stays; the staging folder's clean-up removes it
-        m_file = INVALID_HANDLE_VALUE;
+        m_file.Reset(); // the link itself stays; the staging folder's clean-up removes it
         return false;
     }
     return true;
@@ -48,8 +46,7 @@ bool CStagedFile::Create(const std::wstring& staging, const std::wstring& path)
 bool CStagedFile::Write(const void* data, size_t size)
 {
     DWORD written = 0;
-    if (m_file == INVALID_HANDLE_VALUE || !::WriteFile(m_file, data, static_cast<DWORD>(size), &written, nullptr) ||
-        written != size)
+    if (!m_file || !::WriteFile(m_file.Get(), data, static_cast<DWORD>(size), &written, nullptr) || written != size)
         return false;
     m_checksum.Update(data, size);
     m_sha256.Update(data, size);
@@ -61,20 +58,20 @@ bool CStagedFile::ReadAll(std::string* bytes, size_t maxBytes) const
 {
     bytes->clear();
     LARGE_INTEGER start = {};
-    if (m_file == INVALID_HANDLE_VALUE || m_size > maxBytes || !::SetFilePointerEx(m_file, start, nullptr, FILE_BEGIN))
+    if (!m_file || m_size > maxBytes || !::SetFilePointerEx(m_file.Get(), start, nullptr, FILE_BEGIN))
         return false;
     bytes->resize(static_cast<size_t>(m_size));
     DWORD read = 0;
-    bool ok = m_size == 0 || (::ReadFile(m_file, &(*bytes)[0], static_cast<DWORD>(m_size), &read, nullptr) &&
+    bool ok = m_size == 0 || (::ReadFile(m_file.Get(), &(*bytes)[0], static_cast<DWORD>(m_size), &read, nullptr) &&
                               read == m_size);
     LARGE_INTEGER end = {};
-    ::SetFilePointerEx(m_file, end, nullptr, FILE_END);
+    ::SetFilePointerEx(m_file.Get(), end, nullptr, FILE_END);
     return ok;
 }
 
 bool CStagedFile::MoveTo(const std::wstring& target)
 {
-    if (m_file == INVALID_HANDLE_VALUE)
+    if (!m_file)
         return false;
     // The rename goes through the handle; its name is the system's own form
     // of the full path.
@@ -85,18 +82,15 @@ bool CStagedFile::MoveTo(const std::wstring& target)
     info->RootDirectory = nullptr;
     info->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
     std::memcpy(info->FileName, name.c_str(), info->FileNameLength);
-    if (!::SetFileInformationByHandle(m_file, FileRenameInfo, info, static_cast<DWORD>(buffer.size())))
+    if (!::SetFileInformationByHandle(m_file.Get(), FileRenameInfo, info, static_cast<DWORD>(buffer.size())))
         return false;
-    ::FlushFileBuffers(m_file);
-    ::CloseHandle(m_file);
-    m_file = INVALID_HANDLE_VALUE;
+    ::FlushFileBuffers(m_file.Get());
+    m_file.Reset();
     m_path = target;
     return true;
 }
 
 void CStagedFile::Keep()
 {
-    if (m_file != INVALID_HANDLE_VALUE)
-        ::CloseHandle(m_file);
-    m_file = INVALID_HANDLE_VALUE;
+    m_file.Reset();
 }

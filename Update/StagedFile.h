@@ -6,6 +6,7 @@
 
 #include "Checksum.h"
 #include "Crypto.h"
+#include "Handles.h"
 
 #include <windows.h>
 
@@ -41,7 +42,7 @@ public:
     const std::wstring& Path() const { return m_path; }
 
 private:
-    HANDLE m_file = INVALID_HANDLE_VALUE;
+    CFileHandle m_file;
     std::wstring m_path;
     uint64_t m_size = 0;
     CChecksum m_checksum;

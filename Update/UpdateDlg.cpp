@@ -72,7 +72,7 @@ BOOL CUpdateDlg::OnInitDialog()
     m_download.SetServer(settings.server.c_str(), 21, 8085, nullptr, nullptr);
 
     if (paths) {
-        m_hStagingLock = ::CreateMutexW(nullptr, FALSE, StagingLockName(m_strProgramFolder).c_str());
+        m_hStagingLock.Reset(::CreateMutexW(nullptr, FALSE, StagingLockName(m_strProgramFolder).c_str()));
         if (TakeStaging()) {
             StartRun();
         } else {
@@ -391,7 +391,7 @@ bool CUpdateDlg::TakeStaging()
     if (!m_hStagingLock)
         return false;
     // Abandoned: a run that ended without releasing it; its leftovers go at start.
-    DWORD wait = ::WaitForSingleObject(m_hStagingLock, 0);
+    DWORD wait = ::WaitForSingleObject(m_hStagingLock.Get(), 0);
     m_bStagingOwned = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
     return m_bStagingOwned;
 }
@@ -410,11 +410,9 @@ void CUpdateDlg::StartRun()
 void CUpdateDlg::ReleaseStaging()
 {
     if (m_bStagingOwned)
-        ::ReleaseMutex(m_hStagingLock);
+        ::ReleaseMutex(m_hStagingLock.Get());
     m_bStagingOwned = false;
-    if (m_hStagingLock)
-        ::CloseHandle(m_hStagingLock);
-    m_hStagingLock = nullptr;
+    m_hStagingLock.Reset();
 }
 
 void CUpdateDlg::Shutdown()

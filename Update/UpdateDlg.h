@@ -8,6 +8,7 @@
 #include "Download.h"
 #include "DownloadThread.h"
 #include "Gdi.h"
+#include "Handles.h"
 #include "Settings.h"
 
 #include <memory>
@@ -83,7 +84,7 @@ private:
     int m_nResult = 0;
     UINT_PTR m_nWatchTimer = 0;
     bool m_bShuttingDown = false;
-    HANDLE m_hStagingLock = nullptr; // owned and released on this window's thread
+    CHandle m_hStagingLock; // taken and released on this window's thread
     bool m_bStagingOwned = false;
     UINT_PTR m_nStagingTimer = 0;
     DWORD m_nStagingWaitStart = 0;
