@@ -1,5 +1,7 @@
 #include "IniFile.h"
 
+#include "Handles.h"
+
 #include <algorithm>
 #include <climits>
 #include <cwchar>
@@ -24,27 +26,6 @@ std::wstring_view AsKeyReaderReads(const wchar_t* text, size_t length)
         length = CIniFile::kMaxValue;
     return std::wstring_view(text, length);
 }
-
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE h) : m_h(h) {}
-    ~FileHandle() { Close(); }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    bool Valid() const { return m_h != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return m_h; }
-    BOOL Close()
-    {
-        BOOL ok = TRUE;
-        if (Valid())
-            ok = ::CloseHandle(m_h);
-        m_h = INVALID_HANDLE_VALUE;
-        return ok;
-    }
-
-private:
-    HANDLE m_h;
-};
 
 // How a file's text is stored; a file keeps its form when it is rewritten,
 // except that an ANSI file takes UTF-16 once it must hold text the code page
@@ -106,9 +87,9 @@ std::wstring KeyOfLine(std::wstring_view line)
 bool ReadDocument(const std::wstring& path, Document& doc)
 {
     doc = Document();
-    FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.Valid()) {
+    CFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         const DWORD error = ::GetLastError();
         return error == ERROR_FILE_NOT_FOUND; // a new file; no folder fails when written
     }
@@ -243,9 +224,9 @@ bool ReplaceFile(const std::wstring& path, const std::string& bytes)
         return false;
     const std::wstring temp = path + L".new";
     {
-        FileHandle file(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                      nullptr));
-        if (!file.Valid())
+        CFileHandle file(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                       nullptr));
+        if (!file)
             return false;
         DWORD written = 0;
         const bool ok = ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&

@@ -72,13 +72,12 @@ void CPlayerApp::TerminateOwnerProcess(HWND wnd)
     ::GetWindowThreadProcessId(wnd, &pid);
     if (!pid)
         return;
-    HANDLE process = ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE, FALSE, pid);
+    CHandle process(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE, FALSE, pid));
     if (!process)
         return;
     DWORD code = 0;
-    if (::GetExitCodeProcess(process, &code))
-        ::TerminateProcess(process, code);
-    ::CloseHandle(process);
+    if (::GetExitCodeProcess(process.Get(), &code))
+        ::TerminateProcess(process.Get(), code);
 }
 
 BOOL CPlayerApp::CheckRunningInstance(int& show)
@@ -93,7 +92,7 @@ BOOL CPlayerApp::CheckRunningInstance(int& show)
         ParseCommandLine(info);
     HWND running = nullptr;
     bool existed = false;
-    m_hMutex = ::CreateMutexW(nullptr, FALSE, kPlayerMutex);
+    m_hMutex.Reset(::CreateMutexW(nullptr, FALSE, kPlayerMutex));
     const DWORD error = ::GetLastError();
     if (m_hMutex && (error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED)) {
         existed = true;
@@ -174,10 +173,7 @@ int CPlayerApp::ExitInstance()
         m_pFrame = nullptr;
     }
     m_pMainWnd = nullptr;
-    if (m_hMutex) {
-        ::CloseHandle(m_hMutex);
-        m_hMutex = nullptr;
-    }
+    m_hMutex.Reset();
     ::WSACleanup();
     return CWinApp::ExitInstance();
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "FrameDialog.h"
+#include "Handles.h"
 
 class CPlayerApp : public CWinApp {
 public:
@@ -21,7 +22,7 @@ public:
     // at the start or after a blank, then the leading blanks. TRUE if found.
     static BOOL StripHiddenSwitch(std::wstring& line);
 
-    HANDLE m_hMutex = nullptr;
+    CHandle m_hMutex;
     std::wstring m_strCmdLine;
     COPYDATASTRUCT m_cds = {};
     CFrameDialog* m_pFrame = nullptr;
