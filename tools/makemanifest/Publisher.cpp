@@ -32,16 +32,16 @@ bool ReadKeyFile(const std::wstring& path, std::string* text, std::wstring* erro
 // A new file only: an existing one (a key above all) is never replaced.
 bool WriteNewFile(const std::wstring& path, const std::string& bytes, std::wstring* error)
 {
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    CFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         *error = ::GetLastError() == ERROR_FILE_EXISTS ? path + L" exists already: it is never replaced"
                                                       : L"cannot write " + path;
         return false;
     }
     DWORD written = 0;
-    bool ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+    bool ok = ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
               written == bytes.size();
-    ok = ::CloseHandle(file) && ok;
+    ok = file.Close() && ok;
     if (!ok) {
         ::DeleteFileW(path.c_str());
         *error = L"cannot write " + path;

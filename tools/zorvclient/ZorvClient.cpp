@@ -26,6 +26,7 @@
 //   quit           ask the player to end (wParam 100) and wait up to 10 s
 //   close          end the client (a pane it holds goes back first)
 #include "App.h"
+#include "Handles.h"
 #include "Protocol.h"
 #include "Wnd.h"
 
@@ -33,6 +34,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -66,18 +68,14 @@ class ClientWindow : public CWnd {
 public:
     std::wstring logPath;
     bool exitAfterReply = false;
-    HANDLE zorvane = nullptr, plimLive = nullptr, heldFile = INVALID_HANDLE_VALUE;
+    CHandle zorvane, plimLive;
+    CFileHandle heldFile;
     // Players this client started, until each has ended.
-    std::vector<HANDLE> players;
+    std::vector<CHandle> players;
     // The player's left pane while this window holds it, and its frame.
     HWND pane = nullptr, paneFrame = nullptr;
 
-    ~ClientWindow() override
-    {
-        ReleaseAll();
-        for (HANDLE h : players)
-            ::CloseHandle(h);
-    }
+    ~ClientWindow() override { ReleaseAll(); }
 
     void Log(const std::wstring& line) const
     {
@@ -95,20 +93,9 @@ public:
 
     void ReleaseAll()
     {
-        Close(zorvane);
-        Close(plimLive);
-        if (heldFile != INVALID_HANDLE_VALUE) {
-            ::CloseHandle(heldFile);
-            heldFile = INVALID_HANDLE_VALUE;
-        }
-    }
-
-    static void Close(HANDLE& h)
-    {
-        if (h) {
-            ::CloseHandle(h);
-            h = nullptr;
-        }
+        zorvane.Reset();
+        plimLive.Reset();
+        heldFile.Reset();
     }
 
     bool StartPlayer(const std::wstring& args)
@@ -122,8 +109,8 @@ public:
             Log(L"player not started " + args);
             return false;
         }
-        ::CloseHandle(pi.hThread);
-        players.push_back(pi.hProcess);
+        CHandle process(pi.hProcess), thread(pi.hThread);
+        players.push_back(std::move(process));
         Log(L"player started " + args);
         return true;
     }
@@ -133,9 +120,8 @@ public:
     {
         for (size_t i = 0; i < players.size();) {
             DWORD code = 0;
-            if (::WaitForSingleObject(players[i], 0) == WAIT_OBJECT_0) {
-                ::GetExitCodeProcess(players[i], &code);
-                ::CloseHandle(players[i]);
+            if (::WaitForSingleObject(players[i].Get(), 0) == WAIT_OBJECT_0) {
+                ::GetExitCodeProcess(players[i].Get(), &code);
                 players.erase(players.begin() + static_cast<std::ptrdiff_t>(i));
                 Log(L"player ended " + std::to_wstring(code));
             } else {
@@ -265,8 +251,10 @@ public:
         // sent to this window meanwhile.
         const DWORD until = ::GetTickCount() + 10000;
         while (!players.empty() && static_cast<LONG>(until - ::GetTickCount()) > 0) {
-            ::MsgWaitForMultipleObjects(static_cast<DWORD>(players.size()), players.data(), FALSE, 100,
-                                        QS_SENDMESSAGE);
+            std::vector<HANDLE> waited;
+            for (const CHandle& player : players)
+                waited.push_back(player.Get());
+            ::MsgWaitForMultipleObjects(static_cast<DWORD>(waited.size()), waited.data(), FALSE, 100, QS_SENDMESSAGE);
             MSG m;
             ::PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
             ReapPlayers();
@@ -305,18 +293,15 @@ protected:
             }
             break;
         case kReleaseZorvane:
-            Close(zorvane);
+            zorvane.Reset();
             Log(L"released ZorvaneMutex");
             return 0;
         case kReleasePlimLive:
-            Close(plimLive);
+            plimLive.Reset();
             Log(L"released PlimLive");
             return 0;
         case kReleaseFile:
-            if (heldFile != INVALID_HANDLE_VALUE) {
-                ::CloseHandle(heldFile);
-                heldFile = INVALID_HANDLE_VALUE;
-            }
+            heldFile.Reset();
             Log(L"released file");
             return 0;
         case kUpdaterReply:
@@ -381,13 +366,13 @@ public:
         for (int i = 1; i < argc; ++i) {
             std::wstring a = argv[i];
             if (a == L"--hold-mutexes") {
-                window.zorvane = ::CreateMutexW(nullptr, FALSE, kClientMutex);
-                window.plimLive = ::CreateMutexW(nullptr, FALSE, kClientLiveMutex);
+                window.zorvane.Reset(::CreateMutexW(nullptr, FALSE, kClientMutex));
+                window.plimLive.Reset(::CreateMutexW(nullptr, FALSE, kClientLiveMutex));
             } else if (a == L"--hold-file" && i + 1 < argc) {
-                window.heldFile = ::CreateFileW(argv[++i], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                                nullptr, OPEN_EXISTING, 0, nullptr);
-                window.Log(window.heldFile != INVALID_HANDLE_VALUE ? L"holding " + std::wstring(argv[i])
-                                                                   : L"cannot hold " + std::wstring(argv[i]));
+                window.heldFile.Reset(::CreateFileW(argv[++i], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                                    nullptr, OPEN_EXISTING, 0, nullptr));
+                window.Log(window.heldFile ? L"holding " + std::wstring(argv[i])
+                                           : L"cannot hold " + std::wstring(argv[i]));
             } else if (a == L"--show") {
                 window.ShowWindow(SW_SHOW);
             } else if (a == L"--player" && i + 1 < argc) {
