@@ -147,6 +147,21 @@ TEST_F(InstallTest, AnInstallThatStoppedInTheMiddleIsUndoneByTheNextRun)
     EXPECT_EQ(Installed(L"a.dat"), "old a");
     EXPECT_EQ(Installed(L"b.dat"), "old b");
     EXPECT_FALSE(engine.RecoverInterruptedInstall()); // once
+
+    // One that cannot be read now (its writer lets nobody read it) waits for
+    // a later run; one of 16 MB is no journal of ours and goes unread: a.dat,
+    // named there as added, stays.
+    const std::wstring added = app + L"\\a.dat\t\n";
+    std::string big(reinterpret_cast<const char*>(added.data()), added.size() * 2);
+    big.resize(16u << 20, ' ');
+    ASSERT_TRUE(WriteBytes(app + L"\\Temp\\update.journal", big));
+    {
+        Held writing(app + L"\\Temp\\update.journal", 0);
+        EXPECT_FALSE(engine.RecoverInterruptedInstall());
+    }
+    EXPECT_TRUE(engine.RecoverInterruptedInstall());
+    EXPECT_FALSE(Exists(app + L"\\Temp\\update.journal"));
+    EXPECT_EQ(Installed(L"a.dat"), "old a");
 }
 
 TEST_F(InstallTest, AReadOnlyFileIsReplacedAfterItsAttributeIsCleared)
