@@ -136,9 +136,9 @@ bool ReadFileChunks(const std::wstring& path, size_t chunkSize,
                     const std::function<bool(const BYTE* data, DWORD size)>& take,
                     DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
 
-// A whole small file, opened for reading alone. False, with bytes empty, when
-// it cannot be read or holds more than maxBytes (the last error then
-// ERROR_FILE_TOO_LARGE).
+// A whole small file, opened sharing reading only: a file another program
+// has open for writing is not read. False, with bytes empty, when it cannot be
+// read or holds more than maxBytes (the last error then ERROR_FILE_TOO_LARGE).
 bool ReadSmallFile(const std::wstring& path, size_t maxBytes, std::string* bytes);
 
 // Writes the file whole: created or emptied, written and, with flush, on the
