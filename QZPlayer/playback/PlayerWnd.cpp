@@ -253,13 +253,10 @@ BOOL CPlayerWnd::ShellMovieValid(const std::wstring& path, ShellMovie which)
         if (m_dwMovieSize[which] == 0)
             return FALSE;
     }
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return FALSE;
+    CFileHandle file(
+        ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size = {};
-    const BOOL valid = ::GetFileSizeEx(file, &size) && size.QuadPart == m_dwMovieSize[which];
-    ::CloseHandle(file);
-    return valid;
+    return file && ::GetFileSizeEx(file.Get(), &size) && size.QuadPart == m_dwMovieSize[which];
 }
 
 BOOL CPlayerWnd::ExtractShellMovie(const std::wstring& path, ShellMovie which)
@@ -271,12 +268,13 @@ BOOL CPlayerWnd::ExtractShellMovie(const std::wstring& path, ShellMovie which)
     const DWORD size = res ? ::SizeofResource(module, res) : 0;
     if (!bytes || size == 0)
         return FALSE;
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    CFileHandle file(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr));
+    if (!file)
         return FALSE;
     DWORD written = 0;
-    const BOOL ok = ::WriteFile(file, bytes, size, &written, nullptr);
-    ::CloseHandle(file);
+    const BOOL ok = ::WriteFile(file.Get(), bytes, size, &written, nullptr);
+    file.Reset();
     if (ok) {
         m_strShellMovie[which] = path;
         m_dwMovieSize[which] = size;

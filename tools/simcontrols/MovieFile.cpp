@@ -1,5 +1,7 @@
 #include "MovieFile.h"
 
+#include "Handles.h"
+
 #include <windows.h>
 #include <zlib.h>
 
@@ -51,19 +53,19 @@ std::vector<std::string> AbcStrings(const std::string& abc)
 MovieFile ReadMovie(const std::wstring& path)
 {
     MovieFile movie;
-    HANDLE f = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             nullptr, OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE)
+    CFileHandle f(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!f)
         return movie;
     LARGE_INTEGER size = {};
     std::string data;
-    if (::GetFileSizeEx(f, &size) && size.QuadPart >= 8 && size.QuadPart < (64 << 20)) {
+    if (::GetFileSizeEx(f.Get(), &size) && size.QuadPart >= 8 && size.QuadPart < (64 << 20)) {
         data.resize(static_cast<size_t>(size.QuadPart));
         DWORD got = 0;
-        if (!::ReadFile(f, &data[0], static_cast<DWORD>(data.size()), &got, nullptr) || got != data.size())
+        if (!::ReadFile(f.Get(), &data[0], static_cast<DWORD>(data.size()), &got, nullptr) || got != data.size())
             data.clear();
     }
-    ::CloseHandle(f);
+    f.Reset();
     if (data.size() < 8)
         return movie;
     std::string body;

@@ -1,5 +1,7 @@
 #include "SimCommon.h"
 
+#include "Handles.h"
+
 #include <cstdio>
 #include <cwchar>
 
@@ -40,9 +42,9 @@ void Log(const std::wstring& line)
     wchar_t path[MAX_PATH];
     if (!::GetEnvironmentVariableW(L"QZ_SIM_LOG", path, MAX_PATH))
         return;
-    HANDLE f = ::CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (f == INVALID_HANDLE_VALUE)
+    CFileHandle f(::CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!f)
         return;
     std::wstring text = line + L"\r\n";
     int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
@@ -50,8 +52,7 @@ void Log(const std::wstring& line)
     std::string utf8(static_cast<size_t>(bytes), '\0');
     ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &utf8[0], bytes, nullptr, nullptr);
     DWORD written = 0;
-    ::WriteFile(f, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
-    ::CloseHandle(f);
+    ::WriteFile(f.Get(), utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
 }
 
 std::wstring Number(double v)
