@@ -324,8 +324,10 @@ void CUpdateDlg::OnCancel()
 void CUpdateDlg::EndRun()
 {
     // Once the installation has begun it runs to its end, and the run ends
-    // as a completed one, whoever asked for the end.
-    if (!m_bShuttingDown && m_pThread && m_pThread->m_nState >= CDownloadThread::kInstalling) {
+    // as a completed one, whoever asked for the end. The worker is stopped
+    // before its state is read: until then it could still begin installing
+    // (and a run that installed would reply 0); after it, none begins.
+    if (!m_bShuttingDown && m_pThread) {
         m_pThread->Stop();
         if (InstallationFinished()) {
             if (m_bVisible && !HasReplyTarget())
