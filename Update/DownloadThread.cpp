@@ -90,8 +90,13 @@ bool CDownloadThread::FetchManifest(int attempt)
     Post(WM_VERSION_STATUS, 1, 0);
     m_bRefused = m_bBlocked = false;
     m_staged.clear();
-    // An install the machine stopped in the middle of goes back to the old files first.
-    m_pDownload->RecoverInterruptedInstall();
+    // An install the machine stopped in the middle of goes back to the old
+    // files first; a journal that is not this installation's stops the run,
+    // and trying again would not make it so.
+    if (m_pDownload->RecoverInterruptedInstall() == CDownload::Recovery::Refused) {
+        Post(WM_VERSION_STATUS, static_cast<WPARAM>(kJournalRefused), 0);
+        return true;
+    }
     std::wstring staging = m_pDownload->GetStagingFolder();
     // Only what this run downloads and verifies may ever be installed: what an
     // interrupted run left in the staging folder goes before anything else.
@@ -103,16 +108,19 @@ bool CDownloadThread::FetchManifest(int attempt)
         m_bBlocked = true;
     } else if (m_pDownload->DownloadToMemory(ManifestPath(m_strVersion).c_str(), &manifest, CXmlInfo::kMaxManifest) ==
                0) {
-        // Read once: the bytes parsed are the bytes whose hash is compared with the signed one.
-        m_xml.ParseReceived(manifest); // the choice below decides, not the result
-        if (!Keyed()) // travels into the installation, as it always has
-            WriteWholeFile(staging + L"\\update.xml", manifest.data(), manifest.size(), false);
-        VersionInfo* version = UsableVersion();
-        if (version && (!Keyed() || CheckSignedRelease(*version, manifest))) {
-            Post(WM_VERSION_STATUS, 0, version->file_count);
-            m_nNextFile = 0;
-            m_nState = kHandleFiles;
-            return true;
+        // Keyed: the parser sees no byte that the publisher did not sign.
+        // Read once: the bytes parsed are the bytes whose hash was compared.
+        if (!Keyed() || CheckSignature(manifest)) {
+            m_xml.ParseReceived(manifest); // the choice below decides, not the result
+            if (!Keyed()) // travels into the installation, as it always has
+                WriteWholeFile(staging + L"\\update.xml", manifest.data(), manifest.size(), false);
+            VersionInfo* version = UsableVersion();
+            if (version && (!Keyed() || CheckSignedVersion(*version))) {
+                Post(WM_VERSION_STATUS, 0, version->file_count);
+                m_nNextFile = 0;
+                m_nState = kHandleFiles;
+                return true;
+            }
         }
     }
     if (attempt < kAttempts)
@@ -121,9 +129,17 @@ bool CDownloadThread::FetchManifest(int attempt)
     return true;
 }
 
-bool CDownloadThread::CheckSignedRelease(const VersionInfo& version, const std::string& manifest)
+bool CDownloadThread::CheckSignature(const std::string& manifest)
 {
-    std::wstring problem = SignedReleaseProblem(version, manifest);
+    std::wstring problem = SignatureProblem(manifest);
+    if (!problem.empty())
+        UPDATE_LOG(L"Signature check failed: %ls\n", problem.c_str());
+    return problem.empty();
+}
+
+bool CDownloadThread::CheckSignedVersion(const VersionInfo& version)
+{
+    std::wstring problem = SignedVersionProblem(version);
     if (!problem.empty()) {
         UPDATE_LOG(L"Signature check failed: %ls\n", problem.c_str());
         return false;
@@ -134,7 +150,7 @@ bool CDownloadThread::CheckSignedRelease(const VersionInfo& version, const std::
     return true;
 }
 
-std::wstring CDownloadThread::SignedReleaseProblem(const VersionInfo& version, const std::string& manifest)
+std::wstring CDownloadThread::SignatureProblem(const std::string& manifest)
 {
     // From here on every problem is a refusal, but for a signature that did not arrive.
     m_bRefused = true;
@@ -158,22 +174,27 @@ std::wstring CDownloadThread::SignedReleaseProblem(const VersionInfo& version, c
     problem = ExpiryProblem(release, (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
     if (!problem.empty())
         return problem;
-    Sha256Digest digest{};
-    if (!Sha256(manifest.data(), manifest.size(), &digest))
+    if (!Sha256(manifest.data(), manifest.size(), &m_manifestSha256))
         return L"SHA-256 is not available (bcrypt.dll)";
-    // Never below the installed release, and at its version only that release.
-    const SignedRelease installed = InstalledRecord();
-    const uint32_t lowest = std::max(VersionNumber(m_strVersion), installed.versionId);
-    problem = CompareWithSigned(release, digest, version, lowest);
-    if (problem.empty() && installed.versionId != 0 && release.versionId == installed.versionId &&
-        release.manifestSha256 != installed.manifestSha256)
-        problem = L"the signed release is another one of the installed version " +
-                  std::to_wstring(installed.versionId) + L": no rollback";
-    if (!problem.empty())
-        return problem;
+    if (m_manifestSha256 != release.manifestSha256)
+        return L"the manifest is not the signed one";
     m_signed = std::move(release);
     m_signature = std::move(bytes);
     return std::wstring();
+}
+
+std::wstring CDownloadThread::SignedVersionProblem(const VersionInfo& version)
+{
+    m_bRefused = true;
+    // Never below the installed release, and at its version only that release.
+    const SignedRelease installed = InstalledRecord();
+    const uint32_t lowest = std::max(VersionNumber(m_strVersion), installed.versionId);
+    std::wstring problem = CompareWithSigned(m_signed, m_manifestSha256, version, lowest);
+    if (problem.empty() && installed.versionId != 0 && m_signed.versionId == installed.versionId &&
+        m_signed.manifestSha256 != installed.manifestSha256)
+        problem = L"the signed release is another one of the installed version " +
+                  std::to_wstring(installed.versionId) + L": no rollback";
+    return problem;
 }
 
 SignedRelease CDownloadThread::InstalledRecord() const
@@ -181,6 +202,12 @@ SignedRelease CDownloadThread::InstalledRecord() const
     std::string bytes;
     SignedRelease record;
     const std::wstring path = std::wstring(m_pDownload->GetProgramFolder()) + L"\\" + kInstalledRecord;
+    // Never read through a link: whoever made it chose what it says.
+    DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        UPDATE_LOG(L"The installed release's signature is a link: not used\n");
+        return SignedRelease();
+    }
     if (!ReadSmallFile(path, kMaxSignatureFile, &bytes))
         return SignedRelease(); // none yet: only the settings' version counts
     // Verified again each time; whether it has expired since does not matter.
@@ -192,18 +219,20 @@ SignedRelease CDownloadThread::InstalledRecord() const
     return record;
 }
 
-void CDownloadThread::KeepRecord()
+bool CDownloadThread::StageRecord()
 {
-    // Replaced whole or not at all: a half-written record would not verify,
-    // and the next run would take any release of the settings' version again.
-    const std::wstring path = std::wstring(m_pDownload->GetProgramFolder()) + L"\\" + kInstalledRecord;
-    const std::wstring temp = path + L".new";
-    if (!WriteWholeFile(temp, m_signature.data(), m_signature.size(), true) ||
-        !::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        UPDATE_LOG(L"Could not keep the installed release's signature, ErrorCode = %d\n",
+    // Placed with the release's files, in the same journalled install: a run
+    // never reports success without it, and a half-written one never stands.
+    const std::wstring staging = m_pDownload->GetStagingFolder();
+    auto record = std::make_unique<CStagedFile>();
+    if (!record->Create(staging, staging + L"\\" + kInstalledRecord) ||
+        !record->Write(m_signature.data(), m_signature.size())) {
+        UPDATE_LOG(L"Could not stage the installed release's signature, ErrorCode = %d\n",
                    static_cast<int>(::GetLastError()));
-        ::DeleteFileW(temp.c_str());
+        return false;
     }
+    m_staged.emplace_back(std::wstring(L"/") + kInstalledRecord, std::move(record));
+    return true;
 }
 
 bool CDownloadThread::InstalledIsCurrent(const FileInfo& file)
@@ -273,6 +302,20 @@ bool CDownloadThread::DownloadVerified(const VersionInfo& version, const FileInf
     return false;
 }
 
+namespace {
+
+// Volume and file index: the same file whatever path names it (an 8.3
+// name, another letter case, a hard link). False when it cannot be opened.
+bool FileIdentity(const std::wstring& path, BY_HANDLE_FILE_INFORMATION* info)
+{
+    CFileHandle file(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return file && ::GetFileInformationByHandle(file.Get(), info);
+}
+
+} // namespace
+
 bool CDownloadThread::CarriesUsableKey(const FileInfo& file, const CStagedFile& staged) const
 {
     std::wstring own = m_strOwnProgram;
@@ -281,15 +324,20 @@ bool CDownloadThread::CarriesUsableKey(const FileInfo& file, const CStagedFile& 
         DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
         own.assign(path, n < MAX_PATH ? n : 0);
     }
-    wchar_t target[MAX_PATH] = {};
-    const std::wstring installed = LocalPathOf(m_pDownload->GetProgramFolder(), file.f_name);
-    DWORD n = ::GetFullPathNameW(installed.c_str(), MAX_PATH, target, nullptr);
-    if (n == 0 || n >= MAX_PATH ||
-        ::CompareStringOrdinal(target, -1, own.c_str(), -1, TRUE) != CSTR_EQUAL)
+    // By identity, not by spelling: a path compared as text misses an 8.3
+    // name or a hard link of the running updater.
+    BY_HANDLE_FILE_INFORMATION mine = {}, installed = {};
+    if (!FileIdentity(own, &mine) ||
+        !FileIdentity(LocalPathOf(m_pDownload->GetProgramFolder(), file.f_name), &installed) ||
+        mine.dwVolumeSerialNumber != installed.dwVolumeSerialNumber ||
+        mine.nFileIndexHigh != installed.nFileIndexHigh || mine.nFileIndexLow != installed.nFileIndexLow)
         return true; // not this updater
-    // An updater without a key would take any release from its next run on.
+    // An updater without this key would take any release, or none of ours.
     std::string image;
-    return staged.ReadAll(&image, 256u << 20) && PublisherKeyOfImage(image).state == KeyState::Usable;
+    if (!staged.ReadAll(&image, 256u << 20))
+        return false;
+    PublisherKey carried = PublisherKeyOfImage(image);
+    return carried.state == KeyState::Usable && carried.key == m_key.key;
 }
 
 VersionInfo* CDownloadThread::UsableVersion()
@@ -317,17 +365,29 @@ bool CDownloadThread::HandleFile(int attempt)
         if (!BeginInstallation())
             return true;
         // Keyed: exactly the files verified in this run, nothing else that lies
-        // in the staging folder, and the release recorded as installed.
-        bool installed = Keyed() ? m_pDownload->InstallStaged(m_staged, &m_strInUse) : m_pDownload->InstallFiles(&m_strInUse);
+        // in the staging folder, and the release recorded as installed in
+        // the same install.
+        CDownload::InstallFailure failure;
+        bool installed = false;
+        if (!Keyed()) {
+            installed = m_pDownload->InstallFiles(&failure);
+        } else if (!StageRecord()) {
+            failure.kind = CDownload::InstallProblem::Failed;
+            failure.path = std::wstring(m_pDownload->GetProgramFolder()) + L"\\" + kInstalledRecord;
+        } else {
+            installed = m_pDownload->InstallStaged(m_staged, &failure);
+        }
         m_staged.clear();
         if (!installed) {
             // Nothing changed; another attempt begins with the manifest again.
             m_nState = kFetchManifest;
-            Post(WM_FILE_STATUS, static_cast<WPARAM>(kInUse), reinterpret_cast<LPARAM>(m_strInUse.c_str()));
+            m_strInUse = failure.path;
+            const int code = failure.kind == CDownload::InstallProblem::InUse        ? kInUse
+                             : failure.kind == CDownload::InstallProblem::Unplaceable ? kUnplaceable
+                                                                                      : kWriteFailed;
+            Post(WM_FILE_STATUS, static_cast<WPARAM>(code), reinterpret_cast<LPARAM>(m_strInUse.c_str()));
             return true;
         }
-        if (Keyed())
-            KeepRecord();
         m_nState = kFinished;
         Post(WM_COMMAND, IDOK, 0);
         return true;

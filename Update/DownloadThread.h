@@ -30,6 +30,7 @@ public:
     // its signed size and SHA-256, and only verified files are installed.
     PublisherKey m_key;
     SignedRelease m_signed;                  // what the signature vouched for (keyed runs)
+    Sha256Digest m_manifestSha256{};         // of the manifest received (keyed runs)
     std::string m_signature;                 // its bytes, kept as the record once installed
     std::vector<CDownload::StagedEntry> m_staged; // downloaded in this run and found as signed (keyed runs)
     // The updater's own executable: a staged replacement must carry a key.
@@ -68,14 +69,19 @@ private:
     // cannot be fetched.
     VersionInfo* UsableVersion();
     bool Keyed() const { return m_key.state != KeyState::None; }
-    // Keyed runs: fetches and checks the signature of the manifest just
-    // fetched; false, with the reason logged, when anything is amiss.
-    bool CheckSignedRelease(const VersionInfo& version, const std::string& manifest);
-    std::wstring SignedReleaseProblem(const VersionInfo& version, const std::string& manifest);
+    // Keyed runs, before the manifest is parsed: fetches the signature and
+    // checks it, its expiry and the manifest's hash; false, with the reason
+    // logged, when anything is amiss.
+    bool CheckSignature(const std::string& manifest);
+    std::wstring SignatureProblem(const std::string& manifest);
+    // Then the parsed version against what was signed, and against the installed release.
+    bool CheckSignedVersion(const VersionInfo& version);
+    std::wstring SignedVersionProblem(const VersionInfo& version);
     // The installed release as its kept signature records it; versionId 0 when
     // there is none that verifies with the key.
     SignedRelease InstalledRecord() const;
-    void KeepRecord();
+    // The verified signature as a staged file, installed with the release.
+    bool StageRecord();
     // The failure of the step: -2 when a keyed run refused what it got as not
     // genuine, -1 otherwise.
     WPARAM Failure() const { return static_cast<WPARAM>(m_bBlocked ? kStagingBlocked : m_bRefused ? kRefused : -1); }
@@ -86,8 +92,9 @@ private:
     // is the one listed: its signed size and SHA-256 in a keyed run, its
     // checksum otherwise.
     bool DownloadVerified(const VersionInfo& version, const FileInfo& file);
-    // False for a staged replacement of this updater's own executable that
-    // carries no usable publisher key; true for every other file.
+    // False for a staged replacement of this updater's own executable (the
+    // same file, not the same spelling) that does not carry this updater's
+    // key; true for every other file.
     bool CarriesUsableKey(const FileInfo& file, const CStagedFile& staged) const;
 
     std::mutex m_stateLock; // the stop flag against the start of an installation

@@ -30,10 +30,12 @@ std::wstring CDownload::MoveAside(const std::wstring& folderIn, const std::wstri
     return std::wstring();
 }
 
-void CDownload::CollectTree(std::wstring source, std::wstring target, std::vector<Placement>* plan)
+bool CDownload::CollectTree(std::wstring source, std::wstring target, std::vector<Placement>* plan,
+                            InstallFailure* failure)
 {
     EnsureBackslash(source);
     EnsureBackslash(target);
+    bool ok = true;
     ForEachEntry(source, [&](const WIN32_FIND_DATAW& fd) {
         std::wstring name = fd.cFileName;
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
@@ -42,25 +44,46 @@ void CDownload::CollectTree(std::wstring source, std::wstring target, std::vecto
             return true;
         }
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            ::CreateDirectoryW((target + name).c_str(), nullptr);
-            DWORD installed = ::GetFileAttributesW((target + name).c_str());
-            if (installed != INVALID_FILE_ATTRIBUTES && (installed & FILE_ATTRIBUTE_REPARSE_POINT)) {
-                // An installed folder that is a link would take the files outside.
-                UPDATE_LOG(L"Not installed into a link: %ls\n", (target + name).c_str());
-                return true;
-            }
-            CollectTree(source + name, target + name, plan);
-            return true;
+            // An installed folder that is a link would take the files outside;
+            // a plain file there leaves them nowhere to go.
+            ok = MakeFoldersOf(target + name + L"\\x", failure) &&
+                 CollectTree(source + name, target + name, plan, failure);
+            return ok;
         }
         std::wstring from = source + name;
         Placement p;
         p.target = target + name;
         p.place = [from](const std::wstring& to) {
-            return ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+            return ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+        };
+        p.flush = [from]() {
+            CFileHandle file(::CreateFileW(from.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                           FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+            return file && ::FlushFileBuffers(file.Get());
         };
         plan->push_back(std::move(p));
         return true;
     });
+    return ok;
+}
+
+bool CDownload::MakeFoldersOf(const std::wstring& target, InstallFailure* failure) const
+{
+    std::wstring folder = m_szProgramFolder;
+    for (size_t slash = folder.size() + 1; (slash = target.find(L'\\', slash)) != std::wstring::npos; ++slash) {
+        std::wstring path = target.substr(0, slash);
+        ::CreateDirectoryW(path.c_str(), nullptr);
+        DWORD attributes = ::GetFileAttributesW(path.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+            (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            UPDATE_LOG(L"Cannot install below %ls: a link, a file or no folder; nothing is installed\n",
+                       path.c_str());
+            failure->kind = InstallProblem::Unplaceable;
+            failure->path = path;
+            return false;
+        }
+    }
+    return true;
 }
 
 void CDownload::RemoveEmptyFolders(std::wstring folder)
@@ -76,22 +99,42 @@ void CDownload::RemoveEmptyFolders(std::wstring folder)
 
 namespace {
 
+bool IsLink(const std::wstring& path)
+{
+    DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// The aside folder of a target's folder, made when missing; empty when it is
+// a link (the backups would land where it points) or cannot be made.
+std::wstring AsideFolderOf(const std::wstring& target)
+{
+    std::wstring aside = target.substr(0, target.find_last_of(L'\\') + 1) + L"Temp";
+    ::CreateDirectoryW(aside.c_str(), nullptr);
+    DWORD attributes = ::GetFileAttributesW(aside.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return std::wstring();
+    return aside;
+}
+
 // Where a file of folder + name goes aside: folder + "Temp\" + name + digit,
 // a name that is free now (one left by an earlier run that is no longer in
 // use is removed), and not one another file of this install was given.
 std::wstring FreeAsideName(const std::wstring& target, const std::vector<std::wstring>& taken)
 {
-    size_t slash = target.find_last_of(L'\\');
-    std::wstring aside = target.substr(0, slash + 1) + L"Temp";
-    ::CreateDirectoryW(aside.c_str(), nullptr);
+    std::wstring aside = AsideFolderOf(target);
+    if (aside.empty())
+        return std::wstring();
+    std::wstring leaf = target.substr(target.find_last_of(L'\\') + 1);
     for (int pass = 0; pass < 2; ++pass) {
         for (int i = 0; i < 10; ++i) {
-            std::wstring name = aside + L"\\" + target.substr(slash + 1) + static_cast<wchar_t>(L'0' + i);
+            std::wstring name = aside + L"\\" + leaf + static_cast<wchar_t>(L'0' + i);
             if (std::find(taken.begin(), taken.end(), name) != taken.end())
                 continue;
             if (::GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES)
                 return name;
-            if (pass == 1) {
+            if (pass == 1 && !IsLink(name)) {
                 ::SetFileAttributesW(name.c_str(), FILE_ATTRIBUTE_NORMAL);
                 if (::DeleteFileW(name.c_str()))
                     return name;
@@ -126,36 +169,122 @@ std::wstring CDownload::JournalPath() const
     return std::wstring(m_szProgramFolder) + L"\\Temp\\update.journal";
 }
 
-bool CDownload::Install(std::vector<Placement>& plan, std::wstring* inUse)
+namespace {
+
+// The journal names files relative to the program folder, so that it can
+// reach nothing else: "<header>\n" then "<name>\t<digit>\n" per file, name
+// as in the manifest ("/"-separated), digit the aside's (folder\Temp\<leaf><digit>),
+// none for a file the install adds. UTF-16.
+const wchar_t kJournalHeader[] = L"qz-update-journal 2";
+
+// A target or aside reached through no link: every existing folder from the
+// program folder down, and the file itself.
+bool ReachedWithoutLink(const std::wstring& program, const std::wstring& path)
 {
-    inUse->clear();
+    for (size_t i = program.size(); (i = path.find(L'\\', i + 1)) != std::wstring::npos;)
+        if (IsLink(path.substr(0, i)))
+            return false;
+    return !IsLink(path);
+}
+
+struct JournalLine {
+    std::wstring target, aside; // full paths; aside empty for an added file
+};
+
+// The journal's lines when every one names a file of this installation and
+// its aside; false for anything else, the old layout with absolute paths included.
+bool ParseJournal(const std::wstring& program, const std::wstring& text, std::vector<JournalLine>* lines)
+{
+    size_t end = text.find(L'\n');
+    if (end == std::wstring::npos || text.compare(0, end, kJournalHeader) != 0)
+        return false;
+    for (size_t start = end + 1; start < text.size(); start = end + 1) {
+        end = text.find(L'\n', start);
+        if (end == std::wstring::npos)
+            return false;
+        std::wstring line = text.substr(start, end - start);
+        size_t tab = line.find(L'\t');
+        if (tab == std::wstring::npos)
+            return false;
+        std::wstring name = line.substr(0, tab), digit = line.substr(tab + 1);
+        if (!IsSafeFileName(name, program) || digit.size() > 1 || (digit.size() == 1 && (digit[0] < L'0' || digit[0] > L'9')))
+            return false;
+        JournalLine parsed;
+        parsed.target = LocalPathOf(program, name);
+        if (!digit.empty()) {
+            size_t slash = parsed.target.find_last_of(L'\\');
+            parsed.aside = parsed.target.substr(0, slash + 1) + L"Temp\\" + parsed.target.substr(slash + 1) + digit;
+        }
+        if (!ReachedWithoutLink(program, parsed.target) ||
+            (!parsed.aside.empty() && !ReachedWithoutLink(program, parsed.aside)))
+            return false;
+        lines->push_back(std::move(parsed));
+    }
+    return true;
+}
+
+} // namespace
+
+bool CDownload::Install(std::vector<Placement>& plan, InstallFailure* failure)
+{
+    *failure = InstallFailure();
     if (plan.empty())
         return true;
+    const std::wstring program = m_szProgramFolder;
+    auto fail = [failure](InstallProblem kind, const std::wstring& path) {
+        failure->kind = kind;
+        failure->path = path;
+        return false;
+    };
     // Attributes that keep a file from being replaced.
     const DWORD kProtecting = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    // The journal's folder: never a link, which would put the journal (and
+    // what a later run undoes from it) anywhere.
+    if (AsideFolderOf(program + L"\\journal").empty()) {
+        UPDATE_LOG(L"Not installed: %ls\\Temp is a link or cannot be made\n", program.c_str());
+        return fail(InstallProblem::Unplaceable, program + L"\\Temp");
+    }
     std::vector<std::wstring> taken;
-    std::wstring journal;
+    std::wstring journal = std::wstring(kJournalHeader) + L"\n";
     for (Placement& p : plan) {
         p.attributes = ::GetFileAttributesW(p.target.c_str());
-        if (p.attributes == INVALID_FILE_ATTRIBUTES || (p.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            p.attributes = INVALID_FILE_ATTRIBUTES;
-        } else {
+        if (p.target.size() <= program.size() + 1 || p.target.compare(0, program.size(), program) != 0 ||
+            p.target[program.size()] != L'\\' ||
+            (p.attributes != INVALID_FILE_ATTRIBUTES &&
+             (p.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))) {
+            UPDATE_LOG(L"Cannot be placed: %ls (a folder or a link stands there); nothing is installed\n",
+                       p.target.c_str());
+            return fail(InstallProblem::Unplaceable, p.target);
+        }
+        std::wstring name = p.target.substr(program.size());
+        std::replace(name.begin(), name.end(), L'\\', L'/');
+        if (p.attributes != INVALID_FILE_ATTRIBUTES) {
             p.inUse = !Unused(p.target);
             p.backup = FreeAsideName(p.target, taken);
             if (p.backup.empty()) {
-                *inUse = p.target;
-                return false;
+                bool link = AsideFolderOf(p.target).empty();
+                return fail(link ? InstallProblem::Unplaceable : InstallProblem::InUse, p.target);
             }
             taken.push_back(p.backup);
         }
-        journal += p.target + L"\t" + p.backup + L"\n";
+        journal += name + L"\t" + (p.backup.empty() ? std::wstring() : p.backup.substr(p.backup.size() - 1)) + L"\n";
+    }
+    // On the disk before anything moves: the backups go right after the commit.
+    for (Placement& p : plan) {
+        if (p.flush && !p.flush()) {
+            UPDATE_LOG(L"Could not flush the staged %ls, ErrorCode = %d\n", p.target.c_str(),
+                       static_cast<int>(::GetLastError()));
+            return fail(InstallProblem::Failed, p.target);
+        }
     }
     // Written before the first file moves: an install the machine stopped in
     // the middle of is undone by the next run (see RecoverInterruptedInstall).
-    ::CreateDirectoryW((std::wstring(m_szProgramFolder) + L"\\Temp").c_str(), nullptr);
-    if (!WriteWholeFile(JournalPath(), journal.data(), journal.size() * sizeof(wchar_t), true)) {
+    // A link left in its place is removed, never written through.
+    ::DeleteFileW(JournalPath().c_str());
+    if (IsLink(JournalPath()) ||
+        !WriteWholeFile(JournalPath(), journal.data(), journal.size() * sizeof(wchar_t), true)) {
         UPDATE_LOG(L"Could not write the install journal, ErrorCode = %d\n", static_cast<int>(::GetLastError()));
-        return false;
+        return fail(InstallProblem::Failed, JournalPath());
     }
     // Every installed file out of the way before any is replaced: one held by
     // a program that lets nobody rename it stops the install with nothing changed.
@@ -178,9 +307,8 @@ bool CDownload::Install(std::vector<Placement>& plan, std::wstring* inUse)
             UPDATE_LOG(L"In use, not installed: %ls, ErrorCode = %d\n", p.target.c_str(),
                        static_cast<int>(::GetLastError()));
             ::SetFileAttributesW(p.target.c_str(), p.attributes);
-            *inUse = p.target;
             undo(i);
-            return false;
+            return fail(InstallProblem::InUse, p.target);
         }
     }
     // Every target is free now: the staged files are renamed into place.
@@ -189,9 +317,8 @@ bool CDownload::Install(std::vector<Placement>& plan, std::wstring* inUse)
         if (!p.place(p.target)) {
             UPDATE_LOG(L"Could not place %ls, ErrorCode = %d: the install is undone\n", p.target.c_str(),
                        static_cast<int>(::GetLastError()));
-            *inUse = p.target;
             undo(plan.size());
-            return false;
+            return fail(InstallProblem::InUse, p.target);
         }
         p.placed = true;
         // The installed file's attributes stay.
@@ -207,72 +334,76 @@ bool CDownload::Install(std::vector<Placement>& plan, std::wstring* inUse)
         ::DeleteFileW(p.backup.c_str());
         ::RemoveDirectoryW(p.backup.substr(0, p.backup.find_last_of(L'\\')).c_str());
     }
-    ::RemoveDirectoryW((std::wstring(m_szProgramFolder) + L"\\Temp").c_str());
+    ::RemoveDirectoryW((program + L"\\Temp").c_str());
     return true;
 }
 
-bool CDownload::RecoverInterruptedInstall()
+CDownload::Recovery CDownload::RecoverInterruptedInstall()
 {
     if (!m_szProgramFolder[0])
-        return false;
-    // One of 16 MB or more, far more than any install writes, is not one of
-    // ours: it goes, and nothing it names is touched.
+        return Recovery::Nothing;
+    const std::wstring program = m_szProgramFolder;
+    // Never read through a link: whoever made it chose what it says.
+    if (IsLink(program + L"\\Temp") || IsLink(JournalPath())) {
+        UPDATE_LOG(L"The install journal or its folder is a link: nothing is undone, the run stops\n");
+        return Recovery::Refused;
+    }
     std::string bytes;
-    if (!ReadSmallFile(JournalPath(), (16u << 20) - 1, &bytes) && ::GetLastError() != ERROR_FILE_TOO_LARGE)
-        return false;
+    if (!ReadSmallFile(JournalPath(), (16u << 20) - 1, &bytes)) {
+        if (::GetLastError() != ERROR_FILE_TOO_LARGE)
+            return Recovery::Nothing; // none, or one its writer still holds: a later run sees it
+        UPDATE_LOG(L"The install journal is 16 MB or more, no journal of ours: it stays, the run stops\n");
+        return Recovery::Refused;
+    }
     std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    // Every line checked before any is acted on: a journal that names one
+    // thing outside this installation (planted, or one of an installation
+    // copied from elsewhere) is not ours to act on at all.
+    std::vector<JournalLine> lines;
+    if (bytes.size() % sizeof(wchar_t) != 0 || !ParseJournal(program, text, &lines)) {
+        UPDATE_LOG(L"The install journal names something other than this installation's files: nothing is "
+                   L"undone, the run stops\n");
+        return Recovery::Refused;
+    }
     // Undone, never finished: the staged files may have been changed since.
     // Every backup named there did not exist before that install began.
-    for (size_t start = 0, end; (end = text.find(L'\n', start)) != std::wstring::npos; start = end + 1) {
-        std::wstring line = text.substr(start, end - start);
-        size_t tab = line.find(L'\t');
-        if (tab == std::wstring::npos)
-            continue;
-        std::wstring target = line.substr(0, tab), backup = line.substr(tab + 1);
-        if (backup.empty())
-            ::DeleteFileW(target.c_str()); // added by that install
-        else if (::GetFileAttributesW(backup.c_str()) != INVALID_FILE_ATTRIBUTES)
-            PutBack(backup, target, ::GetFileAttributesW(backup.c_str()));
+    for (const JournalLine& line : lines) {
+        if (line.aside.empty())
+            ::DeleteFileW(line.target.c_str()); // added by that install
+        else if (::GetFileAttributesW(line.aside.c_str()) != INVALID_FILE_ATTRIBUTES)
+            PutBack(line.aside, line.target, ::GetFileAttributesW(line.aside.c_str()));
     }
     ::DeleteFileW(JournalPath().c_str());
     UPDATE_LOG(L"An install that was interrupted has been undone\n");
-    return true;
+    return Recovery::Undone;
 }
 
-bool CDownload::InstallStaged(std::vector<StagedEntry>& files, std::wstring* inUse)
+bool CDownload::InstallStaged(std::vector<StagedEntry>& files, InstallFailure* failure)
 {
-    inUse->clear();
+    *failure = InstallFailure();
     if (!m_szStagingFolder[0])
         return false;
     std::vector<Placement> plan;
     for (StagedEntry& entry : files) {
         const std::wstring& name = entry.first;
-        if (!entry.second || !IsSafeFileName(name, m_szProgramFolder))
-            continue;
+        const std::wstring target = LocalPathOf(m_szProgramFolder, name);
+        if (!entry.second || !(IsSafeFileName(name, m_szProgramFolder) || IsRecordName(name))) {
+            UPDATE_LOG(L"Cannot be placed, an unsafe name: %ls; nothing is installed\n", name.c_str());
+            failure->kind = InstallProblem::Unplaceable;
+            failure->path = target;
+            return false;
+        }
         // The folders on the way, none of them a link that would take the file outside.
-        std::wstring target = m_szProgramFolder;
-        EnsureBackslash(target);
-        std::wstring rest = name.substr(1);
-        bool inside = true;
-        for (size_t slash; inside && (slash = rest.find(L'/')) != std::wstring::npos; rest = rest.substr(slash + 1)) {
-            target += rest.substr(0, slash);
-            ::CreateDirectoryW(target.c_str(), nullptr);
-            DWORD folder = ::GetFileAttributesW(target.c_str());
-            inside = folder != INVALID_FILE_ATTRIBUTES && (folder & FILE_ATTRIBUTE_DIRECTORY) &&
-                     !(folder & FILE_ATTRIBUTE_REPARSE_POINT);
-            target += L'\\';
-        }
-        if (!inside) {
-            UPDATE_LOG(L"Not installed into a link or a missing folder: %ls\n", name.c_str());
-            continue;
-        }
+        if (!MakeFoldersOf(target, failure))
+            return false;
         CStagedFile* staged = entry.second.get();
         Placement p;
-        p.target = target + rest;
+        p.target = target;
         p.place = [staged](const std::wstring& to) { return staged->MoveTo(to); };
+        p.flush = [staged]() { return staged->Flush(); };
         plan.push_back(std::move(p));
     }
-    return Install(plan, inUse);
+    return Install(plan, failure);
 }
 
 void CDownload::DeleteTree(std::wstring folder)
@@ -324,17 +455,16 @@ void CDownload::RemoveLink(const std::wstring& path)
                    static_cast<int>(::GetLastError()));
 }
 
-bool CDownload::InstallFiles(std::wstring* inUse)
+bool CDownload::InstallFiles(InstallFailure* failure)
 {
-    std::wstring ignored;
-    if (!inUse)
-        inUse = &ignored;
-    inUse->clear();
+    InstallFailure ignored;
+    if (!failure)
+        failure = &ignored;
+    *failure = InstallFailure();
     if (!m_szStagingFolder[0])
         return false;
     std::vector<Placement> plan;
-    CollectTree(m_szStagingFolder, m_szProgramFolder, &plan);
-    if (!Install(plan, inUse))
+    if (!CollectTree(m_szStagingFolder, m_szProgramFolder, &plan, failure) || !Install(plan, failure))
         return false; // the staged files stay for another attempt
     RemoveEmptyFolders(m_szStagingFolder);
     return true;

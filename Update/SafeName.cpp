@@ -44,20 +44,28 @@ bool IsSafeSegment(const std::wstring& segment)
     return !IsDeviceName(segment);
 }
 
+bool SameName(const std::wstring& a, const wchar_t* b)
+{
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b, -1, TRUE) == CSTR_EQUAL;
+}
+
 // The staging folder's name: a file listed below it would be "installed"
 // into the staging folder and deleted with it.
 bool IsReservedFolder(const std::wstring& segment)
 {
-    static const wchar_t kStaging[] = L"$Temp$";
-    return ::CompareStringOrdinal(segment.c_str(), static_cast<int>(segment.size()), kStaging, -1, TRUE) ==
-           CSTR_EQUAL;
+    return SameName(segment, L"$Temp$");
 }
 
 } // namespace
 
+bool IsRecordName(const std::wstring& name)
+{
+    return SameName(name, L"/update.sig") || SameName(name, L"/update.keys");
+}
+
 bool IsSafeFileName(const std::wstring& name)
 {
-    if (name.size() < 2 || name[0] != L'/')
+    if (name.size() < 2 || name[0] != L'/' || IsRecordName(name))
         return false;
     // A file of that name would stand where the staging folder stands.
     size_t first = name.find(L'/', 1);
@@ -67,7 +75,9 @@ bool IsSafeFileName(const std::wstring& name)
     for (;;) {
         size_t slash = name.find(L'/', start);
         std::wstring segment = name.substr(start, slash == std::wstring::npos ? std::wstring::npos : slash - start);
-        if (!IsSafeSegment(segment))
+        // Every folder's Temp holds the asides of its files and the journal:
+        // a release file there could overwrite a backup the install relies on.
+        if (!IsSafeSegment(segment) || SameName(segment, L"Temp"))
             return false;
         if (slash == std::wstring::npos)
             return true;

@@ -10,8 +10,14 @@
 // character invalid in Windows file names; no segment ending in a dot or a
 // space; no device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or without
 // an extension); the first segment not "$Temp$" (the staging folder's
-// name), in any letter case.
+// name) and no segment "Temp" (where files go aside), in any letter case;
+// not one of the updater's records.
 bool IsSafeFileName(const std::wstring& name);
+
+// The updater's own records in the program folder, "/update.sig" (the
+// installed release's signature) and "/update.keys" (the key chain), in any
+// letter case: a release may not list them.
+bool IsRecordName(const std::wstring& name);
 
 // The name, and its path below folder stays inside folder and fits a path
 // buffer of MAX_PATH units.

@@ -3,6 +3,15 @@
 #include <cstring>
 #include <vector>
 
+std::wstring NtPathOf(const std::wstring& path)
+{
+    if (path.compare(0, 4, L"\\\\?\\") == 0 || path.compare(0, 4, L"\\\\.\\") == 0)
+        return L"\\??\\" + path.substr(4);
+    if (path.compare(0, 2, L"\\\\") == 0)
+        return L"\\??\\UNC\\" + path.substr(2);
+    return L"\\??\\" + path;
+}
+
 bool NoLinkOnTheWay(const std::wstring& folder, const std::wstring& path)
 {
     if (path.size() <= folder.size() || path.compare(0, folder.size(), folder) != 0 || path[folder.size()] != L'\\')
@@ -75,7 +84,7 @@ bool CStagedFile::MoveTo(const std::wstring& target)
         return false;
     // The rename goes through the handle; its name is the system's own form
     // of the full path.
-    const std::wstring name = L"\\??\\" + target;
+    const std::wstring name = NtPathOf(target);
     std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t));
     auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
     info->ReplaceIfExists = TRUE;

@@ -34,7 +34,10 @@ public:
     // The content read back through the handle; false above maxBytes.
     bool ReadAll(std::string* bytes, size_t maxBytes) const;
 
-    // Renames the file to target (a full path), replacing a file there.
+    // Its data onto the disk.
+    bool Flush() { return m_file && ::FlushFileBuffers(m_file.Get()); }
+    // Renames the file to target (a full path), replacing a file there, and
+    // waits until the rename is on the disk.
     bool MoveTo(const std::wstring& target);
     // Closes the handle and leaves the file where it is, for a caller that
     // reads it by its path.
@@ -48,6 +51,10 @@ private:
     CChecksum m_checksum;
     CSha256 m_sha256;
 };
+
+// The system's own form of a full path, as a rename through a handle takes
+// it: "\\??\\C:\\...", "\\??\\UNC\\server\\share\\..." for a share.
+std::wstring NtPathOf(const std::wstring& path);
 
 // Whether folder and every folder below it down to path's are plain folders
 // (none missing, none a junction or symbolic link).

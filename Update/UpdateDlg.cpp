@@ -227,9 +227,11 @@ void CUpdateDlg::OnFileStatus(int code, LPARAM value)
         PostStep();
         break;
     default:
-        if (!RetryOrShutdown(code == kRefused  ? kRefusedText
-                             : code == kInUse ? FormatString(kInUseFormat, name)
-                                              : FormatString(L"下载文件：'%ls' 失败\n", name)))
+        if (!RetryOrShutdown(code == kRefused        ? kRefusedText
+                             : code == kInUse       ? FormatString(kInUseFormat, name)
+                             : code == kUnplaceable ? FormatString(kUnplaceableFormat, name)
+                             : code == kWriteFailed ? FormatString(kWriteFailedFormat, name)
+                                                    : FormatString(L"下载文件：'%ls' 失败\n", name)))
             return;
         break;
     }
@@ -253,6 +255,7 @@ void CUpdateDlg::OnVersionStatus(int code, LPARAM value)
     default:
         if (!RetryOrShutdown(code == kRefused          ? kRefusedText
                              : code == kStagingBlocked ? kStagingBlockedText
+                             : code == kJournalRefused ? kJournalRefusedText
                                                        : L"下载版本信息失败，可能网络有问题！"))
             return;
         break;

@@ -7,12 +7,16 @@
 const UINT WM_DOWNLOAD_PROGRESS = WM_USER + 100;
 // Worker -> dialog: wParam 1 started, 0 done, -1 failed, -2 refused as not
 // genuine (keyed runs), -4 the install did not begin because an installed
-// file is in use (nothing changed); lParam the file name (1, -1, -2, -4; the
-// full path for -4) or the number of files handled (0).
+// file is in use, -6 because a file cannot be placed at all (a link or a
+// plain file where a folder is needed), -7 because the disk refused a write
+// (nothing changed in each case); lParam the file name (1, -1, -2; the full
+// path for -4, -6, -7) or the number of files handled (0).
 const UINT WM_FILE_STATUS = WM_USER + 101;
 // Worker -> dialog: wParam 1 started, 0 done, -1 failed, -2 refused as not
-// genuine (keyed runs), -3 the staging folder could not be emptied; lParam
-// the file count when done.
+// genuine (keyed runs), -3 the staging folder could not be emptied, -5 the
+// journal of an interrupted install names something that is not this
+// installation's (nothing undone, the journal kept); lParam the file count
+// when done.
 const UINT WM_VERSION_STATUS = WM_USER + 102;
 // -> dialog: wParam 1 started, 0 done, other failed; lParam 1 HTTP, else FTP.
 const UINT WM_CONNECT_STATUS = WM_USER + 104;
@@ -28,6 +32,12 @@ const int kStagingBlocked = -3;
 const wchar_t kStagingBlockedText[] = L"临时文件夹被其他程序占用，无法更新！";
 const int kInUse = -4;
 const wchar_t kInUseFormat[] = L"文件：'%ls' 正在被其他程序使用，无法更新！";
+const int kJournalRefused = -5;
+const wchar_t kJournalRefusedText[] = L"上次中断的更新留下的记录（Temp\\update.journal）不属于本程序，无法更新！";
+const int kUnplaceable = -6;
+const wchar_t kUnplaceableFormat[] = L"文件：'%ls' 所在位置是链接或文件，无法放置，无法更新！";
+const int kWriteFailed = -7;
+const wchar_t kWriteFailedFormat[] = L"文件：'%ls' 无法写入磁盘，无法更新！";
 // What a visible run says when it waits for another run on the installation,
 // when it gives up waiting, when Cancel came after the files were replaced,
 // and when the program folder leaves no room for the staging folder.

@@ -109,13 +109,14 @@ TEST_F(InstallTest, AFileHeldWithoutAnySharingStopsTheWholeInstallUntilItIsRelea
         Install(name, "old");
         Stage(name, "new");
     }
-    std::wstring inUse;
+    CDownload::InstallFailure inUse;
     {
         Held locked(app + L"\\locked.dat", 0);
         ASSERT_NE(locked.h, INVALID_HANDLE_VALUE);
         EXPECT_FALSE(engine.InstallFiles(&inUse));
     }
-    EXPECT_EQ(inUse, app + L"\\locked.dat");
+    EXPECT_EQ(inUse.kind, CDownload::InstallProblem::InUse);
+    EXPECT_EQ(inUse.path, app + L"\\locked.dat");
     for (const wchar_t* name : {L"a.dat", L"locked.dat", L"z.dat"})
         EXPECT_EQ(Installed(name), "old");
     EXPECT_EQ(ListTree(app), (std::vector<std::wstring>{L"$Temp$\\a.dat", L"$Temp$\\locked.dat", L"$Temp$\\z.dat",
@@ -129,8 +130,13 @@ TEST_F(InstallTest, AFileHeldWithoutAnySharingStopsTheWholeInstallUntilItIsRelea
 
 // The journal of an install the process did not finish: the next run puts
 // back every file that went aside and removes every file the install added.
-TEST_F(InstallTest, AnInstallThatStoppedInTheMiddleIsUndoneByTheNextRun)
+// A journal that names anything else is acted on in no part.
+TEST_F(InstallTest, AnInstallThatStoppedInTheMiddleIsUndoneByTheNextRunAndNothingElseEver)
 {
+    const std::wstring journal = app + L"\\Temp\\update.journal";
+    auto writeJournal = [&](const std::wstring& text) {
+        return WriteBytes(journal, std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2));
+    };
     Install(L"a.dat", "old a");
     Install(L"b.dat", "old b");
     ::CreateDirectoryW((app + L"\\Temp").c_str(), nullptr);
@@ -138,29 +144,54 @@ TEST_F(InstallTest, AnInstallThatStoppedInTheMiddleIsUndoneByTheNextRun)
     ASSERT_TRUE(::MoveFileW((app + L"\\a.dat").c_str(), (app + L"\\Temp\\a.dat0").c_str()));
     ASSERT_TRUE(::MoveFileW((app + L"\\b.dat").c_str(), (app + L"\\Temp\\b.dat0").c_str()));
     Install(L"a.dat", "new a");
-    const std::wstring journal = app + L"\\a.dat\t" + app + L"\\Temp\\a.dat0\n" + app + L"\\b.dat\t" + app +
-                                 L"\\Temp\\b.dat0\n" + app + L"\\c.dat\t\n";
-    ASSERT_TRUE(WriteBytes(app + L"\\Temp\\update.journal",
-                           std::string(reinterpret_cast<const char*>(journal.data()), journal.size() * 2)));
-    EXPECT_TRUE(engine.RecoverInterruptedInstall());
+    ASSERT_TRUE(writeJournal(L"qz-update-journal 2\n/a.dat\t0\n/b.dat\t0\n/c.dat\t\n"));
+    EXPECT_EQ(engine.RecoverInterruptedInstall(), CDownload::Recovery::Undone);
     EXPECT_EQ(ListTree(app), (std::vector<std::wstring>{L"a.dat", L"b.dat"}));
     EXPECT_EQ(Installed(L"a.dat"), "old a");
     EXPECT_EQ(Installed(L"b.dat"), "old b");
-    EXPECT_FALSE(engine.RecoverInterruptedInstall()); // once
+    EXPECT_EQ(engine.RecoverInterruptedInstall(), CDownload::Recovery::Nothing); // once
+
+    // Planted, or left by an installation copied from elsewhere: a line that
+    // names anything outside, or a form that is not this layout's, stops
+    // recovery with nothing touched and the journal kept.
+    TempFolder original(L"original");
+    ASSERT_TRUE(WriteBytes(original / L"a.dat", "the original's"));
+    ASSERT_TRUE(WriteBytes(root / L"Temp\\neighbour.txt0", "an aside outside"));
+    const std::wstring outside = root / L"neighbour.txt";
+    const std::wstring hostile[] = {
+        original / L"a.dat" + L"\t\n" + original / L"b.dat\t" + original / L"Temp\\b.dat0\n", // the old layout
+        L"qz-update-journal 2\n" + original / L"a.dat" + L"\t\n",                               // absolute
+        L"qz-update-journal 2\n/a.dat\t0\n/../neighbour.txt\t0\n",                              // climbs out
+        L"qz-update-journal 2\n//host/share/x.dll\t\n",                                         // UNC
+        L"qz-update-journal 2\n\\\\host\\share\\x.dll\t\n",
+        L"qz-update-journal 2\n/CON\t\n",                                                       // a device
+        L"qz-update-journal 2\n/Temp/a.dat0\t\n",                                               // an aside itself
+        L"qz-update-journal 2\n/a.dat\t12\n",
+        L"qz-update-journal 2\n/a.dat\t0",                                                      // cut
+        L"qz-update-journal 3\n/a.dat\t\n",
+    };
+    for (const std::wstring& text : hostile) {
+        ASSERT_TRUE(writeJournal(text));
+        EXPECT_EQ(engine.RecoverInterruptedInstall(), CDownload::Recovery::Refused)
+            << std::string(text.begin(), text.end());
+        EXPECT_TRUE(Exists(journal));
+        EXPECT_EQ(ReadBytes(original / L"a.dat"), "the original's");
+        EXPECT_EQ(ReadBytes(outside), "leave me");
+        EXPECT_EQ(Installed(L"a.dat"), "old a");
+    }
 
     // One that cannot be read now (its writer lets nobody read it) waits for
-    // a later run; one of 16 MB is no journal of ours and goes unread: a.dat,
-    // named there as added, stays.
-    const std::wstring added = app + L"\\a.dat\t\n";
+    // a later run; one of 16 MB is no journal of ours and stops the run.
+    const std::wstring added = L"qz-update-journal 2\n/a.dat\t\n";
     std::string big(reinterpret_cast<const char*>(added.data()), added.size() * 2);
     big.resize(16u << 20, ' ');
-    ASSERT_TRUE(WriteBytes(app + L"\\Temp\\update.journal", big));
+    ASSERT_TRUE(WriteBytes(journal, big));
     {
-        Held writing(app + L"\\Temp\\update.journal", 0);
-        EXPECT_FALSE(engine.RecoverInterruptedInstall());
+        Held writing(journal, 0);
+        EXPECT_EQ(engine.RecoverInterruptedInstall(), CDownload::Recovery::Nothing);
     }
-    EXPECT_TRUE(engine.RecoverInterruptedInstall());
-    EXPECT_FALSE(Exists(app + L"\\Temp\\update.journal"));
+    EXPECT_EQ(engine.RecoverInterruptedInstall(), CDownload::Recovery::Refused);
+    EXPECT_TRUE(Exists(journal));
     EXPECT_EQ(Installed(L"a.dat"), "old a");
 }
 
@@ -301,11 +332,12 @@ TEST(LinkWalkTest, CleanupAndInstallNeverReachThroughAFolderLink)
 {
     const std::wstring base = QZ_LINK_FIXTURE;
     const std::wstring app = base + L"\\app", staging = app + L"\\$Temp$", outside = base + L"\\outside";
+    const std::wstring linkedTemp = base + L"\\linkedtemp";
     // What a faulty walk of an earlier run may have left.
     ::CreateDirectoryW(outside.c_str(), nullptr);
     ::DeleteFileW((app + L"\\away\\keep.txt").c_str());
     ::RemoveDirectoryW((app + L"\\away").c_str());
-    for (const std::wstring& link : {staging + L"\\away", app + L"\\shared"}) {
+    for (const std::wstring& link : {staging + L"\\away", app + L"\\shared", linkedTemp + L"\\Temp"}) {
         DWORD attributes = ::GetFileAttributesW(link.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
             GTEST_SKIP() << "no folder link at " << std::string(link.begin(), link.end());
@@ -322,10 +354,15 @@ TEST(LinkWalkTest, CleanupAndInstallNeverReachThroughAFolderLink)
     ::CreateDirectoryW((staging + L"\\shared").c_str(), nullptr);
     ASSERT_TRUE(WriteBytes(staging + L"\\shared\\new.txt", "would land outside"));
 
+    // A release that needs a folder where a link stands installs nothing at
+    // all: installing the rest would report a release that is not there.
     CDownload engine;
     ASSERT_TRUE(engine.InitPaths(app.c_str()));
-    engine.InstallFiles();
-    EXPECT_EQ(ReadBytes(app + L"\\real.txt"), "staged");
+    CDownload::InstallFailure failure;
+    EXPECT_FALSE(engine.InstallFiles(&failure));
+    EXPECT_EQ(failure.kind, CDownload::InstallProblem::Unplaceable);
+    EXPECT_EQ(failure.path, app + L"\\shared");
+    EXPECT_FALSE(Exists(app + L"\\real.txt"));
     EXPECT_FALSE(Exists(app + L"\\away")) << "a link in the staging folder was installed";
     EXPECT_FALSE(Exists(outside + L"\\new.txt")) << "installed through an installed folder link";
 
@@ -335,5 +372,17 @@ TEST(LinkWalkTest, CleanupAndInstallNeverReachThroughAFolderLink)
     EXPECT_TRUE(Exists(outside));
     EXPECT_FALSE(Exists(staging + L"\\real.txt"));
     EXPECT_FALSE(Exists(staging + L"\\shared"));
-    ::DeleteFileW((app + L"\\real.txt").c_str());
+
+    // An installation whose Temp is a link: no backup and no journal goes
+    // there, and no journal is read from there.
+    CDownload linked;
+    ASSERT_TRUE(linked.InitPaths(linkedTemp.c_str()));
+    ASSERT_TRUE(WriteBytes(linkedTemp + L"\\a.txt", "installed"));
+    ASSERT_TRUE(WriteBytes(linkedTemp + L"\\$Temp$\\a.txt", "staged"));
+    EXPECT_EQ(linked.RecoverInterruptedInstall(), CDownload::Recovery::Refused);
+    EXPECT_FALSE(linked.InstallFiles(&failure));
+    EXPECT_EQ(failure.kind, CDownload::InstallProblem::Unplaceable);
+    EXPECT_EQ(ReadBytes(linkedTemp + L"\\a.txt"), "installed");
+    EXPECT_EQ(ListTree(outside), std::vector<std::wstring>{L"keep.txt"});
+    linked.Cleanup();
 }

@@ -682,7 +682,13 @@ TEST_F(WorkerTest, AKeyedWorkerRefusesAReplacementOfItselfThatCarriesNoKey)
 
     ASSERT_TRUE(WriteBytes(app / L"update.exe", "old"));
     worker.m_key = publisher.Trusted();
-    worker.m_strOwnProgram = app / L"UPDATE.EXE";
+    // The running updater as the system may name it: its short name, which
+    // no comparison of path texts matches with the manifest's name.
+    wchar_t shortName[MAX_PATH] = {};
+    DWORD n = ::GetShortPathNameW((app / L"update.exe").c_str(), shortName, MAX_PATH);
+    ASSERT_TRUE(n > 0 && n < MAX_PATH);
+    ASSERT_NE(::CompareStringOrdinal(shortName, -1, (app / L"update.exe").c_str(), -1, TRUE), CSTR_EQUAL);
+    worker.m_strOwnProgram = shortName;
     ASSERT_TRUE(publisher.PublishSigned(manifest, VersionNumber(version) + 1, root, {{"/update.exe", plain}}));
     Run(version);
     std::vector<std::string> refused = {"V1", "V0 1"};
@@ -698,6 +704,36 @@ TEST_F(WorkerTest, AKeyedWorkerRefusesAReplacementOfItselfThatCarriesNoKey)
     Continue();
     EXPECT_EQ(driver.events.back(), "OK") << LogText();
     EXPECT_EQ(Installed(L"update.exe"), stamped);
+}
+
+// A file the release needs below a folder where the installation has a plain
+// file: installing the rest would report a release that is not there.
+TEST_F(WorkerTest, AReleaseThatCannotBePlacedWholeInstallsNothingKeyedOrNot)
+{
+    TestPublisher publisher;
+    std::vector<ReleaseFile> files = {{"/a.txt", "new a"}, {"/skin/b.bmp", "new b"}};
+    const std::wstring skin = app / L"skin";
+    const std::string blocked = "F-6 " + std::string(skin.begin(), skin.end());
+    for (bool keyed : {false, true}) {
+        SCOPED_TRACE(keyed ? "keyed" : "unkeyed");
+        ASSERT_TRUE(WriteBytes(app / L"a.txt", "old a"));
+        ASSERT_TRUE(WriteBytes(app / L"skin", "a file, not a folder"));
+        ASSERT_TRUE(keyed ? publisher.PublishSigned(manifest, VersionNumber(version) + 1, root, files)
+                          : PublishRelease(manifest, VersionNumber(version) + 1, root, files));
+        worker.m_key = keyed ? publisher.Trusted() : PublisherKey();
+        driver.events.clear();
+        worker.m_nState = CDownloadThread::kFetchManifest;
+        if (keyed)
+            Continue();
+        else
+            Run(version);
+        EXPECT_EQ(driver.events, (std::vector<std::string>{"V1", "V0 2", "F1 /a.txt", "F0 1", "F1 /skin/b.bmp",
+                                                           "F0 2", blocked}))
+            << LogText();
+        EXPECT_EQ(Installed(L"a.txt"), "old a");
+        EXPECT_EQ(Installed(L"skin"), "a file, not a folder");
+        EXPECT_FALSE(Exists(app / L"update.sig")) << "a record of a release that was not installed";
+    }
 }
 
 TEST_F(WorkerTest, ASignedReleaseArrivesThroughAPlainWebServerToo)
