@@ -72,7 +72,6 @@ BOOL CUpdateDlg::OnInitDialog()
     m_download.SetServer(settings.server.c_str(), 21, 8085, nullptr, nullptr);
 
     if (paths) {
-        m_hStagingLock.Reset(::CreateMutexW(nullptr, FALSE, StagingLockName(m_strProgramFolder).c_str()));
         if (TakeStaging()) {
             StartRun();
         } else {
@@ -388,11 +387,18 @@ std::wstring CUpdateDlg::StagingLockName(const std::wstring& programFolder)
     uint64_t hash = 14695981039346656037ull; // FNV-1a: a mutex name may not hold backslashes
     for (wchar_t c : folder)
         hash = (hash ^ static_cast<uint16_t>(c)) * 1099511628211ull;
-    return FormatString(L"QZUpdateStaging.%08X%08X", static_cast<unsigned>(hash >> 32), static_cast<unsigned>(hash));
+    // In the global namespace: runs from other sessions (another user switched
+    // in, a terminal server) share the installation, so they share its lock.
+    return FormatString(L"Global\\QZUpdateStaging.%08X%08X", static_cast<unsigned>(hash >> 32),
+                        static_cast<unsigned>(hash));
 }
 
 bool CUpdateDlg::TakeStaging()
 {
+    // Made again at each try until it can be: another user's run may hold one
+    // that this user may not open, until that run ends.
+    if (!m_hStagingLock)
+        m_hStagingLock.Reset(::CreateMutexW(nullptr, FALSE, StagingLockName(m_strProgramFolder).c_str()));
     if (!m_hStagingLock)
         return false;
     // Abandoned: a run that ended without releasing it; its leftovers go at start.

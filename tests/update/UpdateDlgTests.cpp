@@ -224,7 +224,9 @@ TEST_F(UpdateDlgTest, StatusTextsProgressPositionsAndRanges)
 TEST_F(UpdateDlgTest, ARunThatWaitsForAnotherOnTheSameInstallationSaysSo)
 {
     // Another run holds the installation's lock (on a thread of its own: a
-    // mutex is its owner's again and again).
+    // mutex is its owner's again and again). The lock is one for every
+    // session on the machine: a run from another session is held too.
+    EXPECT_EQ(CUpdateDlg::StagingLockName(app.path()).compare(0, 23, L"Global\\QZUpdateStaging."), 0);
     HANDLE held = ::CreateEventW(nullptr, TRUE, FALSE, nullptr), done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::thread other([&] {
         HANDLE lock = ::CreateMutexW(nullptr, TRUE, CUpdateDlg::StagingLockName(app.path()).c_str());

@@ -558,17 +558,18 @@ TEST_F(WorkerTest, AKeyedWorkerRefusesEveryReleaseButTheSignedOneAsAFailedManife
         std::string manifest, signature; // no signature file when empty and absent
         bool absent;
         std::wstring reason;
+        bool parsed = false; // the parser saw the manifest: only once its hash was the signed one
     } cases[] = {
         {"missing", xml, "", true, L"is missing"},
         {"another key", xml, stranger.Sign(listed), false, L"this updater trusts key"},
         {"one bit flipped", xml, FlipSignatureBit(good), false, L"does not verify"},
         {"manifest changed after signing", changed, good, false, L"the manifest is not the signed one"},
-        {"a file not in the signed list", xml, publisher.Sign(firstOnly), false, L"lists 2 files, the signed list 1"},
-        {"a size not the signed one", xml, publisher.Sign(otherSize), false, L"is not the signed /b.txt of 6 bytes"},
+        {"a file not in the signed list", xml, publisher.Sign(firstOnly), false, L"lists 2 files, the signed list 1", true},
+        {"a size not the signed one", xml, publisher.Sign(otherSize), false, L"is not the signed /b.txt of 6 bytes", true},
         {"another version signed", xml, publisher.Sign(SignedListFor(installed + 2, xml, files)), false,
-         L"is not the signed version"},
+         L"is not the signed version", true},
         {"a replayed older release", older, publisher.Sign(SignedListFor(installed - 1, older, files)), false,
-         L"no downgrade"},
+         L"no downgrade", true},
         {"expired", xml, publisher.Sign(expired), false, L"the signature expired at 2020-01-01T00:00:00Z"},
         {"empty", xml, "", false, L"the signature file is empty"},
         {"truncated mid-line", xml, good.substr(0, good.size() / 2), false, L"malformed"},
@@ -600,6 +601,7 @@ TEST_F(WorkerTest, AKeyedWorkerRefusesEveryReleaseButTheSignedOneAsAFailedManife
         ResetServer();
         g_log.clear();
         driver.events.clear();
+        worker.m_xml.ParseBuffer("", 0); // an empty table
         if (first)
             Run(version);
         else
@@ -608,6 +610,7 @@ TEST_F(WorkerTest, AKeyedWorkerRefusesEveryReleaseButTheSignedOneAsAFailedManife
         EXPECT_EQ(driver.events, refused);
         EXPECT_TRUE(Logged(L"Signature check failed: ")) << LogText();
         EXPECT_TRUE(Logged(c.reason)) << LogText();
+        EXPECT_EQ(worker.m_xml.GetVersionCount() > 0, c.parsed);
         EXPECT_EQ(FileRequests(), std::vector<std::string>(5, SignaturePathBeside(manifest)));
         // The manifest is read into memory, never written.
         EXPECT_EQ(ListTree(app.path()), (std::vector<std::wstring>{L"a.txt"}));
