@@ -59,6 +59,8 @@ struct CAsyncCall {
     DWORD read = 0;      // bytes WinINet put into buffer
 
     DWORD taken = 0;     // of those, handed out already
+    bool secure = false;       // the last address it was sent to was https
+    bool downgraded = false;   // a redirect went from https to http
     BYTE buffer[kBuffer];
 };
 
@@ -71,7 +73,29 @@ void CALLBACK AsyncStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID inf
     auto* call = reinterpret_cast<CAsyncCall*>(context);
     if (!call)
         return;
-    if (status == INTERNET_STATUS_REQUEST_COMPLETE && info && length >= sizeof(INTERNET_ASYNC_RESULT)) {
+    if (status == INTERNET_STATUS_REDIRECT && info && length > 0) {
+        // The new address: wide for a wide callback on some systems, narrow
+        // on others; its first bytes tell which.
+        const char* narrow = static_cast<const char*>(info);
+        const wchar_t* wide = static_cast<const wchar_t*>(info);
+        bool isWide = length >= 2 && narrow[1] == 0;
+        auto starts = [&](const char* scheme) {
+            for (size_t i = 0; scheme[i]; ++i) {
+                if (length < (i + 1) * (isWide ? 2 : 1))
+                    return false;
+                int c = isWide ? static_cast<int>(wide[i]) : static_cast<unsigned char>(narrow[i]);
+                if (c >= 'A' && c <= 'Z')
+                    c += 'a' - 'A';
+                if (c != scheme[i])
+                    return false;
+            }
+            return true;
+        };
+        bool secure = starts("https:");
+        if (call->secure && !secure)
+            call->downgraded = true;
+        call->secure = secure;
+    } else if (status == INTERNET_STATUS_REQUEST_COMPLETE && info && length >= sizeof(INTERNET_ASYNC_RESULT)) {
         call->result = *static_cast<const INTERNET_ASYNC_RESULT*>(info);
         ::SetEvent(call->completed.Get());
     } else if (status == INTERNET_STATUS_HANDLE_CLOSING) {
@@ -233,6 +257,9 @@ BOOL CHttpFile::SendRequest(LPCWSTR headers, DWORD headersLength, void* optional
             AfxThrowInternetException(m_dwContext);
         WaitAsync(m_limits.headerMs ? sent + m_limits.headerMs : 0, m_limits.headerGrowth);
     }
+    // What was asked for over https does not come back over plain http.
+    if (m_pAsync && m_pAsync->downgraded)
+        AfxThrowInternetException(m_dwContext, ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR);
     return TRUE;
 }
 
@@ -261,6 +288,7 @@ CHttpFile* CHttpConnection::OpenRequest(LPCWSTR verb, LPCWSTR object, LPCWSTR re
         return new CHttpFile(request, context);
     }
     auto* call = new CAsyncCall;
+    call->secure = (flags & INTERNET_FLAG_SECURE) != 0;
     HINTERNET request = ::HttpOpenRequestW(m_hConnection, verb, object, version, referer, acceptTypes, flags,
                                            reinterpret_cast<DWORD_PTR>(call));
     if (!request) {

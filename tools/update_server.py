@@ -25,6 +25,9 @@ It can misbehave on purpose. Control requests under /__qz/:
           endless   the file without a length, then bytes without end
           headers   a status line, then header lines without end, MS ms
                     apart (0: as fast as the client takes them)
+          cookie    the file, with a cookie set and a login asked for on the
+                    side; a later request that sends a cookie or credentials
+                    back is listed with "#cookie" after its path
         (endless answers stop by themselves after ENDLESS_SECONDS)
   /__qz/stats                          plain text: "connections N", then one
                                        line per request: "<conn> <path> <status>"
@@ -178,6 +181,9 @@ class Handler(BaseHTTPRequestHandler):
 
         fault = STATE.take_fault(path)
         full = self.local_file(path)
+        # A client that sends back what it was handed has leaked it.
+        if self.headers.get("Cookie") or self.headers.get("Authorization"):
+            path += "#cookie"
         if full is None or (fault and fault["mode"] == "404"):
             STATE.record(self.conn_id, path, 404)
             return self.send_plain(404, "not found: %s\n" % path)
@@ -195,10 +201,13 @@ class Handler(BaseHTTPRequestHandler):
             plain = fault and fault["mode"] == "plain"
             if not plain:
                 self.send_header("Cache-Control", "no-cache")
+            if fault and fault["mode"] == "cookie":
+                self.send_header("Set-Cookie", "qz-session=secret; Path=/")
+                self.send_header("WWW-Authenticate", 'Basic realm="qz"')
             self.end_headers()
             if head:
                 return
-            if not fault or plain:
+            if not fault or plain or fault["mode"] == "cookie":
                 return self.copy(f, size)
             mode, after, delay = fault["mode"], fault["after"], fault["delay"]
             if mode == "slow":

@@ -302,7 +302,7 @@ TEST_F(DownloadTest, FtpTransfersFilesToo)
     EXPECT_TRUE(GetServerStats().requests.empty()); // nothing went over HTTP
 }
 
-TEST_F(DownloadTest, EveryRequestGoesToTheServerAndNothingIntoTheInternetCache)
+TEST_F(DownloadTest, EveryRequestGoesToTheServerAndNothingIntoTheInternetCacheNorBackWithCookies)
 {
     // A name of its own (also against earlier runs in this prefix), so that
     // nothing else can be taken for it in the cache.
@@ -316,7 +316,16 @@ TEST_F(DownloadTest, EveryRequestGoesToTheServerAndNothingIntoTheInternetCache)
     ASSERT_TRUE(Publish(path, "<update_info>second, newer</update_info>"));
     ASSERT_EQ(Fetch(path, L"second.xml"), 0);
     EXPECT_EQ(ReadBytes(app / L"second.xml"), "<update_info>second, newer</update_info>");
-    EXPECT_EQ(GetServerStats().requests.size(), 2u);
+    // A server that hands out a cookie and asks for a login gets neither back.
+    const std::string other = prefix + "/" + probe + ".sig";
+    ASSERT_TRUE(Publish(other, "signed"));
+    SetServerFault(other, "cookie", 0, 0, 1);
+    ASSERT_EQ(Fetch(other, L"first.sig"), 0);
+    ASSERT_EQ(Fetch(other, L"second.sig"), 0);
+    std::vector<std::string> paths;
+    for (const ServerRequest& r : GetServerStats().requests)
+        paths.push_back(r.path);
+    EXPECT_EQ(paths, (std::vector<std::string>{path, path, other, other}));
 
     std::wstring url = L"http://127.0.0.1:8085" + Utf8ToWide(path);
     DWORD size = 0;

@@ -175,12 +175,12 @@ TEST(ReleaseTool, TheProgramWritesTheManifestOrRefusesWithAnExitCode)
     EXPECT_EQ(RunTool(L"--stamp \"" + (keys / L"publisher.key") + L"\" \"" + updater + L"\""), 1u);
     EXPECT_EQ(RunTool(L"--key \"" + (keys / L"publisher.key") + L"\""), 2u);
 
-    // 1 to 3650 days, 90 unless told; the same files signed again give the same update.xml.
+    // 1 to 365 days, 90 unless told; the same files signed again give the same update.xml.
     std::string xml = ReadBytes(release / L"update.xml");
     std::wstring sign = L"--key \"" + (keys / L"publisher.key") + L"\" ";
     std::wstring folder = L" \"" + release.path() + L"\" 9 /v9";
-    const std::pair<const wchar_t*, DWORD> validity[] = {{L"0", 2},  {L"3651", 2}, {L"07", 2},
-                                                         {L"-5", 2}, {L"", 2},     {L"3650", 0}};
+    const std::pair<const wchar_t*, DWORD> validity[] = {{L"0", 2}, {L"366", 2}, {L"3650", 2}, {L"07", 2},
+                                                         {L"-5", 2}, {L"", 2},    {L"365", 0}};
     for (const auto& v : validity)
         EXPECT_EQ(RunTool(sign + L"--days " + v.first + folder), v.second) << testing::PrintToString(v.first);
     EXPECT_EQ(RunTool(L"--days 5" + folder), 2u);

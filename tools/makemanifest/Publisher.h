@@ -13,7 +13,9 @@
 // whoever answers in the server's place stops being installed within a
 // season. A release that stays current is signed again before then.
 constexpr uint32_t kDefaultValidityDays = 90;
-constexpr uint32_t kMaxValidityDays = 3650;
+// At most a year: a release replayed by whoever answers in the server's place
+// can hold installations back no longer than its signature lasts.
+constexpr uint32_t kMaxValidityDays = 365;
 
 struct SigningOptions {
     std::wstring keyFile;                   // publisher.key
@@ -22,7 +24,7 @@ struct SigningOptions {
                                             // instead of the signing key's; empty: no rotation
 };
 
-// "1".."3650", decimal without sign or leading zeros; false otherwise.
+// "1".."365", decimal without sign or leading zeros; false otherwise.
 bool ParseValidityDays(const std::wstring& text, uint32_t* days);
 
 // Writes folder\publisher.key (the private key) and folder\publisher.pub;
