@@ -52,8 +52,14 @@ std::wstring EscapeUrlPath(const wchar_t* path, bool name = true)
 
 // Always from the server and never into the user's internet cache: a cached
 // manifest at an unchanged address would hide a newly published release.
-const DWORD kRequestFlags =
-    INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
+// Nothing of the user's goes along: no cookies, no credentials sent by
+// themselves (a redirect to an intranet host would otherwise get the user's
+// logon), no dialog. Redirects to other hosts are followed: publishers serve
+// files from other hosts; one from https to http is not (WinINet's own check,
+// left on, and CHttpFile's).
+const DWORD kRequestFlags = INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                            INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_AUTH |
+                            INTERNET_FLAG_NO_UI;
 
 std::wstring PathFolder(const wchar_t* path)
 {

@@ -207,7 +207,7 @@ bool ParseJournal(const std::wstring& program, const std::wstring& text, std::ve
         if (tab == std::wstring::npos)
             return false;
         std::wstring name = line.substr(0, tab), digit = line.substr(tab + 1);
-        if (!IsSafeFileName(name, program) || digit.size() > 1 || (digit.size() == 1 && (digit[0] < L'0' || digit[0] > L'9')))
+        if (!(IsSafeFileName(name, program) || IsRecordName(name)) || digit.size() > 1 || (digit.size() == 1 && (digit[0] < L'0' || digit[0] > L'9')))
             return false;
         JournalLine parsed;
         parsed.target = LocalPathOf(program, name);
@@ -279,10 +279,14 @@ bool CDownload::Install(std::vector<Placement>& plan, InstallFailure* failure)
     }
     // Written before the first file moves: an install the machine stopped in
     // the middle of is undone by the next run (see RecoverInterruptedInstall).
-    // A link left in its place is removed, never written through.
-    ::DeleteFileW(JournalPath().c_str());
-    if (IsLink(JournalPath()) ||
-        !WriteWholeFile(JournalPath(), journal.data(), journal.size() * sizeof(wchar_t), true)) {
+    // Whole or not at all: written beside and renamed, so that a journal cut
+    // in its writing never stands (it could not be told from a planted one).
+    // A link left in either place is removed, never written through.
+    const std::wstring written = JournalPath() + L".new";
+    ::DeleteFileW(written.c_str());
+    if (IsLink(written) || !WriteWholeFile(written, journal.data(), journal.size() * sizeof(wchar_t), true) ||
+        !::MoveFileExW(written.c_str(), JournalPath().c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        ::DeleteFileW(written.c_str());
         UPDATE_LOG(L"Could not write the install journal, ErrorCode = %d\n", static_cast<int>(::GetLastError()));
         return fail(InstallProblem::Failed, JournalPath());
     }
@@ -348,6 +352,8 @@ CDownload::Recovery CDownload::RecoverInterruptedInstall()
         UPDATE_LOG(L"The install journal or its folder is a link: nothing is undone, the run stops\n");
         return Recovery::Refused;
     }
+    // One cut in its writing: no file had moved yet.
+    ::DeleteFileW((JournalPath() + L".new").c_str());
     std::string bytes;
     if (!ReadSmallFile(JournalPath(), (16u << 20) - 1, &bytes)) {
         if (::GetLastError() != ERROR_FILE_TOO_LARGE)

@@ -290,25 +290,42 @@ TEST_F(UpdaterTest, AnInstallIsAllOrNothingEvenWhenTheProcessIsEndedInItsMiddle)
     EXPECT_EQ(installed(), allOld);
     // Ended at moments during the install (once its journal is written): the
     // next run, here one that then finds no release, puts the old set back.
+    // Unkeyed, then stamped and signed: the record goes in the same install.
     Hold(L"ZorvaneMutex");
     const std::wstring journal = app + L"\\Temp\\update.journal";
-    for (DWORD delayMs : {0u, 1u, 3u, 10u, 1000u}) {
-        SCOPED_TRACE(delayMs);
-        installOld();
-        Process run, next;
-        ASSERT_TRUE(run.Start(L"\"" + app + L"\\update.exe\" hide", app));
-        for (ULONGLONG end = ::GetTickCount64() + Scaled(30000);
-             !Exists(journal) && !run.Ended() && ::GetTickCount64() < end;)
-            ::Sleep(0);
-        ::Sleep(delayMs);
-        ASSERT_TRUE(run.Kill());
-        const std::string atTheEnd = installed();
-        std::printf("ended %lu ms into the install: %s\n", static_cast<unsigned long>(delayMs), atTheEnd.c_str());
-        Unpublish(manifest);
-        ASSERT_TRUE(next.Start(L"\"" + app + L"\\update.exe\" hide", app) && next.WaitEnd(30000));
-        EXPECT_TRUE(installed() == allOld || installed() == allNew) << atTheEnd << " became " << installed();
-        EXPECT_FALSE(Exists(journal));
-        ASSERT_TRUE(PublishRelease(manifest, versionNumber + 1, root, files));
+    TempFolder keys(L"keys");
+    for (bool keyed : {false, true}) {
+        SCOPED_TRACE(keyed ? "keyed" : "unkeyed");
+        std::string xml = ReadBytes(HarnessFolder(L"QZ_WWW_DIR") + Utf8ToWide(manifest));
+        if (keyed) {
+            PublishSignedWithTool(keys, files);
+            ASSERT_EQ(RunTool(L"--stamp \"" + (keys / L"publisher.pub") + L"\" \"" + app + L"\\update.exe\""), 0u);
+            xml = ReadBytes(HarnessFolder(L"QZ_WWW_DIR") + Utf8ToWide(manifest));
+        }
+        // Kills that came while the journal stood: the ones this test is for.
+        int landed = 0;
+        for (DWORD delayMs : {0u, 0u, 1u, 3u, 10u, 1000u}) {
+            SCOPED_TRACE(delayMs);
+            installOld();
+            Process run, next;
+            ASSERT_TRUE(run.Start(L"\"" + app + L"\\update.exe\" hide", app));
+            for (ULONGLONG end = ::GetTickCount64() + Scaled(30000);
+                 !Exists(journal) && !run.Ended() && ::GetTickCount64() < end;)
+                ::Sleep(0);
+            ::Sleep(delayMs);
+            ASSERT_TRUE(run.Kill());
+            landed += Exists(journal) ? 1 : 0;
+            const std::string atTheEnd = installed();
+            std::printf("%s, ended %lu ms into the install: %s%s\n", keyed ? "keyed" : "unkeyed",
+                        static_cast<unsigned long>(delayMs), atTheEnd.c_str(),
+                        Exists(journal) ? " (journal standing)" : "");
+            Unpublish(manifest);
+            ASSERT_TRUE(next.Start(L"\"" + app + L"\\update.exe\" hide", app) && next.WaitEnd(30000));
+            EXPECT_TRUE(installed() == allOld || installed() == allNew) << atTheEnd << " became " << installed();
+            EXPECT_FALSE(Exists(journal));
+            ASSERT_TRUE(Publish(manifest, xml));
+        }
+        EXPECT_GE(landed, 1) << "no kill came between the journal and the commit";
     }
     // Released: a run replaces every file.
     caller.replies.clear();
