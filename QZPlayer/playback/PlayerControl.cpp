@@ -207,6 +207,7 @@ void CPlayerControl::OnMediaOpened()
         return;
     m_dDuration = 0; // the new item's length comes with the polls
     m_bStarted = FALSE;
+    m_bPassedOver = FALSE;
     RestartWatch();
     if (m_pPlayer->GetEngineKind() == EngineFlash) {
         // The movie takes a volume only once it plays.
@@ -223,6 +224,13 @@ void CPlayerControl::Resume()
     if (m_pPlayer && m_pPlayer->HasEngine() && !m_btnPlay.IsChecked()) {
         m_pPlayer->Play();
         RestartWatch();
+        // The list came back to a source it passed over (the same one again,
+        // or a random pick): it must show again that it starts, or it would
+        // hold the list for ever.
+        if (m_bPassedOver) {
+            m_bStarted = FALSE;
+            m_bPassedOver = FALSE;
+        }
         SetState(Opening);
     }
 }
@@ -282,6 +290,7 @@ void CPlayerControl::EndItem(WPARAM why)
     if (why == kPlayNextPassedOver && m_pPlayer && m_pPlayer->HasEngine())
         m_pPlayer->Stop();
     m_bStarted = TRUE; // nothing more to watch
+    m_bPassedOver = why == kPlayNextPassedOver;
     if (m_sliderSeek.GetPos() != 0)
         m_sliderSeek.SetPos(0);
     SetState(Stopped);

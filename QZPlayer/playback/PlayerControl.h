@@ -80,6 +80,9 @@ public:
     // Whether the item opened last has shown that it plays (a duration, or a
     // position that moved); until then it is watched.
     BOOL m_bStarted = TRUE;
+    // The item loaded was passed over: should the list resume it, it is
+    // watched again.
+    BOOL m_bPassedOver = FALSE;
     BOOL m_bListReady = FALSE;
 
 protected:

@@ -6,6 +6,8 @@
 #include "Protocol.h"
 #include "resource.h"
 
+#include <algorithm>
+
 namespace {
 
 struct ExtensionRow {
@@ -234,7 +236,10 @@ const struct {
 
 CPlayerWnd::ShellMovie CPlayerWnd::ShellMovieFor(const std::wstring& source)
 {
-    return source.find(L"://") == std::wstring::npos ? LocalMovie : NetworkMovie;
+    // A file:// address names a local file as much as a path does.
+    const bool file = ::CompareStringOrdinal(source.c_str(), static_cast<int>(std::min<size_t>(source.size(), 7)),
+                                             L"file://", 7, TRUE) == CSTR_EQUAL;
+    return file || source.find(L"://") == std::wstring::npos ? LocalMovie : NetworkMovie;
 }
 
 std::wstring CPlayerWnd::ShellMoviePath(ShellMovie which) const

@@ -45,7 +45,8 @@ public:
     // The shell movie comes in two builds, one per Flash sandbox: the
     // network build for URLs, the local build for files.
     enum ShellMovie { NetworkMovie = 0, LocalMovie = 1 };
-    // The build a source needs: a local or UNC path (no "://") the local one.
+    // The build a source needs: a local or UNC path (no "://") or a file://
+    // address the local one.
     static ShellMovie ShellMovieFor(const std::wstring& source);
     // The build beside the program: valid when its size is the embedded
     // movie's; written (hidden) otherwise.

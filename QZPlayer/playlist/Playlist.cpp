@@ -9,13 +9,13 @@
 #include <cwchar>
 #include <new>
 #include <numeric>
+#include <random>
 #include <utility>
 
 namespace {
 
 const wchar_t kListSection[] = L"ProgList";
 const wchar_t kSystemSection[] = L"System";
-const int kRandomDraws = 10000;
 
 // "Name12": by hand, as a long list makes tens of thousands at every quit.
 std::wstring KeyOf(const wchar_t* name, int index)
@@ -223,14 +223,22 @@ ProgItem* CPlaylist::Next()
     if (!unplayed) {
         // A cycle is through: the next one starts with every entry unplayed.
         ClearPlayed();
-        return m_bRepeat ? Item(std::rand() % n) : nullptr;
+        return m_bRepeat ? Item(Draw(n)) : nullptr;
     }
-    for (int draw = 0; draw < kRandomDraws; ++draw) {
-        ProgItem* rec = Item(std::rand() % n);
-        if (!rec->bPlayed && rec != m_pCurrent)
-            return rec;
-    }
-    return nullptr;
+    // One draw among the entries still to play, each as likely as the next:
+    // repeated draws over the whole list miss the last ones of a long cycle,
+    // and rand() reaches no row above 32,767.
+    std::vector<int> left;
+    for (int i = 0; i < n; ++i)
+        if (!Item(i)->bPlayed && Item(i) != m_pCurrent)
+            left.push_back(i);
+    return left.empty() ? nullptr : Item(left[static_cast<size_t>(Draw(static_cast<int>(left.size())))]);
+}
+
+int CPlaylist::Draw(int n)
+{
+    static std::mt19937 engine(static_cast<unsigned>(::GetTickCount()) ^ (::GetCurrentProcessId() << 16));
+    return std::uniform_int_distribution<int>(0, n - 1)(engine);
 }
 
 ProgItem* CPlaylist::NextInChain(Cause why)

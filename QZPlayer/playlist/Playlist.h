@@ -63,6 +63,8 @@ public:
     // Random order on or off: a new cycle in which only the current entry
     // counts as played (none when the order goes back to the list's).
     void ToggleRandom();
+    // A uniform draw from 0 to n - 1 (n > 0), for lists of any length.
+    static int Draw(int n);
 
     // Why the video pane wants the next entry.
     enum Cause {

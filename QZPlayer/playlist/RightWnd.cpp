@@ -469,11 +469,6 @@ LRESULT CRightWnd::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
         }
         break;
     }
-    case WM_ENDSESSION:
-        // The session's end kills the process without WM_DESTROY.
-        if (wp)
-            SaveList();
-        return 0;
     case WM_DESTROY:
         if (!m_bListSaved)
             SaveList();

@@ -14,19 +14,6 @@ namespace {
 
 const wchar_t kSettingsFile[] = L"\\Config\\QZPlayer.ini";
 
-// What the key reader does to a value: a value wrapped in a pair of the same
-// quote loses them, and the buffer cuts it.
-std::wstring_view AsKeyReaderReads(const wchar_t* text, size_t length)
-{
-    if (length >= 2 && (text[0] == L'"' || text[0] == L'\'') && text[length - 1] == text[0]) {
-        ++text;
-        length -= 2;
-    }
-    if (length > CIniFile::kMaxValue)
-        length = CIniFile::kMaxValue;
-    return std::wstring_view(text, length);
-}
-
 // How a file's text is stored; a file keeps its form when it is rewritten,
 // except that an ANSI file takes UTF-16 once it must hold text the code page
 // cannot (the profile functions read all three).
@@ -196,14 +183,17 @@ std::string Encode(const Document& doc)
     if (doc.encoding != Encoding::Utf16) {
         const UINT codePage = doc.encoding == Encoding::Utf8 ? CP_UTF8 : CP_ACP;
         BOOL lost = FALSE;
-        const int n = ::WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+        // No best fit: a character the code page lacks ("ç" where it has
+        // only "c") must switch the file to UTF-16, not quietly become another.
+        const DWORD flags = codePage == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+        const int n = ::WideCharToMultiByte(codePage, flags, text.data(), static_cast<int>(text.size()), nullptr, 0,
                                             nullptr, codePage == CP_UTF8 ? nullptr : &lost);
         if (!lost && (n > 0 || text.empty())) {
             std::string bytes(doc.encoding == Encoding::Utf8 ? "\xEF\xBB\xBF" : "");
             const size_t skip = bytes.size();
             bytes.resize(skip + static_cast<size_t>(n));
             if (n > 0)
-                ::WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), &bytes[skip], n,
+                ::WideCharToMultiByte(codePage, flags, text.data(), static_cast<int>(text.size()), &bytes[skip], n,
                                       nullptr, nullptr);
             return bytes;
         }
@@ -269,13 +259,13 @@ std::wstring CIniFile::GetPath()
 
 BOOL CIniFile::GetString(LPCWSTR section, LPCWSTR key, std::wstring& value)
 {
-    wchar_t buf[1024] = {};
-    DWORD n = ::GetPrivateProfileStringW(section, key, L"", buf, 1024, GetPath().c_str());
+    std::vector<wchar_t> buf(kMaxValue + 1, L'\0');
+    DWORD n = ::GetPrivateProfileStringW(section, key, L"", buf.data(), kMaxValue + 1, GetPath().c_str());
     if (n == 0) {
         value.clear();
         return FALSE;
     }
-    value.assign(buf, n);
+    value.assign(buf.data(), n);
     return TRUE;
 }
 
@@ -318,7 +308,7 @@ BOOL CIniFile::GetSection(LPCWSTR section, IniSectionText& out)
         const wchar_t* eq = wmemchr(line, L'=', length);
         if (eq)
             out.lines.push_back({std::wstring_view(line, static_cast<size_t>(eq - line)),
-                                 AsKeyReaderReads(eq + 1, length - (eq - line) - 1)});
+                                 std::wstring_view(eq + 1, length - (eq - line) - 1)});
         else
             out.lines.push_back({std::wstring_view(line, length), std::wstring_view()});
         at += length + 1;

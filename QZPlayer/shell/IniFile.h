@@ -27,8 +27,9 @@ struct IniSectionText {
 
 class CIniFile {
 public:
-    // Values longer than this are cut, as the key reader's buffer holds 1024 units.
-    enum { kMaxValue = 1023 };
+    // The longest value the key reader returns whole: the longest line the
+    // profile functions write. The section reader returns every value whole.
+    enum { kMaxValue = 32767 };
 
     static std::wstring GetPath();
 
@@ -37,14 +38,14 @@ public:
     // A null value deletes the key.
     static BOOL WriteString(LPCWSTR section, LPCWSTR key, LPCWSTR value);
 
-    // Every key of the section in file order, each value as GetString would
-    // read it (surrounding quotes removed, cut to kMaxValue). FALSE when the
-    // section is missing or empty.
+    // Every key of the section in file order, each value whole and as written
+    // (quotes kept: the key reader drops a surrounding pair, which would
+    // change a title saved with them). FALSE when the section is missing or empty.
     static BOOL GetSection(LPCWSTR section, std::vector<IniEntry>& entries);
     // The same as views; FALSE when the section is missing or empty.
     static BOOL GetSection(LPCWSTR section, IniSectionText& text);
-    // The value of key among a section's entries as GetString reads it: the
-    // first of equal keys, compared without regard to case. Each profile
+    // The value of key among a section's entries: the first of equal keys,
+    // compared without regard to case, as the key reader finds it. Each profile
     // read costs a parse of the whole file under Wine, so a section read
     // once answers several keys.
     static BOOL Find(const std::vector<IniEntry>& entries, LPCWSTR key, std::wstring& value);

@@ -603,6 +603,35 @@ TEST_F(Frame, LineBreaksInCommandsAndOpenedPathsBecomeBlanksAndWriteNoSettings)
     EXPECT_EQ(listtest::ReadKey(L"ProgList", L"Name1"), rows[1].text);
 }
 
+// The session's end ends the process without WM_DESTROY, and only top-level
+// windows hear of it: the frame keeps the window and the list, whole values
+// and quotes included.
+TEST_F(Frame, TheEndOfTheSessionSavesTheWindowAndTheListAsTheyAre)
+{
+    Open();
+    CFrameDialog& f = *frame;
+    const std::wstring url = L"http://h/v.flv?" + std::wstring(1100, L'q');
+    const std::wstring line = L"-a " + url + L"|\"\"Live\"\"";
+    COPYDATASTRUCT cds = {kCopyCommand, static_cast<DWORD>((line.size() + 1) * sizeof(wchar_t)),
+                          const_cast<wchar_t*>(line.c_str())};
+    f.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds));
+    f.m_right.m_playlist.m_bRepeat = TRUE;
+    const auto rows = listtest::Rows(f.m_right);
+    ASSERT_EQ(rows.size(), 1u);
+    ASSERT_EQ(rows[0].text.front(), L'"');
+    f.SendMessage(WM_ENDSESSION, FALSE, 0);
+    EXPECT_EQ(listtest::ReadKey(L"ProgList", L"Count"), L"");
+    f.SendMessage(WM_ENDSESSION, TRUE, 0);
+    EXPECT_EQ(listtest::ReadKey(L"ProgList", L"Count"), L"1");
+    EXPECT_EQ(listtest::ReadKey(L"System", L"Repeat"), L"1");
+    EXPECT_NE(listtest::ReadKey(L"System", L"Width"), L"");
+    CPlaylist loaded;
+    loaded.Load();
+    ASSERT_EQ(loaded.Count(), 1);
+    EXPECT_EQ(std::wstring(loaded.Item(0)->pszUrl), url);
+    EXPECT_EQ(loaded.Name(0), rows[0].text);
+}
+
 TEST_F(Frame, WithRepeatOnTheNextEntryChainEndsAfterOnePassOrWhenItFindsAPlayableEntry)
 {
     playtest::SimControls sim;
@@ -668,6 +697,21 @@ TEST_F(Frame, WithRepeatOnAndEntriesThatNeverStartTheChainStillEndsAfterOnePass)
     EXPECT_EQ(f.m_left.m_control.m_strState, L"已停止");
     EXPECT_EQ(f.m_left.m_control.m_nTimer, 0u);
     EXPECT_EQ(::FindWindowW(L"#32770", L"QZ播放器"), nullptr);
+
+    // The same dead source twice in a row (clients add duplicates): the
+    // second is watched afresh and passed over too, and the good one after
+    // them plays within two stall bounds.
+    f.m_left.m_player.DestroyEngine();
+    f.m_right.RemoveAll();
+    for (const wchar_t* path : {L"http://h/missing-a.wmv", L"http://h/missing-a.wmv", L"c:\\v\\good-30s.wmv"})
+        f.m_right.AddFile(path);
+    f.m_right.SetCurItem(f.m_right.GetRowItem(2));
+    urls.clear();
+    log.Take();
+    f.m_left.PostMessage(WM_PLAY_NEXT);
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return opened().size() >= 2; }, 2 * 1000 + 1500)) << "it hung";
+    EXPECT_EQ(opened(), (std::vector<std::wstring>{L"http://h/missing-a.wmv", L"c:\\v\\good-30s.wmv"}));
+    EXPECT_EQ(f.m_right.m_playlist.Current(), f.m_right.GetRowItem(2));
     f.m_left.m_player.DestroyEngine();
 }
 

@@ -181,6 +181,7 @@ TEST_F(Playback, EachShellMovieBuildPlaysItsOwnSourcesAndRefusesTheOthers)
         {nullptr, L"d:\\clips\\a-2s.flv", true},
         {nullptr, L"\\\\server\\clips\\b-2s.MP4", true},
         {nullptr, L"http://h/c-2s.flv", true},
+        {nullptr, L"FILE:///d:/clips/a-2s.flv", true},
         // Each sandbox refuses what the other build is for.
         {L"QZFPlayerLocal.swf", L"http://h/c-2s.flv", false},
         {L"QZFPlayer.swf", L"d:\\clips\\a-2s.flv", false},

@@ -107,6 +107,41 @@ TEST(PlaylistRules, TheChainOfAttemptsEndsOnceEveryDistinctEntryWasPassedOver)
     EXPECT_EQ(list.NextInChain(CPlaylist::kItemEnded), c);
 }
 
+// Random order: each entry once per cycle, in lists of any length. Repeated
+// draws over the whole list missed the last entries of long cycles, and
+// rand() never reached a row above 32,767.
+TEST(PlaylistRules, RandomOrderPlaysEveryEntryOncePerCycleAndReachesEveryRow)
+{
+    CPlaylist list;
+    for (int i = 0; i < 10000; ++i)
+        list.Add(std::to_wstring(i), L"x");
+    list.ToggleRandom();
+    list.SetCurrent(list.Item(0));
+    std::vector<char> seen(10000, 0);
+    seen[0] = 1;
+    int played = 1;
+    for (ProgItem* next; (next = list.Next()) != nullptr; ++played) {
+        const int row = list.RowOf(next);
+        ASSERT_EQ(seen[static_cast<size_t>(row)], 0) << "row " << row << " twice in one cycle";
+        seen[static_cast<size_t>(row)] = 1;
+        list.SetCurrent(next);
+    }
+    EXPECT_EQ(played, 10000) << "the cycle ended early";
+
+    for (int i = 10000; i < 40000; ++i)
+        list.Add(std::to_wstring(i), L"x");
+    list.m_bRepeat = TRUE;
+    int high = 0;
+    for (int draw = 0; draw < 2000; ++draw) {
+        ProgItem* next = list.Next();
+        ASSERT_NE(next, nullptr);
+        high += list.RowOf(next) > 32767 ? 1 : 0;
+    }
+    // 18 % of the rows lie above 32,767: 360 of 2,000 draws on average.
+    EXPECT_GT(high, 250);
+    EXPECT_LT(high, 480);
+}
+
 TEST(PlaylistRules, SortingAlternatesAndRowsWithEqualNamesKeepTheirOrder)
 {
     CPlaylist list;

@@ -572,14 +572,3 @@ TEST_F(PaneTest, ThePaneIsFilledAndFramedOnlyWhileItIsTheFramesChild)
     ::SetParent(pane, frame);
 }
 
-TEST_F(PaneTest, TheEndOfTheSessionSavesTheList)
-{
-    pane.AddFile(L"C:\\v\\a.flv");
-    pane.m_playlist.m_bRepeat = TRUE;
-    pane.SendMessage(WM_ENDSESSION, FALSE, 0);
-    EXPECT_EQ(listtest::ReadKey(L"ProgList", L"Count"), L"");
-    pane.SendMessage(WM_ENDSESSION, TRUE, 0);
-    EXPECT_EQ(listtest::ReadKey(L"ProgList", L"Count"), L"1");
-    EXPECT_EQ(listtest::ReadKey(L"ProgList", L"Url0"), L"C:\\v\\a.flv");
-    EXPECT_EQ(listtest::ReadKey(L"System", L"Repeat"), L"1");
-}

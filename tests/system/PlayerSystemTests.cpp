@@ -171,7 +171,7 @@ TEST(PlayerCommand, SwitchesTargetAndTitle)
     EXPECT_EQ(CFrameDialog::ClampListWidth(200, 1000), 200);
 }
 
-TEST(PlayerCommand, TheHiddenSwitchCountsOnlyAtTheStartOrAfterABlank)
+TEST(PlayerCommand, TheHiddenSwitchCountsOnlyAsAWordOutsideQuotes)
 {
     struct Case {
         const wchar_t* line;
@@ -185,6 +185,12 @@ TEST(PlayerCommand, TheHiddenSwitchCountsOnlyAtTheStartOrAfterABlank)
         {L"-H -h x", L"-H  x", TRUE}, // "-h" first; then "-H" stays
         {L"-H x", L"x", TRUE},
         {L"x-H", L"x-H", FALSE},
+        // Inside a path: kept whole, quoted or not, and the start is not hidden.
+        {L"\"D:\\v\\Concert -HD.wmv\"", L"\"D:\\v\\Concert -HD.wmv\"", FALSE},
+        {L"-p \"D:\\v\\a -h b.wmv\"", L"-p \"D:\\v\\a -h b.wmv\"", FALSE},
+        {L"\"D:\\v\\clip -h\" -h", L"\"D:\\v\\clip -h\" ", TRUE},
+        {L"D:\\v\\Concert -HD-30S.wmv", L"D:\\v\\Concert -HD-30S.wmv", FALSE},
+        {L"-hD:\\a.wmv", L"-hD:\\a.wmv", FALSE},
     };
     for (const Case& c : cases) {
         std::wstring line = c.line;
