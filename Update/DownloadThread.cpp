@@ -148,8 +148,9 @@ std::wstring CDownloadThread::SignedReleaseProblem(const VersionInfo& version, c
         return L"the signature file " + remote + L" is missing, could not be read, or is larger than " +
                std::to_wstring(kMaxSignatureFile) + L" bytes";
     }
+    m_trusted = TrustedKeys();
     SignedRelease release;
-    std::wstring problem = VerifySignatureFile(bytes, m_key.key, &release);
+    std::wstring problem = m_trusted.VerifySignature(bytes, &release);
     if (!problem.empty())
         return problem;
     // A signature replayed after its time would keep clients on a replaced release.
@@ -184,7 +185,8 @@ SignedRelease CDownloadThread::InstalledRecord() const
     if (!ReadSmallFile(path, kMaxSignatureFile, &bytes))
         return SignedRelease(); // none yet: only the settings' version counts
     // Verified again each time; whether it has expired since does not matter.
-    std::wstring problem = VerifySignatureFile(bytes, m_key.key, &record);
+    // A key that handed over still vouches for what it signed before.
+    std::wstring problem = m_trusted.VerifySignature(bytes, &record);
     if (!problem.empty()) {
         UPDATE_LOG(L"The installed release's signature is not used: %ls\n", problem.c_str());
         return SignedRelease();
@@ -202,6 +204,40 @@ void CDownloadThread::KeepRecord()
         !::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         UPDATE_LOG(L"Could not keep the installed release's signature, ErrorCode = %d\n",
                    static_cast<int>(::GetLastError()));
+        ::DeleteFileW(temp.c_str());
+    }
+}
+
+CKeyRing CDownloadThread::TrustedKeys()
+{
+    m_keyChainToKeep.clear();
+    std::string local, server;
+    ReadSmallFile(std::wstring(m_pDownload->GetProgramFolder()) + L"\\" + kKeyChain, kMaxKeyChainFile, &local);
+    if (m_pDownload->DownloadToMemory(kKeyChainPath, &server, kMaxKeyChainFile) != 0)
+        server.clear(); // none published, or none to be had: the kept one stands
+    KeyChainChoice choice = ChooseKeyChain(m_key.key, local, server);
+    for (const std::wstring& why : choice.ignored)
+        UPDATE_LOG(L"Key chain not followed: %ls\n", why.c_str());
+    if (choice.links.size() > choice.localLinks)
+        m_keyChainToKeep = server;
+    CKeyRing keys(m_key.key, choice.links);
+    if (!choice.links.empty())
+        UPDATE_LOG(L"Following %u key handovers: the newest key is %hs\n", static_cast<unsigned>(choice.links.size()),
+                   keys.NewestId().c_str());
+    return keys;
+}
+
+void CDownloadThread::KeepKeyChain()
+{
+    if (m_keyChainToKeep.empty())
+        return;
+    // Whole or not at all, as the record; without it the next run still
+    // follows the server's chain.
+    const std::wstring path = std::wstring(m_pDownload->GetProgramFolder()) + L"\\" + kKeyChain;
+    const std::wstring temp = path + L".new";
+    if (!WriteWholeFile(temp, m_keyChainToKeep.data(), m_keyChainToKeep.size(), true) ||
+        !::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        UPDATE_LOG(L"Could not keep the key chain, ErrorCode = %d\n", static_cast<int>(::GetLastError()));
         ::DeleteFileW(temp.c_str());
     }
 }
@@ -287,9 +323,10 @@ bool CDownloadThread::CarriesUsableKey(const FileInfo& file, const CStagedFile& 
     if (n == 0 || n >= MAX_PATH ||
         ::CompareStringOrdinal(target, -1, own.c_str(), -1, TRUE) != CSTR_EQUAL)
         return true; // not this updater
-    // An updater without a key would take any release from its next run on.
+    // An updater without a key would take any release from its next run on,
+    // one with a superseded key none after its handover.
     std::string image;
-    return staged.ReadAll(&image, 256u << 20) && PublisherKeyOfImage(image).state == KeyState::Usable;
+    return staged.ReadAll(&image, 256u << 20) && m_trusted.MayCarry(PublisherKeyOfImage(image));
 }
 
 VersionInfo* CDownloadThread::UsableVersion()
@@ -326,8 +363,11 @@ bool CDownloadThread::HandleFile(int attempt)
             Post(WM_FILE_STATUS, static_cast<WPARAM>(kInUse), reinterpret_cast<LPARAM>(m_strInUse.c_str()));
             return true;
         }
-        if (Keyed())
+        if (Keyed()) {
+            // The chain first: a record signed by a key that handed over verifies only with it.
+            KeepKeyChain();
             KeepRecord();
+        }
         m_nState = kFinished;
         Post(WM_COMMAND, IDOK, 0);
         return true;

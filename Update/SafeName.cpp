@@ -53,11 +53,21 @@ bool IsReservedFolder(const std::wstring& segment)
            CSTR_EQUAL;
 }
 
+// The installed release's record and key chain: a listed file of either
+// name would decide which releases the next run trusts.
+bool IsReservedFile(const std::wstring& name)
+{
+    for (const wchar_t* kept : {L"/update.sig", L"/update.keys"})
+        if (::CompareStringOrdinal(name.c_str(), -1, kept, -1, TRUE) == CSTR_EQUAL)
+            return true;
+    return false;
+}
+
 } // namespace
 
 bool IsSafeFileName(const std::wstring& name)
 {
-    if (name.size() < 2 || name[0] != L'/')
+    if (name.size() < 2 || name[0] != L'/' || IsReservedFile(name))
         return false;
     // A file of that name would stand where the staging folder stands.
     size_t first = name.find(L'/', 1);

@@ -11,6 +11,8 @@
 // space; no device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or without
 // an extension); the first segment not "$Temp$" (the staging folder's
 // name), in any letter case.
+// Nor "/update.sig" or "/update.keys", the record and key chain a keyed
+// updater keeps at the program folder's root, in any letter case.
 bool IsSafeFileName(const std::wstring& name);
 
 // The name, and its path below folder stays inside folder and fits a path
