@@ -164,8 +164,9 @@ std::wstring CDownloadThread::SignatureProblem(const std::string& manifest)
         return L"the signature file " + remote + L" is missing, could not be read, or is larger than " +
                std::to_wstring(kMaxSignatureFile) + L" bytes";
     }
+    m_trusted = TrustedKeys();
     SignedRelease release;
-    std::wstring problem = VerifySignatureFile(bytes, m_key.key, &release);
+    std::wstring problem = m_trusted.VerifySignature(bytes, &release);
     if (!problem.empty())
         return problem;
     // A signature replayed after its time would keep clients on a replaced release.
@@ -211,7 +212,8 @@ SignedRelease CDownloadThread::InstalledRecord() const
     if (!ReadSmallFile(path, kMaxSignatureFile, &bytes))
         return SignedRelease(); // none yet: only the settings' version counts
     // Verified again each time; whether it has expired since does not matter.
-    std::wstring problem = VerifySignatureFile(bytes, m_key.key, &record);
+    // A key that handed over still vouches for what it signed before.
+    std::wstring problem = m_trusted.VerifySignature(bytes, &record);
     if (!problem.empty()) {
         UPDATE_LOG(L"The installed release's signature is not used: %ls\n", problem.c_str());
         return SignedRelease();
@@ -219,20 +221,46 @@ SignedRelease CDownloadThread::InstalledRecord() const
     return record;
 }
 
-bool CDownloadThread::StageRecord()
+bool CDownloadThread::StageRecords()
 {
     // Placed with the release's files, in the same journalled install: a run
-    // never reports success without it, and a half-written one never stands.
+    // never reports success without them, and a half-written one never
+    // stands. The chain goes with the record: a record signed by a key that
+    // handed over verifies only with it.
     const std::wstring staging = m_pDownload->GetStagingFolder();
-    auto record = std::make_unique<CStagedFile>();
-    if (!record->Create(staging, staging + L"\\" + kInstalledRecord) ||
-        !record->Write(m_signature.data(), m_signature.size())) {
-        UPDATE_LOG(L"Could not stage the installed release's signature, ErrorCode = %d\n",
-                   static_cast<int>(::GetLastError()));
-        return false;
-    }
-    m_staged.emplace_back(std::wstring(L"/") + kInstalledRecord, std::move(record));
-    return true;
+    auto stage = [&](const wchar_t* name, const std::string& bytes) {
+        auto file = std::make_unique<CStagedFile>();
+        if (!file->Create(staging, staging + L"\\" + name) || !file->Write(bytes.data(), bytes.size())) {
+            UPDATE_LOG(L"Could not stage %ls, ErrorCode = %d\n", name, static_cast<int>(::GetLastError()));
+            return false;
+        }
+        m_staged.emplace_back(std::wstring(L"/") + name, std::move(file));
+        return true;
+    };
+    return stage(kInstalledRecord, m_signature) && (m_keyChainToKeep.empty() || stage(kKeyChain, m_keyChainToKeep));
+}
+
+CKeyRing CDownloadThread::TrustedKeys()
+{
+    m_keyChainToKeep.clear();
+    std::string local, server;
+    // Never read through a link: whoever made it chose what it says.
+    const std::wstring kept = std::wstring(m_pDownload->GetProgramFolder()) + L"\\" + kKeyChain;
+    const DWORD attributes = ::GetFileAttributesW(kept.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        ReadSmallFile(kept, kMaxKeyChainFile, &local);
+    if (m_pDownload->DownloadToMemory(kKeyChainPath, &server, kMaxKeyChainFile) != 0)
+        server.clear(); // none published, or none to be had: the kept one stands
+    KeyChainChoice choice = ChooseKeyChain(m_key.key, local, server);
+    for (const std::wstring& why : choice.ignored)
+        UPDATE_LOG(L"Key chain not followed: %ls\n", why.c_str());
+    if (choice.links.size() > choice.localLinks)
+        m_keyChainToKeep = server;
+    CKeyRing keys(m_key.key, choice.links);
+    if (!choice.links.empty())
+        UPDATE_LOG(L"Following %u key handovers: the newest key is %hs\n", static_cast<unsigned>(choice.links.size()),
+                   keys.NewestId().c_str());
+    return keys;
 }
 
 bool CDownloadThread::InstalledIsCurrent(const FileInfo& file)
@@ -332,12 +360,10 @@ bool CDownloadThread::CarriesUsableKey(const FileInfo& file, const CStagedFile& 
         mine.dwVolumeSerialNumber != installed.dwVolumeSerialNumber ||
         mine.nFileIndexHigh != installed.nFileIndexHigh || mine.nFileIndexLow != installed.nFileIndexLow)
         return true; // not this updater
-    // An updater without this key would take any release, or none of ours.
+    // An updater without a key would take any release from its next run on,
+    // one with a superseded key none after its handover.
     std::string image;
-    if (!staged.ReadAll(&image, 256u << 20))
-        return false;
-    PublisherKey carried = PublisherKeyOfImage(image);
-    return carried.state == KeyState::Usable && carried.key == m_key.key;
+    return staged.ReadAll(&image, 256u << 20) && m_trusted.MayCarry(PublisherKeyOfImage(image));
 }
 
 VersionInfo* CDownloadThread::UsableVersion()
@@ -371,7 +397,7 @@ bool CDownloadThread::HandleFile(int attempt)
         bool installed = false;
         if (!Keyed()) {
             installed = m_pDownload->InstallFiles(&failure);
-        } else if (!StageRecord()) {
+        } else if (!StageRecords()) {
             failure.kind = CDownload::InstallProblem::Failed;
             failure.path = std::wstring(m_pDownload->GetProgramFolder()) + L"\\" + kInstalledRecord;
         } else {

@@ -4,6 +4,7 @@
 
 #include "App.h"
 #include "Download.h"
+#include "KeyChain.h"
 #include "Signature.h"
 #include "UpdateMessages.h"
 #include "XmlInfo.h"
@@ -33,6 +34,12 @@ public:
     Sha256Digest m_manifestSha256{};         // of the manifest received (keyed runs)
     std::string m_signature;                 // its bytes, kept as the record once installed
     std::vector<CDownload::StagedEntry> m_staged; // downloaded in this run and found as signed (keyed runs)
+    // The keys this run trusts, from the stamped key and the key chain it
+    // follows (keyed runs, once the signature arrived).
+    CKeyRing m_trusted;
+    // The server's key chain when it is followed and longer than the one
+    // kept in the program folder: kept beside the record once installed.
+    std::string m_keyChainToKeep;
     // The updater's own executable: a staged replacement must carry a key.
     // Empty: this process's.
     std::wstring m_strOwnProgram;
@@ -41,6 +48,10 @@ public:
     // a release signed by the publisher is ever recorded, and none older than
     // it, or another of its version, is accepted after it.
     static constexpr wchar_t kInstalledRecord[] = L"update.sig";
+    // The key chain this installation follows, in the program folder; the
+    // server's is always at its root, whatever version asks.
+    static constexpr wchar_t kKeyChain[] = L"update.keys";
+    static constexpr wchar_t kKeyChainPath[] = L"/update.keys";
 
     // The manifest's server path for an installed version, and the
     // signature's beside it.
@@ -80,8 +91,12 @@ private:
     // The installed release as its kept signature records it; versionId 0 when
     // there is none that verifies with the key.
     SignedRelease InstalledRecord() const;
-    // The verified signature as a staged file, installed with the release.
-    bool StageRecord();
+    // The verified signature as a staged file, and the key chain followed
+    // when it is longer than the kept one, installed with the release.
+    bool StageRecords();
+    // The keys to trust: the stamped key with the kept key chain, or the
+    // server's when it extends that one (a server without one is no failure).
+    CKeyRing TrustedKeys();
     // The failure of the step: -2 when a keyed run refused what it got as not
     // genuine, -1 otherwise.
     WPARAM Failure() const { return static_cast<WPARAM>(m_bBlocked ? kStagingBlocked : m_bRefused ? kRefused : -1); }
@@ -93,8 +108,8 @@ private:
     // checksum otherwise.
     bool DownloadVerified(const VersionInfo& version, const FileInfo& file);
     // False for a staged replacement of this updater's own executable (the
-    // same file, not the same spelling) that does not carry this updater's
-    // key; true for every other file.
+    // same file, not the same spelling) that carries no key it may hand over
+    // to (CKeyRing::MayCarry); true for every other file.
     bool CarriesUsableKey(const FileInfo& file, const CStagedFile& staged) const;
 
     std::mutex m_stateLock; // the stop flag against the start of an installation

@@ -39,7 +39,10 @@ bool Wide(const std::string& s, std::wstring* out)
     return true;
 }
 
-// Decimal without sign or leading zeros, within 32 bits.
+} // namespace
+
+namespace signedtext {
+
 bool ParseDecimal(const std::string& text, uint32_t* value)
 {
     if (text.empty() || text.size() > 10 || (text.size() > 1 && text[0] == '0'))
@@ -56,7 +59,6 @@ bool ParseDecimal(const std::string& text, uint32_t* value)
     return true;
 }
 
-// "<word> <rest>": the rest when the line begins with word and a space.
 bool Field(const std::string& line, const char* word, std::string* rest)
 {
     size_t n = std::strlen(word);
@@ -66,8 +68,6 @@ bool Field(const std::string& line, const char* word, std::string* rest)
     return true;
 }
 
-// The lines of a text whose every line ends with one LF; false for a CR, a
-// NUL, or a last line without its LF.
 bool SplitLines(const std::string& text, std::vector<std::string>* lines, std::vector<size_t>* starts)
 {
     lines->clear();
@@ -86,6 +86,14 @@ bool SplitLines(const std::string& text, std::vector<std::string>* lines, std::v
     }
     return true;
 }
+
+} // namespace signedtext
+
+using signedtext::Field;
+using signedtext::ParseDecimal;
+using signedtext::SplitLines;
+
+namespace {
 
 std::wstring LineProblem(size_t line, const wchar_t* what)
 {
@@ -255,6 +263,18 @@ std::wstring VerifySignatureFile(const std::string& bytes, const P256PublicKey& 
     }
     *release = std::move(parsed);
     return std::wstring();
+}
+
+std::string SignatureKeyId(const std::string& bytes)
+{
+    size_t first = bytes.find('\n');
+    size_t second = first == std::string::npos ? first : bytes.find('\n', first + 1);
+    std::string id;
+    uint8_t raw[8];
+    if (second == std::string::npos || !Field(bytes.substr(first + 1, second - first - 1), "key", &id) ||
+        !FromHex(id, raw, sizeof raw))
+        return std::string();
+    return id;
 }
 
 std::wstring ExpiryProblem(const SignedRelease& release, uint64_t nowFileTime)

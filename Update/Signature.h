@@ -70,6 +70,10 @@ std::string SignatureFileText(const std::string& signedText, const P256Signature
 // still tells what was installed after it expired.
 std::wstring VerifySignatureFile(const std::string& bytes, const P256PublicKey& trusted, SignedRelease* release);
 
+// The key id update.sig names on its key line; empty when it names none.
+// Nothing is verified: it says which trusted key to verify with.
+std::string SignatureKeyId(const std::string& bytes);
+
 // Empty while nowFileTime (UTC, as GetSystemTimeAsFileTime) is before the
 // signed expiry, else a diagnostic with both times.
 std::wstring ExpiryProblem(const SignedRelease& release, uint64_t nowFileTime);
@@ -97,4 +101,16 @@ struct PublisherKey {
 // the resource is there but is not a public key file, or is there in more
 // than one language.
 PublisherKey LoadPublisherKey(HMODULE module);
+
+// The strict grammar the publisher's text files share (update.sig,
+// update.keys, the key files).
+namespace signedtext {
+// The lines of a text whose every line ends with one LF (*starts: where
+// each begins); false for a CR, a NUL, or a last line without its LF.
+bool SplitLines(const std::string& text, std::vector<std::string>* lines, std::vector<size_t>* starts);
+// "<word> <rest>": the rest when the line begins with word and a space.
+bool Field(const std::string& line, const char* word, std::string* rest);
+// Decimal without sign or leading zeros, within 32 bits.
+bool ParseDecimal(const std::string& text, uint32_t* value);
+} // namespace signedtext
 PublisherKey PublisherKeyFromText(const std::string& text);

@@ -8,7 +8,9 @@ With --release DIR (a folder with the update.xml that makemanifest wrote) it
 serves that release the way the updater asks for it: "/update.xml" and
 "/<a.b.c.d>/update.xml" give the release's manifest, "/update.sig" and
 "/<a.b.c.d>/update.sig" its signature (when makemanifest --key wrote one),
-"<ver_root>/<file>" the release's files. Other paths come from --root.
+"/update.keys" (at the root only) its key chain (when it has one; 404
+otherwise), "<ver_root>/<file>" the release's files. Other paths come from
+--root. The faults below apply to these paths as to any other.
 
 It can misbehave on purpose. Control requests under /__qz/:
 
@@ -88,6 +90,8 @@ STATE = State()
 ENDLESS_SECONDS = 90
 
 MANIFEST_PATH = re.compile(r"^/(\d+\.\d+\.\d+\.\d+/)?(update\.xml|update\.sig)$")
+# The key chain is the publisher's, not a version's: one, at the root.
+KEY_CHAIN_PATH = "/update.keys"
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -146,6 +150,8 @@ class Handler(BaseHTTPRequestHandler):
         served = MANIFEST_PATH.match(path)
         if served:
             return "/" + served.group(2)
+        if path == KEY_CHAIN_PATH:
+            return path
         try:
             with open(manifest, "rb") as f:
                 m = re.search(rb"<ver_root>([^<\n]*)</ver_root>", f.read())

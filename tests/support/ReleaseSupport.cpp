@@ -1,6 +1,7 @@
 #include "ReleaseSupport.h"
 
 #include "Checksum.h"
+#include "KeyChain.h"
 #include "ManifestWriter.h"
 #include "TestSupport.h"
 
@@ -83,6 +84,24 @@ bool TestPublisher::PublishSigned(const std::string& manifestPath, uint32_t vers
     std::string signature = Sign(SignedListFor(versionId, xml, files));
     return !xml.empty() && !signature.empty() && PublishRelease(manifestPath, versionId, verRoot, files) &&
            Publish(SignaturePathBeside(manifestPath), signature);
+}
+
+std::string TestPublisher::HandOverTo(const TestPublisher& next, uint32_t index, uint32_t until,
+                                      const std::vector<std::string>& revoke) const
+{
+    Handover link;
+    link.index = index;
+    link.from = publicKey;
+    link.to = next.publicKey;
+    link.until = until;
+    link.revoked = revoke;
+    const std::string text = HandoverSignedText(link);
+    Sha256Digest digest{};
+    P256Signature oldSignature{}, newSignature{};
+    if (!Sha256(text.data(), text.size(), &digest) || !m_key.Sign(digest, &oldSignature) ||
+        !next.m_key.Sign(digest, &newSignature))
+        return std::string();
+    return HandoverText(text, oldSignature, newSignature);
 }
 
 } // namespace testsupport

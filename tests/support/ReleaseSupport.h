@@ -62,6 +62,9 @@ public:
     // PublishRelease, and the signature file beside the manifest.
     bool PublishSigned(const std::string& manifestPath, uint32_t versionId, const std::string& verRoot,
                        const std::vector<ReleaseFile>& files) const;
+    // The handover link from this publisher's key to next's, signed by both.
+    std::string HandOverTo(const TestPublisher& next, uint32_t index, uint32_t until,
+                           const std::vector<std::string>& revoke = {}) const;
 
     P256PublicKey publicKey{};
 

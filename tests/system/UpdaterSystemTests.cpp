@@ -66,6 +66,7 @@ protected:
         Unpublish(root);
         Unpublish("/" + version);
         Unpublish("/update.xml");
+        Unpublish("/update.keys");
         for (HANDLE m : mutexes)
             ::CloseHandle(m);
         caller.DestroyWindow();
@@ -676,9 +677,73 @@ TEST_F(UpdaterTest, AStampedUpdaterRefusesATamperedReleaseAndLeavesTheInstallati
     EXPECT_EQ(caller.replies, std::vector<LPARAM>{0});
     EXPECT_EQ(Requests(manifest), 5);
     EXPECT_EQ(Requests(SignaturePathBeside(manifest)), 5);
-    EXPECT_EQ(GetServerStats().requests.size(), 10u); // not one file
+    EXPECT_EQ(Requests("/update.keys"), 5);
+    EXPECT_EQ(GetServerStats().requests.size(), 15u); // not one file
     EXPECT_EQ(ListTree(app), before);
     EXPECT_EQ(Installed(L"a.dll"), "old a");
+}
+
+TEST_F(UpdaterTest, AKeyChangeStrandsNoInstallationAndARollbackAcrossItIsRefused)
+{
+    TempFolder oldKeys(L"keys"), newKeys(L"keys"), skipped(L"install");
+    const std::wstring newUpdater = newKeys / L"update.exe";
+    ASSERT_TRUE(::CopyFileW((AfxGetModuleFolder() + L"\\update.exe").c_str(), newUpdater.c_str(), FALSE));
+    ASSERT_EQ(RunTool(L"--new-key \"" + oldKeys.path() + L"\""), 0u);
+    ASSERT_EQ(RunTool(L"--new-key \"" + newKeys.path() + L"\""), 0u);
+    // Two installations run the old key's updater; the new key's ships with the release that hands over.
+    ASSERT_EQ(RunTool(L"--stamp \"" + (oldKeys / L"publisher.pub") + L"\" \"" + app + L"\\update.exe\""), 0u);
+    ASSERT_EQ(RunTool(L"--stamp \"" + (newKeys / L"publisher.pub") + L"\" \"" + newUpdater + L"\""), 0u);
+    for (const wchar_t* file : {L"update.exe", L"Update.ini"})
+        ASSERT_TRUE(::CopyFileW((app + L"\\" + file).c_str(), (skipped / file).c_str(), FALSE));
+
+    // Each release in its own folder on the server, signed there by the tool;
+    // manifest, signature and chain published where the installations ask.
+    auto releaseFolder = [&](uint32_t id) {
+        std::wstring folder = HarnessFolder(L"QZ_WWW_DIR") + Utf8ToWide(root) + L"\\" + std::to_wstring(id);
+        std::replace(folder.begin(), folder.end(), L'/', L'\\');
+        return folder;
+    };
+    auto publishRelease = [&](uint32_t id, const std::string& a, const std::wstring& signing) {
+        const std::string verRoot = root + "/" + std::to_string(id);
+        const std::wstring folder = releaseFolder(id);
+        return Publish(verRoot + "/a.dll", a) && Publish(verRoot + "/update.exe", ReadBytes(newUpdater)) &&
+               RunTool(signing + L" \"" + folder + L"\" " + std::to_wstring(id) + L" " + Utf8ToWide(verRoot)) == 0 &&
+               Publish(manifest, ReadBytes(folder + L"\\update.xml")) &&
+               Publish(SignaturePathBeside(manifest), ReadBytes(folder + L"\\update.sig")) &&
+               Publish("/update.keys", ReadBytes(folder + L"\\update.keys"));
+    };
+    auto run = [&](const std::wstring& folder, const wchar_t* args) {
+        ResetServer();
+        caller.replies.clear();
+        Process program;
+        if (program.Start(L"\"" + folder + L"\\update.exe\" " + ReplyArgs() + args, folder) && program.WaitEnd(30000))
+            PumpPending();
+        return caller.replies;
+    };
+    const uint32_t rotation = versionNumber + 1, next = versionNumber + 2;
+    const std::vector<LPARAM> completed{1};
+    ASSERT_TRUE(publishRelease(rotation, "rotation", L"--key \"" + (oldKeys / L"publisher.key") + L"\" --rotate-to \"" +
+                                                         (newKeys / L"publisher.key") + L"\""));
+    // The old key's updater takes it, the new updater and the chain with it;
+    // the new updater finds the release it came with current.
+    EXPECT_EQ(run(app, L""), completed);
+    EXPECT_EQ(Installed(L"update.exe"), ReadBytes(newUpdater));
+    EXPECT_EQ(Installed(L"update.keys"), ReadBytes(newKeys / L"update.keys"));
+    EXPECT_EQ(run(app, L""), completed);
+    EXPECT_EQ(Requests(root + "/" + std::to_string(rotation) + "/a.dll"), 0);
+
+    // The next release, signed with the new key, installs there and where the handover was missed.
+    ASSERT_TRUE(publishRelease(next, "next", L"--key \"" + (newKeys / L"publisher.key") + L"\""));
+    for (const std::wstring& folder : {app, skipped.path()}) {
+        EXPECT_EQ(run(folder, L""), completed);
+        EXPECT_EQ(ReadBytes(folder + L"\\a.dll"), "next");
+    }
+    // The release that handed over, answered again in the next one's place: below the new key's record.
+    ASSERT_TRUE(Publish(manifest, ReadBytes(releaseFolder(rotation) + L"\\update.xml")) &&
+                Publish(SignaturePathBeside(manifest), ReadBytes(releaseFolder(rotation) + L"\\update.sig")));
+    Hold(L"ZorvaneMutex");
+    EXPECT_EQ(run(app, L" hide"), std::vector<LPARAM>{0});
+    EXPECT_EQ(Installed(L"a.dll"), "next");
 }
 
 // Every DLL a program imports directly is loaded before its first line runs,

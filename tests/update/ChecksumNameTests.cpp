@@ -101,6 +101,8 @@ TEST(SafeName, HostileNamesAreRefused)
         L"/sub/NUL", L"/CON .txt", L"/COM\u00B9", L"/\\\\server\\share", L"/...", L"/a/..",
         // The staging folder: installed into itself, then deleted with it.
         L"/$Temp$/x", L"/$temp$/sub/y.dll", L"/$TEMP$",
+        // What the keyed updater keeps beside the installation: its record and key chain.
+        L"/update.sig", L"/UPDATE.KEYS",
     };
     for (const wchar_t* name : hostile)
         EXPECT_FALSE(IsSafeFileName(name)) << "accepted: [" << testing::PrintToString(std::wstring(name)) << "]";
@@ -112,6 +114,7 @@ TEST(SafeName, OrdinaryNamesAreAcceptedAndJoinBelowTheFolder)
         L"/ZorvClient.exe", L"/skin/main.bmp", L"/a", L"/.hidden", L"/a.b.c", L"/COM10", L"/LPT0.txt",
         L"/CONSOLE.dll", L"/console", L"/auxiliary/x", L"/中文/播放器.dll", L"/a b/c d.txt", L"/Update.exe",
         L"/sub/$Temp$/x", L"/$Temp$x/y", L"/Temp$/x",
+        L"/sub/update.sig", L"/update.keys.txt",
     };
     for (const wchar_t* name : ordinary)
         EXPECT_TRUE(IsSafeFileName(name)) << "refused: " << testing::PrintToString(std::wstring(name));

@@ -1,8 +1,10 @@
 // The release tool writes manifests that the updater reads back exactly.
 #include "Checksum.h"
+#include "KeyChain.h"
 #include "ManifestWriter.h"
 #include "App.h"
 #include "Publisher.h"
+#include "ReleaseSupport.h"
 #include "SafeName.h"
 #include "Signature.h"
 #include "TestSupport.h"
@@ -41,6 +43,11 @@ P256PublicKey PublicKeyOf(const std::wstring& folder)
     P256PublicKey key{};
     ParsePublicKeyText(ReadBytes(folder + L"\\publisher.pub"), &key);
     return key;
+}
+
+std::string Narrow(const std::wstring& ascii)
+{
+    return std::string(ascii.begin(), ascii.end());
 }
 
 uint64_t Utc(const char* text)
@@ -214,7 +221,7 @@ TEST(ReleaseTool, ASignedReleaseListsEveryFileAndVerifiesWithItsOwnKeyOnly)
     rel.verRoot = L"/1.0.0.2";
     std::vector<ManifestEntry> entries;
     std::string signedWith;
-    ASSERT_TRUE(WriteSignedRelease(release.path(), rel, {keys / L"publisher.key", kDefaultValidityDays, L""}, &entries,
+    ASSERT_TRUE(WriteSignedRelease(release.path(), rel, {keys / L"publisher.key", kDefaultValidityDays, L"", {}}, &entries,
                                    &signedWith, &error))
         << testing::PrintToString(error);
     EXPECT_EQ(signedWith, id);
@@ -268,21 +275,24 @@ TEST(ReleaseTool, ASignedReleaseShipsOnlyUpdatersThatCarryTheKeyItsInstallations
     ASSERT_TRUE(StampUpdater(keys / L"publisher.pub", old, &id, &error) &&
                 StampUpdater(newKeys / L"publisher.pub", fresh, &id, &error));
     const std::wstring oldId = testsupport::Utf8ToWide(KeyId(PublicKeyOf(keys.path())));
+    const std::wstring newKey = newKeys / L"publisher.key", newPub = newKeys / L"publisher.pub";
     const struct {
         const wchar_t* name;
         const std::wstring& program;
-        bool rotate;
+        std::wstring rotateTo;
         std::wstring refusal; // empty: signed
     } cases[] = {
-        {L"update.exe", plain, false, L"/update.exe carries no publisher key, not the signing key " + oldId},
-        {L"UPDATE.EXE", plain, false, L"/UPDATE.EXE carries no publisher key"},
-        {L"bin\\Update.exe", plain, false, L"/bin/Update.exe carries no publisher key"},
-        {L"update.exe", fresh, false, L"/update.exe carries key "},
-        {L"update.exe", old, true, L"/update.exe carries key " + oldId + L", not the new key"},
-        {L"update.exe.old", plain, true, L"the release holds no update.exe"},
-        {L"update.exe.old", plain, false, L""},
-        {L"update.exe", old, false, L""},
-        {L"bin\\update.exe", fresh, true, L""},
+        {L"update.exe", plain, L"", L"/update.exe carries no publisher key, not the signing key " + oldId},
+        {L"UPDATE.EXE", plain, L"", L"/UPDATE.EXE carries no publisher key"},
+        {L"bin\\Update.exe", plain, L"", L"/bin/Update.exe carries no publisher key"},
+        {L"update.exe", fresh, L"", L"/update.exe carries key "},
+        {L"update.exe", old, newKey, L"/update.exe carries key " + oldId + L", not the new key"},
+        {L"update.exe.old", plain, newKey, L"the release holds no update.exe"},
+        // Both keys sign the handover: the new key's public half is not enough.
+        {L"update.exe", fresh, newPub, L"--rotate-to takes the new key's private key file"},
+        {L"update.exe.old", plain, L"", L""},
+        {L"update.exe", old, L"", L""},
+        {L"bin\\update.exe", fresh, newKey, L""},
     };
     ManifestRelease rel;
     rel.versionId = 4;
@@ -291,20 +301,107 @@ TEST(ReleaseTool, ASignedReleaseShipsOnlyUpdatersThatCarryTheKeyItsInstallations
         ASSERT_TRUE(WriteBytes(release / L"a.dll", "a") && WriteBytes(release / c.name, ReadBytes(c.program)));
         std::vector<ManifestEntry> entries;
         error.clear();
-        SigningOptions signing{keys / L"publisher.key", kDefaultValidityDays,
-                               c.rotate ? newKeys / L"publisher.pub" : L""};
+        SigningOptions signing{keys / L"publisher.key", kDefaultValidityDays, c.rotateTo, {}};
         bool signs = WriteSignedRelease(release.path(), rel, signing, &entries, &id, &error);
         EXPECT_EQ(signs, c.refusal.empty()) << testing::PrintToString(std::wstring(c.name) + L" " + c.program);
         EXPECT_NE(error.find(c.refusal), std::wstring::npos) << testing::PrintToString(error);
         EXPECT_EQ(Exists(release / L"update.xml") || Exists(release / L"update.sig"), signs);
+        // The handover is published with the release and kept beside the new key for the next one.
+        EXPECT_EQ(Exists(release / L"update.keys"), signs && !c.rotateTo.empty());
+        EXPECT_EQ(Exists(newKeys / L"update.keys"), signs && !c.rotateTo.empty());
     }
-    // The program says so by its exit code, and takes the rotation's key.
+    // The program says so by its exit code, and hands over to the new key.
     TempFolder release(L"release");
     ASSERT_TRUE(WriteBytes(release / L"sub\\update.exe", ReadBytes(fresh)));
     std::wstring sign = L"--key \"" + (keys / L"publisher.key") + L"\" ", folder = L"\"" + release.path() + L"\" 4 /v4";
     EXPECT_EQ(RunTool(sign + folder), 1u);
     EXPECT_FALSE(Exists(release / L"update.xml") || Exists(release / L"update.sig"));
-    EXPECT_EQ(RunTool(sign + L"--rotate-to \"" + (newKeys / L"publisher.pub") + L"\" " + folder), 0u);
+    EXPECT_EQ(RunTool(sign + L"--revoke " + oldId + L" " + folder), 2u);
+    EXPECT_EQ(RunTool(sign + L"--rotate-to \"" + newPub + L"\" " + folder), 1u);
+    const std::string chain = ReadBytes(newKeys / L"update.keys");
+    EXPECT_EQ(RunTool(sign + L"--rotate-to \"" + newKey + L"\" " + folder), 0u);
+    // Signed again, the same handover: installations that keep the chain see the same bytes.
+    EXPECT_EQ(ReadBytes(release / L"update.keys"), chain);
+    EXPECT_EQ(ReadBytes(newKeys / L"update.keys"), chain);
+    std::vector<Handover> links;
+    ASSERT_EQ(ParseKeyChain(chain, &links), L"");
+    ASSERT_EQ(links.size(), 1u);
+    EXPECT_EQ(links[0].until, 4u);
+    SignedRelease signedRelease;
+    EXPECT_EQ(VerifySignatureFile(ReadBytes(release / L"update.sig"), PublicKeyOf(keys.path()), &signedRelease), L"");
+
+    // A second handover revokes the first key; one that revokes its own old
+    // key is signed by the new one. The old key's folder knows no handover,
+    // but the third key's chain is never replaced by another.
+    folder = L"\"" + release.path() + L"\" 5 /v5";
+    TempFolder thirdKeys(L"third");
+    ASSERT_TRUE(NewKeyPair(thirdKeys.path(), &id, &error));
+    ASSERT_TRUE(StampUpdater(thirdKeys / L"publisher.pub", release / L"sub\\update.exe", &id, &error));
+    const std::wstring thirdKey = L" --rotate-to \"" + (thirdKeys / L"publisher.key") + L"\" ";
+    const std::wstring newId = testsupport::Utf8ToWide(KeyId(PublicKeyOf(newKeys.path())));
+    EXPECT_EQ(RunTool(L"--key \"" + newKey + L"\"" + thirdKey + L"--revoke 0123456789abcdef " + folder), 1u);
+    EXPECT_EQ(RunTool(L"--key \"" + newKey + L"\"" + thirdKey + L"--revoke " + oldId + L" --revoke " + newId + L" " +
+                      folder),
+              0u);
+    ASSERT_EQ(ParseKeyChain(ReadBytes(release / L"update.keys"), &links), L"");
+    ASSERT_EQ(links.size(), 2u);
+    EXPECT_EQ(links[1].revoked, (std::vector<std::string>{Narrow(oldId), Narrow(newId)}));
+    EXPECT_EQ(ReadBytes(thirdKeys / L"update.keys"), ReadBytes(release / L"update.keys"));
+    EXPECT_EQ(VerifySignatureFile(ReadBytes(release / L"update.sig"), PublicKeyOf(thirdKeys.path()), &signedRelease),
+              L"");
+    EXPECT_EQ(RunTool(sign + thirdKey + L"\"" + release.path() + L"\" 6 /v6"), 1u);
+}
+
+TEST(ReleaseTool, AKeyChainReadsBackAndABrokenOrUnrelatedOneIsNotFollowed)
+{
+    testsupport::TestPublisher a, b, c, stranger;
+    const std::string idA = KeyId(a.publicKey), ab = a.HandOverTo(b, 1, 10), bc = b.HandOverTo(c, 2, 20, {idA});
+    std::vector<Handover> links;
+    ASSERT_EQ(ParseKeyChain(ab + bc, &links), L"");
+    ASSERT_EQ(links.size(), 2u);
+    EXPECT_EQ(links[1].revoked, std::vector<std::string>{idA});
+    EXPECT_EQ(HandoverSignedText(links[1]), links[1].signedText);
+    EXPECT_EQ(links[1].from, b.publicKey);
+
+    std::string flipped = bc;
+    flipped[flipped.size() - 2] ^= 0x01; // a hex digit of the new key's signature
+    const std::pair<std::string, const char*> broken[] = {
+        {ab + flipped, "handover 2 of the key chain is not signed by its new key"},
+        {ab + std::string(bc).replace(bc.find("until 20"), 8, "until 21"), "is not signed by its old key"},
+        {b.HandOverTo(c, 2, 20), "handover 1 of the key chain has index 2"},
+        {ab + stranger.HandOverTo(c, 2, 20), "hands over from another key"},
+        {ab + b.HandOverTo(c, 2, 10), "not after handover 1's 10"},
+        {ab + b.HandOverTo(a, 2, 20), "which the chain names already"},
+        {a.HandOverTo(b, 1, 10, {KeyId(b.publicKey)}), "does not name before it"},
+        {ab.substr(0, ab.rfind("new-signature")), "malformed at line 7"},
+    };
+    for (const auto& k : broken)
+        EXPECT_NE(ParseKeyChain(k.first, &links).find(testsupport::Utf8ToWide(k.second)), std::wstring::npos) << k.second;
+
+    // An updater follows only a chain that holds and names its key, the server's only when it extends the kept one.
+    const struct {
+        const testsupport::TestPublisher& stamped;
+        std::string local, server;
+        size_t links;
+        const char* ignored;
+    } choices[] = {
+        {stranger, "", ab, 0, "does not name this updater's key"},
+        {a, ab, a.HandOverTo(stranger, 1, 10), 1, "does not extend the 1 handovers"},
+        {a, flipped, ab, 1, "the key chain kept in the program folder: "},
+    };
+    for (const auto& k : choices) {
+        KeyChainChoice choice = ChooseKeyChain(k.stamped.publicKey, k.local, k.server);
+        EXPECT_EQ(choice.links.size(), k.links) << k.ignored;
+        ASSERT_EQ(choice.ignored.size(), 1u) << k.ignored;
+        EXPECT_NE(choice.ignored[0].find(testsupport::Utf8ToWide(k.ignored)), std::wstring::npos) << k.ignored;
+    }
+    // A replacement updater carries the newest key or one a handover introduced: not one revoked or handed over.
+    ASSERT_EQ(ParseKeyChain(ab + bc, &links), L"");
+    for (const auto& k : {std::make_pair(&c, true), {&b, true}, {&a, false}, {&stranger, false}})
+        EXPECT_EQ(CKeyRing(a.publicKey, links).MayCarry(k.first->Trusted()), k.second) << KeyId(k.first->publicKey);
+    ASSERT_EQ(ParseKeyChain(ab, &links), L"");
+    EXPECT_FALSE(CKeyRing(a.publicKey, links).MayCarry(a.Trusted()));
+    EXPECT_TRUE(CKeyRing(a.publicKey, {}).MayCarry(a.Trusted()));
 }
 
 TEST(ReleaseTool, ASignatureMadeElsewhereVerifiesAndSha256IsTheStandardOne)
@@ -381,7 +478,7 @@ TEST(ReleaseTool, KeyFilesThatAreNoKeysAreRefusedAndNothingIsWrittenOrStamped)
     for (const std::string& bad : {std::string(), key.substr(0, key.size() / 2), huge, PatternBytes(200, 2), pub, mixed}) {
         ASSERT_TRUE(WriteBytes(keys / L"bad.key", bad));
         error.clear();
-        EXPECT_FALSE(WriteSignedRelease(release.path(), rel, {keys / L"bad.key", kDefaultValidityDays, L""}, &entries, &signedWith, &error));
+        EXPECT_FALSE(WriteSignedRelease(release.path(), rel, {keys / L"bad.key", kDefaultValidityDays, L"", {}}, &entries, &signedWith, &error));
         EXPECT_FALSE(error.empty());
         EXPECT_FALSE(Exists(release / L"update.xml"));
         EXPECT_FALSE(Exists(release / L"update.sig"));

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -133,6 +134,7 @@ protected:
         Unpublish(root);
         Unpublish("/" + std::string(version.begin(), version.end()));
         Unpublish("/update.xml");
+        Unpublish("/update.keys");
         if (worker.m_hThread) {
             worker.PostThreadMessage(WM_QUIT, 0, 0);
             ::WaitForSingleObject(worker.m_hThread.Get(), 5000);
@@ -171,7 +173,7 @@ protected:
     {
         std::vector<std::string> out;
         for (const ServerRequest& r : GetServerStats().requests)
-            if (r.path.find("update.xml") == std::string::npos)
+            if (r.path.find("update.xml") == std::string::npos && r.path != "/update.keys")
                 out.push_back(r.path);
         return out;
     }
@@ -753,4 +755,80 @@ TEST_F(WorkerTest, ASignedReleaseArrivesThroughAPlainWebServerToo)
     EXPECT_EQ(Installed(L"a.txt"), "new a");
     EXPECT_EQ(Installed(L"sub\\b.bin"), files[1].bytes);
     EXPECT_TRUE(GetServerStats().requests.empty()); // all of it from the other server
+}
+
+TEST_F(WorkerTest, AKeyChangeStrandsNoInstallationAndAnOldKeySignsNothingAfterItsHandover)
+{
+    TestPublisher oldKey, newKey, third;
+    const uint32_t base = VersionNumber(version), rotation = base + 2, next = base + 3, secondRotation = base + 5;
+    const std::string handover = oldKey.HandOverTo(newKey, 1, rotation), none;
+    const std::string revoking = handover + newKey.HandOverTo(third, 2, secondRotation, {KeyId(oldKey.publicKey)});
+    const std::vector<ReleaseFile> first = {{"/a.txt", "first"}}, rotated = {{"/a.txt", "rotation"}};
+    const std::string missedRecord = oldKey.Sign(SignedListFor(base + 1, ManifestFor(base + 1, root, first), first));
+    struct Case {
+        const char* what;
+        const TestPublisher& stamped;
+        const std::string* keptChain; // written into the program folder first (empty: removed); null: as left
+        const std::string* record;    // likewise
+        std::string serverChain;      // empty: none published
+        const TestPublisher& signer;
+        uint32_t versionId;
+        std::vector<ReleaseFile> files;
+        std::string last; // the run's last event
+        size_t downloads;
+        std::wstring logged;
+    } cases[] = {
+        {"the old key's updater takes the release that hands over", oldKey, &none, &none, handover, oldKey, rotation,
+         rotated, "OK", 1, L"Following 1 key handovers: the newest key is " + Utf8ToWide(KeyId(newKey.publicKey))},
+        {"the new key's updater finds it current, the old key's record verified", newKey, nullptr, nullptr, handover,
+         oldKey, rotation, rotated, "OK", 0, L"Signature verified"},
+        {"an older release the old key signed is below that record", newKey, nullptr, nullptr, handover, oldKey,
+         rotation - 1, first, "V-2", 0, L"no downgrade"},
+        {"the old key signs nothing after its handover", newKey, nullptr, nullptr, handover, oldKey, next, first, "V-2",
+         0, L"handed over to a newer key at release " + std::to_wstring(rotation)},
+        {"the new key signs the next release", newKey, nullptr, nullptr, handover, newKey, next, {{"/a.txt", "next"}},
+         "OK", 1, L"Signature verified"},
+        {"an old key's installation that missed the handover follows the chain", oldKey, &none, &missedRecord,
+         handover, newKey, base + 4, {{"/a.txt", "later"}}, "OK", 1, L"Signature verified"},
+        {"a revoked key verifies nothing", newKey, nullptr, nullptr, revoking, oldKey, rotation, rotated, "V-2", 0,
+         L"which a handover revoked"},
+        {"a server's chain shorter than the kept one lowers nothing", oldKey, &revoking, nullptr, handover, newKey,
+         secondRotation + 1, first, "V-2", 0,
+         L"handed over to a newer key at release " + std::to_wstring(secondRotation)},
+    };
+    bool started = false;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& kept : {std::make_pair(c.keptChain, L"update.keys"), std::make_pair(c.record, L"update.sig")}) {
+            if (kept.first && kept.first->empty()) {
+                ::DeleteFileW((app / kept.second).c_str());
+            } else if (kept.first) {
+                ASSERT_TRUE(WriteBytes(app / kept.second, *kept.first));
+            }
+        }
+        Unpublish("/update.keys");
+        ASSERT_TRUE((c.serverChain.empty() || Publish("/update.keys", c.serverChain)) &&
+                    c.signer.PublishSigned(manifest, c.versionId, root, c.files));
+        worker.m_key = c.stamped.Trusted();
+        ResetServer();
+        g_log.clear();
+        driver.events.clear();
+        worker.m_nState = CDownloadThread::kFetchManifest;
+        if (started)
+            Continue();
+        else
+            Run(version);
+        started = true;
+        EXPECT_EQ(driver.events.back(), c.last) << LogText();
+        EXPECT_TRUE(Logged(c.logged)) << LogText();
+        const std::vector<std::string> requests = FileRequests();
+        EXPECT_EQ(static_cast<size_t>(std::count_if(requests.begin(), requests.end(),
+                                                     [&](const std::string& r) { return r.find(root) == 0; })),
+                  c.downloads);
+        if (c.last == "OK") {
+            // Installed, with the chain it followed kept beside the record.
+            EXPECT_EQ(Installed(L"a.txt"), c.files[0].bytes);
+            EXPECT_EQ(Installed(L"update.keys"), c.serverChain);
+        }
+    }
 }

@@ -2,6 +2,7 @@
 
 #include "Crypto.h"
 #include "Handles.h"
+#include "KeyChain.h"
 #include "SafeName.h"
 #include "Signature.h"
 
@@ -145,6 +146,97 @@ bool CheckShippedUpdaters(const std::wstring& folder, const std::vector<Manifest
     return true;
 }
 
+// A private key file, ready to sign with.
+bool ReadPrivateKeyFile(const std::wstring& path, P256PublicKey* pub, CP256Key* key, std::wstring* error)
+{
+    std::string keyText;
+    if (!ReadKeyFile(path, &keyText, error))
+        return false;
+    P256PrivateKey secret{};
+    std::wstring why = ParsePrivateKeyText(keyText, pub, &secret);
+    ::SecureZeroMemory(&keyText[0], keyText.size());
+    bool imported = why.empty() && key->ImportPrivate(*pub, secret);
+    ::SecureZeroMemory(secret.data(), secret.size());
+    if (!why.empty() || !imported) {
+        *error = path + L": " + (why.empty() ? L"the system does not take it as an ECDSA P-256 key" : why);
+        return false;
+    }
+    return true;
+}
+
+std::wstring ChainBeside(const std::wstring& keyFile)
+{
+    size_t slash = keyFile.find_last_of(L"\\/");
+    return (slash == std::wstring::npos ? std::wstring(L".") : keyFile.substr(0, slash)) + L"\\update.keys";
+}
+
+// The key chain kept beside a key file, verified; none is an empty one.
+bool ReadChainBeside(const std::wstring& keyFile, std::string* bytes, std::vector<Handover>* links,
+                     std::wstring* error)
+{
+    const std::wstring path = ChainBeside(keyFile);
+    bytes->clear();
+    links->clear();
+    if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return true;
+    std::wstring why = ReadSmallFile(path, kMaxKeyChainFile, bytes) ? ParseKeyChain(*bytes, links)
+                                                                    : L"cannot be read, or is larger than " +
+                                                                          std::to_wstring(kMaxKeyChainFile) + L" bytes";
+    if (!why.empty())
+        *error = path + L": " + why;
+    return why.empty();
+}
+
+// *chain (the signing key's, of chainLinks links) with the handover to the
+// new key appended; or, when the new key's folder holds exactly that chain
+// already (the release signed again), that one unchanged, so that
+// installations which keep it see the same bytes. *writeBeside: the new
+// key's folder has none yet.
+bool HandOver(const SigningOptions& signing, uint32_t until, const P256PublicKey& oldPub, const CP256Key& oldKey,
+              const P256PublicKey& newPub, const CP256Key& newKey, std::string* chain, size_t chainLinks,
+              bool* writeBeside, std::wstring* error)
+{
+    std::vector<Handover> links, kept;
+    Handover link;
+    link.index = static_cast<uint32_t>(chainLinks + 1);
+    link.from = oldPub;
+    link.to = newPub;
+    link.until = until;
+    link.revoked = signing.revoke;
+    const std::string text = HandoverSignedText(link);
+    Sha256Digest digest{};
+    P256Signature oldSignature{}, newSignature{};
+    if (!Sha256(text.data(), text.size(), &digest) || !oldKey.Sign(digest, &oldSignature) ||
+        !newKey.Sign(digest, &newSignature)) {
+        *error = L"the system could not sign the handover (bcrypt.dll)";
+        return false;
+    }
+    // Read back as an updater reads it: this also refuses halves that do not belong together.
+    const std::string extended = *chain + HandoverText(text, oldSignature, newSignature);
+    std::wstring why = ParseKeyChain(extended, &links);
+    if (!why.empty()) {
+        *error = L"the handover to key " + Wide(KeyId(newPub)) + L" cannot be made: " + why;
+        return false;
+    }
+    std::string existing;
+    if (!ReadChainBeside(signing.rotateTo, &existing, &kept, error))
+        return false;
+    *writeBeside = existing.empty();
+    if (existing.empty()) {
+        *chain = extended;
+        return true;
+    }
+    bool same = kept.size() == links.size();
+    for (size_t i = 0; same && i < kept.size(); ++i)
+        same = kept[i].signedText == links[i].signedText;
+    if (!same) {
+        *error = ChainBeside(signing.rotateTo) + L" holds another key chain: it is never replaced";
+        return false;
+    }
+    *chain = existing;
+    return true;
+}
+
 } // namespace
 
 bool ParseValidityDays(const std::wstring& text, uint32_t* days)
@@ -190,7 +282,8 @@ bool NewKeyPair(const std::wstring& folder, std::string* keyId, std::wstring* er
 }
 
 bool WriteSignedRelease(const std::wstring& folder, const ManifestRelease& release, const SigningOptions& signing,
-                        std::vector<ManifestEntry>* entries, std::string* keyId, std::wstring* error)
+                        std::vector<ManifestEntry>* entries, std::string* keyId, std::wstring* error,
+                        size_t* handovers)
 {
     if (signing.days < 1 || signing.days > kMaxValidityDays) {
         *error = L"a signature holds from 1 to " + std::to_wstring(kMaxValidityDays) + L" days";
@@ -198,24 +291,34 @@ bool WriteSignedRelease(const std::wstring& folder, const ManifestRelease& relea
     }
     // The keys first: a key that cannot sign must not leave a new manifest behind.
     const std::wstring& keyFile = signing.keyFile;
-    std::string keyText;
-    if (!ReadKeyFile(keyFile, &keyText, error))
-        return false;
     P256PublicKey pub{};
-    P256PrivateKey secret{};
-    std::wstring why = ParsePrivateKeyText(keyText, &pub, &secret);
-    ::SecureZeroMemory(&keyText[0], keyText.size());
     CP256Key key;
-    bool imported = why.empty() && key.ImportPrivate(pub, secret);
-    ::SecureZeroMemory(secret.data(), secret.size());
-    if (!why.empty() || !imported) {
-        *error = keyFile + L": " + (why.empty() ? L"the system does not take it as an ECDSA P-256 key" : why);
+    std::string chain;
+    std::vector<Handover> links;
+    if (!ReadPrivateKeyFile(keyFile, &pub, &key, error) || !ReadChainBeside(keyFile, &chain, &links, error))
+        return false;
+    if (!links.empty() && links.back().to != pub) {
+        *error = ChainBeside(keyFile) + L" hands key " + Wide(KeyId(pub)) +
+                 L" over to a newer one, which signs every later release";
         return false;
     }
 
     P256PublicKey shipped = pub;
-    if (!signing.rotateTo.empty() && !ReadPublicKeyFile(signing.rotateTo, &shipped, error))
-        return false;
+    CP256Key newKey;
+    bool writeBeside = false, revokesOld = false;
+    if (!signing.rotateTo.empty()) {
+        if (!ReadPrivateKeyFile(signing.rotateTo, &shipped, &newKey, error)) {
+            *error += L" (--rotate-to takes the new key's private key file: both keys sign the handover)";
+            return false;
+        }
+        if (!HandOver(signing, release.versionId, pub, key, shipped, newKey, &chain, links.size(), &writeBeside, error))
+            return false;
+        for (const std::string& id : signing.revoke)
+            revokesOld = revokesOld || id == KeyId(pub);
+    }
+    // A revoked key verifies nothing where the chain is known: the new key signs instead.
+    const CP256Key& signer = revokesOld ? newKey : key;
+    const P256PublicKey signerPub = revokesOld ? shipped : pub;
 
     std::string xml;
     if (!CollectRelease(folder, entries, error) || !BuildManifest(release, *entries, &xml, error) ||
@@ -243,29 +346,38 @@ bool WriteSignedRelease(const std::wstring& folder, const ManifestRelease& relea
         }
         signedRelease.files.push_back(f);
     }
-    std::string text = SignedText(signedRelease, KeyId(pub));
+    std::string text = SignedText(signedRelease, KeyId(signerPub));
     Sha256Digest digest{};
     P256Signature signature{};
     CP256Key check;
-    if (text.empty() || !Sha256(text.data(), text.size(), &digest) || !key.Sign(digest, &signature)) {
+    if (text.empty() || !Sha256(text.data(), text.size(), &digest) || !signer.Sign(digest, &signature)) {
         *error = L"the system could not sign the release (bcrypt.dll)";
         return false;
     }
     // What the updater will do: a key file whose halves do not belong together signs in vain.
-    if (!check.ImportPublic(pub) || check.Verify(digest, signature) != 0) {
+    if (!check.ImportPublic(signerPub) || check.Verify(digest, signature) != 0) {
         *error = keyFile + L": its private and public halves do not belong together";
         return false;
     }
     std::wstring sigPath = folder + L"\\update.sig", xmlPath = folder + L"\\update.xml";
+    std::wstring keysPath = folder + L"\\update.keys", beside = ChainBeside(signing.rotateTo);
     const std::string sig = SignatureFileText(text, signature);
+    std::wstring failed;
     if (!WriteWholeFile(sigPath, sig.data(), sig.size(), false) ||
-        !WriteWholeFile(xmlPath, xml.data(), xml.size(), false)) {
-        ::DeleteFileW(sigPath.c_str());
-        ::DeleteFileW(xmlPath.c_str());
-        *error = L"cannot write " + xmlPath + L" and " + sigPath;
+        !WriteWholeFile(xmlPath, xml.data(), xml.size(), false) ||
+        (!chain.empty() && !WriteWholeFile(keysPath, chain.data(), chain.size(), false)))
+        failed = L"cannot write " + xmlPath + L" and " + sigPath + (chain.empty() ? L"" : L" and " + keysPath);
+    else if (writeBeside && !WriteNewFile(beside, chain, &failed))
+        failed = L"the release is not written: " + failed;
+    if (!failed.empty()) {
+        for (const std::wstring& path : {sigPath, xmlPath, keysPath})
+            ::DeleteFileW(path.c_str());
+        *error = failed;
         return false;
     }
-    *keyId = KeyId(pub);
+    *keyId = KeyId(signerPub);
+    if (handovers)
+        *handovers = links.size() + (signing.rotateTo.empty() ? 0 : 1);
     return true;
 }
 

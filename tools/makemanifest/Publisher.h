@@ -20,8 +20,9 @@ constexpr uint32_t kMaxValidityDays = 365;
 struct SigningOptions {
     std::wstring keyFile;                   // publisher.key
     uint32_t days = kDefaultValidityDays;   // the signature expires this many days from now
-    std::wstring rotateTo;                  // publisher.pub of the key the release's updater carries
-                                            // instead of the signing key's; empty: no rotation
+    std::wstring rotateTo;                  // publisher.key of the key this release hands over to,
+                                            // which its updater carries; empty: no handover
+    std::vector<std::string> revoke;        // key ids that handover revokes
 };
 
 // "1".."365", decimal without sign or leading zeros; false otherwise.
@@ -32,13 +33,22 @@ bool ParseValidityDays(const std::wstring& text, uint32_t* days);
 bool NewKeyPair(const std::wstring& folder, std::string* keyId, std::wstring* error);
 
 // Writes update.xml as WriteManifest does and update.sig beside it, signed
-// with the private key file: both or neither. Refused before anything is
+// with the private key file, and the key chain kept beside that file
+// (update.keys) into the release: all or none. Refused before anything is
 // written when an update.exe in the release (any folder, any case) does not
 // carry the signing key, or with rotateTo exactly that key. The same files
 // give the same update.xml byte for byte, so signing again only renews
 // update.sig.
+//
+// With rotateTo the release hands the key over: a link signed by both keys
+// (until: this release) joins the chain, which is written into the release
+// and beside the new key file, and the release is signed with the old key
+// (with the new one when the link revokes the old). Signing the same
+// release again keeps the chain the new key's folder holds; any other chain
+// there is never replaced. *handovers: the links the release publishes.
 bool WriteSignedRelease(const std::wstring& folder, const ManifestRelease& release, const SigningOptions& signing,
-                        std::vector<ManifestEntry>* entries, std::string* keyId, std::wstring* error);
+                        std::vector<ManifestEntry>* entries, std::string* keyId, std::wstring* error,
+                        size_t* handovers = nullptr);
 
 // Writes the public key file into that copy of the updater, as its resource
 // RCDATA "PUBLISHERKEY", and reads it back from the file to be sure.

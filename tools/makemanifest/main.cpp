@@ -4,11 +4,16 @@
 //       writes update.xml for the release folder
 //   makemanifest --new-key <folder>
 //       makes a key pair: <folder>\publisher.key (private) and publisher.pub
-//   makemanifest --key <folder>\publisher.key [--days N] [--rotate-to <folder>\publisher.pub]
+//   makemanifest --key <folder>\publisher.key [--days N]
+//                [--rotate-to <newfolder>\publisher.key [--revoke <key id>]...]
 //                <release folder> <version id> <ver_root> [description]
 //       writes update.xml and, signed with the private key, update.sig beside it,
-//       valid N days (90 unless given); every update.exe in the release must
-//       carry the signing key, or with --rotate-to the new key it names
+//       valid N days (90 unless given), and the key chain kept beside the key
+//       (update.keys) when there is one; every update.exe in the release must
+//       carry the signing key. With --rotate-to the release hands over to the
+//       new key, which its update.exe must carry: the handover, signed by both
+//       keys, joins the chain, written into the release and beside the new key;
+//       --revoke names an older key that verifies nothing from then on
 //   makemanifest --stamp <folder>\publisher.pub <update.exe>
 //       writes the public key into that copy of the updater
 //
@@ -44,7 +49,8 @@ int Usage()
 {
     Print(stderr, L"usage: makemanifest <release folder> <version id> <ver_root> [description]\n"
                   L"       makemanifest --new-key <folder>\n"
-                  L"       makemanifest --key <folder>\\publisher.key [--days N] [--rotate-to <folder>\\publisher.pub]\n"
+                  L"       makemanifest --key <folder>\\publisher.key [--days N]\n"
+                  L"                    [--rotate-to <newfolder>\\publisher.key [--revoke <key id>]...]\n"
                   L"                    <release folder> <version id> <ver_root> [description]\n"
                   L"       makemanifest --stamp <folder>\\publisher.pub <update.exe>");
     return 2;
@@ -83,8 +89,9 @@ int Release(int argc, wchar_t** argv, const SigningOptions& signing)
     std::vector<ManifestEntry> entries;
     std::wstring error;
     std::string keyId;
+    size_t handovers = 0;
     bool ok = keyFile.empty() ? WriteManifest(folder, release, &entries, &error)
-                              : WriteSignedRelease(folder, release, signing, &entries, &keyId, &error);
+                              : WriteSignedRelease(folder, release, signing, &entries, &keyId, &error, &handovers);
     if (!ok)
         return Refused(error);
     for (const ManifestEntry& e : entries)
@@ -94,6 +101,9 @@ int Release(int argc, wchar_t** argv, const SigningOptions& signing)
     if (!keyFile.empty())
         Print(stdout, L"makemanifest: wrote " + folder + L"\\update.sig (signed with key " + Wide(keyId) +
                           L", expires in " + std::to_wstring(signing.days) + L" days: sign again before then)");
+    if (handovers > 0)
+        Print(stdout, L"makemanifest: wrote " + folder + L"\\update.keys (" + std::to_wstring(handovers) +
+                          L" key handovers): publish it at the server's root");
     return 0;
 }
 
@@ -130,11 +140,19 @@ int wmain(int argc, wchar_t** argv)
                 }
             } else if (option == L"--rotate-to") {
                 signing.rotateTo = argv[next + 1];
+            } else if (option == L"--revoke") {
+                std::wstring id = argv[next + 1];
+                if (id.size() != 16 || id.find_first_not_of(L"0123456789abcdef") != std::wstring::npos) {
+                    Print(stderr, L"makemanifest: bad --revoke '" + id + L"' (a key id: 16 lower-case hex digits)");
+                    return 2;
+                }
+                signing.revoke.emplace_back(id.begin(), id.end());
             } else {
                 break;
             }
         }
-        if (next < argc && std::wstring(argv[next]).compare(0, 2, L"--") == 0)
+        if ((next < argc && std::wstring(argv[next]).compare(0, 2, L"--") == 0) ||
+            (!signing.revoke.empty() && signing.rotateTo.empty()))
             return Usage();
         return Release(argc - next, argv + next, signing);
     }
