@@ -276,6 +276,10 @@ TEST_F(InstallTest, StagedFilesAreRenamedIntoPlaceNeverCopiedOver)
     EXPECT_EQ(FileId(app + L"\\sub\\held.dll"), stagedHeld);
     EXPECT_EQ(Installed(L"big.dll"), std::string(200000, 'n'));
     EXPECT_EQ(Installed(L"sub\\Temp\\held.dll0"), "old held");
+    // A rename through a handle takes the system's form of the path, a share's too.
+    EXPECT_EQ(NtPathOf(L"C:\\app\\a.dll"), L"\\??\\C:\\app\\a.dll");
+    EXPECT_EQ(NtPathOf(L"\\\\server\\share\\app\\a.dll"), L"\\??\\UNC\\server\\share\\app\\a.dll");
+    EXPECT_EQ(NtPathOf(L"\\\\?\\C:\\app\\a.dll"), L"\\??\\C:\\app\\a.dll");
 }
 
 TEST_F(InstallTest, ReadOnlyHiddenAndSystemFilesAreReplacedInPlaceAndKeepTheirAttributes)
