@@ -304,6 +304,12 @@ LRESULT CPlayerWnd::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
         // pauses (the left pane's keys).
         ::SetFocus(m_hWnd);
         break;
+    case WM_PARENTNOTIFY:
+        // The same for a click on the control that covers the video: it comes
+        // to the control's window, and the host hears of it only this way.
+        if (LOWORD(wp) == WM_LBUTTONDOWN && ::GetFocus() != m_hWnd && !::IsChild(m_hWnd, ::GetFocus()))
+            ::SetFocus(m_hWnd);
+        break;
     case WM_PAINT: {
         CPaintDC dc(m_hWnd);
         dc.FillSolidRect(GetClientRect(), RGB(0, 0, 0));

@@ -142,7 +142,8 @@ void CRightWnd::SetCurItem(ProgItem* item)
             RedrawRow(i);
     }
     m_playlist.SetCurrent(item);
-    ::SetFocus(m_list);
+    // The selection follows the new entry; the keyboard stays where the user
+    // left it (a hidden list, or one lent away, must never take it).
 }
 
 ProgItem* CRightWnd::GetStartProg(std::wstring& path)
@@ -393,6 +394,11 @@ BOOL CRightWnd::PreTranslateMessage(MSG* msg)
             return TRUE;
         case VK_DELETE:
             DeleteSelected();
+            break;
+        case VK_SPACE:
+            // Not the list's: the frame plays and pauses with it.
+            if (msg->hwnd == m_list.m_hWnd)
+                return FALSE;
             break;
         default:
             break;

@@ -417,8 +417,31 @@ void CFrameDialog::DrawClient(CDC* dc, RECT client)
                       g_skin.m_clrPane);
 }
 
+namespace {
+
+// A control that Space means something to: a text field types it, a button
+// presses on it.
+bool TakesSpace(HWND wnd)
+{
+    wchar_t name[16] = {};
+    ::GetClassNameW(wnd, name, 16);
+    return ::CompareStringOrdinal(name, -1, L"Edit", -1, TRUE) == CSTR_EQUAL ||
+           ::CompareStringOrdinal(name, -1, L"Button", -1, TRUE) == CSTR_EQUAL ||
+           ::CompareStringOrdinal(name, -1, L"ComboBox", -1, TRUE) == CSTR_EQUAL;
+}
+
+} // namespace
+
 BOOL CFrameDialog::PreTranslateMessage(MSG* msg)
 {
+    // Space plays and pauses wherever the keyboard is in the frame (the
+    // video pane handles its own first); a held key's repeats do nothing more.
+    if (msg->message == WM_KEYDOWN && msg->wParam == VK_SPACE && ::IsChild(m_hWnd, msg->hwnd) &&
+        !TakesSpace(msg->hwnd)) {
+        if (!(msg->lParam & (1 << 30)))
+            m_left.m_control.PlayPause();
+        return TRUE;
+    }
     if (msg->wParam == VK_ESCAPE) {
         ::SendMessageW(msg->hwnd, msg->message, VK_ESCAPE, msg->lParam);
         return TRUE;

@@ -741,6 +741,42 @@ TEST_F(Frame, SpaceEnterAndEscEndNothingWhereverTheFocusIs)
     EXPECT_TRUE(f.m_bTopMost); // the one click, and no key after it
 }
 
+// A new entry moves the selection, never the keyboard: with the list hidden,
+// Space went nowhere and Delete removed the playing row. Space plays and
+// pauses from the list too.
+TEST_F(Frame, ANewEntryLeavesTheKeyboardWhereItIsAndSpacePausesFromTheList)
+{
+    playtest::SimControls sim;
+    ASSERT_TRUE(sim.Loaded());
+    Open();
+    CFrameDialog& f = *frame;
+    CPlayerControl& bar = f.m_left.m_control;
+    ::SetForegroundWindow(f);
+    ASSERT_TRUE(testsupport::Click(testsupport::CentreOf(f.m_left.m_player)));
+    const std::wstring line = L"-p c:\\v\\keys-300s.wmv";
+    COPYDATASTRUCT cds = {kCopyCommand, static_cast<DWORD>((line.size() + 1) * sizeof(wchar_t)),
+                          const_cast<wchar_t*>(line.c_str())};
+    for (BOOL shown : {FALSE, TRUE}) {
+        if (f.m_bShowProgList != shown)
+            f.ToggleProgramList();
+        f.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds));
+        ASSERT_TRUE(testsupport::PumpUntil([&] { return bar.m_strState == L"正在播放..."; })) << shown;
+        EXPECT_EQ(::GetFocus(), f.m_left.m_player.m_hWnd) << shown;
+        ASSERT_TRUE(testsupport::Type({VK_SPACE, VK_DELETE}));
+        EXPECT_TRUE(testsupport::PumpUntil([&] { return bar.m_strState == L"已暂停"; })) << shown;
+        EXPECT_EQ(f.m_right.Count(), 1) << shown;
+    }
+    // Once the user is in the list, Space still plays and pauses there.
+    CRect row;
+    ListView_GetItemRect(f.m_right.m_list, 0, &row, LVIR_LABEL);
+    ::MapWindowPoints(f.m_right.m_list, nullptr, reinterpret_cast<POINT*>(&row), 2);
+    ASSERT_TRUE(testsupport::Click(row.CenterPoint()));
+    ASSERT_EQ(::GetFocus(), f.m_right.m_list.m_hWnd);
+    ASSERT_TRUE(testsupport::Type({VK_SPACE}));
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return bar.m_strState == L"正在播放..."; }));
+    f.m_left.m_player.DestroyEngine();
+}
+
 TEST_F(Frame, PlayStartsARestoredListAtTheSelectedEntryOrElseTheFirst)
 {
     playtest::SimControls sim;
