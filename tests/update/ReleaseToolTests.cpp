@@ -364,7 +364,9 @@ TEST(ReleaseTool, AKeyChainReadsBackAndABrokenOrUnrelatedOneIsNotFollowed)
     EXPECT_EQ(links[1].from, b.publicKey);
 
     std::string flipped = bc;
-    flipped[flipped.size() - 2] ^= 0x01; // a hex digit of the new key's signature
+    // Another hex digit in the new key's signature (XOR would make "a" or "f" no digit at all).
+    char& digit = flipped[flipped.size() - 2];
+    digit = digit == '0' ? '1' : '0';
     const std::pair<std::string, const char*> broken[] = {
         {ab + flipped, "handover 2 of the key chain is not signed by its new key"},
         {ab + std::string(bc).replace(bc.find("until 20"), 8, "until 21"), "is not signed by its old key"},
