@@ -1,5 +1,6 @@
 #include "FrameDialog.h"
 
+#include "CommandLine.h"
 #include "IniFile.h"
 #include "Protocol.h"
 #include "OpenUrlDlg.h"
@@ -7,21 +8,6 @@
 #include "resource.h"
 
 const UINT WM_QZPLAYER_APPLICATION = ::RegisterWindowMessageW(kApplicationMessage);
-
-namespace {
-
-// Text in one pair of double quotes (blanks outside them aside) without
-// them; any other text as it is.
-std::wstring Unquoted(const std::wstring& text)
-{
-    const size_t first = text.find_first_not_of(L' '), last = text.find_last_not_of(L' ');
-    if (first == std::wstring::npos || last == first || text[first] != L'"' || text[last] != L'"')
-        return text;
-    std::wstring inside = text.substr(first + 1, last - first - 1);
-    return inside.find(L'"') == std::wstring::npos ? inside : text;
-}
-
-} // namespace
 
 // ---------------------------------------------------------------------------
 // CFrameDialog
@@ -98,51 +84,20 @@ BOOL CFrameDialog::OnInitDialog()
     return FALSE;
 }
 
-BOOL CFrameDialog::ParseCommand(const std::wstring& text, Mode* mode, std::wstring* path, std::wstring* title)
-{
-    *mode = ModePlay;
-    size_t i = 0;
-    while (i < text.size()) {
-        if (text[i] == L' ') {
-            ++i;
-            continue;
-        }
-        if (text[i] != L'-')
-            break;
-        const wchar_t c = i + 1 < text.size() ? text[i + 1] : L'\0';
-        if (c == L'p' || c == L'P')
-            *mode = ModePlay;
-        else if (c == L'a' || c == L'A')
-            *mode = ModeAdd;
-        else
-            return FALSE;
-        i += 2;
-    }
-    const std::wstring target = Unquoted(text.substr(std::min(i, text.size())));
-    const size_t bar = target.find(L'|');
-    if (bar != std::wstring::npos && bar > 0) {
-        *path = Unquoted(target.substr(0, bar));
-        *title = Unquoted(target.substr(bar + 1));
-    } else {
-        *path = target;
-        title->clear();
-    }
-    return !path->empty();
-}
-
 void CFrameDialog::OpenCommand(LPCWSTR text)
 {
     if (!text)
         return;
-    Mode mode;
-    std::wstring path, title;
-    if (!ParseCommand(text, &mode, &path, &title))
+    // A running frame stays as it is: the hidden switch counts at a first start only.
+    PlayerCommand command;
+    if (!ParsePlayerCommand(text, &command))
         return;
-    ProgItem* item = nullptr;
-    if (mode == ModePlay)
+    const bool play = command.mode == PlayerCommand::Play;
+    if (play)
         m_right.RemoveAll();
-    item = title.empty() ? m_right.AddFile(path.c_str()) : m_right.AddItem(path.c_str(), title.c_str());
-    if (mode == ModePlay && OpenMedia(path.c_str(), item, TRUE) && ::IsIconic(m_hWnd))
+    ProgItem* item = command.title.empty() ? m_right.AddFile(command.path.c_str())
+                                           : m_right.AddItem(command.path.c_str(), command.title.c_str());
+    if (play && OpenMedia(command.path.c_str(), item, TRUE) && ::IsIconic(m_hWnd))
         ShowWindow(SW_RESTORE);
 }
 

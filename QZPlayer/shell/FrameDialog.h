@@ -63,12 +63,6 @@ public:
     BOOL PreTranslateMessage(MSG* msg) override;
     void DrawClient(CDC* dc, RECT client) override;
 
-    // A command line: "-p"/"-a" switches, then the target, optionally with
-    // "|" and a title. FALSE when a switch is unknown or nothing follows.
-    // The quotes a shell or a client puts around a path with blanks go: one
-    // pair around the whole target, around the path or around the title.
-    enum Mode { ModePlay, ModeAdd };
-    static BOOL ParseCommand(const std::wstring& text, Mode* mode, std::wstring* path, std::wstring* title);
     // The list width a client width allows: at most width - 430, at least 160.
     static int ClampListWidth(int listWidth, int clientWidth);
 

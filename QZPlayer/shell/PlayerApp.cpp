@@ -2,6 +2,7 @@
 #include <winsock2.h>
 
 #include "PlayerApp.h"
+#include "CommandLine.h"
 #include "Protocol.h"
 
 #include "resource.h"
@@ -9,41 +10,6 @@
 #include <commctrl.h>
 
 #include <cwctype>
-
-namespace {
-
-// Removes every occurrence of sw that stands at the start or after a blank;
-// inside a word ("D:\my-home") it is part of the text. TRUE when one was found.
-// The switch as a word of its own outside double quotes: a path such as
-// "D:\v\Concert -HD.wmv" keeps every character and starts no hidden player.
-bool RemoveSwitch(std::wstring& text, const wchar_t* sw)
-{
-    bool found = false, quoted = false;
-    for (size_t at = 0; at < text.size();) {
-        if (text[at] == L'"')
-            quoted = !quoted;
-        bool word = !quoted && text.compare(at, 2, sw) == 0 && (at == 0 || text[at - 1] == L' ') &&
-                    (at + 2 == text.size() || text[at + 2] == L' ');
-        if (word) {
-            text.erase(at, 2);
-            found = true;
-        } else {
-            ++at;
-        }
-    }
-    return found;
-}
-
-} // namespace
-
-BOOL CPlayerApp::StripHiddenSwitch(std::wstring& line)
-{
-    if (!RemoveSwitch(line, L"-h") && !RemoveSwitch(line, L"-H"))
-        return FALSE;
-    const size_t text = line.find_first_not_of(L' ');
-    line.erase(0, text == std::wstring::npos ? line.size() : text);
-    return TRUE;
-}
 
 namespace {
 

@@ -18,9 +18,6 @@ public:
     static BOOL CALLBACK FindRunningPlayer(HWND wnd, LPARAM lp);
     static void TerminateOwnerProcess(HWND wnd);
     void OnAppAbout();
-    // Takes the hidden-start switch out of a command line: "-h" (else "-H")
-    // at the start or after a blank, then the leading blanks. TRUE if found.
-    static BOOL StripHiddenSwitch(std::wstring& line);
 
     CHandle m_hMutex;
     std::wstring m_strCmdLine;

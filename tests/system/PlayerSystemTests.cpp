@@ -1,6 +1,7 @@
 // The real QZPlayer.exe, started as a process from an installation folder of
 // its own: one instance, the command line handed on, the message protocol,
 // the ending rules and the settings it keeps.
+#include "CommandLine.h"
 #include "FrameDialog.h"
 #include "PlayerApp.h"
 #include "Protocol.h"
@@ -139,20 +140,19 @@ std::vector<std::wstring> LogLines(const std::wstring& path)
 
 TEST(PlayerCommand, SwitchesTargetAndTitle)
 {
-    CFrameDialog::Mode mode;
-    std::wstring path, title;
-    EXPECT_TRUE(CFrameDialog::ParseCommand(L"  -a -p -a c:\\v\\a b.flv |标题 1 ", &mode, &path, &title));
-    EXPECT_EQ(mode, CFrameDialog::ModeAdd);
-    EXPECT_EQ(path, L"c:\\v\\a b.flv ");
-    EXPECT_EQ(title, L"标题 1 ");
-    EXPECT_TRUE(CFrameDialog::ParseCommand(L"-P|x", &mode, &path, &title)); // "|" first stays in the path
-    EXPECT_EQ(mode, CFrameDialog::ModePlay);
-    EXPECT_EQ(path, L"|x");
-    EXPECT_TRUE(title.empty());
-    EXPECT_FALSE(CFrameDialog::ParseCommand(L"-x c:\\a.flv", &mode, &path, &title));
-    EXPECT_FALSE(CFrameDialog::ParseCommand(L"-", &mode, &path, &title));
-    EXPECT_FALSE(CFrameDialog::ParseCommand(L"-a  ", &mode, &path, &title));
-    EXPECT_FALSE(CFrameDialog::ParseCommand(L"", &mode, &path, &title));
+    PlayerCommand c;
+    EXPECT_TRUE(ParsePlayerCommand(L"  -a -p -a c:\\v\\a b.flv |标题 1 ", &c));
+    EXPECT_EQ(c.mode, PlayerCommand::Add);
+    EXPECT_EQ(c.path, L"c:\\v\\a b.flv ");
+    EXPECT_EQ(c.title, L"标题 1 ");
+    EXPECT_TRUE(ParsePlayerCommand(L"-P|x", &c)); // "|" first stays in the path
+    EXPECT_EQ(c.mode, PlayerCommand::Play);
+    EXPECT_EQ(c.path, L"|x");
+    EXPECT_TRUE(c.title.empty());
+    EXPECT_FALSE(ParsePlayerCommand(L"-x c:\\a.flv", &c));
+    EXPECT_FALSE(ParsePlayerCommand(L"-", &c));
+    EXPECT_FALSE(ParsePlayerCommand(L"-a  ", &c));
+    EXPECT_FALSE(ParsePlayerCommand(L"", &c));
 
     // One pair of quotes around the target, the path or the title goes;
     // other quotes stay. {line, path, title}
@@ -161,8 +161,8 @@ TEST(PlayerCommand, SwitchesTargetAndTitle)
                                   {L"c:\\a.flv| \"Late\" news", L"c:\\a.flv", L" \"Late\" news"},
                                   {L"\"c:\\a\"b.flv", L"\"c:\\a\"b.flv", L""}};
     for (const auto& q : quoted) {
-        EXPECT_TRUE(CFrameDialog::ParseCommand(q[0], &mode, &path, &title)) << q[0];
-        EXPECT_EQ(path + L'|' + title, std::wstring(q[1]) + L'|' + q[2]) << q[0];
+        EXPECT_TRUE(ParsePlayerCommand(q[0], &c)) << q[0];
+        EXPECT_EQ(c.path + L'|' + c.title, std::wstring(q[1]) + L'|' + q[2]) << q[0];
     }
 
     EXPECT_EQ(CFrameDialog::ClampListWidth(300, 600), 170);
@@ -171,31 +171,40 @@ TEST(PlayerCommand, SwitchesTargetAndTitle)
     EXPECT_EQ(CFrameDialog::ClampListWidth(200, 1000), 200);
 }
 
+// A first start strips the switch and hands the rest on (to its own frame or
+// with code 2 to a running one); either way the rest is parsed as a whole
+// line, so the path in the last column is what both open.
 TEST(PlayerCommand, TheHiddenSwitchCountsOnlyAsAWordOutsideQuotes)
 {
     struct Case {
         const wchar_t* line;
         const wchar_t* left;
         BOOL hidden;
+        const wchar_t* path; // empty: nothing to open
     } cases[] = {
-        {L"-h", L"", TRUE},
-        {L"-h  -a c:\\v\\a.flv ", L"-a c:\\v\\a.flv ", TRUE},
-        {L"D:\\my-home\\a.flv", L"D:\\my-home\\a.flv", FALSE},
-        {L"-p D:\\my-home\\a.flv -h", L"-p D:\\my-home\\a.flv ", TRUE},
-        {L"-H -h x", L"-H  x", TRUE}, // "-h" first; then "-H" stays
-        {L"-H x", L"x", TRUE},
-        {L"x-H", L"x-H", FALSE},
+        {L"-h", L"", TRUE, L""},
+        {L"-h  -a c:\\v\\a.flv ", L"-a c:\\v\\a.flv ", TRUE, L"c:\\v\\a.flv "},
+        {L"D:\\my-home\\a.flv", L"D:\\my-home\\a.flv", FALSE, L"D:\\my-home\\a.flv"},
+        {L"-p D:\\my-home\\a.flv -h", L"-p D:\\my-home\\a.flv ", TRUE, L"D:\\my-home\\a.flv "},
+        {L"-H -h x", L"-H  x", TRUE, L"x"}, // "-h" first; then "-H" stays
+        {L"-H x", L"x", TRUE, L"x"},
+        {L"x-H", L"x-H", FALSE, L"x-H"},
         // Inside a path: kept whole, quoted or not, and the start is not hidden.
-        {L"\"D:\\v\\Concert -HD.wmv\"", L"\"D:\\v\\Concert -HD.wmv\"", FALSE},
-        {L"-p \"D:\\v\\a -h b.wmv\"", L"-p \"D:\\v\\a -h b.wmv\"", FALSE},
-        {L"\"D:\\v\\clip -h\" -h", L"\"D:\\v\\clip -h\" ", TRUE},
-        {L"D:\\v\\Concert -HD-30S.wmv", L"D:\\v\\Concert -HD-30S.wmv", FALSE},
-        {L"-hD:\\a.wmv", L"-hD:\\a.wmv", FALSE},
+        {L"\"D:\\v\\Concert -HD.wmv\"", L"\"D:\\v\\Concert -HD.wmv\"", FALSE, L"D:\\v\\Concert -HD.wmv"},
+        {L"-p \"D:\\v\\a -h b.wmv\"", L"-p \"D:\\v\\a -h b.wmv\"", FALSE, L"D:\\v\\a -h b.wmv"},
+        {L"\"D:\\v\\clip -h\" -h", L"\"D:\\v\\clip -h\" ", TRUE, L"D:\\v\\clip -h"},
+        {L"D:\\v\\Concert -HD-30S.wmv", L"D:\\v\\Concert -HD-30S.wmv", FALSE, L"D:\\v\\Concert -HD-30S.wmv"},
+        {L"-hD:\\a.wmv", L"-hD:\\a.wmv", FALSE, L""},
     };
     for (const Case& c : cases) {
         std::wstring line = c.line;
-        EXPECT_EQ(CPlayerApp::StripHiddenSwitch(line), c.hidden) << c.line;
+        EXPECT_EQ(StripHiddenSwitch(line), c.hidden != FALSE) << c.line;
         EXPECT_EQ(line, c.left) << c.line;
+        PlayerCommand command;
+        EXPECT_EQ(ParsePlayerCommand(line, &command), *c.path != 0) << c.line;
+        EXPECT_EQ(command.path, c.path) << c.line;
+        ParsePlayerCommand(c.line, &command);
+        EXPECT_EQ(command.hidden, c.hidden != FALSE) << c.line;
     }
 }
 
@@ -211,7 +220,8 @@ TEST_F(PlayerSystem, OneInstanceAnswersTheProbeAndTakesTheCommandsOfLaterStarts)
     EXPECT_EQ(ListCount(frame), 1);
 
     // A second start hands its command over and ends; so does one with none.
-    ASSERT_TRUE(Start(second, L"-a c:\\v\\second.wmv|第二个"));
+    // Its " -HD" inside quotes is part of the path, not the hidden switch.
+    ASSERT_TRUE(Start(second, L"-a \"c:\\v\\Concert -HD.wmv\"|第二个"));
     ASSERT_TRUE(second.WaitEnd(15000));
     EXPECT_EQ(ListCount(frame), 2);
     Process third;
@@ -252,6 +262,7 @@ TEST_F(PlayerSystem, OneInstanceAnswersTheProbeAndTakesTheCommandsOfLaterStarts)
     EXPECT_EQ(Setting(L"System", L"ShowProgList"), L"1");
     EXPECT_EQ(Setting(L"ProgList", L"Count"), L"3");
     EXPECT_EQ(Setting(L"ProgList", L"Name1"), L"第二个");
+    EXPECT_EQ(Setting(L"ProgList", L"Url1"), L"c:\\v\\Concert -HD.wmv");
     EXPECT_EQ(Setting(L"System", L"Left"), L"150");
     EXPECT_EQ(Setting(L"System", L"Top"), L"90");
     EXPECT_EQ(Setting(L"System", L"Volume"), L"50");
