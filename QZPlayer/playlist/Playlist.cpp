@@ -167,6 +167,14 @@ int CPlaylist::RowOf(const ProgItem* item) const
     return -1;
 }
 
+ProgItem* CPlaylist::Find(ULONGLONG id) const
+{
+    for (const Row& row : m_rows)
+        if (row.item->id == id)
+            return row.item;
+    return nullptr;
+}
+
 // ---------------------------------------------------------------------------
 // The current entry and the next one
 

@@ -48,6 +48,8 @@ public:
     // The name of a row that exists.
     const std::wstring& Name(int row) const { return m_rows[static_cast<size_t>(row)].name; }
     int RowOf(const ProgItem* item) const;
+    // The entry with this id while the list holds it, else null.
+    ProgItem* Find(ULONGLONG id) const;
 
     ProgItem* Current() const { return m_pCurrent; }
     // Makes the entry current, which counts as played in random order;

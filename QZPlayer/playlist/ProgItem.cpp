@@ -17,5 +17,7 @@ ProgItem* ProgItem::Create(LPCWSTR path)
         return nullptr;
     }
     wmemcpy(item->pszUrl, path, length + 1);
+    static ULONGLONG lastId = 0; // entries are made on the window thread only
+    item->id = ++lastId;
     return item;
 }

@@ -13,6 +13,10 @@ struct ProgItem {
     ProgItem& operator=(const ProgItem&) = delete;
 
     wchar_t* pszUrl = nullptr; // owned copy, exactly as added
+    // Never reused in a run: who must let messages through between finding
+    // an entry and using it keeps the id and asks the playlist again
+    // (CPlaylist::Find), as the list may have freed the entry meanwhile.
+    ULONGLONG id = 0;
     BOOL bPlayed = FALSE;      // for the random order only; never saved
 
 private:

@@ -111,6 +111,10 @@ BOOL CFrameDialog::OpenMedia(LPCWSTR text, ProgItem* item, BOOL showError)
     const LPCWSTR path = clean.c_str();
     CPlayerWnd& player = m_left.m_player;
     CPlayerControl& bar = m_left.m_control;
+    // Creating a control may let messages through (a forwarded command, a
+    // click on the list), which may free the entry: it is found again after.
+    const ULONGLONG id = item ? item->id : 0;
+    item = nullptr;
     if (player.IsCurrent(path)) {
         bar.Resume();
     } else {
@@ -126,7 +130,9 @@ BOOL CFrameDialog::OpenMedia(LPCWSTR text, ProgItem* item, BOOL showError)
         bar.OnMediaOpened();
     }
     m_history.Add(path);
-    if (!item) {
+    if (id) {
+        item = m_right.m_playlist.Find(id); // null when it went meanwhile: nothing to mark
+    } else {
         if (::IsIconic(m_hWnd))
             ShowWindow(SW_RESTORE);
         m_right.RemoveAll();

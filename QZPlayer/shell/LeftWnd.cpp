@@ -52,7 +52,13 @@ LRESULT CLeftWnd::OnPlayNext(WPARAM why)
     if (!item)
         return 0;
     const std::wstring path = item->pszUrl;
+    const ULONGLONG id = item->id;
     if (m_pFrame->OpenMedia(path.c_str(), item, FALSE))
+        return 1;
+    // The open may have let a command through that replaced the list: what
+    // it opened plays, and the chain it broke ends.
+    item = list.Find(id);
+    if (!item)
         return 1;
     m_pFrame->m_right.SetCurItem(item);
     if (list.PassOver(item))

@@ -570,6 +570,46 @@ TEST_F(Frame, TheOpenCommandsReplaceTheListWithWhatTheDialogsGive)
     EXPECT_TRUE(::CompareStringOrdinal(rows[0].path.c_str(), -1, clip.c_str(), -1, TRUE) == CSTR_EQUAL) << rows[0].path;
     EXPECT_EQ(f.m_left.m_player.GetEngineKind(), EngineReal);
     EXPECT_EQ(f.m_history.Paths().size(), 2u);
+
+    // A control may let messages through while it is created: a Delete of
+    // the entry being opened, handled then, leaves no freed entry current,
+    // whether a row or the chain opened it. A CBT hook stands for that control.
+    static CRightWnd* pane;
+    static bool armed;
+    pane = &f.m_right;
+    HHOOK hook = ::SetWindowsHookExW(
+        WH_CBT,
+        [](int code, WPARAM wp, LPARAM lp) -> LRESULT {
+            if (code == HCBT_CREATEWND && armed) {
+                armed = false;
+                pane->m_list.SetItemState(-1, LVIS_SELECTED, LVIS_SELECTED);
+                pane->SendMessage(WM_COMMAND, ID_PROG_DELETE);
+            }
+            return ::CallNextHookEx(nullptr, code, wp, lp);
+        },
+        nullptr, ::GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    // A row that plays; the chain's entry fails to load once its control
+    // exists (no folder for the shell movie).
+    const std::wstring movieFolder = f.m_left.m_player.m_strMovieFolder;
+    for (bool chain : {false, true}) {
+        f.m_right.RemoveAll();
+        f.m_right.SetCurItem(f.m_right.AddFile(L"c:\\v\\zero.wmv"));
+        f.m_right.AddFile(chain ? L"c:\\v\\first.flv" : L"c:\\v\\first.wmv");
+        f.m_left.m_player.m_strMovieFolder = chain ? L"c:\\qz-no-such-folder" : movieFolder;
+        armed = true;
+        if (chain) {
+            f.m_left.SendMessage(WM_PLAY_NEXT, kPlayNextAfterFailure);
+        } else {
+            f.m_right.m_list.SetItemState(1, LVIS_SELECTED, LVIS_SELECTED);
+            f.m_right.SendMessage(WM_COMMAND, ID_PROG_PLAY);
+        }
+        EXPECT_FALSE(armed) << chain;
+        EXPECT_EQ(f.m_right.Count(), 0) << chain;
+        EXPECT_EQ(f.m_right.m_playlist.Current(), nullptr) << chain;
+    }
+    ::UnhookWindowsHookEx(hook);
+    f.m_left.m_player.m_strMovieFolder = movieFolder;
     f.m_left.m_player.DestroyEngine();
 }
 
