@@ -531,7 +531,7 @@ TEST_F(Playback, WithoutFlashMp4AndFlvGoToWindowsMediaAsGivenAndSwfHasNoEngine)
     // stays ready (10), which reads as playing (the control bar moves on).
     ASSERT_EQ(host.Open(L"c:\\v\\old-5s.flv"), 0);
     EXPECT_EQ(host.GetEngineKind(), EngineMedia);
-    testsupport::PumpFor(700);
+    testsupport::PumpFor(testsupport::Scaled(700)); // and stays so
     EXPECT_EQ(host.GetState(), Playing);
     host.GetDuration(&duration);
     EXPECT_EQ(duration, 0);

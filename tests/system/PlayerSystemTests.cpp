@@ -477,7 +477,7 @@ TEST_F(PlayerSystem, AHiddenPlayerStaysWhileTheClientWindowExistsAndCodeSixShows
     ASSERT_TRUE(Start(first, L"-H"));
     HWND frame = WaitFrame();
     ASSERT_NE(frame, nullptr);
-    PumpFor(4500); // two liveness ticks
+    PumpFor(Scaled(4500)); // two liveness ticks
     EXPECT_FALSE(first.Ended());
     EXPECT_FALSE(::IsWindowVisible(frame));
 

@@ -469,7 +469,7 @@ TEST_F(UpdaterTest, AStandAloneVisibleFinishWaitsForTheClientWritesTheBuilderIdA
     ASSERT_TRUE(PumpUntil([&] { return Installed(L"a.txt") == "new"; }));
     // Installed, but the client still runs: no restart for longer than two
     // of the finish's half-second looks at the mutex.
-    PumpFor(1200);
+    PumpFor(Scaled(1200));
     EXPECT_FALSE(Ended());
     EXPECT_TRUE(ClientLog().empty());
     EXPECT_EQ(IniValue(L"BuilderID"), "");

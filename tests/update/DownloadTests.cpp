@@ -224,7 +224,7 @@ TEST_F(DownloadTest, AnswersWithoutEndOrAtATrickleAreCutOffWithinBounds)
         EXPECT_LE(ReadBytes(app / L"a.bin").size(), 10240u + CDownload::kChunk);
         // Nothing goes on reading (and keeping) behind the request given up.
         const SIZE_T after = privateBytes();
-        PumpFor(1000);
+        PumpFor(Scaled(1000));
         EXPECT_LT(privateBytes(), after + (2u << 20));
         EXPECT_LT(privateBytes(), before + (32u << 20));
         EXPECT_EQ(Fetch(prefix + "/next.bin", L"next.bin"), 0);
