@@ -2,6 +2,7 @@
 
 #include "App.h"
 #include "Log.h"
+#include "Protocol.h"
 #include "UpdateMessages.h"
 #include "res/resource.h"
 
@@ -128,7 +129,7 @@ LRESULT CUpdateDlg::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
         }
         if (m_nWatchTimer && wp == kWatchTimer) {
             // Hidden runs live only as long as the client does.
-            if (TestMutexPresence(L"ZorvaneMutex") == MutexPresence::Absent)
+            if (TestMutexPresence(kClientMutex) == MutexPresence::Absent)
                 EndRun();
             return 0;
         }
@@ -288,7 +289,7 @@ void CUpdateDlg::WaitClientExit()
 {
     // At most about a minute: the finish goes on regardless.
     for (int i = 0; i < 120; ++i) {
-        if (TestMutexPresence(L"PlimLive") != MutexPresence::Present)
+        if (TestMutexPresence(kClientLiveMutex) != MutexPresence::Present)
             return;
         ::Sleep(500);
     }

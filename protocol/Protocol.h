@@ -1,6 +1,6 @@
-// What the player and the programs around it (its client, second starts of
-// the player) rely on: message codes, names and control ids. Other programs
-// hold these numbers and spellings, so none of them may change.
+// What the player, the updater and the programs around them (the client,
+// second starts of the player) rely on: message codes, names and control ids.
+// Other programs hold these numbers and spellings, so none of them may change.
 #pragma once
 
 #include <windows.h>
