@@ -194,21 +194,12 @@ void CPlayerControl::PrepareOpen()
     SetState(Stopped);
 }
 
-void CPlayerControl::RestartWatch()
-{
-    m_tWatchFrom = ::GetTickCount64();
-    m_dFirstPosition = -1;
-    m_bHaveBuffering = FALSE;
-}
-
 void CPlayerControl::OnMediaOpened()
 {
     if (!m_pPlayer)
         return;
     m_dDuration = 0; // the new item's length comes with the polls
-    m_bStarted = FALSE;
-    m_bPassedOver = FALSE;
-    RestartWatch();
+    m_stall.Open(::GetTickCount64());
     if (m_pPlayer->GetEngineKind() == EngineFlash) {
         // The movie takes a volume only once it plays.
         m_bVolumePending = TRUE;
@@ -223,14 +214,9 @@ void CPlayerControl::Resume()
 {
     if (m_pPlayer && m_pPlayer->HasEngine() && !m_btnPlay.IsChecked()) {
         m_pPlayer->Play();
-        RestartWatch();
-        // The list came back to a source it passed over (the same one again,
-        // or a random pick): it must show again that it starts, or it would
-        // hold the list for ever.
-        if (m_bPassedOver) {
-            m_bStarted = FALSE;
-            m_bPassedOver = FALSE;
-        }
+        // The list may have come back to a source it passed over (the same
+        // one again, or a random pick): it is watched again.
+        m_stall.Resume(::GetTickCount64());
         SetState(Opening);
     }
 }
@@ -289,8 +275,7 @@ void CPlayerControl::EndItem(WPARAM why)
     // and the engine agree, and Play starts it again from its beginning.
     if (why == kPlayNextPassedOver && m_pPlayer && m_pPlayer->HasEngine())
         m_pPlayer->Stop();
-    m_bStarted = TRUE; // nothing more to watch
-    m_bPassedOver = why == kPlayNextPassedOver;
+    m_stall.End(why == kPlayNextPassedOver);
     if (m_sliderSeek.GetPos() != 0)
         m_sliderSeek.SetPos(0);
     SetState(Stopped);
@@ -300,39 +285,29 @@ void CPlayerControl::EndItem(WPARAM why)
 
 BOOL CPlayerControl::PassOverIfStalled(PlayState state)
 {
-    if (m_bStarted || !m_pPlayer->HasEngine())
+    if (!m_stall.IsWatching() || !m_pPlayer->HasEngine())
         return FALSE;
-    if (state == Paused) {
-        // Time paused by the user does not count.
-        RestartWatch();
-        return FALSE;
-    }
-    double p = 0.0, d = 0.0;
-    m_pPlayer->GetPosition(&p);
-    m_pPlayer->GetDuration(&d);
-    // Started: it knows its length, its position moved, or (a source with
-    // no clock of its own) its control loaded it whole.
-    if (d > 0 || (m_dFirstPosition >= 0 && p > m_dFirstPosition) || m_pPlayer->LoadedWithoutProgress()) {
-        m_bStarted = TRUE;
-        return FALSE;
-    }
-    if (state == Stopped) {
-        // It ended without ever showing that it played: an open that failed
-        // late (Real closes the clip, the shell movie gives up).
-        EndItem(kPlayNextPassedOver);
-        return TRUE;
-    }
-    if (m_dFirstPosition < 0)
-        m_dFirstPosition = p;
-    long buffering = 0;
-    if (state == Buffering && m_pPlayer->GetBufferingProgress(&buffering)) {
-        // Buffering that makes progress is not a stall.
-        if (m_bHaveBuffering && buffering > m_lBuffering)
-            m_tWatchFrom = ::GetTickCount64();
-        m_bHaveBuffering = TRUE;
-        m_lBuffering = buffering;
-    }
-    if (::GetTickCount64() - m_tWatchFrom < m_dwStallMs)
+    // The host's readings, taken only as far as the rule asks for them.
+    struct HostProbe final : IStallProbe {
+        explicit HostProbe(CPlayerWnd& host) : host(host) {}
+        double Position() override
+        {
+            double p = 0.0;
+            host.GetPosition(&p);
+            return p;
+        }
+        double Duration() override
+        {
+            double d = 0.0;
+            host.GetDuration(&d);
+            return d;
+        }
+        BOOL LoadedWithoutProgress() override { return host.LoadedWithoutProgress(); }
+        BOOL BufferingProgress(long* percent) override { return host.GetBufferingProgress(percent); }
+        CPlayerWnd& host;
+    } probe(*m_pPlayer);
+    const CStallRule::Verdict verdict = m_stall.Judge(::GetTickCount64(), state, probe);
+    if (verdict != CStallRule::Stalled && verdict != CStallRule::FailedLate)
         return FALSE;
     EndItem(kPlayNextPassedOver);
     return TRUE;
@@ -383,7 +358,7 @@ void CPlayerControl::OnPlay()
         return;
     }
     m_pPlayer->Play();
-    RestartWatch();
+    m_stall.Restart(::GetTickCount64());
     SetState(Opening);
 }
 

@@ -6,6 +6,7 @@
 #include "PlaybackEngine.h"
 #include "SkinButton.h"
 #include "SliderEx.h"
+#include "StallRule.h"
 #include "resource.h"
 
 class CPlayerWnd;
@@ -20,16 +21,6 @@ const WPARAM kPlayNextEnded = 0;        // the item played to its end (or anyone
 const WPARAM kPlayNextPassedOver = 1;   // the item never started: passed over like one that failed to open
 const WPARAM kPlayNextAfterFailure = 2; // the pane's own, after an entry failed to open
 
-// How long an item may show neither a moving position nor a duration after
-// its open before it is passed over. Justification: an item that plays at
-// all shows one of them once its header is in; Windows Media buffers 5 s of
-// a network stream by default before it plays (IWMPNetwork::bufferingTime)
-// and the Flash engine's own shell movie gives a dead stream up after 8 s,
-// so 15 s lets a slow but working start through with room to spare while a
-// dead item holds the list for 15 s plus at most one poll (1 s). Buffering
-// that makes progress restarts the count; time paused by the user does not
-// count.
-const DWORD kStallMs = 15000;
 
 class CPlayerControl : public CDialog {
 public:
@@ -75,14 +66,9 @@ public:
     HWND m_hFrame = nullptr;
     BOOL m_bVolumePending = FALSE;
     COLORREF m_clrBk = RGB(248, 248, 248);
-    // The bound for an item that never starts (kStallMs; tests shorten it).
-    DWORD m_dwStallMs = kStallMs;
-    // Whether the item opened last has shown that it plays (a duration, or a
-    // position that moved); until then it is watched.
-    BOOL m_bStarted = TRUE;
-    // The item loaded was passed over: should the list resume it, it is
-    // watched again.
-    BOOL m_bPassedOver = FALSE;
+    // Whether the item opened last has shown that it plays; until then it is
+    // watched (tests shorten its bound).
+    CStallRule m_stall;
     BOOL m_bListReady = FALSE;
 
 protected:
@@ -100,7 +86,6 @@ private:
     // The watch on an item that has not started yet; TRUE when it has just
     // been passed over.
     BOOL PassOverIfStalled(PlayState state);
-    void RestartWatch();
     // The item is over (ended, or passed over): the bar stops and the parent
     // hears why.
     void EndItem(WPARAM why);
@@ -122,8 +107,4 @@ private:
     COLORREF m_clrBrush = 0; // the colour m_brBackground was made with
     BOOL m_bPlayByState = FALSE; // what the last look said of Play
     double m_dDuration = 0; // as the last poll read it, for the seek tip
-    ULONGLONG m_tWatchFrom = 0;  // when the present watch window began
-    double m_dFirstPosition = -1; // the position first seen in it
-    BOOL m_bHaveBuffering = FALSE;
-    long m_lBuffering = 0;
 };

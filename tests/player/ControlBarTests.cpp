@@ -324,7 +324,7 @@ TEST_F(ControlBar, AOneFrameMovieNeverOpensTheGateAndTheTwoFrameShellMovieDoes)
     // in it. FrameNum counts from 0, so it reads 0 for ever: the engine asks
     // nothing, and the bar stays where the open left it.
     host.m_strShellMovieInstead = ArtMovie(L"QZFPlayer-1frame.swf");
-    bar.m_dwStallMs = 120000; // no pass-over while it waits
+    bar.m_stall.m_dwStallMs = 120000; // no pass-over while it waits
     OpenAndStart(L"http://h/v/news-30s.flv");
     testsupport::PumpFor(testsupport::Scaled(3500));
     EXPECT_EQ(Shown(IDC_BAR_STATE), L"正在打开...");
@@ -349,7 +349,7 @@ TEST_F(ControlBar, AMovieLoadedDirectlyPlaysPastTheStallBoundUntilTheUserStopsIt
 {
     // It reports no clock, only that the control loaded it: the list must
     // not move on after the bound, and Stop and Play drive its timeline.
-    bar.m_dwStallMs = 2500;
+    bar.m_stall.m_dwStallMs = 2500;
     const std::wstring game = TempPath(L"qz-game") + L".swf";
     ASSERT_TRUE(testsupport::WriteBytes(game, MovieWithoutCode(50)));
     OpenAndStart(game.c_str());
@@ -371,7 +371,7 @@ TEST_F(ControlBar, AMovieLoadedDirectlyPlaysPastTheStallBoundUntilTheUserStopsIt
 
 TEST_F(ControlBar, AnItemThatNeverStartsIsPassedOverWithEachControlsRealisticFailure)
 {
-    bar.m_dwStallMs = 2500;
+    bar.m_stall.m_dwStallMs = 2500;
     struct Case {
         std::wstring source;
         const wchar_t* shownWhileWaiting; // what the bar shows until then
@@ -441,7 +441,7 @@ TEST_F(ControlBar, AnItemThatNeverStartsIsPassedOverWithEachControlsRealisticFai
 
 TEST_F(ControlBar, BufferingThatMakesProgressAndAPauseByTheUserAreNoStall)
 {
-    bar.m_dwStallMs = 2000;
+    bar.m_stall.m_dwStallMs = 2000;
     // Four seconds of buffering, longer than the bound, but with progress.
     for (const wchar_t* source : {L"http://h/v/slow-buffer4s-2s.wmv", L"c:\\v\\slow-buffer4s-2s.rm"}) {
         pane.playNext = 0;

@@ -737,7 +737,7 @@ TEST_F(Frame, WithRepeatOnAndEntriesThatNeverStartTheChainStillEndsAfterOnePass)
     ASSERT_TRUE(sim.Loaded());
     Open();
     CFrameDialog& f = *frame;
-    f.m_left.m_control.m_dwStallMs = 1000;
+    f.m_left.m_control.m_stall.m_dwStallMs = 1000;
     // Each opens (Windows Media takes any URL) and then never starts.
     for (const wchar_t* path : {L"http://h/missing-a.wmv", L"http://h/missing-b.wmv"})
         f.m_right.AddFile(path);

@@ -1,10 +1,12 @@
-// The playlist's and the open-history's rules without a window: names,
+// The playlist's, the open-history's and the stall rule's rules without a
+// window: names,
 // rows, the chain of attempts that ends once every entry was passed over,
 // the stable sort, the list in the settings file, and the history's adds.
 #include "IniFile.h"
 #include "OpenHistory.h"
 #include "Playlist.h"
 #include "PlaylistSupport.h"
+#include "StallRule.h"
 
 #include <gtest/gtest.h>
 
@@ -105,6 +107,80 @@ TEST(PlaylistRules, TheChainOfAttemptsEndsOnceEveryDistinctEntryWasPassedOver)
     list.SetCurrent(c);
     EXPECT_EQ(list.NextInChain(CPlaylist::kItemPassedOver), nullptr);
     EXPECT_EQ(list.NextInChain(CPlaylist::kItemEnded), c);
+}
+
+// The stall rule over sequences of polls, each from an open at 0 ms with a
+// bound of 1000 ms. Steps: 'p' a poll, 'e' passed over, 'r' the list resumes
+// the item, 'R' the user plays it again.
+TEST(StallRule, AnItemStartsByItsLengthItsClockOrItsLoadAndStallsOnlyWhenNoneMoves)
+{
+    struct Step {
+        char what;
+        ULONGLONG ms;
+        PlayState state;
+        double position, duration;
+        long buffering; // -1: the engine reports none
+        CStallRule::Verdict verdict;
+    };
+    using V = CStallRule::Verdict;
+    const V W = CStallRule::Watching, S = CStallRule::Started, X = CStallRule::Stalled, F = CStallRule::FailedLate;
+    struct Case {
+        const char* name;
+        BOOL loaded; // a source without a clock, loaded whole
+        std::vector<Step> steps;
+    } cases[] = {
+        {"a length", FALSE, {{'p', 300, Playing, 0, 30, -1, S}, {'p', 5000, Playing, 0, 0, -1, S}}},
+        {"a moving clock", FALSE, {{'p', 300, Playing, 1, 0, -1, W}, {'p', 900, Playing, 1.5, 0, -1, S}}},
+        {"a clock that stands", FALSE, {{'p', 300, Playing, 1, 0, -1, W}, {'p', 999, Playing, 1, 0, -1, W},
+                                        {'p', 1000, Playing, 1, 0, -1, X}, {'p', 9000, Playing, 9, 0, -1, S}}},
+        {"loaded without a clock", TRUE, {{'p', 300, Playing, 0, 0, -1, S}}},
+        {"stopped before a sign", FALSE, {{'p', 300, Stopped, 0, 0, -1, F}}},
+        {"paused time does not count", FALSE, {{'p', 900, Paused, 0, 0, -1, W}, {'p', 1800, Playing, 0, 0, -1, W},
+                                               {'p', 1900, Playing, 0, 0, -1, X}}},
+        {"buffering with progress", FALSE, {{'p', 500, Buffering, 0, 0, 10, W}, {'p', 1400, Buffering, 0, 0, 40, W},
+                                            {'p', 2300, Buffering, 0, 0, 40, W}, {'p', 2400, Buffering, 0, 0, 40, X}}},
+        {"buffering without a figure", FALSE, {{'p', 500, Buffering, 0, 0, -1, W}, {'p', 1000, Buffering, 0, 0, -1, X}}},
+        {"the list resumes a passed-over item", FALSE, {{'p', 1000, Playing, 0, 0, -1, X}, {'e', 1000, Playing, 0, 0, -1, S},
+                                                        {'r', 5000, Playing, 0, 0, -1, W}, {'p', 5999, Playing, 0, 0, -1, W},
+                                                        {'p', 6000, Playing, 0, 0, -1, X}}},
+        {"the user's Play watches no passed-over item", FALSE, {{'e', 100, Playing, 0, 0, -1, S},
+                                                                {'R', 200, Playing, 0, 0, -1, S},
+                                                                {'p', 9000, Playing, 0, 0, -1, S}}},
+    };
+    struct Probe final : IStallProbe {
+        double position = 0, duration = 0;
+        long buffering = -1;
+        BOOL loaded = FALSE;
+        double Position() override { return position; }
+        double Duration() override { return duration; }
+        BOOL LoadedWithoutProgress() override { return loaded; }
+        BOOL BufferingProgress(long* percent) override
+        {
+            *percent = buffering;
+            return buffering >= 0;
+        }
+    };
+    for (const Case& c : cases) {
+        CStallRule rule;
+        rule.m_dwStallMs = 1000;
+        rule.Open(0);
+        Probe probe;
+        probe.loaded = c.loaded;
+        for (size_t i = 0; i < c.steps.size(); ++i) {
+            const Step& s = c.steps[i];
+            if (s.what == 'e')
+                rule.End(true);
+            else if (s.what == 'r')
+                rule.Resume(s.ms);
+            else if (s.what == 'R')
+                rule.Restart(s.ms);
+            probe.position = s.position;
+            probe.duration = s.duration;
+            probe.buffering = s.buffering;
+            const V got = s.what == 'p' ? rule.Judge(s.ms, s.state, probe) : (rule.IsWatching() ? W : S);
+            EXPECT_EQ(got, s.verdict) << c.name << ", step " << i;
+        }
+    }
 }
 
 // Random order: each entry once per cycle, in lists of any length. Repeated
