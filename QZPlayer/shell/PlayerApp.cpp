@@ -124,14 +124,13 @@ BOOL CPlayerApp::InitInstance()
     for (const wchar_t* name : {kFrameClass, kVideoPaneClass, kListPaneClass})
         RegisterDialogClass(name);
 
-    m_pFrame = new CFrameDialog;
+    m_pFrame = std::make_unique<CFrameDialog>();
     m_pFrame->m_pStartCommand = &m_strCmdLine;
     if (!m_pFrame->Create(IDD_FRAME)) {
-        delete m_pFrame;
-        m_pFrame = nullptr;
+        m_pFrame.reset();
         return FALSE;
     }
-    m_pMainWnd = m_pFrame;
+    m_pMainWnd = m_pFrame.get();
     m_pFrame->ShowWindow(show ? SW_SHOW : SW_HIDE);
     return TRUE;
 }
@@ -141,8 +140,7 @@ int CPlayerApp::ExitInstance()
     if (m_pFrame) {
         // The frame and its panes save their settings while they go.
         m_pFrame->DestroyWindow();
-        delete m_pFrame;
-        m_pFrame = nullptr;
+        m_pFrame.reset();
     }
     m_pMainWnd = nullptr;
     m_hMutex.Reset();

@@ -5,6 +5,8 @@
 #include "FrameDialog.h"
 #include "Handles.h"
 
+#include <memory>
+
 class CPlayerApp : public CWinApp {
 public:
     CPlayerApp();
@@ -22,5 +24,5 @@ public:
     CHandle m_hMutex;
     std::wstring m_strCmdLine;
     COPYDATASTRUCT m_cds = {};
-    CFrameDialog* m_pFrame = nullptr;
+    std::unique_ptr<CFrameDialog> m_pFrame;
 };
