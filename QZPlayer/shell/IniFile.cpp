@@ -1,6 +1,7 @@
 #include "IniFile.h"
 
 #include "Handles.h"
+#include "StageTimes.h"
 
 #include <algorithm>
 #include <climits>
@@ -230,7 +231,10 @@ bool ReplaceFile(const std::wstring& path, const std::string& bytes)
     // of last write: its copy of the old file is dropped (the documented
     // flush of the cache), so that the next read parses the new one. Done
     // before the move, it costs no parse of the new file.
-    ::WritePrivateProfileStringW(nullptr, nullptr, nullptr, path.c_str());
+    {
+        stagetimes::Scope flush(stagetimes::kSaveFlush);
+        ::WritePrivateProfileStringW(nullptr, nullptr, nullptr, path.c_str());
+    }
     // A file someone holds open cannot be replaced; a reader that holds it
     // for a moment (a backup, a scanner) is waited for a little.
     for (int attempt = 0;; ++attempt) {
@@ -295,12 +299,16 @@ BOOL CIniFile::GetSection(LPCWSTR section, IniSectionText& out)
     std::vector<wchar_t>& buf = out.text;
     buf.assign(size, L'\0');
     DWORD n = 0;
-    for (;;) {
-        n = ::GetPrivateProfileSectionW(section, buf.data(), static_cast<DWORD>(buf.size()), path.c_str());
-        if (n + 2 < buf.size() || buf.size() >= (64u << 20))
-            break;
-        buf.assign(buf.size() * 4, L'\0');
+    {
+        stagetimes::Scope read(stagetimes::kSettingsRead);
+        for (;;) {
+            n = ::GetPrivateProfileSectionW(section, buf.data(), static_cast<DWORD>(buf.size()), path.c_str());
+            if (n + 2 < buf.size() || buf.size() >= (64u << 20))
+                break;
+            buf.assign(buf.size() * 4, L'\0');
+        }
     }
+    stagetimes::Scope split(stagetimes::kSettingsSplit);
     // "key=value\0key=value\0\0"; a line without "=" is a key without a value.
     for (size_t at = 0; at < n && buf[at];) {
         const wchar_t* line = &buf[at];
@@ -321,6 +329,7 @@ BOOL CIniFile::GetSection(LPCWSTR section, std::vector<IniEntry>& entries)
     entries.clear();
     IniSectionText text;
     GetSection(section, text);
+    stagetimes::Scope split(stagetimes::kSettingsSplit);
     entries.reserve(text.lines.size());
     for (const IniSectionText::Line& l : text.lines)
         entries.push_back({std::wstring(l.key), std::wstring(l.value)});
@@ -400,11 +409,14 @@ void CIniEdit::ReplaceSection(LPCWSTR section, std::vector<IniEntry> entries)
 
 BOOL CIniEdit::Commit() const
 {
+    stagetimes::Scope commit(stagetimes::kSaveCommit);
     const std::wstring path = CIniFile::GetPath();
     Document doc;
     // A file that cannot be read is never replaced by one made of nothing.
+    stagetimes::Scope read(stagetimes::kSaveRead);
     if (!ReadDocument(path, doc))
         return FALSE;
+    read.End();
     for (const Change& c : m_changes) {
         Range r;
         const bool found = FindSection(doc, c.section, r);
@@ -459,5 +471,7 @@ BOOL CIniEdit::Commit() const
             doc.lines.insert(doc.lines.begin() + static_cast<std::ptrdiff_t>(InsertionPoint(doc, r)),
                              doc.Add(Line(key, c.value)));
     }
-    return ReplaceFile(path, Encode(doc)) ? TRUE : FALSE;
+    const std::string bytes = Encode(doc);
+    stagetimes::Scope write(stagetimes::kSaveWrite);
+    return ReplaceFile(path, bytes) ? TRUE : FALSE;
 }

@@ -3,6 +3,7 @@
 
 #include "PlayerApp.h"
 #include "Protocol.h"
+#include "StageTimes.h"
 
 #include "resource.h"
 
@@ -139,6 +140,7 @@ BOOL CPlayerApp::CheckRunningInstance(int& show)
 
 BOOL CPlayerApp::InitInstance()
 {
+    stagetimes::Mark(stagetimes::kInitBegins);
     int show = 1;
     if (CheckRunningInstance(show))
         return FALSE;
@@ -166,18 +168,25 @@ BOOL CPlayerApp::InitInstance()
         return FALSE;
     }
     m_pMainWnd = m_pFrame;
-    m_pFrame->ShowWindow(show ? SW_SHOW : SW_HIDE);
+    {
+        stagetimes::Scope timed(stagetimes::kFrameShow);
+        m_pFrame->ShowWindow(show ? SW_SHOW : SW_HIDE);
+    }
+    stagetimes::Mark(stagetimes::kFrameShown);
     return TRUE;
 }
 
 int CPlayerApp::ExitInstance()
 {
+    stagetimes::Mark(stagetimes::kQuitBegins);
     if (m_pFrame) {
         // The frame and its panes save their settings while they go.
         m_pFrame->DestroyWindow();
         delete m_pFrame;
         m_pFrame = nullptr;
     }
+    stagetimes::Mark(stagetimes::kQuitSaved);
+    stagetimes::Write();
     m_pMainWnd = nullptr;
     m_hMutex.Reset();
     ::WSACleanup();
