@@ -2,6 +2,7 @@
 #include <winsock2.h>
 
 #include "PlayerApp.h"
+#include "IniFile.h"
 #include "Protocol.h"
 #include "StageTimes.h"
 
@@ -162,6 +163,8 @@ BOOL CPlayerApp::InitInstance()
 
     m_pFrame = new CFrameDialog;
     m_pFrame->m_pStartCommand = &m_strCmdLine;
+    // The frame and its panes read four sections: one read of the file.
+    CIniFile::SharedRead settings;
     if (!m_pFrame->Create(IDD_FRAME)) {
         delete m_pFrame;
         m_pFrame = nullptr;
