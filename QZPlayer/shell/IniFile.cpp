@@ -88,18 +88,29 @@ ReadResult ReadText(const std::wstring& path, std::wstring& text, Encoding& enco
     LARGE_INTEGER size = {};
     if (!::GetFileSizeEx(file.Get(), &size) || size.QuadPart > (256LL << 20))
         return ReadResult::kFailed;
-    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+    const size_t length = static_cast<size_t>(size.QuadPart);
+    unsigned char mark[2] = {};
     DWORD got = 0;
-    if (!bytes.empty() && (!::ReadFile(file.Get(), &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr) ||
-                           got != bytes.size()))
+    if (length >= 2 && (!::ReadFile(file.Get(), mark, 2, &got, nullptr) || got != 2))
         return ReadResult::kFailed;
     if (bigEndian)
-        *bigEndian = bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFE &&
-                     static_cast<unsigned char>(bytes[1]) == 0xFF;
+        *bigEndian = mark[0] == 0xFE && mark[1] == 0xFF;
+    if (mark[0] == 0xFF && mark[1] == 0xFE) {
+        // UTF-16, the player's own form: straight into the text, no second copy.
+        text.resize((length - 2) / sizeof(wchar_t));
+        const DWORD want = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+        if (want && (!::ReadFile(file.Get(), &text[0], want, &got, nullptr) || got != want))
+            return ReadResult::kFailed;
+        return ReadResult::kRead;
+    }
+    std::string bytes(length, '\0');
+    if (length >= 2)
+        bytes.assign(reinterpret_cast<const char*>(mark), 2).resize(length);
+    const DWORD rest = static_cast<DWORD>(length - (length >= 2 ? 2 : 0));
+    if (rest && (!::ReadFile(file.Get(), &bytes[length - rest], rest, &got, nullptr) || got != rest))
+        return ReadResult::kFailed;
 
-    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE) {
-        text.assign(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / sizeof(wchar_t));
-    } else if (bytes.empty()) {
+    if (bytes.empty()) {
         // An empty file: a new one, Unicode.
     } else {
         UINT codePage = CP_ACP;
@@ -154,17 +165,34 @@ std::wstring_view UpToZero(const wchar_t* from, const wchar_t* to)
     return std::wstring_view(from, static_cast<size_t>((zero ? zero : to) - from));
 }
 
-// The section's lines as GetPrivateProfileSectionW finds them in the text:
-// lines end at CR or LF; blanks around a line, a name, before "=" and after
-// it go; "[name]" up to the line's last "]" starts a section (without "]" it
-// is a key of the one before); the first section of the name counts; blank,
+// Where the lines that may start a section begin (their "["), in one pass.
+std::vector<size_t> SectionStarts(const std::wstring& text)
+{
+    std::vector<size_t> starts;
+    bool lineStart = true;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const wchar_t c = text[i];
+        if (c == L'\n' || c == L'\r')
+            lineStart = true;
+        else if (lineStart && c == L'[')
+            starts.push_back(i), lineStart = false;
+        else if (lineStart && !ProfileBlank(c))
+            lineStart = false;
+    }
+    return starts;
+}
+
+// The section's lines when the line at "at" is its header, as
+// GetPrivateProfileSectionW finds them: lines end at CR or LF; blanks around
+// a line, a name, before "=" and after it go; "[name]" up to the line's last
+// "]" starts a section (without "]" it is a key of the one before); blank,
 // comment (";") and lone "=" lines are left out; a line without "=" is a key
-// without a value. Only the section's own lines are cut into keys.
-void FindSectionLines(const std::wstring& text, LPCWSTR section, std::vector<IniSectionText::Line>& lines)
+// without a value. FALSE when that line is no header of the section.
+bool SectionAt(const std::wstring& text, size_t at, LPCWSTR section, std::vector<IniSectionText::Line>& lines)
 {
     const int nameLength = static_cast<int>(wcslen(section));
-    const wchar_t* p = text.data();
-    const wchar_t* const end = p + text.size();
+    const wchar_t* p = text.data() + at;
+    const wchar_t* const end = text.data() + text.size();
     bool inside = false;
     while (p < end) {
         const wchar_t* from = p;
@@ -175,7 +203,7 @@ void FindSectionLines(const std::wstring& text, LPCWSTR section, std::vector<Ini
             ++p;
         while (from < to && ProfileBlank(*from))
             ++from;
-        if (from == to || (!inside && *from != L'['))
+        if (from == to)
             continue;
         while (to > from && ProfileBlank(to[-1]))
             --to;
@@ -185,7 +213,7 @@ void FindSectionLines(const std::wstring& text, LPCWSTR section, std::vector<Ini
                 --close;
             if (close > from + 1) {
                 if (inside)
-                    return;
+                    return true;
                 const wchar_t* name = from + 1;
                 const wchar_t* nameEnd = close - 1;
                 while (name < nameEnd && ProfileBlank(*name))
@@ -194,11 +222,13 @@ void FindSectionLines(const std::wstring& text, LPCWSTR section, std::vector<Ini
                     --nameEnd;
                 inside = ::CompareStringOrdinal(name, static_cast<int>(nameEnd - name), section, nameLength, TRUE) ==
                          CSTR_EQUAL;
+                if (!inside)
+                    return false;
                 continue;
             }
-            if (!inside)
-                continue;
         }
+        if (!inside)
+            return false;
         if (*from == L';')
             continue;
         const wchar_t* eq = std::wmemchr(from, L'=', static_cast<size_t>(to - from));
@@ -215,6 +245,16 @@ void FindSectionLines(const std::wstring& text, LPCWSTR section, std::vector<Ini
         if (keyEnd > from || value < to) // "=" alone is no key
             lines.push_back({UpToZero(from, keyEnd), UpToZero(value, to)});
     }
+    return inside;
+}
+
+// The first section of the name counts.
+void FindSectionLines(const std::wstring& text, const std::vector<size_t>& starts, LPCWSTR section,
+                      std::vector<IniSectionText::Line>& lines)
+{
+    for (size_t at : starts)
+        if (SectionAt(text, at, section, lines))
+            return;
 }
 
 // The start reads several sections: while a SharedRead lives they come from
@@ -222,6 +262,7 @@ void FindSectionLines(const std::wstring& text, LPCWSTR section, std::vector<Ini
 struct SharedText {
     int holders = 0;
     std::shared_ptr<const std::wstring> text;
+    std::vector<size_t> starts;
     bool bigEndian = false;
 } g_shared;
 
@@ -438,9 +479,12 @@ BOOL CIniFile::GetSection(LPCWSTR section, IniSectionText& out)
     out.text.reset();
     const std::wstring path = GetPath();
     bool bigEndian = false;
+    std::vector<size_t> ownStarts;
+    const std::vector<size_t>* starts = &ownStarts;
     if (g_shared.holders > 0 && g_shared.text) {
         out.text = g_shared.text;
         bigEndian = g_shared.bigEndian;
+        starts = &g_shared.starts;
     } else {
         stagetimes::Scope read(stagetimes::kSettingsRead);
         auto text = std::make_shared<std::wstring>();
@@ -448,9 +492,14 @@ BOOL CIniFile::GetSection(LPCWSTR section, IniSectionText& out)
         // A file that cannot be read has no sections, as for the profile functions.
         ReadText(path, *text, encoding, &bigEndian);
         out.text = std::move(text);
+        read.End();
+        stagetimes::Scope split(stagetimes::kSettingsSplit);
+        ownStarts = SectionStarts(*out.text);
         if (g_shared.holders > 0) {
             g_shared.text = out.text;
+            g_shared.starts = std::move(ownStarts);
             g_shared.bigEndian = bigEndian;
+            starts = &g_shared.starts;
         }
     }
     if (bigEndian) {
@@ -459,7 +508,7 @@ BOOL CIniFile::GetSection(LPCWSTR section, IniSectionText& out)
         return !out.lines.empty();
     }
     stagetimes::Scope split(stagetimes::kSettingsSplit);
-    FindSectionLines(*out.text, section, out.lines);
+    FindSectionLines(*out.text, *starts, section, out.lines);
     return !out.lines.empty();
 }
 
@@ -470,8 +519,10 @@ CIniFile::SharedRead::SharedRead()
 
 CIniFile::SharedRead::~SharedRead()
 {
-    if (--g_shared.holders == 0)
+    if (--g_shared.holders == 0) {
         g_shared.text.reset();
+        g_shared.starts.clear();
+    }
 }
 
 BOOL CIniFile::GetSection(LPCWSTR section, std::vector<IniEntry>& entries)
@@ -562,6 +613,7 @@ BOOL CIniEdit::Commit() const
     stagetimes::Scope commit(stagetimes::kSaveCommit);
     // The file changes (or may have): a shared read is out of date.
     g_shared.text.reset();
+    g_shared.starts.clear();
     const std::wstring path = CIniFile::GetPath();
     Document doc;
     // A file that cannot be read is never replaced by one made of nothing.
