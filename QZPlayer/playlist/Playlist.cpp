@@ -1,6 +1,7 @@
 #include "Playlist.h"
 
 #include "IniFile.h"
+#include "StageTimes.h"
 #include "Types.h"
 
 #include <algorithm>
@@ -107,6 +108,7 @@ ProgItem* CPlaylist::Add(std::wstring_view path, std::wstring_view name)
 
 void CPlaylist::RemoveAll()
 {
+    stagetimes::Scope freeing(stagetimes::kFreeRows);
     for (Row& row : m_rows)
         delete row.item;
     m_rows.clear();
@@ -288,6 +290,7 @@ void CPlaylist::Load()
     // the file per key).
     IniSectionText section;
     CIniFile::GetSection(kListSection, section);
+    stagetimes::Scope parse(stagetimes::kListKeys);
     // Keys in file order; a sort by row keeps that order among equal rows,
     // and the first of equal keys counts. No string per key: a long list is
     // parsed at every start.
@@ -308,6 +311,8 @@ void CPlaylist::Load()
             countText = &l.value;
     }
     std::stable_sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) { return a.row < b.row; });
+    parse.End();
+    stagetimes::Scope rows(stagetimes::kListRows);
     // Count bounds the rows; one that is no number bounds nothing, so that
     // every entry that is there comes back.
     int count = 0;
@@ -324,6 +329,7 @@ void CPlaylist::Load()
         if (!Add(url ? *url : std::wstring_view(), name ? *name : std::wstring_view()))
             break; // out of memory
     }
+    rows.End();
 
     std::wstring flag;
     std::vector<IniEntry> system;
@@ -336,6 +342,7 @@ void CPlaylist::Load()
 
 void CPlaylist::SaveTo(CIniEdit& edit) const
 {
+    stagetimes::Scope timed(stagetimes::kSaveEntries);
     std::vector<IniEntry> entries;
     entries.reserve(2 * m_rows.size() + 1);
     entries.push_back({L"Count", L"0"});
@@ -347,6 +354,7 @@ void CPlaylist::SaveTo(CIniEdit& edit) const
     }
     entries.front().value = FormatString(L"%d", k);
     edit.ReplaceSection(kListSection, std::move(entries));
+    timed.End();
     edit.Set(kSystemSection, L"Repeat", FormatString(L"%d", m_bRepeat));
     edit.Set(kSystemSection, L"Rand", FormatString(L"%d", m_bRand));
 }

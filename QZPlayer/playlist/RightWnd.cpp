@@ -3,6 +3,7 @@
 #include "IniFile.h"
 #include "Protocol.h"
 #include "SkinConfig.h"
+#include "StageTimes.h"
 
 #include <shellapi.h>
 #include <windowsx.h>
@@ -53,6 +54,7 @@ void CRightWnd::DoDataExchange(CDataExchange* dx)
 
 BOOL CRightWnd::OnInitDialog()
 {
+    stagetimes::Scope timed(stagetimes::kListPane);
     CDialog::OnInitDialog();
     SetupList();
     LoadList();
@@ -115,7 +117,10 @@ void CRightWnd::SyncCount(DWORD flags)
     m_nTipRow = -1;
     if (m_tip.m_hWnd)
         m_tip.Activate(FALSE);
-    m_list.SendMessage(LVM_SETITEMCOUNT, static_cast<WPARAM>(Count()), flags);
+    {
+        stagetimes::Scope count(stagetimes::kListCount);
+        m_list.SendMessage(LVM_SETITEMCOUNT, static_cast<WPARAM>(Count()), flags);
+    }
     if (m_pFrame)
         m_pFrame->OnListCountChanged(Count());
 }

@@ -1,6 +1,7 @@
 #include "IniFile.h"
 
 #include "Handles.h"
+#include "StageTimes.h"
 
 #include <algorithm>
 #include <climits>
@@ -71,37 +72,54 @@ std::wstring KeyOfLine(std::wstring_view line)
     return Trim(line, 0, line.find(L'='));
 }
 
-bool ReadDocument(const std::wstring& path, Document& doc)
+enum class ReadResult { kRead, kMissing, kFailed };
+
+// The file's text, decoded as the profile functions decode it: a UTF-16 LE or
+// UTF-8 byte order mark, else the ANSI code page. bigEndian: the file starts
+// with a UTF-16 BE mark, which they read and we never write.
+ReadResult ReadText(const std::wstring& path, std::wstring& text, Encoding& encoding, bool* bigEndian = nullptr)
 {
-    doc = Document();
+    text.clear();
+    encoding = Encoding::Utf16;
     CFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        const DWORD error = ::GetLastError();
-        return error == ERROR_FILE_NOT_FOUND; // a new file; no folder fails when written
-    }
+    if (!file)
+        return ::GetLastError() == ERROR_FILE_NOT_FOUND ? ReadResult::kMissing : ReadResult::kFailed;
     LARGE_INTEGER size = {};
     if (!::GetFileSizeEx(file.Get(), &size) || size.QuadPart > (256LL << 20))
-        return false;
-    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+        return ReadResult::kFailed;
+    const size_t length = static_cast<size_t>(size.QuadPart);
+    unsigned char mark[2] = {};
     DWORD got = 0;
-    if (!bytes.empty() && (!::ReadFile(file.Get(), &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr) ||
-                           got != bytes.size()))
-        return false;
+    if (length >= 2 && (!::ReadFile(file.Get(), mark, 2, &got, nullptr) || got != 2))
+        return ReadResult::kFailed;
+    if (bigEndian)
+        *bigEndian = mark[0] == 0xFE && mark[1] == 0xFF;
+    if (mark[0] == 0xFF && mark[1] == 0xFE) {
+        // UTF-16, the player's own form: straight into the text, no second copy.
+        text.resize((length - 2) / sizeof(wchar_t));
+        const DWORD want = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+        if (want && (!::ReadFile(file.Get(), &text[0], want, &got, nullptr) || got != want))
+            return ReadResult::kFailed;
+        return ReadResult::kRead;
+    }
+    std::string bytes(length, '\0');
+    if (length >= 2)
+        bytes.assign(reinterpret_cast<const char*>(mark), 2).resize(length);
+    const DWORD rest = static_cast<DWORD>(length - (length >= 2 ? 2 : 0));
+    if (rest && (!::ReadFile(file.Get(), &bytes[length - rest], rest, &got, nullptr) || got != rest))
+        return ReadResult::kFailed;
 
-    std::wstring& text = doc.text;
-    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE) {
-        text.assign(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / sizeof(wchar_t));
-    } else if (bytes.empty()) {
+    if (bytes.empty()) {
         // An empty file: a new one, Unicode.
     } else {
         UINT codePage = CP_ACP;
         size_t skip = 0;
-        doc.encoding = Encoding::Ansi;
+        encoding = Encoding::Ansi;
         if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
             codePage = CP_UTF8;
             skip = 3;
-            doc.encoding = Encoding::Utf8;
+            encoding = Encoding::Utf8;
         }
         const int n = ::MultiByteToWideChar(codePage, 0, bytes.data() + skip, static_cast<int>(bytes.size() - skip),
                                             nullptr, 0);
@@ -109,6 +127,16 @@ bool ReadDocument(const std::wstring& path, Document& doc)
         if (n > 0)
             ::MultiByteToWideChar(codePage, 0, bytes.data() + skip, static_cast<int>(bytes.size() - skip), &text[0], n);
     }
+    return ReadResult::kRead;
+}
+
+bool ReadDocument(const std::wstring& path, Document& doc)
+{
+    doc = Document();
+    const ReadResult result = ReadText(path, doc.text, doc.encoding);
+    if (result != ReadResult::kRead)
+        return result == ReadResult::kMissing; // a new file; no folder fails when written
+    const std::wstring& text = doc.text;
     size_t at = 0;
     while (at < text.size()) {
         size_t end = text.find(L'\n', at);
@@ -122,6 +150,125 @@ bool ReadDocument(const std::wstring& path, Document& doc)
     }
     return true;
 }
+
+// The profile reader's blanks, around lines, keys and values (^Z, the DOS
+// end of file, among them).
+bool ProfileBlank(wchar_t c)
+{
+    return (c >= 0x09 && c <= 0x0D) || c == 0x1A || c == 0x20;
+}
+
+// What the profile functions answer stops at a zero character.
+std::wstring_view UpToZero(const wchar_t* from, const wchar_t* to)
+{
+    const wchar_t* zero = std::wmemchr(from, L'\0', static_cast<size_t>(to - from));
+    return std::wstring_view(from, static_cast<size_t>((zero ? zero : to) - from));
+}
+
+// Where the lines that may start a section begin (their "["), in one pass.
+std::vector<size_t> SectionStarts(const std::wstring& text)
+{
+    std::vector<size_t> starts;
+    bool lineStart = true;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const wchar_t c = text[i];
+        if (c == L'\n' || c == L'\r')
+            lineStart = true;
+        else if (lineStart && c == L'[')
+            starts.push_back(i), lineStart = false;
+        else if (lineStart && !ProfileBlank(c))
+            lineStart = false;
+    }
+    return starts;
+}
+
+// The section's lines when the line at "at" is its header, as
+// GetPrivateProfileSectionW finds them: lines end at CR or LF; blanks around
+// a line, a name, before "=" and after it go; "[name]" up to the line's last
+// "]" starts a section (without "]" it is a key of the one before); blank,
+// comment (";") and lone "=" lines are left out; a line without "=" is a key
+// without a value. FALSE when that line is no header of the section.
+bool SectionAt(const std::wstring& text, size_t at, LPCWSTR section, std::vector<IniSectionText::Line>& lines)
+{
+    const int nameLength = static_cast<int>(wcslen(section));
+    const wchar_t* p = text.data() + at;
+    const wchar_t* const end = text.data() + text.size();
+    bool inside = false;
+    while (p < end) {
+        const wchar_t* from = p;
+        while (p < end && *p != L'\n' && *p != L'\r')
+            ++p;
+        const wchar_t* to = p;
+        while (p < end && (*p == L'\n' || *p == L'\r'))
+            ++p;
+        while (from < to && ProfileBlank(*from))
+            ++from;
+        if (from == to)
+            continue;
+        while (to > from && ProfileBlank(to[-1]))
+            --to;
+        if (*from == L'[') {
+            const wchar_t* close = to;
+            while (close > from && close[-1] != L']')
+                --close;
+            if (close > from + 1) {
+                if (inside)
+                    return true;
+                const wchar_t* name = from + 1;
+                const wchar_t* nameEnd = close - 1;
+                while (name < nameEnd && ProfileBlank(*name))
+                    ++name;
+                while (nameEnd > name && ProfileBlank(nameEnd[-1]))
+                    --nameEnd;
+                inside = ::CompareStringOrdinal(name, static_cast<int>(nameEnd - name), section, nameLength, TRUE) ==
+                         CSTR_EQUAL;
+                if (!inside)
+                    return false;
+                continue;
+            }
+        }
+        if (!inside)
+            return false;
+        if (*from == L';')
+            continue;
+        const wchar_t* eq = std::wmemchr(from, L'=', static_cast<size_t>(to - from));
+        if (!eq) {
+            lines.push_back({UpToZero(from, to), std::wstring_view()});
+            continue;
+        }
+        const wchar_t* keyEnd = eq;
+        while (keyEnd > from && ProfileBlank(keyEnd[-1]))
+            --keyEnd;
+        const wchar_t* value = eq + 1;
+        while (value < to && ProfileBlank(*value))
+            ++value;
+        if (keyEnd > from || value < to) // "=" alone is no key
+            lines.push_back({UpToZero(from, keyEnd), UpToZero(value, to)});
+    }
+    return inside;
+}
+
+// The first section of the name counts.
+void FindSectionLines(const std::wstring& text, const std::vector<size_t>& starts, LPCWSTR section,
+                      std::vector<IniSectionText::Line>& lines)
+{
+    for (size_t at : starts)
+        if (SectionAt(text, at, section, lines))
+            return;
+}
+
+// The start reads several sections: while a SharedRead lives they come from
+// one read of the file, until a write.
+struct SharedText {
+    int holders = 0;
+    std::shared_ptr<const std::wstring> text;
+    std::vector<size_t> starts;
+    bool bigEndian = false;
+} g_shared;
+
+// The profile functions keep a parsed copy of a file they read; only then
+// must a write drop it (dropping it parses the file when there is none).
+bool g_profileCopy = false;
 
 // The lines of a section's body: [begin, end) after its header.
 struct Range {
@@ -227,10 +374,14 @@ bool ReplaceFile(const std::wstring& path, const std::string& bytes)
         }
     }
     // Wine keeps parsed profile files and notices a new one only by its time
-    // of last write: its copy of the old file is dropped (the documented
-    // flush of the cache), so that the next read parses the new one. Done
-    // before the move, it costs no parse of the new file.
-    ::WritePrivateProfileStringW(nullptr, nullptr, nullptr, path.c_str());
+    // of last write: its copy of the old file, if this process read it
+    // through them (GetString), is dropped (the documented flush of the
+    // cache), so that the next read parses the new one. Done before the move,
+    // it costs no parse of the new file.
+    if (g_profileCopy) {
+        stagetimes::Scope flush(stagetimes::kSaveFlush);
+        ::WritePrivateProfileStringW(nullptr, nullptr, nullptr, path.c_str());
+    }
     // A file someone holds open cannot be replaced; a reader that holds it
     // for a moment (a backup, a scanner) is waited for a little.
     for (int attempt = 0;; ++attempt) {
@@ -260,6 +411,7 @@ std::wstring CIniFile::GetPath()
 BOOL CIniFile::GetString(LPCWSTR section, LPCWSTR key, std::wstring& value)
 {
     std::vector<wchar_t> buf(kMaxValue + 1, L'\0');
+    g_profileCopy = true;
     DWORD n = ::GetPrivateProfileStringW(section, key, L"", buf.data(), kMaxValue + 1, GetPath().c_str());
     if (n == 0) {
         value.clear();
@@ -281,39 +433,96 @@ BOOL CIniFile::WriteString(LPCWSTR section, LPCWSTR key, LPCWSTR value)
     return edit.Commit();
 }
 
-BOOL CIniFile::GetSection(LPCWSTR section, IniSectionText& out)
+namespace {
+
+// The old way, for a file only the profile functions read (UTF-16 BE).
+void ReadSectionByProfile(LPCWSTR section, const std::wstring& path, IniSectionText& out)
 {
-    out.lines.clear();
-    const std::wstring path = GetPath();
+    g_profileCopy = true;
     // The reader answers size - 2 when the section did not fit. A section is
-    // no longer than the file in characters: one read, as each reads the whole file.
+    // no longer than the file in characters.
     WIN32_FILE_ATTRIBUTE_DATA info = {};
     size_t size = 64 * 1024;
     if (::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info) && !info.nFileSizeHigh &&
         info.nFileSizeLow + size_t{2} > size)
         size = std::min<size_t>(info.nFileSizeLow + size_t{2}, 64u << 20);
-    std::vector<wchar_t>& buf = out.text;
-    buf.assign(size, L'\0');
+    std::wstring buf(size, L'\0');
     DWORD n = 0;
     for (;;) {
-        n = ::GetPrivateProfileSectionW(section, buf.data(), static_cast<DWORD>(buf.size()), path.c_str());
+        n = ::GetPrivateProfileSectionW(section, &buf[0], static_cast<DWORD>(buf.size()), path.c_str());
         if (n + 2 < buf.size() || buf.size() >= (64u << 20))
             break;
         buf.assign(buf.size() * 4, L'\0');
     }
+    buf.resize(n);
+    auto text = std::make_shared<const std::wstring>(std::move(buf));
     // "key=value\0key=value\0\0"; a line without "=" is a key without a value.
-    for (size_t at = 0; at < n && buf[at];) {
-        const wchar_t* line = &buf[at];
+    for (size_t at = 0; at < text->size() && (*text)[at];) {
+        const wchar_t* line = text->data() + at;
         const size_t length = wcslen(line);
         const wchar_t* eq = wmemchr(line, L'=', length);
         if (eq)
             out.lines.push_back({std::wstring_view(line, static_cast<size_t>(eq - line)),
-                                 std::wstring_view(eq + 1, length - (eq - line) - 1)});
+                                 std::wstring_view(eq + 1, length - static_cast<size_t>(eq - line) - 1)});
         else
             out.lines.push_back({std::wstring_view(line, length), std::wstring_view()});
         at += length + 1;
     }
+    out.text = std::move(text);
+}
+
+} // namespace
+
+BOOL CIniFile::GetSection(LPCWSTR section, IniSectionText& out)
+{
+    out.lines.clear();
+    out.text.reset();
+    const std::wstring path = GetPath();
+    bool bigEndian = false;
+    std::vector<size_t> ownStarts;
+    const std::vector<size_t>* starts = &ownStarts;
+    if (g_shared.holders > 0 && g_shared.text) {
+        out.text = g_shared.text;
+        bigEndian = g_shared.bigEndian;
+        starts = &g_shared.starts;
+    } else {
+        stagetimes::Scope read(stagetimes::kSettingsRead);
+        auto text = std::make_shared<std::wstring>();
+        Encoding encoding;
+        // A file that cannot be read has no sections, as for the profile functions.
+        ReadText(path, *text, encoding, &bigEndian);
+        out.text = std::move(text);
+        read.End();
+        stagetimes::Scope split(stagetimes::kSettingsSplit);
+        ownStarts = SectionStarts(*out.text);
+        if (g_shared.holders > 0) {
+            g_shared.text = out.text;
+            g_shared.starts = std::move(ownStarts);
+            g_shared.bigEndian = bigEndian;
+            starts = &g_shared.starts;
+        }
+    }
+    if (bigEndian) {
+        out.text.reset();
+        ReadSectionByProfile(section, path, out);
+        return !out.lines.empty();
+    }
+    stagetimes::Scope split(stagetimes::kSettingsSplit);
+    FindSectionLines(*out.text, *starts, section, out.lines);
     return !out.lines.empty();
+}
+
+CIniFile::SharedRead::SharedRead()
+{
+    ++g_shared.holders;
+}
+
+CIniFile::SharedRead::~SharedRead()
+{
+    if (--g_shared.holders == 0) {
+        g_shared.text.reset();
+        g_shared.starts.clear();
+    }
 }
 
 BOOL CIniFile::GetSection(LPCWSTR section, std::vector<IniEntry>& entries)
@@ -321,6 +530,7 @@ BOOL CIniFile::GetSection(LPCWSTR section, std::vector<IniEntry>& entries)
     entries.clear();
     IniSectionText text;
     GetSection(section, text);
+    stagetimes::Scope split(stagetimes::kSettingsSplit);
     entries.reserve(text.lines.size());
     for (const IniSectionText::Line& l : text.lines)
         entries.push_back({std::wstring(l.key), std::wstring(l.value)});
@@ -400,11 +610,17 @@ void CIniEdit::ReplaceSection(LPCWSTR section, std::vector<IniEntry> entries)
 
 BOOL CIniEdit::Commit() const
 {
+    stagetimes::Scope commit(stagetimes::kSaveCommit);
+    // The file changes (or may have): a shared read is out of date.
+    g_shared.text.reset();
+    g_shared.starts.clear();
     const std::wstring path = CIniFile::GetPath();
     Document doc;
     // A file that cannot be read is never replaced by one made of nothing.
+    stagetimes::Scope read(stagetimes::kSaveRead);
     if (!ReadDocument(path, doc))
         return FALSE;
+    read.End();
     for (const Change& c : m_changes) {
         Range r;
         const bool found = FindSection(doc, c.section, r);
@@ -459,5 +675,7 @@ BOOL CIniEdit::Commit() const
             doc.lines.insert(doc.lines.begin() + static_cast<std::ptrdiff_t>(InsertionPoint(doc, r)),
                              doc.Add(Line(key, c.value)));
     }
-    return ReplaceFile(path, Encode(doc)) ? TRUE : FALSE;
+    const std::string bytes = Encode(doc);
+    stagetimes::Scope write(stagetimes::kSaveWrite);
+    return ReplaceFile(path, bytes) ? TRUE : FALSE;
 }

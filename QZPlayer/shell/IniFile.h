@@ -1,11 +1,15 @@
 // The player's settings file, "Config\QZPlayer.ini" in the program folder.
-// Reads go through the platform's profile functions; every write rewrites the
-// whole file into a temporary one and moves it over the old, so that an end
-// at any moment leaves the old file or the new one, never a part.
+// Sections are read from one read of the file by our own reader, which finds
+// what the platform's profile functions find (under Wine they parse the whole
+// file again at every read of a file written in the last two seconds); every
+// write rewrites the whole file into a temporary one and moves it over the
+// old, so that an end at any moment leaves the old file or the new one,
+// never a part.
 #pragma once
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,13 +19,14 @@ struct IniEntry {
     std::wstring value;
 };
 
-// A section as one read returned it: its lines are views of the text, which
-// lives as long as this does (a long list is read without a string per key).
+// A section as one read found it: its lines are views of the file's text,
+// which lives as long as this does (a long list is read without a string per
+// key).
 struct IniSectionText {
     struct Line {
         std::wstring_view key, value;
     };
-    std::vector<wchar_t> text;
+    std::shared_ptr<const std::wstring> text;
     std::vector<Line> lines;
 };
 
@@ -33,14 +38,17 @@ public:
 
     static std::wstring GetPath();
 
-    // TRUE with the value when the key holds text; an empty value counts as absent.
+    // TRUE with the value when the key holds text; an empty value counts as
+    // absent. Through the profile functions (quotes dropped as they drop them).
     static BOOL GetString(LPCWSTR section, LPCWSTR key, std::wstring& value);
     // A null value deletes the key.
     static BOOL WriteString(LPCWSTR section, LPCWSTR key, LPCWSTR value);
 
     // Every key of the section in file order, each value whole and as written
     // (quotes kept: the key reader drops a surrounding pair, which would
-    // change a title saved with them). FALSE when the section is missing or empty.
+    // change a title saved with them), as GetPrivateProfileSectionW answers:
+    // the first section of the name, blanks around keys and values dropped,
+    // no comment (";") or blank lines. FALSE when the section is missing or empty.
     static BOOL GetSection(LPCWSTR section, std::vector<IniEntry>& entries);
     // The same as views; FALSE when the section is missing or empty.
     static BOOL GetSection(LPCWSTR section, IniSectionText& text);
@@ -51,6 +59,16 @@ public:
     static BOOL Find(const std::vector<IniEntry>& entries, LPCWSTR key, std::wstring& value);
     // Replaces all keys of the section with these, in one replacement of the file.
     static BOOL WriteSection(LPCWSTR section, const std::vector<IniEntry>& entries);
+
+    // While one lives, section reads share one read of the file (the start
+    // reads four sections); a write through CIniEdit ends the sharing.
+    class SharedRead {
+    public:
+        SharedRead();
+        ~SharedRead();
+        SharedRead(const SharedRead&) = delete;
+        SharedRead& operator=(const SharedRead&) = delete;
+    };
 
     // A decimal number as "%d" wrote it; FALSE for anything else (empty,
     // trailing text, beyond the range of int), where _wtoi would guess.

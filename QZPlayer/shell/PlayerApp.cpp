@@ -3,7 +3,9 @@
 
 #include "PlayerApp.h"
 #include "CommandLine.h"
+#include "IniFile.h"
 #include "Protocol.h"
+#include "StageTimes.h"
 
 #include "resource.h"
 
@@ -105,6 +107,7 @@ BOOL CPlayerApp::CheckRunningInstance(int& show)
 
 BOOL CPlayerApp::InitInstance()
 {
+    stagetimes::Mark(stagetimes::kInitBegins);
     int show = 1;
     if (CheckRunningInstance(show))
         return FALSE;
@@ -126,22 +129,31 @@ BOOL CPlayerApp::InitInstance()
 
     m_pFrame = std::make_unique<CFrameDialog>();
     m_pFrame->m_pStartCommand = &m_strCmdLine;
+    // The frame and its panes read four sections: one read of the file.
+    CIniFile::SharedRead settings;
     if (!m_pFrame->Create(IDD_FRAME)) {
         m_pFrame.reset();
         return FALSE;
     }
     m_pMainWnd = m_pFrame.get();
-    m_pFrame->ShowWindow(show ? SW_SHOW : SW_HIDE);
+    {
+        stagetimes::Scope timed(stagetimes::kFrameShow);
+        m_pFrame->ShowWindow(show ? SW_SHOW : SW_HIDE);
+    }
+    stagetimes::Mark(stagetimes::kFrameShown);
     return TRUE;
 }
 
 int CPlayerApp::ExitInstance()
 {
+    stagetimes::Mark(stagetimes::kQuitBegins);
     if (m_pFrame) {
         // The frame and its panes save their settings while they go.
         m_pFrame->DestroyWindow();
         m_pFrame.reset();
     }
+    stagetimes::Mark(stagetimes::kQuitSaved);
+    stagetimes::Write();
     m_pMainWnd = nullptr;
     m_hMutex.Reset();
     ::WSACleanup();

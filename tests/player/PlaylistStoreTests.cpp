@@ -101,6 +101,52 @@ TEST(PlaylistStore, KeysReadAndWriteOneAtATime)
     ASSERT_TRUE(CIniFile::GetSection(L"System", entries));
     EXPECT_TRUE(CIniFile::Find(entries, L"Long", value));
     EXPECT_EQ(value, url);
+
+    // Our section reader finds what the platform's finds, in any file.
+    using namespace std::string_literals;
+    const std::string utf16 = "\xFF\xFE", bigEndian = "\xFE\xFF";
+    const struct {
+        std::string bom;
+        std::wstring text;
+    } files[] = {
+        {utf16, L"[ProgList]\r\n  Name0  =  a b  \r\n;Url0=x\r\n\r\nbare\r\n=x\r\n = \r\n[proglist]\r\nUrl0=later\r\n"},
+        {utf16, L"Url0=before\r[ProgList]\rName0=cr\r\rUrl0=only\r"},
+        {utf16, L"[ ProgList ]\nA=1\n[ProgList]tail\nB=2\n"},
+        {utf16, L"[ProgList]tail\nB=2\n[ProgList\nC=3\n[Other]]\nD=4\n"},
+        {utf16, L"[Other]\n[ProgList\nA=1\n \t[ProgList] \x1A\n\tName0 =\t中 文\u3000\x1A\n ;\n[]\nE=5\n"},
+        {utf16, L"[ProgList]\r\nA\0b=1\r\nC=x\0y\r\n\0=z\r\n"s},
+        {utf16, L"[ProgList]\r\n[Other]\r\nA=1\r\n"},
+        {"", L"[ProgList]\r\nName0=ansi\r\n"},
+        {"\xEF\xBB\xBF", L"[ProgList]\r\nName0=节目\r\n"},
+        {bigEndian, L"[ProgList]\r\nName0=节目\r\n"},
+    };
+    for (const auto& f : files) {
+        std::string bytes = f.bom;
+        if (f.bom == utf16 || f.bom == bigEndian) {
+            for (wchar_t c : f.text) {
+                const char lo = static_cast<char>(c & 0xFF), hi = static_cast<char>(c >> 8);
+                bytes += f.bom == utf16 ? std::string{lo, hi} : std::string{hi, lo};
+            }
+        } else {
+            const UINT codePage = f.bom.empty() ? CP_ACP : CP_UTF8;
+            const int n = ::WideCharToMultiByte(codePage, 0, f.text.data(), static_cast<int>(f.text.size()), nullptr,
+                                                0, nullptr, nullptr);
+            std::string text(static_cast<size_t>(n), '\0');
+            ::WideCharToMultiByte(codePage, 0, f.text.data(), static_cast<int>(f.text.size()), &text[0], n, nullptr,
+                                  nullptr);
+            bytes += text;
+        }
+        testsupport::WriteBytes(settings.file(), bytes);
+        std::vector<wchar_t> buf(4096);
+        const DWORD n = ::GetPrivateProfileSectionW(L"ProgList", buf.data(), 4096, settings.file().c_str());
+        std::vector<std::pair<std::wstring, std::wstring>> platform;
+        for (size_t at = 0; at < n && buf[at]; at += wcslen(&buf[at]) + 1) {
+            const std::wstring line(&buf[at]);
+            const size_t eq = line.find(L'=');
+            platform.emplace_back(line.substr(0, eq), eq == std::wstring::npos ? L"" : line.substr(eq + 1));
+        }
+        EXPECT_EQ(Stored(L"ProgList"), platform) << testing::PrintToString(f.text);
+    }
 }
 
 TEST(PlaylistStore, ANewFileIsUnicodeAnOldOneKeepsItsEncodingAndNoFolderIsMade)
