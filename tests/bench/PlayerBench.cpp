@@ -4,7 +4,7 @@
 // that ends at once; start and quit with 10,000 saved entries against none
 // (settings saved earlier, and written just before the start);
 // the idle player's memory against the minimal program. The long-list runs
-// ask the player for its stage times (QZ_STAGE_TIMES, shell/StageTimes.h)
+// ask the player for its stage times (QZ_STAGE_TIMES, settings/StageTimes.h)
 // and print where the extra time of 10,000 entries goes.
 #include "BenchClock.h"
 
