@@ -2,7 +2,7 @@
 // show, the current entry, the rule that picks the next one (list or random
 // order, repeat, and the entries passed over since an item last played),
 // sorting by name, and the list and its two modes in the settings file. The
-// pane (CRightWnd) shows it; the video pane asks it for the next entry.
+// pane (CListPane) shows it; the video pane asks it for the next entry.
 #pragma once
 
 #include "ProgItem.h"

@@ -35,21 +35,21 @@ BOOL CFrameDialog::OnInitDialog()
     SetTitle(title);
     SetWindowText(title);
 
-    if (!m_left.Create(IDD_LEFT_PANE, this))
+    if (!m_videoPane.Create(IDD_LEFT_PANE, this))
         return TRUE;
-    m_left.ShowWindow(SW_SHOW);
-    m_left.m_pFrame = this;
-    m_left.m_control.m_hFrame = m_hWnd;
-    if (!m_right.Create(CRightWnd::IDD, this))
+    m_videoPane.ShowWindow(SW_SHOW);
+    m_videoPane.m_pFrame = this;
+    m_videoPane.m_control.m_hFrame = m_hWnd;
+    if (!m_listPane.Create(CListPane::IDD, this))
         return TRUE;
-    m_right.m_clrBk = g_skin.m_clrList;
-    m_right.ShowWindow(SW_SHOW);
-    m_right.m_pFrame = this;
-    OnListCountChanged(m_right.Count()); // the list it restored
+    m_listPane.m_clrBk = g_skin.m_clrList;
+    m_listPane.ShowWindow(SW_SHOW);
+    m_listPane.m_pFrame = this;
+    OnListCountChanged(m_listPane.Count()); // the list it restored
     // Both panes are controls of the frame: the dialog manager then walks
     // Tab from the control bar to the list and back, and hands their keys
     // to the frame.
-    for (CWnd* pane : {static_cast<CWnd*>(&m_left), static_cast<CWnd*>(&m_right)}) {
+    for (CWnd* pane : {static_cast<CWnd*>(&m_videoPane), static_cast<CWnd*>(&m_listPane)}) {
         pane->ModifyStyle(0, DS_CONTROL);
         pane->ModifyStyleEx(0, WS_EX_CONTROLPARENT);
     }
@@ -66,18 +66,18 @@ BOOL CFrameDialog::OnInitDialog()
     m_splitter.m_btnCollapse.SetChecked(m_bListCollapsed);
     m_splitter.m_btnCollapse.SetTooltipText(m_bListCollapsed ? IDS_TIP_EXPAND_LIST : IDS_TIP_COLLAPSE_LIST);
     if (m_bListCollapsed)
-        m_right.ShowWindow(SW_HIDE);
+        m_listPane.ShowWindow(SW_HIDE);
     if (!m_bShowProgList) {
         // The saved width is already the width without the list: hide it
         // without narrowing the window again.
-        m_right.ShowWindow(SW_HIDE);
+        m_listPane.ShowWindow(SW_HIDE);
         m_splitter.ShowWindow(SW_HIDE);
         RecalcLayout(TRUE, 0);
     }
     // The keyboard starts on the video, where Space plays. Left to the
     // dialog manager, it would go to the first control, the caption's close
     // button, where Space quits.
-    ::SetFocus(m_left.m_player);
+    ::SetFocus(m_videoPane.m_player);
     if (m_pStartCommand && !m_pStartCommand->empty())
         OpenCommand(m_pStartCommand->c_str());
     m_nTimerId = SetTimer(kLivenessTimerId, 2000);
@@ -94,9 +94,9 @@ void CFrameDialog::OpenCommand(LPCWSTR text)
         return;
     const bool play = command.mode == PlayerCommand::Play;
     if (play)
-        m_right.RemoveAll();
-    ProgItem* item = command.title.empty() ? m_right.AddFile(command.path.c_str())
-                                           : m_right.AddItem(command.path.c_str(), command.title.c_str());
+        m_listPane.RemoveAll();
+    ProgItem* item = command.title.empty() ? m_listPane.AddFile(command.path.c_str())
+                                           : m_listPane.AddItem(command.path.c_str(), command.title.c_str());
     if (play && OpenMedia(command.path.c_str(), item, TRUE) && ::IsIconic(m_hWnd))
         ShowWindow(SW_RESTORE);
 }
@@ -109,8 +109,8 @@ BOOL CFrameDialog::OpenMedia(LPCWSTR text, ProgItem* item, BOOL showError)
     // holds no line break that could write the settings file.
     const std::wstring clean = CIniFile::Printable(text);
     const LPCWSTR path = clean.c_str();
-    CPlayerWnd& player = m_left.m_player;
-    CPlayerControl& bar = m_left.m_control;
+    CPlayerWnd& player = m_videoPane.m_player;
+    CPlayerControl& bar = m_videoPane.m_control;
     // Creating a control may let messages through (a forwarded command, a
     // click on the list), which may free the entry: it is found again after.
     const ULONGLONG id = item ? item->id : 0;
@@ -131,22 +131,22 @@ BOOL CFrameDialog::OpenMedia(LPCWSTR text, ProgItem* item, BOOL showError)
     }
     m_history.Add(path);
     if (id) {
-        item = m_right.m_playlist.Find(id); // null when it went meanwhile: nothing to mark
+        item = m_listPane.m_playlist.Find(id); // null when it went meanwhile: nothing to mark
     } else {
         if (::IsIconic(m_hWnd))
             ShowWindow(SW_RESTORE);
-        m_right.RemoveAll();
-        item = m_right.AddFile(path);
+        m_listPane.RemoveAll();
+        item = m_listPane.AddFile(path);
     }
-    m_right.SetCurItem(item);
+    m_listPane.SetCurItem(item);
     return TRUE;
 }
 
 void CFrameDialog::OnListCountChanged(int count)
 {
     // Also while the panes go (the list empties as it is destroyed).
-    if (m_left.m_control.IsWindow())
-        m_left.m_control.SetListReady(count > 0);
+    if (m_videoPane.m_control.IsWindow())
+        m_videoPane.m_control.SetListReady(count > 0);
 }
 
 int CFrameDialog::ClampListWidth(int listWidth, int clientWidth)
@@ -165,23 +165,23 @@ void CFrameDialog::RecalcLayout(BOOL force, int oldListWidth)
     r.InflateRect(-5, -5);
     auto isChild = [&](CWnd& w) { return w.IsWindow() && ::GetParent(w) == m_hWnd; };
     if (!m_bShowProgList) {
-        if (isChild(m_left))
-            m_left.MoveWindow(r);
+        if (isChild(m_videoPane))
+            m_videoPane.MoveWindow(r);
     } else if (m_bListCollapsed) {
-        if (isChild(m_left))
-            m_left.MoveWindow(CRect(r.left, r.top, r.right - m_nSplitterWidth, r.bottom));
-        if (isChild(m_right))
-            m_right.MoveWindow(CRect(r.right - m_nListWidth, r.top, r.right, r.bottom));
+        if (isChild(m_videoPane))
+            m_videoPane.MoveWindow(CRect(r.left, r.top, r.right - m_nSplitterWidth, r.bottom));
+        if (isChild(m_listPane))
+            m_listPane.MoveWindow(CRect(r.right - m_nListWidth, r.top, r.right, r.bottom));
         if (m_splitter.IsWindow())
             m_splitter.MoveWindow(CRect(r.right - m_nSplitterWidth, r.top, r.right, r.bottom));
     } else {
         m_nListWidth = ClampListWidth(m_nListWidth, client.Width());
         if (!force && m_nListWidth == oldListWidth)
             return;
-        if (isChild(m_left))
-            m_left.MoveWindow(CRect(r.left, r.top, r.right - m_nSplitterWidth - m_nListWidth, r.bottom));
-        if (isChild(m_right))
-            m_right.MoveWindow(CRect(r.right - m_nListWidth, r.top, r.right, r.bottom));
+        if (isChild(m_videoPane))
+            m_videoPane.MoveWindow(CRect(r.left, r.top, r.right - m_nSplitterWidth - m_nListWidth, r.bottom));
+        if (isChild(m_listPane))
+            m_listPane.MoveWindow(CRect(r.right - m_nListWidth, r.top, r.right, r.bottom));
         if (m_splitter.IsWindow())
             m_splitter.MoveWindow(CRect(r.right - m_nListWidth - m_nSplitterWidth, r.top, r.right - m_nListWidth,
                                         r.bottom));
@@ -225,8 +225,8 @@ void CFrameDialog::MoveWindowWidth(int delta)
 void CFrameDialog::KeepFocusVisible()
 {
     const HWND focus = ::GetFocus();
-    if (focus && (focus == m_right.m_hWnd || ::IsChild(m_right, focus)) && !m_right.IsWindowVisible())
-        ::SetFocus(m_left.m_player);
+    if (focus && (focus == m_listPane.m_hWnd || ::IsChild(m_listPane, focus)) && !m_listPane.IsWindowVisible())
+        ::SetFocus(m_videoPane.m_player);
 }
 
 void CFrameDialog::ToggleProgramList()
@@ -245,9 +245,9 @@ void CFrameDialog::ToggleProgramList()
         }
         m_splitter.ShowWindow(SW_SHOW);
         if (!m_bListCollapsed)
-            m_right.ShowWindow(SW_SHOW);
+            m_listPane.ShowWindow(SW_SHOW);
     } else {
-        m_right.ShowWindow(SW_HIDE);
+        m_listPane.ShowWindow(SW_HIDE);
         m_splitter.ShowWindow(SW_HIDE);
         KeepFocusVisible();
         if (maximized)
@@ -262,7 +262,7 @@ void CFrameDialog::SetListCollapsed(BOOL collapsed)
     m_bListCollapsed = collapsed;
     const BOOL maximized = ::IsZoomed(m_hWnd);
     if (collapsed) {
-        m_right.ShowWindow(SW_HIDE);
+        m_listPane.ShowWindow(SW_HIDE);
         KeepFocusVisible();
         if (maximized)
             RecalcLayout(TRUE, m_nListWidth);
@@ -273,22 +273,22 @@ void CFrameDialog::SetListCollapsed(BOOL collapsed)
             RecalcLayout(TRUE, m_nListWidth);
         else
             MoveWindowWidth(m_nListWidth);
-        m_right.ShowWindow(SW_SHOW);
+        m_listPane.ShowWindow(SW_SHOW);
     }
 }
 
 void CFrameDialog::ApplySkinColours()
 {
-    m_left.m_control.SetBkColor(g_skin.m_clrPane);
-    m_left.Invalidate();
-    m_right.m_clrBk = g_skin.m_clrList;
-    m_right.UpdateColours();
+    m_videoPane.m_control.SetBkColor(g_skin.m_clrPane);
+    m_videoPane.Invalidate();
+    m_listPane.m_clrBk = g_skin.m_clrList;
+    m_listPane.UpdateColours();
     m_splitter.SetColor(g_skin.m_clrPane);
     m_splitter.Invalidate();
     ApplyCaptionColours();
     // The control bar's state and time boxes paint their own background.
-    if (m_left.IsWindow())
-        ::RedrawWindow(m_left, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+    if (m_videoPane.IsWindow())
+        ::RedrawWindow(m_videoPane, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
 }
 
 void CFrameDialog::ShowMainMenu()
@@ -360,10 +360,10 @@ LRESULT CFrameDialog::OnCopyData(const COPYDATASTRUCT* data)
         }
         return TRUE;
     case kCopyChange:
-        m_right.ShowWindow(m_bShowProgList && !m_bListCollapsed ? SW_SHOW : SW_HIDE);
+        m_listPane.ShowWindow(m_bShowProgList && !m_bListCollapsed ? SW_SHOW : SW_HIDE);
         RecalcLayout(TRUE, 0);
         ShowWindow(SW_SHOW);
-        m_left.m_control.SetChangeChecked(TRUE);
+        m_videoPane.m_control.SetChangeChecked(TRUE);
         ::SetForegroundWindow(m_hWnd);
         return TRUE;
     default:
@@ -400,7 +400,7 @@ BOOL CFrameDialog::PreTranslateMessage(MSG* msg)
     if (msg->message == WM_KEYDOWN && msg->wParam == VK_SPACE && ::IsChild(m_hWnd, msg->hwnd) &&
         !TakesSpace(msg->hwnd)) {
         if (!(msg->lParam & (1 << 30)))
-            m_left.m_control.PlayPause();
+            m_videoPane.m_control.PlayPause();
         return TRUE;
     }
     if (msg->wParam == VK_ESCAPE) {
@@ -507,7 +507,7 @@ LRESULT CFrameDialog::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
             m_nTimerId = 0;
         }
         SaveSystemSettings();
-        m_right.m_bListSaved = TRUE;
+        m_listPane.m_bListSaved = TRUE;
         break;
     default:
         break;

@@ -5,9 +5,9 @@
 #pragma once
 
 #include "DialogBase.h"
-#include "LeftWnd.h"
+#include "VideoPane.h"
 #include "OpenHistory.h"
-#include "RightWnd.h"
+#include "ListPane.h"
 #include "SplitterBar.h"
 
 #include <string>
@@ -67,8 +67,8 @@ public:
     static int ClampListWidth(int listWidth, int clientWidth);
 
     CListSplitter m_splitter;
-    CLeftWnd m_left;
-    CRightWnd m_right;
+    CVideoPane m_videoPane;
+    CListPane m_listPane;
     COpenHistory m_history;
     BOOL m_bShowProgList = TRUE;
     BOOL m_bListCollapsed = FALSE;

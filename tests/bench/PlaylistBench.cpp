@@ -4,7 +4,7 @@
 // Prints "name: figure" lines and ratios; nothing is asserted here.
 #include "BenchClock.h"
 #include "IniFile.h"
-#include "RightWnd.h"
+#include "ListPane.h"
 #include "SkinConfig.h"
 
 #include <algorithm>
@@ -25,7 +25,7 @@ public:
     HWND GetFrameWnd() const override { return m_hWnd; }
 };
 
-bool CreatePane(Frame& frame, CRightWnd& pane)
+bool CreatePane(Frame& frame, CListPane& pane)
 {
     WNDCLASSEXW wc = {};
     wc.cbSize = sizeof wc;
@@ -36,7 +36,7 @@ bool CreatePane(Frame& frame, CRightWnd& pane)
         wc.lpszClassName = L"CQZPlayerList";
         ::RegisterClassExW(&wc);
     }
-    if (!pane.Create(CRightWnd::IDD, &frame))
+    if (!pane.Create(CListPane::IDD, &frame))
         return false;
     pane.m_pFrame = &frame;
     pane.MoveWindow(CRect(10, 10, 290, 490));
@@ -44,7 +44,7 @@ bool CreatePane(Frame& frame, CRightWnd& pane)
 }
 
 // Entries as a user collects them: Chinese titles, long URLs.
-void Fill(CRightWnd& pane, int count)
+void Fill(CListPane& pane, int count)
 {
     pane.RemoveAll();
     pane.m_list.SendMessage(WM_SETREDRAW, FALSE);
@@ -59,7 +59,7 @@ void Fill(CRightWnd& pane, int count)
 
 // The list written the way of one profile call per key: Count, the old keys
 // deleted, each pair, Count again, the modes.
-void SaveKeyByKey(CRightWnd& pane)
+void SaveKeyByKey(CListPane& pane)
 {
     std::wstring old;
     CIniFile::GetString(L"ProgList", L"Count", old);
@@ -84,7 +84,7 @@ void SaveKeyByKey(CRightWnd& pane)
     CIniFile::WriteString(L"System", L"Rand", FormatString(L"%d", pane.m_playlist.m_bRand).c_str());
 }
 
-void LoadKeyByKey(CRightWnd& pane)
+void LoadKeyByKey(CListPane& pane)
 {
     std::wstring value, name, url;
     CIniFile::GetString(L"ProgList", L"Count", value);
@@ -109,7 +109,7 @@ struct Figures {
 // Saves over a file that already holds the same list (every exit but the
 // first), then loads into an empty list; median of three.
 template <typename Save, typename Load>
-Figures Measure(CRightWnd& pane, CRightWnd& into, int count, Save save, Load load)
+Figures Measure(CListPane& pane, CListPane& into, int count, Save save, Load load)
 {
     const std::wstring file = CIniFile::GetPath();
     ::DeleteFileW(file.c_str());
@@ -145,14 +145,14 @@ int wmain(int argc, wchar_t** argv)
     const bool madeFolder = ::CreateDirectoryW(folder.c_str(), nullptr) != FALSE;
     g_skin.SetFrameColor(0x996633);
     Frame frame;
-    CRightWnd pane, into;
+    CListPane pane, into;
     if (!CreatePane(frame, pane) || !CreatePane(frame, into)) {
         std::fprintf(stderr, "no pane\n");
         return 1;
     }
 
-    const Figures section = Measure(pane, into, entries, [](CRightWnd& p) { p.SaveList(); },
-                                    [](CRightWnd& p) { p.LoadList(); });
+    const Figures section = Measure(pane, into, entries, [](CListPane& p) { p.SaveList(); },
+                                    [](CListPane& p) { p.LoadList(); });
     WIN32_FILE_ATTRIBUTE_DATA info = {};
     ::GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &info);
     std::printf("section save of %d entries: %.1f ms\n", entries, section.save * 1e3);

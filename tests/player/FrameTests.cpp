@@ -102,19 +102,19 @@ TEST_F(Frame, PanesAndSplitterFillTheClientInEachListState)
     EXPECT_EQ(w.Height(), 420);
     EXPECT_EQ(f.GetTitle(), L"QZ播放器");
     // Inside the caption strip, the border and the margin.
-    EXPECT_EQ(ChildRect(f, f.m_right), CRect(580 - 6 - 160, 35, 574, 414));
+    EXPECT_EQ(ChildRect(f, f.m_listPane), CRect(580 - 6 - 160, 35, 574, 414));
     EXPECT_EQ(ChildRect(f, f.m_splitter), CRect(574 - 160 - 6, 35, 574 - 160, 414));
-    EXPECT_EQ(ChildRect(f, f.m_left), CRect(6, 35, 574 - 166, 414));
-    EXPECT_EQ(ChildRect(f.m_left, f.m_left.m_control).Height(), 46);
+    EXPECT_EQ(ChildRect(f, f.m_videoPane), CRect(6, 35, 574 - 166, 414));
+    EXPECT_EQ(ChildRect(f.m_videoPane, f.m_videoPane.m_control).Height(), 46);
 
     // Collapsing narrows the window by the list; the splitter stays, and the
     // keyboard goes from the list to the video.
-    ::SetFocus(f.m_right.m_list);
+    ::SetFocus(f.m_listPane.m_list);
     f.SetListCollapsed(TRUE);
-    EXPECT_EQ(::GetFocus(), f.m_left.m_player.m_hWnd);
+    EXPECT_EQ(::GetFocus(), f.m_videoPane.m_player.m_hWnd);
     testsupport::PumpPending();
     EXPECT_EQ(f.GetWindowRect().Width(), 420); // the collapsed minimum
-    EXPECT_FALSE(f.m_right.IsWindowVisible());
+    EXPECT_FALSE(f.m_listPane.IsWindowVisible());
     EXPECT_EQ(ChildRect(f, f.m_splitter).right, 414);
     int cx = 0, cy = 0;
     f.GetMinTrackSize(cx, cy);
@@ -122,7 +122,7 @@ TEST_F(Frame, PanesAndSplitterFillTheClientInEachListState)
     f.SetListCollapsed(FALSE);
     testsupport::PumpPending();
     EXPECT_EQ(f.GetWindowRect().Width(), 580);
-    EXPECT_TRUE(f.m_right.IsWindowVisible());
+    EXPECT_TRUE(f.m_listPane.IsWindowVisible());
 
     // Hiding the list takes list and splitter away; showing widens again.
     ::MoveWindow(f, w.left, w.top, 800, 500, TRUE);
@@ -130,13 +130,13 @@ TEST_F(Frame, PanesAndSplitterFillTheClientInEachListState)
     testsupport::PumpPending();
     EXPECT_EQ(f.GetWindowRect().Width(), 800 - 166);
     EXPECT_FALSE(f.m_splitter.IsWindowVisible());
-    EXPECT_EQ(ChildRect(f, f.m_left), CRect(6, 35, 800 - 166 - 6, 494));
+    EXPECT_EQ(ChildRect(f, f.m_videoPane), CRect(6, 35, 800 - 166 - 6, 494));
     f.GetMinTrackSize(cx, cy);
     EXPECT_EQ(cx, 414);
     f.ToggleProgramList();
     testsupport::PumpPending();
     EXPECT_EQ(f.GetWindowRect().Width(), 800);
-    EXPECT_TRUE(f.m_right.IsWindowVisible());
+    EXPECT_TRUE(f.m_listPane.IsWindowVisible());
 
     // A maximised frame keeps its size; only the panes move.
     f.ShowWindow(SW_SHOWMAXIMIZED);
@@ -145,7 +145,7 @@ TEST_F(Frame, PanesAndSplitterFillTheClientInEachListState)
     f.ToggleProgramList();
     testsupport::PumpPending();
     EXPECT_EQ(f.GetWindowRect(), max);
-    EXPECT_EQ(ChildRect(f, f.m_left).right, max.Width() - 6);
+    EXPECT_EQ(ChildRect(f, f.m_videoPane).right, max.Width() - 6);
     f.ToggleProgramList();
 }
 
@@ -162,7 +162,7 @@ TEST_F(Frame, TheSplitterDragMovesTheListWithinItsBoundsAndKeysDoNotEndTheFrame)
     nm.delta = -140; // to the left: a wider list
     f.SendMessage(WM_NOTIFY, IDC_SPLITTER, reinterpret_cast<LPARAM>(&nm));
     EXPECT_EQ(f.m_nListWidth, 300);
-    EXPECT_EQ(ChildRect(f, f.m_right).Width(), 300);
+    EXPECT_EQ(ChildRect(f, f.m_listPane).Width(), 300);
     nm.delta = -1000;
     f.SendMessage(WM_NOTIFY, IDC_SPLITTER, reinterpret_cast<LPARAM>(&nm));
     EXPECT_EQ(f.m_nListWidth, 900 - 430);
@@ -171,7 +171,7 @@ TEST_F(Frame, TheSplitterDragMovesTheListWithinItsBoundsAndKeysDoNotEndTheFrame)
     EXPECT_EQ(f.m_nListWidth, 160);
 
     for (WPARAM key : {VK_RETURN, VK_ESCAPE}) {
-        MSG msg = {f.m_left.m_control, WM_KEYDOWN, key, 0, 0, {0, 0}};
+        MSG msg = {f.m_videoPane.m_control, WM_KEYDOWN, key, 0, 0, {0, 0}};
         EXPECT_TRUE(AfxPreTranslateWindows(&msg));
     }
     testsupport::PumpPending();
@@ -181,9 +181,9 @@ TEST_F(Frame, TheSplitterDragMovesTheListWithinItsBoundsAndKeysDoNotEndTheFrame)
     g_skin.SetFrameColor(RGB(0x20, 0x60, 0xA0));
     f.ApplySkinColours();
     testsupport::PumpPending();
-    EXPECT_EQ(f.m_left.m_control.m_clrBk, g_skin.m_clrPane);
+    EXPECT_EQ(f.m_videoPane.m_control.m_clrBk, g_skin.m_clrPane);
     EXPECT_EQ(f.m_splitter.GetColor(), g_skin.m_clrPane);
-    EXPECT_EQ(f.m_right.m_clrBk, g_skin.m_clrList);
+    EXPECT_EQ(f.m_listPane.m_clrBk, g_skin.m_clrList);
     HDC dc = ::GetDC(f);
     EXPECT_EQ(::GetPixel(dc, 300, 12), g_skin.m_clrFrameShade);
     ::ReleaseDC(f, dc);
@@ -255,7 +255,7 @@ TEST_F(Frame, TheWindowStatesComeBackFromTheSettingsFile)
     EXPECT_EQ(frame->GetWindowRect().Width(), 700);
     EXPECT_EQ(frame->GetWindowRect().Height(), 420); // never below the minimum
     EXPECT_TRUE(frame->m_bListCollapsed);
-    EXPECT_FALSE(frame->m_right.IsWindowVisible());
+    EXPECT_FALSE(frame->m_listPane.IsWindowVisible());
     EXPECT_TRUE(frame->m_splitter.m_btnCollapse.IsChecked());
     EXPECT_FALSE(frame->m_bTopMost); // an empty value keeps the default
     frame->DestroyWindow();
@@ -268,9 +268,9 @@ TEST_F(Frame, TheWindowStatesComeBackFromTheSettingsFile)
     for (int start = 0; start < 2; ++start) {
         Open();
         EXPECT_EQ(frame->GetWindowRect().Width(), 700) << "start " << start;
-        EXPECT_FALSE(frame->m_right.IsWindowVisible());
+        EXPECT_FALSE(frame->m_listPane.IsWindowVisible());
         EXPECT_FALSE(frame->m_splitter.IsWindowVisible());
-        EXPECT_EQ(ChildRect(*frame, frame->m_left).right, 700 - 6);
+        EXPECT_EQ(ChildRect(*frame, frame->m_videoPane).right, 700 - 6);
         frame->DestroyWindow();
         EXPECT_EQ(listtest::ReadKey(L"System", L"Width"), L"700");
     }
@@ -316,7 +316,7 @@ TEST_F(Frame, TheWindowStatesComeBackFromTheSettingsFile)
     mi.cbSize = sizeof mi;
     ::GetMonitorInfoW(::MonitorFromWindow(*frame, MONITOR_DEFAULTTONEAREST), &mi);
     EXPECT_EQ(frame->GetWindowRect(), CRect(mi.rcWork));
-    EXPECT_TRUE(frame->m_right.IsWindowVisible());
+    EXPECT_TRUE(frame->m_listPane.IsWindowVisible());
     frame.reset();
 
     // A first start is centred on the work area; the place, the volume (set
@@ -327,16 +327,16 @@ TEST_F(Frame, TheWindowStatesComeBackFromTheSettingsFile)
     EXPECT_EQ(frame->GetWindowRect().CenterPoint(), area.CenterPoint());
     ::SetForegroundWindow(*frame);
     ::SetWindowPos(*frame, nullptr, 123, 77, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-    const CRect groove = frame->m_left.m_control.m_sliderVolume.GetWindowRect();
+    const CRect groove = frame->m_videoPane.m_control.m_sliderVolume.GetWindowRect();
     ASSERT_TRUE(testsupport::Click({groove.left + groove.Width() * 4 / 5, groove.top + groove.Height() / 2}));
-    const int level = frame->m_left.m_control.m_sliderVolume.GetPos();
+    const int level = frame->m_videoPane.m_control.m_sliderVolume.GetPos();
     EXPECT_NEAR(level, 80, 3);
-    frame->m_left.m_control.m_btnMute.SetChecked(TRUE); // (the button mutes only while something plays)
+    frame->m_videoPane.m_control.m_btnMute.SetChecked(TRUE); // (the button mutes only while something plays)
     frame.reset();
     Open();
     EXPECT_EQ(frame->GetWindowRect().TopLeft(), CPoint(123, 77));
-    EXPECT_EQ(frame->m_left.m_control.m_sliderVolume.GetPos(), level);
-    EXPECT_TRUE(frame->m_left.m_control.m_btnMute.IsChecked());
+    EXPECT_EQ(frame->m_videoPane.m_control.m_sliderVolume.GetPos(), level);
+    EXPECT_TRUE(frame->m_videoPane.m_control.m_btnMute.IsChecked());
     frame.reset();
     // A place on a monitor that is gone comes back whole onto the nearest
     // one; maximised, the window restores to its place; damaged values are
@@ -357,7 +357,7 @@ TEST_F(Frame, TheWindowStatesComeBackFromTheSettingsFile)
         EXPECT_EQ(::IsZoomed(*frame) != FALSE, wcsstr(p.keys, L"IsMax") != nullptr) << p.volume;
         frame->ShowWindow(SW_RESTORE);
         EXPECT_EQ(frame->GetWindowRect(), CRect(p.at.x, p.at.y, p.at.x + 700, p.at.y + 500)) << p.volume;
-        EXPECT_EQ(frame->m_left.m_control.m_sliderVolume.GetPos(), p.volume);
+        EXPECT_EQ(frame->m_videoPane.m_control.m_sliderVolume.GetPos(), p.volume);
         frame.reset();
     }
 }
@@ -367,20 +367,20 @@ TEST_F(Frame, ThePanesCodesMarkEmbeddedAndCodeSixBringsTheStandaloneViewBack)
     Open();
     CFrameDialog& f = *frame;
     COPYDATASTRUCT repaint = {kCopyRepaint, 0, nullptr}, place = {kCopyPlaceVideo, 0, nullptr}, standalone = {kCopyChange, 0, nullptr};
-    EXPECT_EQ(f.m_left.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&repaint)), 1);
-    EXPECT_FALSE(f.m_left.m_control.m_btnChange.IsChecked()); // embedded
-    ::MoveWindow(f.m_left.m_player, 0, 0, 10, 10, TRUE);
-    EXPECT_EQ(f.m_left.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&place)), 1);
-    const CRect pane = f.m_left.GetClientRect();
-    EXPECT_EQ(ChildRect(f.m_left, f.m_left.m_player), CRect(0, 0, pane.Width(), pane.Height() - 46));
+    EXPECT_EQ(f.m_videoPane.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&repaint)), 1);
+    EXPECT_FALSE(f.m_videoPane.m_control.m_btnChange.IsChecked()); // embedded
+    ::MoveWindow(f.m_videoPane.m_player, 0, 0, 10, 10, TRUE);
+    EXPECT_EQ(f.m_videoPane.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&place)), 1);
+    const CRect pane = f.m_videoPane.GetClientRect();
+    EXPECT_EQ(ChildRect(f.m_videoPane, f.m_videoPane.m_player), CRect(0, 0, pane.Width(), pane.Height() - 46));
 
     // Back to standalone with the list collapsed: it stays hidden.
     f.SetListCollapsed(TRUE);
     f.ShowWindow(SW_HIDE);
     EXPECT_EQ(f.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&standalone)), 1);
     EXPECT_TRUE(f.IsWindowVisible());
-    EXPECT_FALSE(f.m_right.IsWindowVisible());
-    EXPECT_TRUE(f.m_left.m_control.m_btnChange.IsChecked());
+    EXPECT_FALSE(f.m_listPane.IsWindowVisible());
+    EXPECT_TRUE(f.m_videoPane.m_control.m_btnChange.IsChecked());
 
     // With the list hidden, code 6 leaves it hidden.
     f.SetListCollapsed(FALSE);
@@ -388,19 +388,19 @@ TEST_F(Frame, ThePanesCodesMarkEmbeddedAndCodeSixBringsTheStandaloneViewBack)
     f.ShowWindow(SW_HIDE);
     EXPECT_EQ(f.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&standalone)), 1);
     EXPECT_TRUE(f.IsWindowVisible());
-    EXPECT_FALSE(f.m_right.IsWindowVisible());
+    EXPECT_FALSE(f.m_listPane.IsWindowVisible());
     EXPECT_FALSE(f.m_splitter.IsWindowVisible());
-    EXPECT_EQ(ChildRect(f, f.m_left).right, f.GetClientRect().right - 6);
+    EXPECT_EQ(ChildRect(f, f.m_videoPane).right, f.GetClientRect().right - 6);
     f.ToggleProgramList();
 
     // A pane another program took is left where it is by the layout.
     CWnd client;
     ASSERT_TRUE(client.CreateEx(0, nullptr, L"client", WS_POPUP | WS_VISIBLE, CRect(0, 0, 300, 200), nullptr, 0));
-    ::SetParent(f.m_left, client);
-    ::MoveWindow(f.m_left, 0, 0, 300, 200, TRUE);
+    ::SetParent(f.m_videoPane, client);
+    ::MoveWindow(f.m_videoPane, 0, 0, 300, 200, TRUE);
     f.RecalcLayout(TRUE, 0);
-    EXPECT_EQ(f.m_left.GetClientRect().Width(), 300);
-    ::SetParent(f.m_left, f);
+    EXPECT_EQ(f.m_videoPane.GetClientRect().Width(), 300);
+    ::SetParent(f.m_videoPane, f);
     client.DestroyWindow();
 }
 
@@ -410,18 +410,18 @@ TEST_F(Frame, ThreeDroppedFilesPlayTheFirstAndAddTheOthers)
     ASSERT_TRUE(sim.Loaded());
     Open();
     CFrameDialog& f = *frame;
-    EXPECT_NE(f.m_left.GetExStyle() & WS_EX_ACCEPTFILES, 0u); // the shell delivers drops
-    f.m_right.AddFile(L"c:\\v\\old.flv");
-    f.m_left.SendMessage(WM_DROPFILES, reinterpret_cast<WPARAM>(listtest::MakeDrop(
+    EXPECT_NE(f.m_videoPane.GetExStyle() & WS_EX_ACCEPTFILES, 0u); // the shell delivers drops
+    f.m_listPane.AddFile(L"c:\\v\\old.flv");
+    f.m_videoPane.SendMessage(WM_DROPFILES, reinterpret_cast<WPARAM>(listtest::MakeDrop(
                                            {L"c:\\v\\one-30s.wmv", L"c:\\v\\two.flv", L"c:\\v\\three.rm"})));
-    const auto rows = listtest::Rows(f.m_right);
+    const auto rows = listtest::Rows(f.m_listPane);
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0].path, L"c:\\v\\one-30s.wmv");
-    EXPECT_EQ(rows[0].image, CRightWnd::kCurrentImage);
+    EXPECT_EQ(rows[0].image, CListPane::kCurrentImage);
     EXPECT_EQ(rows[2].path, L"c:\\v\\three.rm");
-    EXPECT_EQ(f.m_left.m_player.GetEngineKind(), EngineMedia);
+    EXPECT_EQ(f.m_videoPane.m_player.GetEngineKind(), EngineMedia);
     EXPECT_EQ(f.m_history.Paths().back(), L"c:\\v\\one-30s.wmv");
-    f.m_left.m_player.DestroyEngine();
+    f.m_videoPane.m_player.DestroyEngine();
 }
 
 namespace {
@@ -447,19 +447,19 @@ TEST_F(Frame, ScreenshotsOfEveryListStateTheMenuAndTheAboutBox)
 {
     Open();
     CFrameDialog& f = *frame;
-    f.m_right.AddItem(L"c:\\v\\a.flv", L"新闻联播");
-    f.m_right.AddFile(L"c:\\v\\b.wmv");
+    f.m_listPane.AddItem(L"c:\\v\\a.flv", L"新闻联播");
+    f.m_listPane.AddFile(L"c:\\v\\b.wmv");
     auto shoot = [&](const wchar_t* name) {
         testsupport::PumpUntil([] { return false; }, 300);
         testsupport::SaveScreenshot(name);
     };
     // Each list state, with what shows in it.
     auto panes = [&](bool list, bool splitter) {
-        EXPECT_EQ(f.m_right.IsWindowVisible() != FALSE, list);
+        EXPECT_EQ(f.m_listPane.IsWindowVisible() != FALSE, list);
         EXPECT_EQ(f.m_splitter.IsWindowVisible() != FALSE, splitter);
         const CRect c = f.GetClientRect();
-        const int right = list ? ChildRect(f, f.m_right).right : splitter ? ChildRect(f, f.m_splitter).right
-                                                                           : ChildRect(f, f.m_left).right;
+        const int right = list ? ChildRect(f, f.m_listPane).right : splitter ? ChildRect(f, f.m_splitter).right
+                                                                           : ChildRect(f, f.m_videoPane).right;
         EXPECT_EQ(right, c.right - 6);
     };
     shoot(L"player-frame-standalone");
@@ -504,8 +504,8 @@ TEST_F(Frame, ScreenshotsOfEveryListStateTheMenuAndTheAboutBox)
     COPYDATASTRUCT recolour = {kCopyColour, sizeof green, &green};
     EXPECT_EQ(f.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&recolour)), 1);
     EXPECT_EQ(g_skin.m_clrFrame, green);
-    EXPECT_EQ(f.m_left.m_control.m_clrBk, g_skin.m_clrPane);
-    EXPECT_EQ(f.m_right.m_clrBk, g_skin.m_clrList);
+    EXPECT_EQ(f.m_videoPane.m_control.m_clrBk, g_skin.m_clrPane);
+    EXPECT_EQ(f.m_listPane.m_clrBk, g_skin.m_clrList);
     shoot(L"player-frame-recoloured");
     ::MoveWindow(f, start.left, start.top, start.Width(), start.Height(), TRUE);
 
@@ -545,7 +545,7 @@ TEST_F(Frame, TheOpenCommandsReplaceTheListWithWhatTheDialogsGive)
     ASSERT_TRUE(sim.Loaded());
     Open();
     CFrameDialog& f = *frame;
-    f.m_right.AddFile(L"c:\\v\\old.flv");
+    f.m_listPane.AddFile(L"c:\\v\\old.flv");
 
     // Open URL: type into the dialog's combo and press OK.
     {
@@ -557,13 +557,13 @@ TEST_F(Frame, TheOpenCommandsReplaceTheListWithWhatTheDialogsGive)
             testsupport::ClickLater(dlg, IDOK);
             return true;
         }});
-        TypeCtrl(f.m_right.m_list, 'U'); // the menu's shortcut
+        TypeCtrl(f.m_listPane.m_list, 'U'); // the menu's shortcut
         EXPECT_TRUE(driver.finished());
     }
-    auto rows = listtest::Rows(f.m_right);
+    auto rows = listtest::Rows(f.m_listPane);
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].path, L"http://h/news-30s.wmv");
-    EXPECT_EQ(f.m_left.m_player.GetEngineKind(), EngineMedia);
+    EXPECT_EQ(f.m_videoPane.m_player.GetEngineKind(), EngineMedia);
 
     // Open file: the file dialog's name field, then OK.
     testsupport::TempFolder media(L"qzmedia");
@@ -583,21 +583,21 @@ TEST_F(Frame, TheOpenCommandsReplaceTheListWithWhatTheDialogsGive)
             testsupport::ClickLater(dlg, IDOK);
             return true;
         }});
-        TypeCtrl(f.m_left, 'O');
+        TypeCtrl(f.m_videoPane, 'O');
         EXPECT_TRUE(driver.finished());
     }
-    rows = listtest::Rows(f.m_right);
+    rows = listtest::Rows(f.m_listPane);
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_TRUE(::CompareStringOrdinal(rows[0].path.c_str(), -1, clip.c_str(), -1, TRUE) == CSTR_EQUAL) << rows[0].path;
-    EXPECT_EQ(f.m_left.m_player.GetEngineKind(), EngineReal);
+    EXPECT_EQ(f.m_videoPane.m_player.GetEngineKind(), EngineReal);
     EXPECT_EQ(f.m_history.Paths().size(), 2u);
 
     // A control may let messages through while it is created: a Delete of
     // the entry being opened, handled then, leaves no freed entry current,
     // whether a row or the chain opened it. A CBT hook stands for that control.
-    static CRightWnd* pane;
+    static CListPane* pane;
     static bool armed;
-    pane = &f.m_right;
+    pane = &f.m_listPane;
     HHOOK hook = ::SetWindowsHookExW(
         WH_CBT,
         [](int code, WPARAM wp, LPARAM lp) -> LRESULT {
@@ -612,26 +612,26 @@ TEST_F(Frame, TheOpenCommandsReplaceTheListWithWhatTheDialogsGive)
     ASSERT_NE(hook, nullptr);
     // A row that plays; the chain's entry fails to load once its control
     // exists (no folder for the shell movie).
-    const std::wstring movieFolder = f.m_left.m_player.m_strMovieFolder;
+    const std::wstring movieFolder = f.m_videoPane.m_player.m_strMovieFolder;
     for (bool chain : {false, true}) {
-        f.m_right.RemoveAll();
-        f.m_right.SetCurItem(f.m_right.AddFile(L"c:\\v\\zero.wmv"));
-        f.m_right.AddFile(chain ? L"c:\\v\\first.flv" : L"c:\\v\\first.wmv");
-        f.m_left.m_player.m_strMovieFolder = chain ? L"c:\\qz-no-such-folder" : movieFolder;
+        f.m_listPane.RemoveAll();
+        f.m_listPane.SetCurItem(f.m_listPane.AddFile(L"c:\\v\\zero.wmv"));
+        f.m_listPane.AddFile(chain ? L"c:\\v\\first.flv" : L"c:\\v\\first.wmv");
+        f.m_videoPane.m_player.m_strMovieFolder = chain ? L"c:\\qz-no-such-folder" : movieFolder;
         armed = true;
         if (chain) {
-            f.m_left.SendMessage(WM_PLAY_NEXT, kPlayNextAfterFailure);
+            f.m_videoPane.SendMessage(WM_PLAY_NEXT, kPlayNextAfterFailure);
         } else {
-            f.m_right.m_list.SetItemState(1, LVIS_SELECTED, LVIS_SELECTED);
-            f.m_right.SendMessage(WM_COMMAND, ID_PROG_PLAY);
+            f.m_listPane.m_list.SetItemState(1, LVIS_SELECTED, LVIS_SELECTED);
+            f.m_listPane.SendMessage(WM_COMMAND, ID_PROG_PLAY);
         }
         EXPECT_FALSE(armed) << chain;
-        EXPECT_EQ(f.m_right.Count(), 0) << chain;
-        EXPECT_EQ(f.m_right.m_playlist.Current(), nullptr) << chain;
+        EXPECT_EQ(f.m_listPane.Count(), 0) << chain;
+        EXPECT_EQ(f.m_listPane.m_playlist.Current(), nullptr) << chain;
     }
     ::UnhookWindowsHookEx(hook);
-    f.m_left.m_player.m_strMovieFolder = movieFolder;
-    f.m_left.m_player.DestroyEngine();
+    f.m_videoPane.m_player.m_strMovieFolder = movieFolder;
+    f.m_videoPane.m_player.DestroyEngine();
 }
 
 TEST_F(Frame, LineBreaksInCommandsAndOpenedPathsBecomeBlanksAndWriteNoSettings)
@@ -647,14 +647,14 @@ TEST_F(Frame, LineBreaksInCommandsAndOpenedPathsBecomeBlanksAndWriteNoSettings)
     // A peer's title that tries to write a history of 60,000 entries.
     code2(L"-p http://h/a\r\n[FileName]\r\nCount=60000\r\n-30s.wmv|News\n[ProgList]\rCount=9\x01");
     code2(L"-a c:\\x.flv|Title\r\n[FileName]\r\nFirst=0\r\nCount=60000");
-    const auto rows = listtest::Rows(f.m_right);
+    const auto rows = listtest::Rows(f.m_listPane);
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].path, L"http://h/a  [FileName]  Count=60000  -30s.wmv");
     EXPECT_EQ(rows[0].text, L"News [ProgList] Count=9 ");
     EXPECT_EQ(rows[1].text, L"Title  [FileName]  First=0  Count=60000");
     ASSERT_EQ(f.m_history.Paths().size(), 1u);
     EXPECT_EQ(f.m_history.Paths()[0], rows[0].path); // what was played is what is kept
-    f.m_left.m_player.DestroyEngine();
+    f.m_videoPane.m_player.DestroyEngine();
     frame.reset();
 
     EXPECT_EQ(listtest::ReadKey(L"FileName", L"Count"), L"1");
@@ -676,8 +676,8 @@ TEST_F(Frame, TheEndOfTheSessionSavesTheWindowAndTheListAsTheyAre)
     COPYDATASTRUCT cds = {kCopyCommand, static_cast<DWORD>((line.size() + 1) * sizeof(wchar_t)),
                           const_cast<wchar_t*>(line.c_str())};
     f.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds));
-    f.m_right.m_playlist.m_bRepeat = TRUE;
-    const auto rows = listtest::Rows(f.m_right);
+    f.m_listPane.m_playlist.m_bRepeat = TRUE;
+    const auto rows = listtest::Rows(f.m_listPane);
     ASSERT_EQ(rows.size(), 1u);
     ASSERT_EQ(rows[0].text.front(), L'"');
     f.SendMessage(WM_ENDSESSION, FALSE, 0);
@@ -700,34 +700,34 @@ TEST_F(Frame, WithRepeatOnTheNextEntryChainEndsAfterOnePassOrWhenItFindsAPlayabl
     Open();
     CFrameDialog& f = *frame;
     for (const wchar_t* path : {L"c:\\v\\a.mpg", L"c:\\v\\b.avi", L"c:\\v\\c.txt"})
-        f.m_right.AddFile(path);
-    f.m_right.m_playlist.m_bRepeat = TRUE;
-    f.m_right.SetCurItem(f.m_right.GetRowItem(0));
+        f.m_listPane.AddFile(path);
+    f.m_listPane.m_playlist.m_bRepeat = TRUE;
+    f.m_listPane.SetCurItem(f.m_listPane.GetRowItem(0));
     BoxWatch boxes;
-    f.m_left.PostMessage(WM_PLAY_NEXT);
+    f.m_videoPane.PostMessage(WM_PLAY_NEXT);
     testsupport::PumpFor(testsupport::Scaled(700));
     MSG msg;
-    EXPECT_FALSE(::PeekMessageW(&msg, f.m_left, WM_PLAY_NEXT, WM_PLAY_NEXT, PM_NOREMOVE)) << "still trying";
+    EXPECT_FALSE(::PeekMessageW(&msg, f.m_videoPane, WM_PLAY_NEXT, WM_PLAY_NEXT, PM_NOREMOVE)) << "still trying";
     EXPECT_EQ(boxes.shown(), 0); // and no message for any of them
-    EXPECT_FALSE(f.m_left.m_player.HasEngine());
+    EXPECT_FALSE(f.m_videoPane.m_player.HasEngine());
     // In random order too.
-    f.m_right.m_playlist.m_bRand = TRUE;
-    f.m_left.PostMessage(WM_PLAY_NEXT);
+    f.m_listPane.m_playlist.m_bRand = TRUE;
+    f.m_videoPane.PostMessage(WM_PLAY_NEXT);
     testsupport::PumpFor(testsupport::Scaled(700));
-    EXPECT_FALSE(::PeekMessageW(&msg, f.m_left, WM_PLAY_NEXT, WM_PLAY_NEXT, PM_NOREMOVE)) << "still trying";
+    EXPECT_FALSE(::PeekMessageW(&msg, f.m_videoPane, WM_PLAY_NEXT, WM_PLAY_NEXT, PM_NOREMOVE)) << "still trying";
 
     // One playable entry among failing ones: a random pick may draw a failing
     // entry again, but the chain goes on until the playable one opens.
-    f.m_right.AddFile(L"c:\\v\\good-30s.wmv");
-    ProgItem* good = f.m_right.GetRowItem(3);
+    f.m_listPane.AddFile(L"c:\\v\\good-30s.wmv");
+    ProgItem* good = f.m_listPane.GetRowItem(3);
     for (int round = 0; round < 12; ++round) {
-        f.m_left.m_player.DestroyEngine();
-        f.m_right.SetCurItem(good);
-        f.m_left.PostMessage(WM_PLAY_NEXT);
-        EXPECT_TRUE(testsupport::PumpUntil([&] { return f.m_left.m_player.HasEngine(); }, 3000)) << "round " << round;
-        EXPECT_EQ(f.m_right.m_playlist.Current(), good);
+        f.m_videoPane.m_player.DestroyEngine();
+        f.m_listPane.SetCurItem(good);
+        f.m_videoPane.PostMessage(WM_PLAY_NEXT);
+        EXPECT_TRUE(testsupport::PumpUntil([&] { return f.m_videoPane.m_player.HasEngine(); }, 3000)) << "round " << round;
+        EXPECT_EQ(f.m_listPane.m_playlist.Current(), good);
     }
-    f.m_left.m_player.DestroyEngine();
+    f.m_videoPane.m_player.DestroyEngine();
 }
 
 TEST_F(Frame, WithRepeatOnAndEntriesThatNeverStartTheChainStillEndsAfterOnePass)
@@ -737,15 +737,15 @@ TEST_F(Frame, WithRepeatOnAndEntriesThatNeverStartTheChainStillEndsAfterOnePass)
     ASSERT_TRUE(sim.Loaded());
     Open();
     CFrameDialog& f = *frame;
-    f.m_left.m_control.m_stall.m_dwStallMs = 1000;
+    f.m_videoPane.m_control.m_stall.m_dwStallMs = 1000;
     // Each opens (Windows Media takes any URL) and then never starts.
     for (const wchar_t* path : {L"http://h/missing-a.wmv", L"http://h/missing-b.wmv"})
-        f.m_right.AddFile(path);
-    f.m_right.m_playlist.m_bRepeat = TRUE;
-    f.m_right.SetCurItem(f.m_right.GetRowItem(1));
+        f.m_listPane.AddFile(path);
+    f.m_listPane.m_playlist.m_bRepeat = TRUE;
+    f.m_listPane.SetCurItem(f.m_listPane.GetRowItem(1));
     log.Take();
     BoxWatch boxes;
-    f.m_left.PostMessage(WM_PLAY_NEXT);
+    f.m_videoPane.PostMessage(WM_PLAY_NEXT);
     std::vector<std::wstring> urls;
     auto opened = [&] {
         for (const std::wstring& l : log.Take())
@@ -757,40 +757,40 @@ TEST_F(Frame, WithRepeatOnAndEntriesThatNeverStartTheChainStillEndsAfterOnePass)
     ASSERT_TRUE(testsupport::PumpUntil([&] { return opened().size() >= 2; }, 15000));
     testsupport::PumpFor(testsupport::Scaled(3500)); // over three stall bounds: nothing more is opened
     EXPECT_EQ(opened(), (std::vector<std::wstring>{L"http://h/missing-a.wmv", L"http://h/missing-b.wmv"}));
-    EXPECT_EQ(f.m_left.m_control.m_strState, L"已停止");
-    EXPECT_EQ(f.m_left.m_control.m_nTimer, 0u);
+    EXPECT_EQ(f.m_videoPane.m_control.m_strState, L"已停止");
+    EXPECT_EQ(f.m_videoPane.m_control.m_nTimer, 0u);
     EXPECT_EQ(boxes.shown(), 0);
 
     // The same dead source twice in a row (clients add duplicates): the
     // second is watched afresh and passed over too, and the good one after
     // them plays within two stall bounds.
-    f.m_left.m_player.DestroyEngine();
-    f.m_right.RemoveAll();
+    f.m_videoPane.m_player.DestroyEngine();
+    f.m_listPane.RemoveAll();
     for (const wchar_t* path : {L"http://h/missing-a.wmv", L"http://h/missing-a.wmv", L"c:\\v\\good-30s.wmv"})
-        f.m_right.AddFile(path);
-    f.m_right.SetCurItem(f.m_right.GetRowItem(2));
+        f.m_listPane.AddFile(path);
+    f.m_listPane.SetCurItem(f.m_listPane.GetRowItem(2));
     urls.clear();
     log.Take();
-    f.m_left.PostMessage(WM_PLAY_NEXT);
+    f.m_videoPane.PostMessage(WM_PLAY_NEXT);
     EXPECT_TRUE(testsupport::PumpUntil([&] { return opened().size() >= 2; }, 2 * 1000 + 1500)) << "it hung";
     EXPECT_EQ(opened(), (std::vector<std::wstring>{L"http://h/missing-a.wmv", L"c:\\v\\good-30s.wmv"}));
-    EXPECT_EQ(f.m_right.m_playlist.Current(), f.m_right.GetRowItem(2));
-    f.m_left.m_player.DestroyEngine();
+    EXPECT_EQ(f.m_listPane.m_playlist.Current(), f.m_listPane.GetRowItem(2));
+    f.m_videoPane.m_player.DestroyEngine();
 }
 
 TEST_F(Frame, SpaceEnterAndEscEndNothingWhereverTheFocusIs)
 {
     Open();
     CFrameDialog& f = *frame;
-    f.m_right.AddFile(L"c:\\v\\a.rm"); // no control for it here: a silent failure to open
+    f.m_listPane.AddFile(L"c:\\v\\a.rm"); // no control for it here: a silent failure to open
     ::SetForegroundWindow(f);
     // The keyboard starts on the video; a caption button pressed with the
     // mouse leaves it where it was.
-    const HWND video = f.m_left.m_player, mute = f.m_left.m_control.m_btnMute;
+    const HWND video = f.m_videoPane.m_player, mute = f.m_videoPane.m_control.m_btnMute;
     const HWND parts[][2] = {{nullptr, video},
                              {video, video},
                              {::GetDlgItem(f, CDialogBase::IDC_CAPTION_TOPMOST), video},
-                             {f.m_right.m_list, f.m_right.m_list},
+                             {f.m_listPane.m_list, f.m_listPane.m_list},
                              {mute, mute}};
     for (const auto& part : parts) { // {what the user clicks, where the keyboard is then}
         const int n = static_cast<int>(&part - parts);
@@ -799,7 +799,7 @@ TEST_F(Frame, SpaceEnterAndEscEndNothingWhereverTheFocusIs)
         ASSERT_TRUE(testsupport::Type({VK_SPACE, VK_RETURN, VK_ESCAPE})) << n;
         MSG quit;
         EXPECT_FALSE(::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << n;
-        EXPECT_TRUE(f.IsWindowVisible() && f.m_left.IsWindowVisible() && f.m_right.IsWindowVisible()) << n;
+        EXPECT_TRUE(f.IsWindowVisible() && f.m_videoPane.IsWindowVisible() && f.m_listPane.IsWindowVisible()) << n;
     }
     EXPECT_TRUE(f.m_bTopMost); // the one click, and no key after it
 }
@@ -813,9 +813,9 @@ TEST_F(Frame, ANewEntryLeavesTheKeyboardWhereItIsAndSpacePausesFromTheList)
     ASSERT_TRUE(sim.Loaded());
     Open();
     CFrameDialog& f = *frame;
-    CPlayerControl& bar = f.m_left.m_control;
+    CPlayerControl& bar = f.m_videoPane.m_control;
     ::SetForegroundWindow(f);
-    ASSERT_TRUE(testsupport::Click(testsupport::CentreOf(f.m_left.m_player)));
+    ASSERT_TRUE(testsupport::Click(testsupport::CentreOf(f.m_videoPane.m_player)));
     const std::wstring line = L"-p c:\\v\\keys-300s.wmv";
     COPYDATASTRUCT cds = {kCopyCommand, static_cast<DWORD>((line.size() + 1) * sizeof(wchar_t)),
                           const_cast<wchar_t*>(line.c_str())};
@@ -824,20 +824,20 @@ TEST_F(Frame, ANewEntryLeavesTheKeyboardWhereItIsAndSpacePausesFromTheList)
             f.ToggleProgramList();
         f.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds));
         ASSERT_TRUE(testsupport::PumpUntil([&] { return bar.m_strState == L"正在播放..."; })) << shown;
-        EXPECT_EQ(::GetFocus(), f.m_left.m_player.m_hWnd) << shown;
+        EXPECT_EQ(::GetFocus(), f.m_videoPane.m_player.m_hWnd) << shown;
         ASSERT_TRUE(testsupport::Type({VK_SPACE, VK_DELETE}));
         EXPECT_TRUE(testsupport::PumpUntil([&] { return bar.m_strState == L"已暂停"; })) << shown;
-        EXPECT_EQ(f.m_right.Count(), 1) << shown;
+        EXPECT_EQ(f.m_listPane.Count(), 1) << shown;
     }
     // Once the user is in the list, Space still plays and pauses there.
     CRect row;
-    ListView_GetItemRect(f.m_right.m_list, 0, &row, LVIR_LABEL);
-    ::MapWindowPoints(f.m_right.m_list, nullptr, reinterpret_cast<POINT*>(&row), 2);
+    ListView_GetItemRect(f.m_listPane.m_list, 0, &row, LVIR_LABEL);
+    ::MapWindowPoints(f.m_listPane.m_list, nullptr, reinterpret_cast<POINT*>(&row), 2);
     ASSERT_TRUE(testsupport::Click(row.CenterPoint()));
-    ASSERT_EQ(::GetFocus(), f.m_right.m_list.m_hWnd);
+    ASSERT_EQ(::GetFocus(), f.m_listPane.m_list.m_hWnd);
     ASSERT_TRUE(testsupport::Type({VK_SPACE}));
     EXPECT_TRUE(testsupport::PumpUntil([&] { return bar.m_strState == L"正在播放..."; }));
-    f.m_left.m_player.DestroyEngine();
+    f.m_videoPane.m_player.DestroyEngine();
 }
 
 TEST_F(Frame, PlayStartsARestoredListAtTheSelectedEntryOrElseTheFirst)
@@ -851,24 +851,24 @@ TEST_F(Frame, PlayStartsARestoredListAtTheSelectedEntryOrElseTheFirst)
         Open();
         CFrameDialog& f = *frame;
         ::SetForegroundWindow(f);
-        EXPECT_TRUE(f.m_left.m_control.m_btnPlay.IsWindowEnabled());
+        EXPECT_TRUE(f.m_videoPane.m_control.m_btnPlay.IsWindowEnabled());
         CRect row;
-        ListView_GetItemRect(f.m_right.m_list, c[0], &row, LVIR_LABEL);
-        ::MapWindowPoints(f.m_right.m_list, nullptr, reinterpret_cast<POINT*>(&row), 2);
+        ListView_GetItemRect(f.m_listPane.m_list, c[0], &row, LVIR_LABEL);
+        ::MapWindowPoints(f.m_listPane.m_list, nullptr, reinterpret_cast<POINT*>(&row), 2);
         ASSERT_TRUE(c[0] < 0 || testsupport::Click(row.CenterPoint()));
-        ASSERT_TRUE(testsupport::Click(testsupport::CentreOf(c[1] ? f.m_left.m_player : f.m_left.m_control.m_btnPlay)));
+        ASSERT_TRUE(testsupport::Click(testsupport::CentreOf(c[1] ? f.m_videoPane.m_player : f.m_videoPane.m_control.m_btnPlay)));
         ASSERT_TRUE(!c[1] || testsupport::Type({VK_SPACE}));
-        ASSERT_TRUE(testsupport::PumpUntil([&] { return f.m_left.m_player.HasEngine(); })) << c[0];
-        EXPECT_EQ(f.m_right.m_playlist.Current(), f.m_right.GetRowItem(c[2]));
-        f.m_left.m_player.DestroyEngine();
+        ASSERT_TRUE(testsupport::PumpUntil([&] { return f.m_videoPane.m_player.HasEngine(); })) << c[0];
+        EXPECT_EQ(f.m_listPane.m_playlist.Current(), f.m_listPane.GetRowItem(c[2]));
+        f.m_videoPane.m_player.DestroyEngine();
         frame.reset();
     }
     // An empty list has nothing to start.
     Write(L"");
     Open();
-    EXPECT_FALSE(frame->m_left.m_control.m_btnPlay.IsWindowEnabled());
-    frame->m_right.AddFile(L"c:\\v\\one-30s.wmv");
-    EXPECT_TRUE(frame->m_left.m_control.m_btnPlay.IsWindowEnabled());
+    EXPECT_FALSE(frame->m_videoPane.m_control.m_btnPlay.IsWindowEnabled());
+    frame->m_listPane.AddFile(L"c:\\v\\one-30s.wmv");
+    EXPECT_TRUE(frame->m_videoPane.m_control.m_btnPlay.IsWindowEnabled());
 }
 
 namespace {
@@ -895,18 +895,18 @@ TEST_F(Frame, TabWalksTheBarAndTheListInOrderAndKeysWorkWhatHasTheKeyboard)
     ASSERT_TRUE(sim.Loaded());
     Open();
     CFrameDialog& f = *frame;
-    CPlayerControl& bar = f.m_left.m_control;
-    f.m_right.AddFile(L"c:\\v\\walk-300s.wmv");
+    CPlayerControl& bar = f.m_videoPane.m_control;
+    f.m_listPane.AddFile(L"c:\\v\\walk-300s.wmv");
     ::SetForegroundWindow(f);
     // Playing, so that every control of the bar is enabled.
     ASSERT_TRUE(testsupport::Click(testsupport::CentreOf(bar.m_btnPlay)));
-    ASSERT_TRUE(testsupport::PumpUntil([&] { return f.m_left.m_player.HasEngine(); }));
-    ASSERT_TRUE(testsupport::Click(testsupport::CentreOf(f.m_left.m_player)));
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return f.m_videoPane.m_player.HasEngine(); }));
+    ASSERT_TRUE(testsupport::Click(testsupport::CentreOf(f.m_videoPane.m_player)));
 
     // The seek slider above the row, the row from left to right, the list;
     // the skinned controls draw the focus (they look otherwise without it).
     const HWND order[] = {bar.m_sliderSeek,   bar.m_btnPlay, bar.m_btnStop,   bar.m_btnMute,
-                          bar.m_sliderVolume, bar.m_btnFull, bar.m_btnChange, f.m_right.m_list};
+                          bar.m_sliderVolume, bar.m_btnFull, bar.m_btnChange, f.m_listPane.m_list};
     std::vector<COLORREF> focused[8];
     for (int i = 0; i < 8; ++i) {
         ASSERT_TRUE(testsupport::Type({VK_TAB}));
@@ -944,6 +944,6 @@ TEST_F(Frame, TabWalksTheBarAndTheListInOrderAndKeysWorkWhatHasTheKeyboard)
     ASSERT_TRUE(testsupport::Type({VK_RETURN, VK_TAB, VK_RETURN}));
     EXPECT_EQ(controls(), (playtest::Lines{L"play", L"stop"}));
     EXPECT_EQ(::GetFocus(), bar.m_btnPlay.m_hWnd); // from Stop, now disabled
-    EXPECT_TRUE(f.IsWindowVisible() && f.m_left.IsWindowVisible());
-    f.m_left.m_player.DestroyEngine();
+    EXPECT_TRUE(f.IsWindowVisible() && f.m_videoPane.IsWindowVisible());
+    f.m_videoPane.m_player.DestroyEngine();
 }

@@ -20,7 +20,7 @@ namespace {
 struct Session {
     Session() { created = listtest::CreatePane(frame, pane); }
     FrameStandIn frame;
-    CRightWnd pane;
+    CListPane pane;
     bool created = false;
 };
 

@@ -82,7 +82,7 @@ BOOL FrameStandIn::OpenMedia(LPCWSTR path, ProgItem* item, BOOL showError)
     return opens;
 }
 
-bool CreatePane(FrameStandIn& frame, CRightWnd& pane, const RECT& rect)
+bool CreatePane(FrameStandIn& frame, CListPane& pane, const RECT& rect)
 {
     WNDCLASSEXW wc = {};
     wc.cbSize = sizeof wc;
@@ -94,7 +94,7 @@ bool CreatePane(FrameStandIn& frame, CRightWnd& pane, const RECT& rect)
         if (!::RegisterClassExW(&wc))
             return false;
     }
-    if (!pane.Create(CRightWnd::IDD, &frame))
+    if (!pane.Create(CListPane::IDD, &frame))
         return false;
     pane.m_clrBk = g_skin.m_clrList;
     pane.m_pFrame = &frame;
@@ -104,7 +104,7 @@ bool CreatePane(FrameStandIn& frame, CRightWnd& pane, const RECT& rect)
     return true;
 }
 
-std::vector<Row> Rows(const CRightWnd& pane)
+std::vector<Row> Rows(const CListPane& pane)
 {
     std::vector<Row> rows;
     for (int i = 0; i < pane.m_list.GetItemCount(); ++i) {
@@ -118,7 +118,7 @@ std::vector<Row> Rows(const CRightWnd& pane)
     return rows;
 }
 
-int RowOf(const CRightWnd& pane, const ProgItem* item)
+int RowOf(const CListPane& pane, const ProgItem* item)
 {
     for (int i = 0; i < pane.m_list.GetItemCount(); ++i)
         if (pane.GetRowItem(i) == item)
@@ -126,7 +126,7 @@ int RowOf(const CRightWnd& pane, const ProgItem* item)
     return -1;
 }
 
-bool Selected(const CRightWnd& pane, int row)
+bool Selected(const CListPane& pane, int row)
 {
     return (pane.m_list.GetItemState(row, LVIS_SELECTED) & LVIS_SELECTED) != 0;
 }

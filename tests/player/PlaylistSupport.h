@@ -2,7 +2,7 @@
 // frame stand-in that records what the pane asks it to play, and the pane in it.
 #pragma once
 
-#include "RightWnd.h"
+#include "ListPane.h"
 
 #include <shellapi.h>
 
@@ -51,13 +51,13 @@ public:
     HWND GetFrameWnd() const override { return m_hWnd; }
 
     std::vector<Call> calls;
-    CRightWnd* pane = nullptr;
+    CListPane* pane = nullptr;
     BOOL opens = TRUE;
 };
 
 // Registers the pane's window class (the application does it at start) and
 // creates the pane in the frame as the frame will: colour, back-pointer, place.
-bool CreatePane(FrameStandIn& frame, CRightWnd& pane, const RECT& rect = CRect(10, 10, 290, 390));
+bool CreatePane(FrameStandIn& frame, CListPane& pane, const RECT& rect = CRect(10, 10, 290, 390));
 
 // The rows as (text, path, image) for comparisons.
 struct Row {
@@ -66,9 +66,9 @@ struct Row {
     int image;
     bool operator==(const Row& o) const { return text == o.text && path == o.path && image == o.image; }
 };
-std::vector<Row> Rows(const CRightWnd& pane);
-int RowOf(const CRightWnd& pane, const ProgItem* item);
-bool Selected(const CRightWnd& pane, int row);
+std::vector<Row> Rows(const CListPane& pane);
+int RowOf(const CListPane& pane, const ProgItem* item);
+bool Selected(const CListPane& pane, int row);
 
 // A drop as the shell hands it over: wide names after the header, ending
 // with two zeros. The receiver frees it.

@@ -59,7 +59,7 @@ protected:
 
     SettingsFolder settings; // outlives the pane, which saves when it goes
     FrameStandIn frame;
-    CRightWnd pane;
+    CListPane pane;
     ProgItem* a = nullptr;
     ProgItem* b = nullptr;
     ProgItem* c = nullptr;

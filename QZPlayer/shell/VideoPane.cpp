@@ -1,4 +1,4 @@
-#include "LeftWnd.h"
+#include "VideoPane.h"
 
 #include "FrameDialog.h"
 #include "Protocol.h"
@@ -6,14 +6,14 @@
 
 #include <shellapi.h>
 
-BOOL CLeftWnd::OnInitDialog()
+BOOL CVideoPane::OnInitDialog()
 {
     CDialog::OnInitDialog();
     m_control.SetBkColor(g_skin.m_clrPane);
     return TRUE;
 }
 
-void CLeftWnd::Layout()
+void CVideoPane::Layout()
 {
     const CRect c = GetClientRect();
     if (m_player.IsWindow() && ::GetParent(m_player) == m_hWnd)
@@ -26,7 +26,7 @@ void CLeftWnd::Layout()
     }
 }
 
-void CLeftWnd::OnDropFiles(HDROP drop)
+void CVideoPane::OnDropFiles(HDROP drop)
 {
     const UINT count = ::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
     for (UINT i = 0; i < count; ++i) {
@@ -36,16 +36,16 @@ void CLeftWnd::OnDropFiles(HDROP drop)
         if (i == 0)
             m_pFrame->OpenMedia(name, nullptr, TRUE);
         else
-            m_pFrame->m_right.AddFile(name);
+            m_pFrame->m_listPane.AddFile(name);
     }
     ::DragFinish(drop);
 }
 
-LRESULT CLeftWnd::OnPlayNext(WPARAM why)
+LRESULT CVideoPane::OnPlayNext(WPARAM why)
 {
-    if (!m_pFrame || !m_pFrame->m_right.IsWindow())
+    if (!m_pFrame || !m_pFrame->m_listPane.IsWindow())
         return 0;
-    CPlaylist& list = m_pFrame->m_right.m_playlist;
+    CPlaylist& list = m_pFrame->m_listPane.m_playlist;
     ProgItem* item = list.NextInChain(why == kPlayNextEnded        ? CPlaylist::kItemEnded
                                       : why == kPlayNextPassedOver ? CPlaylist::kItemPassedOver
                                                                    : CPlaylist::kRetry);
@@ -60,22 +60,22 @@ LRESULT CLeftWnd::OnPlayNext(WPARAM why)
     item = list.Find(id);
     if (!item)
         return 1;
-    m_pFrame->m_right.SetCurItem(item);
+    m_pFrame->m_listPane.SetCurItem(item);
     if (list.PassOver(item))
         PostMessage(WM_PLAY_NEXT, kPlayNextAfterFailure);
     return 1;
 }
 
-LRESULT CLeftWnd::OnPlayList()
+LRESULT CVideoPane::OnPlayList()
 {
-    if (!m_pFrame || !m_pFrame->m_right.IsWindow())
+    if (!m_pFrame || !m_pFrame->m_listPane.IsWindow())
         return 0;
     std::wstring path;
-    ProgItem* item = m_pFrame->m_right.GetStartProg(path);
+    ProgItem* item = m_pFrame->m_listPane.GetStartProg(path);
     return item && m_pFrame->OpenMedia(path.c_str(), item, TRUE);
 }
 
-LRESULT CLeftWnd::OnCopyData(const COPYDATASTRUCT* data)
+LRESULT CVideoPane::OnCopyData(const COPYDATASTRUCT* data)
 {
     switch (data->dwData) {
     case kCopyRepaint:
@@ -96,7 +96,7 @@ LRESULT CLeftWnd::OnCopyData(const COPYDATASTRUCT* data)
     }
 }
 
-BOOL CLeftWnd::PreTranslateMessage(MSG* msg)
+BOOL CVideoPane::PreTranslateMessage(MSG* msg)
 {
     // Space on the video (or the control inside it) plays and pauses; a
     // held key's repeats do nothing more.
@@ -115,7 +115,7 @@ BOOL CLeftWnd::PreTranslateMessage(MSG* msg)
     return CDialog::PreTranslateMessage(msg);
 }
 
-LRESULT CLeftWnd::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
+LRESULT CVideoPane::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
 {
     switch (msg) {
     case WM_CREATE: {

@@ -11,9 +11,9 @@ class CFrameDialog;
 const UINT IDD_LEFT_PANE = 148;
 const int kControlBarHeight = 46;
 
-class CLeftWnd : public CDialog {
+class CVideoPane : public CDialog {
 public:
-    CLeftWnd() : CDialog(IDD_LEFT_PANE) {}
+    CVideoPane() : CDialog(IDD_LEFT_PANE) {}
 
     CPlayerWnd m_player;
     CPlayerControl m_control;

@@ -1,4 +1,4 @@
-#include "RightWnd.h"
+#include "ListPane.h"
 
 #include "IniFile.h"
 #include "Protocol.h"
@@ -24,9 +24,9 @@ const int kDropNameSize = 512;
 
 // Many rows added at once: the list view learns the count once, at the end
 // (it updates its scroll bar on every change of the count).
-class CRightWnd::Batch {
+class CListPane::Batch {
 public:
-    explicit Batch(CRightWnd& pane) : m_pane(pane) { ++m_pane.m_nBatch; }
+    explicit Batch(CListPane& pane) : m_pane(pane) { ++m_pane.m_nBatch; }
     ~Batch()
     {
         if (--m_pane.m_nBatch == 0)
@@ -36,23 +36,23 @@ public:
     Batch& operator=(const Batch&) = delete;
 
 private:
-    CRightWnd& m_pane;
+    CListPane& m_pane;
 };
 
-CRightWnd::~CRightWnd()
+CListPane::~CListPane()
 {
     if (IsWindow())
         DestroyWindow();
     RemoveAll();
 }
 
-void CRightWnd::DoDataExchange(CDataExchange* dx)
+void CListPane::DoDataExchange(CDataExchange* dx)
 {
     CDialog::DoDataExchange(dx);
     DDX_Control(dx, IDC_PLAYLIST, m_list);
 }
 
-BOOL CRightWnd::OnInitDialog()
+BOOL CListPane::OnInitDialog()
 {
     stagetimes::Scope timed(stagetimes::kListPane);
     CDialog::OnInitDialog();
@@ -61,7 +61,7 @@ BOOL CRightWnd::OnInitDialog()
     return TRUE;
 }
 
-void CRightWnd::SetupList()
+void CListPane::SetupList()
 {
     m_list.ModifyStyle(0, LVS_REPORT | LVS_SHOWSELALWAYS | LVS_NOCOLUMNHEADER);
     m_list.SetExtendedStyle(LVS_EX_FULLROWSELECT | LVS_EX_TWOCLICKACTIVATE | LVS_EX_INFOTIP);
@@ -87,7 +87,7 @@ void CRightWnd::SetupList()
 // ---------------------------------------------------------------------------
 // Entries
 
-ProgItem* CRightWnd::AddItem(LPCWSTR text, LPCWSTR title)
+ProgItem* CListPane::AddItem(LPCWSTR text, LPCWSTR title)
 {
     if (!text || !title || !m_list.IsWindow())
         return nullptr;
@@ -97,21 +97,21 @@ ProgItem* CRightWnd::AddItem(LPCWSTR text, LPCWSTR title)
     return item;
 }
 
-ProgItem* CRightWnd::AddFile(LPCWSTR path)
+ProgItem* CListPane::AddFile(LPCWSTR path)
 {
     if (!path)
         return nullptr;
     return AddItem(path, CPlaylist::DisplayName(path).c_str());
 }
 
-void CRightWnd::RemoveAll()
+void CListPane::RemoveAll()
 {
     m_playlist.RemoveAll();
     if (m_list.IsWindow())
         SyncCount(0);
 }
 
-void CRightWnd::SyncCount(DWORD flags)
+void CListPane::SyncCount(DWORD flags)
 {
     // The rows under the mouse may be others now.
     m_nTipRow = -1;
@@ -125,13 +125,13 @@ void CRightWnd::SyncCount(DWORD flags)
         m_pFrame->OnListCountChanged(Count());
 }
 
-void CRightWnd::RedrawRow(int row)
+void CListPane::RedrawRow(int row)
 {
     if (row >= 0)
         m_list.SendMessage(LVM_REDRAWITEMS, static_cast<WPARAM>(row), row);
 }
 
-void CRightWnd::SetCurItem(ProgItem* item)
+void CListPane::SetCurItem(ProgItem* item)
 {
     if (!item)
         return;
@@ -151,7 +151,7 @@ void CRightWnd::SetCurItem(ProgItem* item)
     // left it (a hidden list, or one lent away, must never take it).
 }
 
-ProgItem* CRightWnd::GetStartProg(std::wstring& path)
+ProgItem* CListPane::GetStartProg(std::wstring& path)
 {
     ProgItem* item = m_playlist.StartItem(m_list.IsWindow() ? m_list.GetNextItem(-1, LVNI_SELECTED) : -1);
     if (item)
@@ -159,7 +159,7 @@ ProgItem* CRightWnd::GetStartProg(std::wstring& path)
     return item;
 }
 
-void CRightWnd::UpdateColours()
+void CListPane::UpdateColours()
 {
     m_clrBk = g_skin.m_clrList;
     m_list.SetTextColor(g_skin.m_clrFrameDark);
@@ -174,7 +174,7 @@ void CRightWnd::UpdateColours()
 // ---------------------------------------------------------------------------
 // Commands
 
-void CRightWnd::DeleteSelected()
+void CListPane::DeleteSelected()
 {
     std::vector<int> rows; // ascending: each search starts after the last row found
     for (int i = m_list.GetNextItem(-1, LVNI_SELECTED); i >= 0 && i < Count(); i = m_list.GetNextItem(i, LVNI_SELECTED))
@@ -187,19 +187,19 @@ void CRightWnd::DeleteSelected()
     SyncCount(LVSICF_NOSCROLL);
 }
 
-void CRightWnd::PlayRow(int row)
+void CListPane::PlayRow(int row)
 {
     ProgItem* rec = GetRowItem(row);
     if (rec && m_pFrame)
         m_pFrame->OpenMedia(rec->pszUrl, rec, TRUE);
 }
 
-void CRightWnd::PlaySelected()
+void CListPane::PlaySelected()
 {
     PlayRow(m_list.GetNextItem(-1, LVNI_SELECTED));
 }
 
-void CRightWnd::MoveFirstSelected(int step)
+void CListPane::MoveFirstSelected(int step)
 {
     const int row = m_list.GetNextItem(-1, LVNI_SELECTED);
     if (row < 0 || row + step < 0 || row + step >= Count())
@@ -209,7 +209,7 @@ void CRightWnd::MoveFirstSelected(int step)
     m_list.SetItemState(row + step, LVIS_FOCUSED, LVIS_FOCUSED);
 }
 
-void CRightWnd::SortByName()
+void CListPane::SortByName()
 {
     const UINT mask = LVIS_SELECTED | LVIS_FOCUSED;
     const int n = Count();
@@ -231,7 +231,7 @@ void CRightWnd::SortByName()
         m_list.SendMessage(LVM_REDRAWITEMS, static_cast<WPARAM>(first), last);
 }
 
-void CRightWnd::SwapRows(int a, int b)
+void CListPane::SwapRows(int a, int b)
 {
     m_playlist.Swap(a, b);
     // The selection follows the rows.
@@ -245,7 +245,7 @@ void CRightWnd::SwapRows(int a, int b)
     RedrawRow(b);
 }
 
-void CRightWnd::AddFilesDialog()
+void CListPane::AddFilesDialog()
 {
     CFileDialog dlg(TRUE, nullptr, nullptr, OFN_HIDEREADONLY | OFN_ALLOWMULTISELECT | OFN_FILEMUSTEXIST, kAddFilter);
     if (dlg.DoModal() != IDOK)
@@ -256,7 +256,7 @@ void CRightWnd::AddFilesDialog()
             AddFile(path.c_str());
 }
 
-BOOL CRightWnd::OnCommand(WPARAM wp, LPARAM lp)
+BOOL CListPane::OnCommand(WPARAM wp, LPARAM lp)
 {
     switch (LOWORD(wp)) {
     case ID_PROG_ADD: AddFilesDialog(); return TRUE;
@@ -271,7 +271,7 @@ BOOL CRightWnd::OnCommand(WPARAM wp, LPARAM lp)
     }
 }
 
-void CRightWnd::ShowContextMenu()
+void CListPane::ShowContextMenu()
 {
     HMENU menu = ::LoadMenuW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_POPUP_MENU));
     if (!menu)
@@ -287,7 +287,7 @@ void CRightWnd::ShowContextMenu()
     ::DestroyMenu(menu);
 }
 
-BOOL CRightWnd::OnListNotify(const NMHDR* hdr, LRESULT* result)
+BOOL CListPane::OnListNotify(const NMHDR* hdr, LRESULT* result)
 {
     switch (hdr->code) {
     case LVN_GETDISPINFOW: {
@@ -332,7 +332,7 @@ BOOL CRightWnd::OnListNotify(const NMHDR* hdr, LRESULT* result)
     }
 }
 
-BOOL CRightWnd::OnNotify(WPARAM wp, LPARAM lp, LRESULT* result)
+BOOL CListPane::OnNotify(WPARAM wp, LPARAM lp, LRESULT* result)
 {
     const NMHDR* hdr = reinterpret_cast<const NMHDR*>(lp);
     if (hdr && hdr->idFrom == IDC_PLAYLIST) {
@@ -352,7 +352,7 @@ BOOL CRightWnd::OnNotify(WPARAM wp, LPARAM lp, LRESULT* result)
     return CDialog::OnNotify(wp, lp, result);
 }
 
-void CRightWnd::OnListMouseMove(POINT at)
+void CListPane::OnListMouseMove(POINT at)
 {
     LVHITTESTINFO hit = {};
     hit.pt = at;
@@ -381,7 +381,7 @@ void CRightWnd::OnListMouseMove(POINT at)
     m_tip.Activate(TRUE);
 }
 
-BOOL CRightWnd::PreTranslateMessage(MSG* msg)
+BOOL CListPane::PreTranslateMessage(MSG* msg)
 {
     if (msg->hwnd == m_list.m_hWnd && msg->message >= WM_MOUSEFIRST && msg->message <= WM_MOUSELAST) {
         if (msg->message == WM_MOUSEMOVE)
@@ -415,7 +415,7 @@ BOOL CRightWnd::PreTranslateMessage(MSG* msg)
 // ---------------------------------------------------------------------------
 // Window messages
 
-void CRightWnd::OnDropFiles(HDROP drop)
+void CListPane::OnDropFiles(HDROP drop)
 {
     const UINT count = ::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
     Batch batch(*this);
@@ -426,7 +426,7 @@ void CRightWnd::OnDropFiles(HDROP drop)
     }
 }
 
-void CRightWnd::OnPaint()
+void CListPane::OnPaint()
 {
     CPaintDC dc(m_hWnd);
     const CRect client = GetClientRect();
@@ -436,7 +436,7 @@ void CRightWnd::OnPaint()
         dc.Draw3dRect(client, g_skin.m_clrFrame, g_skin.m_clrList);
 }
 
-void CRightWnd::OnSize()
+void CListPane::OnSize()
 {
     if (!m_list.IsWindow())
         return;
@@ -447,7 +447,7 @@ void CRightWnd::OnSize()
     m_list.SetColumnWidth(0, r.Width() - 20);
 }
 
-LRESULT CRightWnd::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
+LRESULT CListPane::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
 {
     switch (msg) {
     case WM_SIZE: {
@@ -497,7 +497,7 @@ LRESULT CRightWnd::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
 // ---------------------------------------------------------------------------
 // Persistence
 
-void CRightWnd::LoadList()
+void CListPane::LoadList()
 {
     // Rows come only with the list view that shows them, as in AddItem.
     if (!m_list.IsWindow())
@@ -506,7 +506,7 @@ void CRightWnd::LoadList()
     m_playlist.Load();
 }
 
-void CRightWnd::SaveList()
+void CListPane::SaveList()
 {
     // The list and its modes in one replacement of the file, so that a long
     // list is saved at once and an end at any moment leaves the old list or
@@ -519,7 +519,7 @@ void CRightWnd::SaveList()
     edit.Commit();
 }
 
-void CRightWnd::SaveListTo(CIniEdit& edit)
+void CListPane::SaveListTo(CIniEdit& edit)
 {
     if (m_list.IsWindow())
         m_playlist.SaveTo(edit);

@@ -27,15 +27,15 @@ protected:
     ~IPlayerFrame() = default;
 };
 
-class CRightWnd : public CDialog {
+class CListPane : public CDialog {
 public:
     enum { IDD = IDD_PLAYLIST };
     enum { kCurrentImage = 0, kEntryImage = 1 };
 
-    CRightWnd() : CDialog(IDD) {}
+    CListPane() : CDialog(IDD) {}
     // Destroys the window while this object is whole, so that the list is
     // saved and the records freed.
-    ~CRightWnd() override;
+    ~CListPane() override;
 
     // Appends a row showing name; null when an argument is null, the list is
     // not there or memory ran out.
