@@ -481,8 +481,8 @@ LRESULT CListPane::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
         break;
     }
     case WM_DESTROY:
-        if (!m_bListSaved)
-            SaveList();
+        // The frame saved the list with its own settings as it went (its
+        // WM_DESTROY comes before its children's).
         RemoveAll();
         // The tip is a top-level window: it would outlive the pane.
         if (m_tip.IsWindow())
@@ -506,21 +506,9 @@ void CListPane::LoadList()
     m_playlist.Load();
 }
 
-void CListPane::SaveList()
-{
-    // The list and its modes in one replacement of the file, so that a long
-    // list is saved at once and an end at any moment leaves the old list or
-    // the new one.
-    // Without its list the pane never loaded: saving would wipe the list.
-    if (!m_list.IsWindow())
-        return;
-    CIniEdit edit;
-    SaveListTo(edit);
-    edit.Commit();
-}
-
 void CListPane::SaveListTo(CIniEdit& edit)
 {
+    // Without its list the pane never loaded: saving would wipe the list.
     if (m_list.IsWindow())
         m_playlist.SaveTo(edit);
 }

@@ -53,9 +53,8 @@ public:
     void UpdateColours();
 
     void LoadList();
-    void SaveList();
-    // The list's changes, for a caller that saves more in the same
-    // replacement of the file.
+    // The list and its modes into the frame's one replacement of the file,
+    // with the window's own settings: the list's only saver.
     void SaveListTo(CIniEdit& edit);
 
     // The context menu's commands.
@@ -82,7 +81,6 @@ public:
     // pane, which keeps the list view's count and selection with them.
     CPlaylist m_playlist;
     COLORREF m_clrBk = 0;
-    BOOL m_bListSaved = FALSE; // saved with the frame's settings on its way out: not again
     IPlayerFrame* m_pFrame = nullptr;
 
 protected:

@@ -38,7 +38,7 @@ BOOL CFrameDialog::OnInitDialog()
     if (!m_videoPane.Create(IDD_LEFT_PANE, this))
         return TRUE;
     m_videoPane.ShowWindow(SW_SHOW);
-    m_videoPane.m_pFrame = this;
+    m_videoPane.m_pHost = this;
     m_videoPane.m_control.m_hFrame = m_hWnd;
     if (!m_listPane.Create(CListPane::IDD, this))
         return TRUE;
@@ -140,6 +140,49 @@ BOOL CFrameDialog::OpenMedia(LPCWSTR text, ProgItem* item, BOOL showError)
     }
     m_listPane.SetCurItem(item);
     return TRUE;
+}
+
+void CFrameDialog::OnFilesDropped(const std::vector<std::wstring>& paths)
+{
+    OpenMedia(paths.front().c_str(), nullptr, TRUE);
+    for (size_t i = 1; i < paths.size(); ++i)
+        m_listPane.AddFile(paths[i].c_str());
+}
+
+LRESULT CFrameDialog::PlayNext(WPARAM why)
+{
+    if (!m_listPane.IsWindow())
+        return 0;
+    CPlaylist& list = m_listPane.m_playlist;
+    ProgItem* item = list.NextInChain(why == kPlayNextEnded        ? CPlaylist::kItemEnded
+                                      : why == kPlayNextPassedOver ? CPlaylist::kItemPassedOver
+                                                                   : CPlaylist::kRetry);
+    if (!item)
+        return 0;
+    const std::wstring path = item->pszUrl;
+    const ULONGLONG id = item->id;
+    if (OpenMedia(path.c_str(), item, FALSE))
+        return 1;
+    // The open may have let a command through that replaced the list: what
+    // it opened plays, and the chain it broke ends.
+    item = list.Find(id);
+    if (!item)
+        return 1;
+    m_listPane.SetCurItem(item);
+    // The next try goes through the queue, so that a chain of failures
+    // never nests.
+    if (list.PassOver(item))
+        m_videoPane.PostMessage(WM_PLAY_NEXT, kPlayNextAfterFailure);
+    return 1;
+}
+
+LRESULT CFrameDialog::PlayList()
+{
+    if (!m_listPane.IsWindow())
+        return 0;
+    std::wstring path;
+    ProgItem* item = m_listPane.GetStartProg(path);
+    return item && OpenMedia(path.c_str(), item, TRUE);
 }
 
 void CFrameDialog::OnListCountChanged(int count)
@@ -507,7 +550,6 @@ LRESULT CFrameDialog::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
             m_nTimerId = 0;
         }
         SaveSystemSettings();
-        m_listPane.m_bListSaved = TRUE;
         break;
     default:
         break;

@@ -37,7 +37,7 @@ protected:
     }
 };
 
-class CFrameDialog : public CDialogBase, public IPlayerFrame, public IListPaneHost {
+class CFrameDialog : public CDialogBase, public IPlayerFrame, public IListPaneHost, public IVideoPaneHost {
 public:
     CFrameDialog();
     ~CFrameDialog() override;
@@ -46,6 +46,10 @@ public:
     BOOL OpenMedia(LPCWSTR path, ProgItem* item, BOOL showError) override;
     HWND GetFrameWnd() const override { return m_hWnd; }
     void OnListCountChanged(int count) override;
+    // The video pane's requests: the frame coordinates the list and the player.
+    void OnFilesDropped(const std::vector<std::wstring>& paths) override;
+    LRESULT PlayNext(WPARAM why) override;
+    LRESULT PlayList() override;
 
     void RecalcLayout(BOOL force, int oldListWidth);
     void GetMinTrackSize(int& cx, int& cy) const;

@@ -1,6 +1,5 @@
 #include "VideoPane.h"
 
-#include "FrameDialog.h"
 #include "Protocol.h"
 #include "SkinConfig.h"
 
@@ -28,51 +27,16 @@ void CVideoPane::Layout()
 
 void CVideoPane::OnDropFiles(HDROP drop)
 {
+    std::vector<std::wstring> paths;
     const UINT count = ::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
     for (UINT i = 0; i < count; ++i) {
         wchar_t name[512] = {};
-        if (!::DragQueryFileW(drop, i, name, 512) || !m_pFrame)
-            continue;
-        if (i == 0)
-            m_pFrame->OpenMedia(name, nullptr, TRUE);
-        else
-            m_pFrame->m_listPane.AddFile(name);
+        if (::DragQueryFileW(drop, i, name, 512))
+            paths.push_back(name);
     }
     ::DragFinish(drop);
-}
-
-LRESULT CVideoPane::OnPlayNext(WPARAM why)
-{
-    if (!m_pFrame || !m_pFrame->m_listPane.IsWindow())
-        return 0;
-    CPlaylist& list = m_pFrame->m_listPane.m_playlist;
-    ProgItem* item = list.NextInChain(why == kPlayNextEnded        ? CPlaylist::kItemEnded
-                                      : why == kPlayNextPassedOver ? CPlaylist::kItemPassedOver
-                                                                   : CPlaylist::kRetry);
-    if (!item)
-        return 0;
-    const std::wstring path = item->pszUrl;
-    const ULONGLONG id = item->id;
-    if (m_pFrame->OpenMedia(path.c_str(), item, FALSE))
-        return 1;
-    // The open may have let a command through that replaced the list: what
-    // it opened plays, and the chain it broke ends.
-    item = list.Find(id);
-    if (!item)
-        return 1;
-    m_pFrame->m_listPane.SetCurItem(item);
-    if (list.PassOver(item))
-        PostMessage(WM_PLAY_NEXT, kPlayNextAfterFailure);
-    return 1;
-}
-
-LRESULT CVideoPane::OnPlayList()
-{
-    if (!m_pFrame || !m_pFrame->m_listPane.IsWindow())
-        return 0;
-    std::wstring path;
-    ProgItem* item = m_pFrame->m_listPane.GetStartProg(path);
-    return item && m_pFrame->OpenMedia(path.c_str(), item, TRUE);
+    if (m_pHost && !paths.empty())
+        m_pHost->OnFilesDropped(paths);
 }
 
 LRESULT CVideoPane::OnCopyData(const COPYDATASTRUCT* data)
@@ -143,9 +107,9 @@ LRESULT CVideoPane::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
         OnDropFiles(reinterpret_cast<HDROP>(wp));
         return 0;
     case WM_PLAY_NEXT:
-        return OnPlayNext(wp);
+        return m_pHost ? m_pHost->PlayNext(wp) : 0;
     case WM_PLAY_LIST:
-        return OnPlayList();
+        return m_pHost ? m_pHost->PlayList() : 0;
     case WM_COPYDATA:
         if (lp) {
             LRESULT r = OnCopyData(reinterpret_cast<const COPYDATASTRUCT*>(lp));

@@ -1,12 +1,28 @@
 // The video pane: the player host above the control bar. It takes dropped
-// files, Space on the video, and the control bar's requests for the next
-// entry (asked of the playlist) and for the list's start.
+// files and Space on the video, and hands the control bar's requests for the
+// next entry and for the list's start to its host, which coordinates.
 #pragma once
 
 #include "PlayerControl.h"
 #include "PlayerWnd.h"
 
-class CFrameDialog;
+#include <string>
+#include <vector>
+
+// What the video pane reports upward; the frame implements it.
+class IVideoPaneHost {
+public:
+    // Files dropped on the video: the first plays, the others are listed.
+    virtual void OnFilesDropped(const std::vector<std::wstring>& paths) = 0;
+    // The item ended or was passed over (WM_PLAY_NEXT's wParam): the next
+    // entry of the chain. Nonzero when there was one to try.
+    virtual LRESULT PlayNext(WPARAM why) = 0;
+    // Play with nothing loaded: the list starts. Nonzero when it did.
+    virtual LRESULT PlayList() = 0;
+
+protected:
+    ~IVideoPaneHost() = default;
+};
 
 const UINT IDD_LEFT_PANE = 148;
 const int kControlBarHeight = 46;
@@ -17,7 +33,7 @@ public:
 
     CPlayerWnd m_player;
     CPlayerControl m_control;
-    CFrameDialog* m_pFrame = nullptr;
+    IVideoPaneHost* m_pHost = nullptr;
 
     BOOL PreTranslateMessage(MSG* msg) override;
 
@@ -32,7 +48,5 @@ protected:
 private:
     void Layout();
     void OnDropFiles(HDROP drop);
-    LRESULT OnPlayNext(WPARAM why);
-    LRESULT OnPlayList();
     LRESULT OnCopyData(const COPYDATASTRUCT* data);
 };

@@ -151,7 +151,11 @@ int wmain(int argc, wchar_t** argv)
         return 1;
     }
 
-    const Figures section = Measure(pane, into, entries, [](CListPane& p) { p.SaveList(); },
+    const Figures section = Measure(pane, into, entries, [](CListPane& p) {
+        CIniEdit edit;
+        p.SaveListTo(edit);
+        edit.Commit();
+    },
                                     [](CListPane& p) { p.LoadList(); });
     WIN32_FILE_ATTRIBUTE_DATA info = {};
     ::GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &info);

@@ -19,6 +19,13 @@ namespace {
 // destroyed (saving) like the player's at start and exit.
 struct Session {
     Session() { created = listtest::CreatePane(frame, pane); }
+    // As the frame does on its way out, with its own settings.
+    ~Session()
+    {
+        CIniEdit edit;
+        pane.SaveListTo(edit);
+        edit.Commit();
+    }
     FrameStandIn frame;
     CListPane pane;
     bool created = false;
