@@ -311,7 +311,7 @@ BOOL CPlayerControl::PassOverIfStalled(PlayState state)
     m_pPlayer->GetPosition(&p);
     m_pPlayer->GetDuration(&d);
     // Started: it knows its length, its position moved, or (a source with
-    // no clock of its own) its control loaded it whole.
+    // no clock of its own) its control has it whole or plays it as it comes.
     if (d > 0 || (m_dFirstPosition >= 0 && p > m_dFirstPosition) || m_pPlayer->LoadedWithoutProgress()) {
         m_bStarted = TRUE;
         return FALSE;
