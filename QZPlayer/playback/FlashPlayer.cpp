@@ -16,6 +16,7 @@ const DISPID kFrameNum = 107;
 const DISPID kPlayMovie = 0x70;
 const DISPID kRewind = 0x74;
 const DISPID kStopPlay = 0x7e;
+const DISPID kCurrentFrame = 128;
 const DISPID kScale = 137;
 const DISPID kCallFunction = 198;
 const DISPID kAllowNetworking = 201;
@@ -84,6 +85,7 @@ BOOL CFlashPlayer::Load(CPlayerWnd* host, const std::wstring& source)
         SetProperty(kAllowNetworking, VT_BSTR, L"all");
         SetProperty(kMovie, VT_BSTR, source.c_str());
         m_directState = Playing;
+        m_lastFrame = -1;
         return TRUE;
     }
     // Each Flash sandbox refuses one kind of source: files and URLs each get
@@ -131,18 +133,37 @@ long CFlashPlayer::RequestNumber(const wchar_t* name, long ifEmpty)
 
 PlayState CFlashPlayer::GetState()
 {
+    // What the user's commands left it in; playing only once it has started.
     if (m_bDirect)
-        return LoadedWithoutProgress() ? m_directState : Undefined;
+        return m_directState != Playing || LoadedWithoutProgress() ? m_directState : Undefined;
     return MapState(RequestNumber(L"getPlayState", -1));
 }
 
+// A movie loaded directly has no clock: it has started once its control has
+// it whole (4), or while it still streams in (3, interactive) as long as its
+// timeline moves. One that never arrives stays below that and is passed over.
 BOOL CFlashPlayer::LoadedWithoutProgress()
 {
     if (!m_bDirect)
         return FALSE;
     long ready = 0;
     GetProperty(kReadyState, VT_I4, &ready);
-    return ready == 4;
+    return ready == 4 || (ready == 3 && TimelineMoves());
+}
+
+BOOL CFlashPlayer::TimelineMoves()
+{
+    long frame = 0;
+    InvokeHelper(kCurrentFrame, DISPATCH_METHOD, VT_I4, &frame, nullptr);
+    const ULONGLONG now = ::GetTickCount64();
+    // The first look only says where it stands; several looks within one
+    // poll must agree, so a move counts for a while.
+    if (m_lastFrame < 0)
+        m_tFrameMoved = 0;
+    else if (frame != m_lastFrame)
+        m_tFrameMoved = now;
+    m_lastFrame = frame;
+    return m_tFrameMoved && now - m_tFrameMoved < kFrameMovedMs;
 }
 
 PlayState CFlashPlayer::MapState(long state)
@@ -170,6 +191,7 @@ void CFlashPlayer::Play()
     }
     InvokeHelper(kPlayMovie, DISPATCH_METHOD, VT_EMPTY, nullptr, nullptr);
     m_directState = Playing;
+    m_lastFrame = -1; // it must be seen to move again
 }
 
 void CFlashPlayer::Pause()

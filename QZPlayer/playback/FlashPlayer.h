@@ -40,6 +40,14 @@ private:
     // and the state the user's commands left it in.
     BOOL m_bDirect = FALSE;
     PlayState m_directState = Playing;
+    // Its timeline as last seen (-1: not yet), and when it was last seen to
+    // move; a move counts for kFrameMovedMs, longer than one poll of the
+    // control bar takes.
+    long m_lastFrame = -1;
+    ULONGLONG m_tFrameMoved = 0;
+    static const ULONGLONG kFrameMovedMs = 900;
 
     long RequestNumber(const wchar_t* name, long ifEmpty);
+    // Whether the timeline of a movie loaded directly moved lately.
+    BOOL TimelineMoves();
 };

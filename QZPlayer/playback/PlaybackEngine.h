@@ -56,7 +56,8 @@ public:
         return FALSE;
     }
     // TRUE when the source reports no position or duration (a Flash movie
-    // loaded directly) and the control has loaded it whole: it has started,
+    // loaded directly) and the control has loaded it whole, or plays it while
+    // it streams in: it has started,
     // and it ends only when the user or the list ends it.
     virtual BOOL LoadedWithoutProgress() { return FALSE; }
 };

@@ -30,7 +30,8 @@ public:
     // makes progress); FALSE when there is no engine or it does not say.
     BOOL GetBufferingProgress(long* progress);
     // Whether the engine's source, one that reports no progress of its own,
-    // has been loaded whole by its control: it counts as started.
+    // has been loaded whole by its control, or plays while it streams in: it
+    // counts as started.
     BOOL LoadedWithoutProgress();
     void Seek(double seconds);
     void SetVolume(int volume);

@@ -8,6 +8,7 @@
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <olectl.h>
 
 #include <algorithm>
 
@@ -347,26 +348,42 @@ TEST_F(ControlBar, AOneFrameMovieNeverOpensTheGateAndTheTwoFrameShellMovieDoes)
 
 TEST_F(ControlBar, AMovieLoadedDirectlyPlaysPastTheStallBoundUntilTheUserStopsIt)
 {
-    // It reports no clock, only that the control loaded it: the list must
-    // not move on after the bound, and Stop and Play drive its timeline.
+    // It reports no clock, only that the control loaded it or that it plays
+    // while it streams in: the list must not move on after the bound, and
+    // Pause, Stop and Play drive its timeline.
     bar.m_stall.m_dwStallMs = 2500;
     const std::wstring game = TempPath(L"qz-game") + L".swf";
     ASSERT_TRUE(testsupport::WriteBytes(game, MovieWithoutCode(50)));
-    OpenAndStart(game.c_str());
-    ASSERT_TRUE(WaitText(L"正在播放...", 3000));
-    testsupport::PumpFor(3500);
-    EXPECT_EQ(Shown(IDC_BAR_STATE), L"正在播放...");
-    EXPECT_EQ(pane.playNext, 0);
-    log.Take();
-    Click(bar.m_btnStop);
-    EXPECT_EQ(Shown(IDC_BAR_STATE), L"已停止");
-    EXPECT_EQ(log.Take(), (Lines{L"flash Rewind", L"flash StopPlay"}));
-    Click(bar.m_btnPlay);
-    ASSERT_TRUE(WaitText(L"正在播放...", 3000));
-    EXPECT_EQ(log.Take().front(), L"flash Play");
-    EXPECT_EQ(pane.playNext, 0);
-    host.DestroyEngine();
+    const struct {
+        std::wstring movie;
+        long ready; // after the bound
+    } cases[] = {{game, 4}, {ServedMovie("streamed.swf", "slow", 2, 100), 3}}; // a frame in a tenth of a second
+    for (const auto& c : cases) {
+        const std::string name(c.movie.begin(), c.movie.end());
+        OpenAndStart(c.movie.c_str());
+        ASSERT_TRUE(WaitText(L"正在播放...", 3000)) << name;
+        // Past the bound; not scaled, as the streamed movie must still be
+        // loading after it (it takes 25 s to arrive).
+        testsupport::PumpFor(3500);
+        EXPECT_EQ(Shown(IDC_BAR_STATE), L"正在播放...") << name;
+        EXPECT_EQ(pane.playNext, 0) << name;
+        long ready = -1;
+        host.GetEngine()->GetProperty(DISPID_READYSTATE, VT_I4, &ready);
+        EXPECT_EQ(ready, c.ready) << name;
+        Click(bar.m_btnPlay);
+        EXPECT_TRUE(WaitText(L"已暂停", 3000)) << name;
+        log.Take();
+        Click(bar.m_btnStop);
+        EXPECT_EQ(Shown(IDC_BAR_STATE), L"已停止");
+        EXPECT_EQ(log.Take(), (Lines{L"flash Rewind", L"flash StopPlay"}));
+        Click(bar.m_btnPlay);
+        ASSERT_TRUE(WaitText(L"正在播放...", 3000)) << name;
+        EXPECT_EQ(log.Take().front(), L"flash Play");
+        EXPECT_EQ(pane.playNext, 0);
+        host.DestroyEngine();
+    }
     ::DeleteFileW(game.c_str());
+    testsupport::Unpublish("/movies");
 }
 
 TEST_F(ControlBar, AnItemThatNeverStartsIsPassedOverWithEachControlsRealisticFailure)
@@ -383,9 +400,11 @@ TEST_F(ControlBar, AnItemThatNeverStartsIsPassedOverWithEachControlsRealisticFai
         // playing at 00:00:00 for ever; only the bound moves the list on.
         {L"http://h/v/missing-news.wmv", L"正在播放...", nullptr, L"media controls.stop", L"media controls.play"},
         // Flash, the shell movie's gate never opening (a one-frame movie),
-        // and a movie loaded directly that never finishes loading: no state.
+        // and a movie loaded directly that never comes: no state.
         {L"http://h/v/news.flv", L"正在打开...", L"QZFPlayer-1frame.swf"},
         {L"http://h/v/game.swf", L"正在打开...", nullptr, L"flash StopPlay", L"flash Play"},
+        // its bytes stop before the first frame
+        {ServedMovie("no-frame.swf", "stall", 13, 20000), L"正在打开...", nullptr, L"flash StopPlay", L"flash Play"},
         // Real: the clip is closed after its error and reads stopped; Flash
         // through the shell movie: the stream is not found, state 0. Both
         // end without ever having started.
@@ -437,6 +456,7 @@ TEST_F(ControlBar, AnItemThatNeverStartsIsPassedOverWithEachControlsRealisticFai
         }
     }
     EXPECT_EQ(refused, Lines{});
+    testsupport::Unpublish("/movies");
 }
 
 TEST_F(ControlBar, BufferingThatMakesProgressAndAPauseByTheUserAreNoStall)

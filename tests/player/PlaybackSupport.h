@@ -131,6 +131,7 @@ inline std::wstring ArtMovie(const wchar_t* name)
 }
 #endif
 
+
 // A movie file of the given frames at 25 per second, without code: what
 // the Flash control reads from its header [SWF].
 inline std::string MovieWithoutCode(int frames)
@@ -150,5 +151,17 @@ inline std::string MovieWithoutCode(int frames)
         movie += static_cast<char>((size >> (8 * i)) & 0xFF);
     return movie + body;
 }
+
+#ifdef QZ_ART_DIR_UNIX
+// A movie of 250 frames (10 s) on the test server, sent once as the fault
+// mode says (see tools/update_server.py); its address.
+inline std::wstring ServedMovie(const std::string& name, const std::string& mode, int after, int delayMs)
+{
+    const std::string path = "/movies/" + name;
+    testsupport::Publish(path, MovieWithoutCode(250));
+    testsupport::SetServerFault(path, mode, after, delayMs, 1);
+    return L"http://127.0.0.1:8085" + testsupport::Utf8ToWide(path);
+}
+#endif
 
 } // namespace playtest

@@ -5,11 +5,15 @@
 #include <windows.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
 namespace sim {
 namespace {
+
+// Larger files are not read here.
+const uint32_t kMaxLength = 64u << 20;
 
 uint32_t U30(const std::string& abc, size_t* pos)
 {
@@ -52,92 +56,150 @@ std::vector<std::string> AbcStrings(const std::string& abc)
 
 MovieFile ReadMovie(const std::wstring& path)
 {
-    MovieFile movie;
     CFileHandle f(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, 0, nullptr));
     if (!f)
-        return movie;
+        return MovieFile();
     LARGE_INTEGER size = {};
     std::string data;
-    if (::GetFileSizeEx(f.Get(), &size) && size.QuadPart >= 8 && size.QuadPart < (64 << 20)) {
+    if (::GetFileSizeEx(f.Get(), &size) && size.QuadPart >= 8 && size.QuadPart < kMaxLength) {
         data.resize(static_cast<size_t>(size.QuadPart));
         DWORD got = 0;
         if (!::ReadFile(f.Get(), &data[0], static_cast<DWORD>(data.size()), &got, nullptr) || got != data.size())
             data.clear();
     }
     f.Reset();
-    if (data.size() < 8)
-        return movie;
-    std::string body;
-    if (data.compare(0, 3, "FWS") == 0) {
-        body = data.substr(8);
-    } else if (data.compare(0, 3, "CWS") == 0) {
-        // The header declares the whole length, the 8 bytes before the
-        // stream included: the inflated body must fit in the rest.
-        uint32_t declared = 0;
-        for (int i = 0; i < 4; ++i)
-            declared |= static_cast<uint32_t>(static_cast<uint8_t>(data[4 + i])) << (8 * i);
-        if (declared <= 8 || declared - 8 > (64u << 20))
-            return movie;
-        body.resize(declared - 8);
-        uLongf size = static_cast<uLongf>(body.size());
-        if (::uncompress(reinterpret_cast<Bytef*>(&body[0]), &size, reinterpret_cast<const Bytef*>(data.data()) + 8,
-                         static_cast<uLong>(data.size() - 8)) != Z_OK)
-            return movie;
-        body.resize(size);
-    } else {
-        return movie; // LZMA ("ZWS") or not a movie: not read here
+    MovieReader reader;
+    // A file is read whole: a compressed one must inflate to its end.
+    if (!reader.Add(data.data(), data.size()) || reader.Unfinished())
+        return MovieFile();
+    return reader.Movie();
+}
+
+MovieReader::~MovieReader()
+{
+    if (m_z) {
+        ::inflateEnd(m_z);
+        delete m_z;
     }
-    if (body.empty())
-        return movie;
-    const int nbits = static_cast<uint8_t>(body[0]) >> 3;
-    size_t pos = static_cast<size_t>((5 + 4 * nbits + 7) / 8);
-    if (pos + 4 > body.size())
-        return movie;
-    auto u16 = [&](size_t at) { return static_cast<unsigned>(static_cast<uint8_t>(body[at]) | (static_cast<uint8_t>(body[at + 1]) << 8)); };
-    movie.rate = u16(pos) / 256.0;
-    movie.frames = static_cast<int>(u16(pos + 2));
-    pos += 4;
-    int frame = 0;
-    while (pos + 2 <= body.size()) {
+}
+
+bool MovieReader::Add(const char* bytes, size_t size)
+{
+    if (m_bad)
+        return false;
+    const size_t head = m_head.size() < 8 ? std::min(size, 8 - m_head.size()) : 0;
+    m_head.append(bytes, head);
+    bytes += head;
+    size -= head;
+    if (m_head.size() < 8)
+        return true;
+    if (!m_checked) {
+        m_checked = true;
+        for (int i = 0; i < 4; ++i)
+            m_length |= static_cast<uint32_t>(static_cast<uint8_t>(m_head[4 + i])) << (8 * i);
+        if (m_head.compare(0, 3, "CWS") == 0) {
+            // The declared length counts the 8 bytes before the stream: the
+            // inflated body must fit in the rest.
+            if (m_length <= 8 || m_length - 8 > kMaxLength) {
+                m_bad = true;
+                return false;
+            }
+            m_z = new z_stream();
+            if (::inflateInit(m_z) != Z_OK) {
+                m_bad = true;
+                return false;
+            }
+        } else if (m_head.compare(0, 3, "FWS") != 0) {
+            m_bad = true; // LZMA ("ZWS") or not a movie: not read here
+            return false;
+        }
+    }
+    if (!m_z) {
+        m_body.append(bytes, size);
+        m_bodySize += size;
+    } else if (!m_streamEnd && size) {
+        m_z->next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes));
+        m_z->avail_in = static_cast<uInt>(size);
+        char out[16384];
+        while (m_z->avail_in && !m_streamEnd) {
+            m_z->next_out = reinterpret_cast<Bytef*>(out);
+            m_z->avail_out = sizeof out;
+            const int result = ::inflate(m_z, Z_NO_FLUSH);
+            const size_t made = sizeof out - m_z->avail_out;
+            if ((result != Z_OK && result != Z_STREAM_END) || m_bodySize + made > m_length - 8) {
+                m_bad = true;
+                return false;
+            }
+            m_body.append(out, made);
+            m_bodySize += made;
+            m_streamEnd = result == Z_STREAM_END;
+        }
+    }
+    if (m_bodySize > kMaxLength) {
+        m_bad = true;
+        return false;
+    }
+    Parse();
+    return true;
+}
+
+void MovieReader::Parse()
+{
+    auto u16 = [&](size_t at) {
+        return static_cast<unsigned>(static_cast<uint8_t>(m_body[at]) | (static_cast<uint8_t>(m_body[at + 1]) << 8));
+    };
+    size_t pos = 0;
+    if (!m_movie.readable) {
+        if (m_body.empty())
+            return;
+        const int nbits = static_cast<uint8_t>(m_body[0]) >> 3;
+        pos = static_cast<size_t>((5 + 4 * nbits + 7) / 8);
+        if (pos + 4 > m_body.size())
+            return;
+        m_movie.rate = u16(pos) / 256.0;
+        m_movie.frames = static_cast<int>(u16(pos + 2));
+        m_movie.readable = true;
+        pos += 4;
+    }
+    // Whole tags only: one cut short waits for its remaining bytes.
+    while (!m_ended && pos + 2 <= m_body.size()) {
         const unsigned codeLen = u16(pos);
-        pos += 2;
         const unsigned code = codeLen >> 6;
+        size_t start = pos + 2;
         size_t length = codeLen & 0x3F;
         if (length == 0x3F) {
-            if (pos + 4 > body.size())
+            if (start + 4 > m_body.size())
                 break;
-            length = u16(pos) | (static_cast<size_t>(u16(pos + 2)) << 16);
-            pos += 4;
+            length = u16(start) | (static_cast<size_t>(u16(start + 2)) << 16);
+            start += 4;
         }
-        if (pos + length > body.size())
+        if (start + length > m_body.size())
             break;
-        const std::string payload = body.substr(pos, length);
-        pos += length;
-        if (code == 0)
-            break;
-        if (code == 1) {
-            ++frame;
-        } else if (code == 69 && !payload.empty()) {
-            movie.useNetwork = (payload[0] & 0x01) != 0;
+        pos = start + length;
+        if (code == 0) {
+            m_ended = true;
+        } else if (code == 1) {
+            ++m_frames;
+        } else if (code == 69 && length) {
+            m_movie.useNetwork = (m_body[start] & 0x01) != 0;
         } else if (code == 82 || code == 72) {
-            std::string abc = payload;
+            std::string abc = m_body.substr(start, length);
             if (code == 82) { // flags, name, then the code
-                const size_t nameEnd = payload.find('\0', 4);
-                abc = nameEnd == std::string::npos ? std::string() : payload.substr(nameEnd + 1);
+                const size_t nameEnd = abc.find('\0', 4);
+                abc = nameEnd == std::string::npos ? std::string() : abc.substr(nameEnd + 1);
             }
             std::vector<std::string> strings = AbcStrings(abc);
             bool registers = false;
             for (const std::string& s : strings)
                 registers = registers || s == "addCallback";
-            if (registers && movie.callbackFrame < 0) {
-                movie.callbackFrame = frame;
-                movie.names.insert(strings.begin(), strings.end());
+            if (registers && m_movie.callbackFrame < 0) {
+                m_movie.callbackFrame = m_frames;
+                m_movie.names.insert(strings.begin(), strings.end());
             }
         }
     }
-    movie.readable = true;
-    return movie;
+    m_body.erase(0, m_ended ? m_body.size() : pos);
 }
 
 } // namespace sim
