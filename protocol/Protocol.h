@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 // WM_COPYDATA codes (COPYDATASTRUCT::dwData). Every receiver answers TRUE for
 // a code it took.
 const ULONG_PTR kCopyCommand = 2;    // to the frame: a command line, UTF-16
@@ -16,6 +18,45 @@ const ULONG_PTR kCopyPlaceVideo = 5; // to the video pane: lay the video out in 
 const ULONG_PTR kCopyChange = 6;     // to the client: the frame's handle as 32
                                      // bits, asking it to take or give back the
                                      // video pane; to the frame: show standalone
+
+// WM_COPYDATA as every receiver reads it: the payload never beyond cbData,
+// whoever sent it.
+class CopyData {
+public:
+    explicit CopyData(LPARAM lp) : m_data(reinterpret_cast<const COPYDATASTRUCT*>(lp)) {}
+    // The code; 0, no code of ours, without a COPYDATASTRUCT.
+    ULONG_PTR Code() const { return m_data ? m_data->dwData : 0; }
+    // UTF-16 text up to the first zero; an odd last byte is ignored.
+    std::wstring Text() const
+    {
+        if (!m_data || !m_data->lpData)
+            return std::wstring();
+        const auto* text = static_cast<const wchar_t*>(m_data->lpData);
+        const size_t units = m_data->cbData / sizeof(wchar_t);
+        size_t n = 0;
+        while (n < units && text[n])
+            ++n;
+        return std::wstring(text, n);
+    }
+    // A COLORREF; false when the payload is shorter.
+    bool Colour(COLORREF* colour) const
+    {
+        if (!m_data || !m_data->lpData || m_data->cbData < sizeof(COLORREF))
+            return false;
+        *colour = *static_cast<const COLORREF*>(m_data->lpData);
+        return true;
+    }
+    // A window handle sent as 32 bits; null when the payload is shorter.
+    HWND Handle() const
+    {
+        if (!m_data || !m_data->lpData || m_data->cbData < sizeof(LONG))
+            return nullptr;
+        return static_cast<HWND>(LongToHandle(*static_cast<const LONG*>(m_data->lpData)));
+    }
+
+private:
+    const COPYDATASTRUCT* m_data;
+};
 
 // The registered message any program may probe the frame with: the frame
 // answers with the message's own number; wParam kQuitRequest asks it to quit.

@@ -2,7 +2,12 @@
 
 #include "PlayerWnd.h"
 
+#include "Handles.h"
+#include "resource.h"
+
 #include <olectl.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -60,7 +65,100 @@ std::wstring EscapeFileValue(const std::wstring& value)
 
 } // namespace
 
-BOOL CFlashPlayer::Create(CPlayerWnd* host, const RECT& rect)
+// ---------------------------------------------------------------------------
+// CShellMovies
+
+namespace {
+
+const struct {
+    const wchar_t* file;
+    UINT resource;
+} kShellMovies[] = {{L"QZFPlayer.swf", IDR_SHELL_MOVIE}, {L"QZFPlayerLocal.swf", IDR_LOCAL_SHELL_MOVIE}};
+
+} // namespace
+
+CShellMovies::Build CShellMovies::For(const std::wstring& source)
+{
+    // A file:// address names a local file as much as a path does.
+    const bool file = ::CompareStringOrdinal(source.c_str(), static_cast<int>(std::min<size_t>(source.size(), 7)),
+                                             L"file://", 7, TRUE) == CSTR_EQUAL;
+    return file || source.find(L"://") == std::wstring::npos ? LocalMovie : NetworkMovie;
+}
+
+std::wstring CShellMovies::Path(Build which) const
+{
+    return (m_strFolder.empty() ? AfxGetModuleFolder() : m_strFolder) + L"\\" + kShellMovies[which].file;
+}
+
+BOOL CShellMovies::Valid(const std::wstring& path, Build which)
+{
+    if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return FALSE;
+    if (m_size[which] == 0) {
+        HMODULE module = AfxGetResourceHandle();
+        HRSRC res = ::FindResourceW(module, MAKEINTRESOURCEW(kShellMovies[which].resource), L"SWF");
+        m_size[which] = res ? ::SizeofResource(module, res) : 0;
+        if (m_size[which] == 0)
+            return FALSE;
+    }
+    CFileHandle file(
+        ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size = {};
+    return file && ::GetFileSizeEx(file.Get(), &size) && size.QuadPart == m_size[which];
+}
+
+BOOL CShellMovies::Extract(const std::wstring& path, Build which)
+{
+    HMODULE module = AfxGetResourceHandle();
+    HRSRC res = ::FindResourceW(module, MAKEINTRESOURCEW(kShellMovies[which].resource), L"SWF");
+    HGLOBAL loaded = res ? ::LoadResource(module, res) : nullptr;
+    const void* bytes = loaded ? ::LockResource(loaded) : nullptr;
+    const DWORD size = res ? ::SizeofResource(module, res) : 0;
+    if (!bytes || size == 0)
+        return FALSE;
+    CFileHandle file(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr));
+    if (!file)
+        return FALSE;
+    DWORD written = 0;
+    const BOOL ok = ::WriteFile(file.Get(), bytes, size, &written, nullptr);
+    file.Reset();
+    if (ok) {
+        m_written[which] = path;
+        m_size[which] = size;
+    }
+    // A cut file would pass for nothing next time: its size is wrong.
+    return ok && written == size;
+}
+
+std::wstring CShellMovies::Ready(const std::wstring& source)
+{
+    if (!m_strInstead.empty())
+        return m_strInstead;
+    // Each Flash sandbox refuses one kind of source: files and URLs each get
+    // the build made for them.
+    const Build which = For(source);
+    const std::wstring path = Path(which);
+    if (!Valid(path, which) && !Extract(path, which))
+        return std::wstring();
+    return path;
+}
+
+void CShellMovies::Delete()
+{
+    for (std::wstring& movie : m_written) {
+        if (!movie.empty()) {
+            ::SetFileAttributesW(movie.c_str(), FILE_ATTRIBUTE_NORMAL);
+            ::DeleteFileW(movie.c_str());
+            movie.clear();
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// CFlashEngine
+
+BOOL CFlashEngine::Create(CPlayerWnd* host, const RECT& rect)
 {
     if (!CreateControl(kFlashClsid, L"", WS_CHILD | WS_VISIBLE, rect, host, IDC_FLASH_PLAYER))
         return FALSE;
@@ -68,6 +166,9 @@ BOOL CFlashPlayer::Create(CPlayerWnd* host, const RECT& rect)
     SetProperty(kScale, VT_BSTR, L"noScale");
     return TRUE;
 }
+
+// ---------------------------------------------------------------------------
+// CFlashPlayer: through the shell movie
 
 std::wstring CFlashPlayer::MovieAddress(const std::wstring& moviePath, const std::wstring& source)
 {
@@ -78,25 +179,9 @@ std::wstring CFlashPlayer::MovieAddress(const std::wstring& moviePath, const std
 
 BOOL CFlashPlayer::Load(CPlayerWnd* host, const std::wstring& source)
 {
-    BOOL shellMovie = FALSE;
-    CPlayerWnd::EngineForSource(CPlayerWnd::UpperAscii(source), &shellMovie);
-    m_bDirect = !shellMovie;
-    if (m_bDirect) {
-        SetProperty(kAllowNetworking, VT_BSTR, L"all");
-        SetProperty(kMovie, VT_BSTR, source.c_str());
-        m_directState = Playing;
-        m_lastFrame = -1;
-        return TRUE;
-    }
-    // Each Flash sandbox refuses one kind of source: files and URLs each get
-    // the build made for them.
-    const CPlayerWnd::ShellMovie which = CPlayerWnd::ShellMovieFor(source);
-    std::wstring path = host->m_strShellMovieInstead;
-    if (path.empty()) {
-        path = host->ShellMoviePath(which);
-        if (!host->ShellMovieValid(path, which) && !host->ExtractShellMovie(path, which))
-            return FALSE;
-    }
+    const std::wstring path = host->m_shellMovies.Ready(source);
+    if (path.empty())
+        return FALSE;
     SetProperty(kLoop, VT_BOOL, FALSE);
     SetProperty(kMovie, VT_BSTR, MovieAddress(path, source).c_str());
     return TRUE;
@@ -133,37 +218,7 @@ long CFlashPlayer::RequestNumber(const wchar_t* name, long ifEmpty)
 
 PlayState CFlashPlayer::GetState()
 {
-    // What the user's commands left it in; playing only once it has started.
-    if (m_bDirect)
-        return m_directState != Playing || LoadedWithoutProgress() ? m_directState : Undefined;
     return MapState(RequestNumber(L"getPlayState", -1));
-}
-
-// A movie loaded directly has no clock: it has started once its control has
-// it whole (4), or while it still streams in (3, interactive) as long as its
-// timeline moves. One that never arrives stays below that and is passed over.
-BOOL CFlashPlayer::LoadedWithoutProgress()
-{
-    if (!m_bDirect)
-        return FALSE;
-    long ready = 0;
-    GetProperty(kReadyState, VT_I4, &ready);
-    return ready == 4 || (ready == 3 && TimelineMoves());
-}
-
-BOOL CFlashPlayer::TimelineMoves()
-{
-    long frame = 0;
-    InvokeHelper(kCurrentFrame, DISPATCH_METHOD, VT_I4, &frame, nullptr);
-    const ULONGLONG now = ::GetTickCount64();
-    // The first look only says where it stands; several looks within one
-    // poll must agree, so a move counts for a while.
-    if (m_lastFrame < 0)
-        m_tFrameMoved = 0;
-    else if (frame != m_lastFrame)
-        m_tFrameMoved = now;
-    m_lastFrame = frame;
-    return m_tFrameMoved && now - m_tFrameMoved < kFrameMovedMs;
 }
 
 PlayState CFlashPlayer::MapState(long state)
@@ -180,61 +235,38 @@ PlayState CFlashPlayer::MapState(long state)
     }
 }
 
-// A movie loaded directly answers no requests: its timeline is driven
-// through the control's own methods, and it is stopped at its first frame,
-// so that Play starts it from the beginning.
 void CFlashPlayer::Play()
 {
-    if (!m_bDirect) {
-        CallFunction(Event(L"playpause"));
-        return;
-    }
-    InvokeHelper(kPlayMovie, DISPATCH_METHOD, VT_EMPTY, nullptr, nullptr);
-    m_directState = Playing;
-    m_lastFrame = -1; // it must be seen to move again
+    CallFunction(Event(L"playpause"));
 }
 
 void CFlashPlayer::Pause()
 {
-    if (!m_bDirect) {
-        CallFunction(Event(L"playpause"));
-        return;
-    }
-    InvokeHelper(kStopPlay, DISPATCH_METHOD, VT_EMPTY, nullptr, nullptr);
-    m_directState = Paused;
+    CallFunction(Event(L"playpause"));
 }
 
 void CFlashPlayer::Stop()
 {
-    if (!m_bDirect) {
-        CallFunction(Event(L"stop"));
-        return;
-    }
-    InvokeHelper(kRewind, DISPATCH_METHOD, VT_EMPTY, nullptr, nullptr);
-    InvokeHelper(kStopPlay, DISPATCH_METHOD, VT_EMPTY, nullptr, nullptr);
-    m_directState = Stopped;
+    CallFunction(Event(L"stop"));
 }
 
 double CFlashPlayer::GetPosition()
 {
-    return m_bDirect ? 0 : RequestNumber(L"getPosition", 0);
+    return RequestNumber(L"getPosition", 0);
 }
 
 double CFlashPlayer::GetDuration()
 {
-    return m_bDirect ? 0 : RequestNumber(L"getDuration", 0);
+    return RequestNumber(L"getDuration", 0);
 }
 
 void CFlashPlayer::Seek(double seconds)
 {
-    if (!m_bDirect)
-        CallFunction(Event(L"position", static_cast<long>(seconds)));
+    CallFunction(Event(L"position", static_cast<long>(seconds)));
 }
 
 void CFlashPlayer::SetVolume(int volume)
 {
-    if (m_bDirect)
-        return; // the control has no volume of its own
     try {
         CallFunction(Event(L"volume", volume));
     } catch (CException* e) {
@@ -248,7 +280,66 @@ void CFlashPlayer::SetMute(BOOL on)
         SetVolume(0);
 }
 
-void CFlashPlayer::FullScreen(BOOL)
+// ---------------------------------------------------------------------------
+// CDirectMoviePlayer: the movie itself in the control
+
+BOOL CDirectMoviePlayer::Load(CPlayerWnd*, const std::wstring& source)
 {
-    // The host hands the movie the focus and a Home key instead.
+    SetProperty(kAllowNetworking, VT_BSTR, L"all");
+    SetProperty(kMovie, VT_BSTR, source.c_str());
+    m_state = Playing;
+    m_lastFrame = -1;
+    return TRUE;
+}
+
+PlayState CDirectMoviePlayer::GetState()
+{
+    // What the user's commands left it in; playing only once it has started.
+    return m_state != Playing || LoadedWithoutProgress() ? m_state : Undefined;
+}
+
+// It has started once its control has it whole (4), or while it still
+// streams in (3, interactive) as long as its timeline moves. One that never
+// arrives stays below that and is passed over.
+BOOL CDirectMoviePlayer::LoadedWithoutProgress()
+{
+    long ready = 0;
+    GetProperty(kReadyState, VT_I4, &ready);
+    return ready == 4 || (ready == 3 && TimelineMoves());
+}
+
+BOOL CDirectMoviePlayer::TimelineMoves()
+{
+    long frame = 0;
+    InvokeHelper(kCurrentFrame, DISPATCH_METHOD, VT_I4, &frame, nullptr);
+    const ULONGLONG now = ::GetTickCount64();
+    // The first look only says where it stands; several looks within one
+    // poll must agree, so a move counts for a while.
+    if (m_lastFrame < 0)
+        m_tFrameMoved = 0;
+    else if (frame != m_lastFrame)
+        m_tFrameMoved = now;
+    m_lastFrame = frame;
+    return m_tFrameMoved && now - m_tFrameMoved < kFrameMovedMs;
+}
+
+void CDirectMoviePlayer::Play()
+{
+    InvokeHelper(kPlayMovie, DISPATCH_METHOD, VT_EMPTY, nullptr, nullptr);
+    m_state = Playing;
+    m_lastFrame = -1; // it must be seen to move again
+}
+
+void CDirectMoviePlayer::Pause()
+{
+    InvokeHelper(kStopPlay, DISPATCH_METHOD, VT_EMPTY, nullptr, nullptr);
+    m_state = Paused;
+}
+
+// Stopped at its first frame, so that Play starts it from the beginning.
+void CDirectMoviePlayer::Stop()
+{
+    InvokeHelper(kRewind, DISPATCH_METHOD, VT_EMPTY, nullptr, nullptr);
+    InvokeHelper(kStopPlay, DISPATCH_METHOD, VT_EMPTY, nullptr, nullptr);
+    m_state = Stopped;
 }

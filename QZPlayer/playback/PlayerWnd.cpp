@@ -62,7 +62,7 @@ int CPlayerWnd::Open(const std::wstring& source)
     const int kind = EngineForSource(UpperAscii(source), &shellMovie);
     if (kind == EngineNone)
         return 2;
-    PlaybackEngine* engine = CreateEngine(kind);
+    PlaybackEngine* engine = CreateEngine(kind, shellMovie);
     // Flash is gone from current Windows: ".MP4" and ".FLV" then go to
     // Windows Media (which plays H.264 MP4, and FLV where a splitter is
     // installed); ".SWF" has no other engine.
@@ -96,12 +96,15 @@ BOOL CPlayerWnd::IsCurrent(const std::wstring& source)
     return GetState() != Error;
 }
 
-PlaybackEngine* CPlayerWnd::CreateEngine(int kind)
+PlaybackEngine* CPlayerWnd::CreateEngine(int kind, BOOL shellMovie)
 {
     std::unique_ptr<PlaybackEngine> engine;
     switch (kind) {
     case EngineFlash:
-        engine = std::make_unique<CFlashPlayer>();
+        if (shellMovie)
+            engine = std::make_unique<CFlashPlayer>();
+        else
+            engine = std::make_unique<CDirectMoviePlayer>();
         break;
     case EngineMedia:
         engine = std::make_unique<CWMVPlayer>();
@@ -225,69 +228,6 @@ void CPlayerWnd::Repaint()
     Invalidate(TRUE);
 }
 
-namespace {
-
-const struct {
-    const wchar_t* file;
-    UINT resource;
-} kShellMovies[] = {{L"QZFPlayer.swf", IDR_SHELL_MOVIE}, {L"QZFPlayerLocal.swf", IDR_LOCAL_SHELL_MOVIE}};
-
-} // namespace
-
-CPlayerWnd::ShellMovie CPlayerWnd::ShellMovieFor(const std::wstring& source)
-{
-    // A file:// address names a local file as much as a path does.
-    const bool file = ::CompareStringOrdinal(source.c_str(), static_cast<int>(std::min<size_t>(source.size(), 7)),
-                                             L"file://", 7, TRUE) == CSTR_EQUAL;
-    return file || source.find(L"://") == std::wstring::npos ? LocalMovie : NetworkMovie;
-}
-
-std::wstring CPlayerWnd::ShellMoviePath(ShellMovie which) const
-{
-    return (m_strMovieFolder.empty() ? AfxGetModuleFolder() : m_strMovieFolder) + L"\\" + kShellMovies[which].file;
-}
-
-BOOL CPlayerWnd::ShellMovieValid(const std::wstring& path, ShellMovie which)
-{
-    if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
-        return FALSE;
-    if (m_dwMovieSize[which] == 0) {
-        HMODULE module = AfxGetResourceHandle();
-        HRSRC res = ::FindResourceW(module, MAKEINTRESOURCEW(kShellMovies[which].resource), L"SWF");
-        m_dwMovieSize[which] = res ? ::SizeofResource(module, res) : 0;
-        if (m_dwMovieSize[which] == 0)
-            return FALSE;
-    }
-    CFileHandle file(
-        ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    LARGE_INTEGER size = {};
-    return file && ::GetFileSizeEx(file.Get(), &size) && size.QuadPart == m_dwMovieSize[which];
-}
-
-BOOL CPlayerWnd::ExtractShellMovie(const std::wstring& path, ShellMovie which)
-{
-    HMODULE module = AfxGetResourceHandle();
-    HRSRC res = ::FindResourceW(module, MAKEINTRESOURCEW(kShellMovies[which].resource), L"SWF");
-    HGLOBAL loaded = res ? ::LoadResource(module, res) : nullptr;
-    const void* bytes = loaded ? ::LockResource(loaded) : nullptr;
-    const DWORD size = res ? ::SizeofResource(module, res) : 0;
-    if (!bytes || size == 0)
-        return FALSE;
-    CFileHandle file(
-        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr));
-    if (!file)
-        return FALSE;
-    DWORD written = 0;
-    const BOOL ok = ::WriteFile(file.Get(), bytes, size, &written, nullptr);
-    file.Reset();
-    if (ok) {
-        m_strShellMovie[which] = path;
-        m_dwMovieSize[which] = size;
-    }
-    // A cut file would pass for nothing next time: its size is wrong.
-    return ok && written == size;
-}
-
 LRESULT CPlayerWnd::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
 {
     switch (msg) {
@@ -317,17 +257,10 @@ LRESULT CPlayerWnd::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
     }
     case WM_DESTROY:
         DestroyEngine();
-        for (std::wstring& movie : m_strShellMovie) {
-            if (!movie.empty()) {
-                ::SetFileAttributesW(movie.c_str(), FILE_ATTRIBUTE_NORMAL);
-                ::DeleteFileW(movie.c_str());
-                movie.clear();
-            }
-        }
+        m_shellMovies.Delete();
         break;
     case WM_COPYDATA: {
-        auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lp);
-        if (data && data->dwData == kCopyRepaint) {
+        if (CopyData(lp).Code() == kCopyRepaint) {
             Repaint();
             return TRUE;
         }

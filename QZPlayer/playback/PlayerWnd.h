@@ -2,6 +2,7 @@
 // most one playback engine and routes every playback operation to it.
 #pragma once
 
+#include "FlashPlayer.h"
 #include "PlaybackEngine.h"
 
 #include <memory>
@@ -17,7 +18,8 @@ public:
     int Open(const std::wstring& source);
     BOOL IsCurrent(const std::wstring& source);
 
-    PlaybackEngine* CreateEngine(int kind);
+    // The engine of a kind; a Flash one through the shell movie or not.
+    PlaybackEngine* CreateEngine(int kind, BOOL shellMovie = TRUE);
     void DestroyEngine();
 
     PlayState GetState();
@@ -43,24 +45,9 @@ public:
     BOOL HasEngine() const { return m_pEngine != nullptr; }
     PlaybackEngine* GetEngine() const { return m_pEngine.get(); }
 
-    // The shell movie comes in two builds, one per Flash sandbox: the
-    // network build for URLs, the local build for files.
-    enum ShellMovie { NetworkMovie = 0, LocalMovie = 1 };
-    // The build a source needs: a local or UNC path (no "://") or a file://
-    // address the local one.
-    static ShellMovie ShellMovieFor(const std::wstring& source);
-    // The build beside the program: valid when its size is the embedded
-    // movie's; written (hidden) otherwise.
-    std::wstring ShellMoviePath(ShellMovie which = NetworkMovie) const;
-    // Where the shell movies go: the program's folder unless set otherwise.
-    std::wstring m_strMovieFolder;
-    // A movie file to load in place of either build (the tests drive movies
-    // of their own making through the same gate); empty normally.
-    std::wstring m_strShellMovieInstead;
-    BOOL ShellMovieValid(const std::wstring& path, ShellMovie which = NetworkMovie);
-    BOOL ExtractShellMovie(const std::wstring& path, ShellMovie which = NetworkMovie);
-    // The file this host wrote (and deletes when it goes); empty when none.
-    const std::wstring& GetShellMovieFile(ShellMovie which = NetworkMovie) const { return m_strShellMovie[which]; }
+    // The shell movie's files, kept for the host's lifetime (written once,
+    // deleted when it goes).
+    CShellMovies m_shellMovies;
 
     // The source with a to z made capitals, nothing else changed.
     static std::wstring UpperAscii(const std::wstring& text);
@@ -74,7 +61,5 @@ protected:
 private:
     int m_nEngineKind = EngineNone;
     std::unique_ptr<PlaybackEngine> m_pEngine;
-    std::wstring m_strShellMovie[2];
-    DWORD m_dwMovieSize[2] = {};
     std::wstring m_strSource;
 };

@@ -155,7 +155,7 @@ ProgItem* CListPane::GetStartProg(std::wstring& path)
 {
     ProgItem* item = m_playlist.StartItem(m_list.IsWindow() ? m_list.GetNextItem(-1, LVNI_SELECTED) : -1);
     if (item)
-        path = item->pszUrl;
+        path = item->url;
     return item;
 }
 
@@ -191,7 +191,7 @@ void CListPane::PlayRow(int row)
 {
     ProgItem* rec = GetRowItem(row);
     if (rec && m_pFrame)
-        m_pFrame->OpenMedia(rec->pszUrl, rec, TRUE);
+        m_pFrame->OpenMedia(rec->url.c_str(), rec, TRUE);
 }
 
 void CListPane::PlaySelected()
@@ -472,8 +472,7 @@ LRESULT CListPane::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
         return r;
     }
     case WM_COPYDATA: {
-        const COPYDATASTRUCT* cds = reinterpret_cast<const COPYDATASTRUCT*>(lp);
-        if (cds && cds->dwData == kCopyRepaint) {
+        if (CopyData(lp).Code() == kCopyRepaint) {
             m_list.Invalidate(TRUE);
             Invalidate(TRUE);
             return TRUE;

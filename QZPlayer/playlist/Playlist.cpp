@@ -94,23 +94,21 @@ std::wstring CPlaylist::DisplayName(LPCWSTR path)
 
 ProgItem* CPlaylist::Add(std::wstring_view path, std::wstring_view name)
 {
-    ProgItem* item = ProgItem::Create(CIniFile::Printable(std::wstring(path)).c_str());
-    if (!item)
-        return nullptr;
     try {
-        m_rows.push_back({CIniFile::Printable(std::wstring(name)), item});
+        std::unique_ptr<ProgItem> item = ProgItem::Create(CIniFile::Printable(std::wstring(path)));
+        if (!item)
+            return nullptr;
+        ProgItem* added = item.get();
+        m_rows.push_back({CIniFile::Printable(std::wstring(name)), std::move(item)});
+        return added;
     } catch (const std::bad_alloc&) {
-        delete item;
         return nullptr;
     }
-    return item;
 }
 
 void CPlaylist::RemoveAll()
 {
     stagetimes::Scope freeing(stagetimes::kFreeRows);
-    for (Row& row : m_rows)
-        delete row.item;
     m_rows.clear();
     m_pCurrent = nullptr;
     m_passedOver.clear();
@@ -127,12 +125,11 @@ void CPlaylist::Remove(const std::vector<int>& rows)
             kept.push_back(std::move(row));
             continue;
         }
-        if (row.item == m_pCurrent)
+        if (row.item.get() == m_pCurrent)
             m_pCurrent = nullptr;
         // A removed entry no longer counts towards the chain's end, nor may
         // a new entry at its address count as passed over.
-        m_passedOver.erase(row.item);
-        delete row.item;
+        m_passedOver.erase(row.item.get());
         ++next;
     }
     m_rows.swap(kept);
@@ -164,7 +161,7 @@ std::vector<int> CPlaylist::SortByName()
 int CPlaylist::RowOf(const ProgItem* item) const
 {
     for (int i = 0; i < Count(); ++i)
-        if (m_rows[static_cast<size_t>(i)].item == item)
+        if (m_rows[static_cast<size_t>(i)].item.get() == item)
             return i;
     return -1;
 }
@@ -173,7 +170,7 @@ ProgItem* CPlaylist::Find(ULONGLONG id) const
 {
     for (const Row& row : m_rows)
         if (row.item->id == id)
-            return row.item;
+            return row.item.get();
     return nullptr;
 }
 
@@ -349,7 +346,7 @@ void CPlaylist::SaveTo(CIniEdit& edit) const
     int k = 0;
     for (const Row& row : m_rows) {
         entries.push_back({KeyOf(L"Name", k), row.name});
-        entries.push_back({KeyOf(L"Url", k), row.item->pszUrl});
+        entries.push_back({KeyOf(L"Url", k), row.item->url});
         ++k;
     }
     entries.front().value = FormatString(L"%d", k);

@@ -43,7 +43,7 @@ public:
     // The record of a row, or null.
     ProgItem* Item(int row) const
     {
-        return row >= 0 && row < Count() ? m_rows[static_cast<size_t>(row)].item : nullptr;
+        return row >= 0 && row < Count() ? m_rows[static_cast<size_t>(row)].item.get() : nullptr;
     }
     // The name of a row that exists.
     const std::wstring& Name(int row) const { return m_rows[static_cast<size_t>(row)].name; }
@@ -98,7 +98,7 @@ private:
 
     struct Row {
         std::wstring name;
-        ProgItem* item; // owned
+        std::unique_ptr<ProgItem> item;
     };
     std::vector<Row> m_rows;
     ProgItem* m_pCurrent = nullptr;

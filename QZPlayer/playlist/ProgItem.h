@@ -5,20 +5,22 @@
 
 #include <windows.h>
 
+#include <memory>
+#include <string>
+
 struct ProgItem {
-    // Null when there is no memory for the copy of the path.
-    static ProgItem* Create(LPCWSTR path);
-    ~ProgItem() { delete[] pszUrl; }
+    // Null when there is no memory for it.
+    static std::unique_ptr<ProgItem> Create(std::wstring path);
     ProgItem(const ProgItem&) = delete;
     ProgItem& operator=(const ProgItem&) = delete;
 
-    wchar_t* pszUrl = nullptr; // owned copy, exactly as added
+    const std::wstring url; // exactly as added
+    BOOL bPlayed = FALSE;   // for the random order only; never saved
     // Never reused in a run: who must let messages through between finding
     // an entry and using it keeps the id and asks the playlist again
     // (CPlaylist::Find), as the list may have freed the entry meanwhile.
-    ULONGLONG id = 0;
-    BOOL bPlayed = FALSE;      // for the random order only; never saved
+    const ULONGLONG id;
 
 private:
-    ProgItem() = default;
+    ProgItem(std::wstring path, ULONGLONG id) : url(std::move(path)), id(id) {}
 };

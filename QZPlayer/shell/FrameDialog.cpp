@@ -159,7 +159,7 @@ LRESULT CFrameDialog::PlayNext(WPARAM why)
                                                                    : CPlaylist::kRetry);
     if (!item)
         return 0;
-    const std::wstring path = item->pszUrl;
+    const std::wstring path = item->url;
     const ULONGLONG id = item->id;
     if (OpenMedia(path.c_str(), item, FALSE))
         return 1;
@@ -379,29 +379,23 @@ void CFrameDialog::OnLivenessTimer()
         ::PostQuitMessage(0);
 }
 
-LRESULT CFrameDialog::OnCopyData(const COPYDATASTRUCT* data)
+LRESULT CFrameDialog::OnCopyData(const CopyData& data)
 {
-    switch (data->dwData) {
+    switch (data.Code()) {
     case kCopyCommand: {
-        // Only what lies within cbData is read: up to the first zero, an odd
-        // last byte ignored.
-        if (!data->lpData)
-            return TRUE;
-        const auto* text = static_cast<const wchar_t*>(data->lpData);
-        const size_t units = data->cbData / sizeof(wchar_t);
-        size_t n = 0;
-        while (n < units && text[n])
-            ++n;
-        if (n)
-            OpenCommand(std::wstring(text, n).c_str());
+        const std::wstring text = data.Text();
+        if (!text.empty())
+            OpenCommand(text.c_str());
         return TRUE;
     }
-    case kCopyColour:
-        if (data->lpData && data->cbData >= sizeof(COLORREF)) {
-            g_skin.SetFrameColor(*static_cast<const COLORREF*>(data->lpData));
+    case kCopyColour: {
+        COLORREF colour = 0;
+        if (data.Colour(&colour)) {
+            g_skin.SetFrameColor(colour);
             ApplySkinColours();
         }
         return TRUE;
+    }
     case kCopyChange:
         m_listPane.ShowWindow(m_bShowProgList && !m_bListCollapsed ? SW_SHOW : SW_HIDE);
         RecalcLayout(TRUE, 0);
@@ -532,13 +526,12 @@ LRESULT CFrameDialog::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
             return 0;
         }
         break;
-    case WM_COPYDATA:
-        if (lp) {
-            LRESULT r = OnCopyData(reinterpret_cast<const COPYDATASTRUCT*>(lp));
-            if (r != -1)
-                return r;
-        }
+    case WM_COPYDATA: {
+        const LRESULT r = OnCopyData(CopyData(lp));
+        if (r != -1)
+            return r;
         break;
+    }
     case WM_ENDSESSION:
         // Windows ends the process without WM_DESTROY: keep what WM_DESTROY keeps.
         if (wp)

@@ -99,7 +99,8 @@ private:
     void OnOpenFile();
     void OnOpenUrl();
     void OnLivenessTimer();
-    LRESULT OnCopyData(const COPYDATASTRUCT* data);
+    // -1 for a code that is not the frame's.
+    LRESULT OnCopyData(const CopyData& data);
     void MoveWindowWidth(int delta);
     // The keyboard leaves a list that was just hidden for the video.
     void KeepFocusVisible();

@@ -39,9 +39,9 @@ void CVideoPane::OnDropFiles(HDROP drop)
         m_pHost->OnFilesDropped(paths);
 }
 
-LRESULT CVideoPane::OnCopyData(const COPYDATASTRUCT* data)
+LRESULT CVideoPane::OnCopyData(const CopyData& data)
 {
-    switch (data->dwData) {
+    switch (data.Code()) {
     case kCopyRepaint:
         m_player.Repaint();
         m_control.Invalidate();
@@ -110,13 +110,12 @@ LRESULT CVideoPane::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
         return m_pHost ? m_pHost->PlayNext(wp) : 0;
     case WM_PLAY_LIST:
         return m_pHost ? m_pHost->PlayList() : 0;
-    case WM_COPYDATA:
-        if (lp) {
-            LRESULT r = OnCopyData(reinterpret_cast<const COPYDATASTRUCT*>(lp));
-            if (r != -1)
-                return r;
-        }
+    case WM_COPYDATA: {
+        const LRESULT r = OnCopyData(CopyData(lp));
+        if (r != -1)
+            return r;
         break;
+    }
     default:
         break;
     }

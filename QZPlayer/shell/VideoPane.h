@@ -5,6 +5,7 @@
 
 #include "PlayerControl.h"
 #include "PlayerWnd.h"
+#include "Protocol.h"
 
 #include <string>
 #include <vector>
@@ -48,5 +49,5 @@ protected:
 private:
     void Layout();
     void OnDropFiles(HDROP drop);
-    LRESULT OnCopyData(const COPYDATASTRUCT* data);
+    LRESULT OnCopyData(const CopyData& data);
 };

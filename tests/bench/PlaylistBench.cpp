@@ -75,7 +75,7 @@ void SaveKeyByKey(CListPane& pane)
         if (!rec)
             continue;
         CIniFile::WriteString(L"ProgList", FormatString(L"Name%d", k).c_str(), pane.m_list.GetItemText(i, 0).c_str());
-        CIniFile::WriteString(L"ProgList", FormatString(L"Url%d", k).c_str(), rec->pszUrl);
+        CIniFile::WriteString(L"ProgList", FormatString(L"Url%d", k).c_str(), rec->url.c_str());
         ++k;
     }
     if (k > 0)

@@ -612,12 +612,12 @@ TEST_F(Frame, TheOpenCommandsReplaceTheListWithWhatTheDialogsGive)
     ASSERT_NE(hook, nullptr);
     // A row that plays; the chain's entry fails to load once its control
     // exists (no folder for the shell movie).
-    const std::wstring movieFolder = f.m_videoPane.m_player.m_strMovieFolder;
+    const std::wstring movieFolder = f.m_videoPane.m_player.m_shellMovies.m_strFolder;
     for (bool chain : {false, true}) {
         f.m_listPane.RemoveAll();
         f.m_listPane.SetCurItem(f.m_listPane.AddFile(L"c:\\v\\zero.wmv"));
         f.m_listPane.AddFile(chain ? L"c:\\v\\first.flv" : L"c:\\v\\first.wmv");
-        f.m_videoPane.m_player.m_strMovieFolder = chain ? L"c:\\qz-no-such-folder" : movieFolder;
+        f.m_videoPane.m_player.m_shellMovies.m_strFolder = chain ? L"c:\\qz-no-such-folder" : movieFolder;
         armed = true;
         if (chain) {
             f.m_videoPane.SendMessage(WM_PLAY_NEXT, kPlayNextAfterFailure);
@@ -630,7 +630,7 @@ TEST_F(Frame, TheOpenCommandsReplaceTheListWithWhatTheDialogsGive)
         EXPECT_EQ(f.m_listPane.m_playlist.Current(), nullptr) << chain;
     }
     ::UnhookWindowsHookEx(hook);
-    f.m_videoPane.m_player.m_strMovieFolder = movieFolder;
+    f.m_videoPane.m_player.m_shellMovies.m_strFolder = movieFolder;
     f.m_videoPane.m_player.DestroyEngine();
 }
 
@@ -689,7 +689,7 @@ TEST_F(Frame, TheEndOfTheSessionSavesTheWindowAndTheListAsTheyAre)
     CPlaylist loaded;
     loaded.Load();
     ASSERT_EQ(loaded.Count(), 1);
-    EXPECT_EQ(std::wstring(loaded.Item(0)->pszUrl), url);
+    EXPECT_EQ(loaded.Item(0)->url, url);
     EXPECT_EQ(loaded.Name(0), rows[0].text);
 }
 

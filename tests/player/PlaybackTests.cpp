@@ -31,7 +31,7 @@ protected:
                                 IDC_PLAYER_WND));
         movieFolder = TempPath(L"qz-movie");
         ::CreateDirectoryW(movieFolder.c_str(), nullptr);
-        host.m_strMovieFolder = movieFolder;
+        host.m_shellMovies.m_strFolder = movieFolder;
         log.Take();
     }
     void TearDown() override
@@ -189,10 +189,10 @@ TEST_F(Playback, EachShellMovieBuildPlaysItsOwnSourcesAndRefusesTheOthers)
     };
     for (const Case& c : cases) {
         const std::string name(c.source, c.source + wcslen(c.source));
-        host.m_strShellMovieInstead = c.build ? ArtMovie(c.build) : L"";
+        host.m_shellMovies.m_strInstead = c.build ? ArtMovie(c.build) : L"";
         ASSERT_EQ(host.Open(c.source), 0) << name;
-        const std::wstring chosen = c.build ? host.m_strShellMovieInstead
-                                            : host.ShellMoviePath(CPlayerWnd::ShellMovieFor(c.source));
+        const std::wstring chosen = c.build ? host.m_shellMovies.m_strInstead
+                                            : host.m_shellMovies.Path(CShellMovies::For(c.source));
         Lines lines = log.Take();
         EXPECT_NE(std::find(lines.begin(), lines.end(), L"flash Movie=" + CFlashPlayer::MovieAddress(chosen, c.source)),
                   lines.end())
@@ -209,7 +209,7 @@ TEST_F(Playback, EachShellMovieBuildPlaysItsOwnSourcesAndRefusesTheOthers)
                   !c.plays)
             << name;
     }
-    host.m_strShellMovieInstead.clear();
+    host.m_shellMovies.m_strInstead.clear();
 }
 
 TEST_F(Playback, MediaCallsInOrderAndItsRules)
@@ -367,7 +367,7 @@ TEST_F(Playback, OpenReplacesTheEngineAndFailuresLeaveNone)
     EXPECT_EQ(log.Take(), Lines{});
 
     // A shell movie that cannot be written: 1, and no control remains.
-    host.m_strMovieFolder = movieFolder + L"\\missing\\folder";
+    host.m_shellMovies.m_strFolder = movieFolder + L"\\missing\\folder";
     EXPECT_EQ(host.Open(L"c:\\v\\a.flv"), 1);
     EXPECT_EQ(log.Take(), (Lines{L"flash create", L"flash AllowFullScreen=true", L"flash Scale=noScale",
                                  L"flash deactivate", L"flash release"}));
@@ -380,22 +380,22 @@ TEST_F(Playback, EachShellMovieIsReusedAtTheRightSizeAndOnlyAWrittenOneIsDeleted
     // Each build has its own file beside the program, under the same rules.
     const struct {
         const wchar_t* file;
-        CPlayerWnd::ShellMovie which;
+        CShellMovies::Build which;
         const wchar_t* source;
-    } builds[] = {{L"\\QZFPlayerLocal.swf", CPlayerWnd::LocalMovie, L"c:\\v\\a.flv"},
-                  {L"\\QZFPlayer.swf", CPlayerWnd::NetworkMovie, L"http://h/a.mp4"}};
+    } builds[] = {{L"\\QZFPlayerLocal.swf", CShellMovies::LocalMovie, L"c:\\v\\a.flv"},
+                  {L"\\QZFPlayer.swf", CShellMovies::NetworkMovie, L"http://h/a.mp4"}};
     for (const auto& b : builds) {
         const std::wstring movie = movieFolder + b.file;
         CPlayerWnd first;
-        first.m_strMovieFolder = movieFolder;
+        first.m_shellMovies.m_strFolder = movieFolder;
         ASSERT_TRUE(first.Create(nullptr, L"MinPlayer", WS_CHILD, CRect(0, 0, 10, 10), &parent, IDC_PLAYER_WND));
         ASSERT_EQ(first.Open(b.source), 0);
         const DWORD attrs = ::GetFileAttributesW(movie.c_str());
         ASSERT_NE(attrs, INVALID_FILE_ATTRIBUTES);
         EXPECT_TRUE(attrs & FILE_ATTRIBUTE_HIDDEN);
-        EXPECT_EQ(first.GetShellMovieFile(b.which), movie);
-        EXPECT_TRUE(first.GetShellMovieFile(b.which == CPlayerWnd::LocalMovie ? CPlayerWnd::NetworkMovie
-                                                                              : CPlayerWnd::LocalMovie)
+        EXPECT_EQ(first.m_shellMovies.Written(b.which), movie);
+        EXPECT_TRUE(first.m_shellMovies.Written(b.which == CShellMovies::LocalMovie ? CShellMovies::NetworkMovie
+                                                                              : CShellMovies::LocalMovie)
                         .empty());
         first.DestroyWindow();
         EXPECT_EQ(::GetFileAttributesW(movie.c_str()), INVALID_FILE_ATTRIBUTES);
@@ -403,15 +403,15 @@ TEST_F(Playback, EachShellMovieIsReusedAtTheRightSizeAndOnlyAWrittenOneIsDeleted
         // A file of the right size is kept as it is, and survives the host.
         {
             CPlayerWnd writer;
-            writer.m_strMovieFolder = movieFolder;
-            ASSERT_TRUE(writer.ExtractShellMovie(movie, b.which));
+            writer.m_shellMovies.m_strFolder = movieFolder;
+            ASSERT_TRUE(writer.m_shellMovies.Extract(movie, b.which));
         }
         ::SetFileAttributesW(movie.c_str(), FILE_ATTRIBUTE_NORMAL);
         CPlayerWnd reuse;
-        reuse.m_strMovieFolder = movieFolder;
+        reuse.m_shellMovies.m_strFolder = movieFolder;
         ASSERT_TRUE(reuse.Create(nullptr, L"MinPlayer", WS_CHILD, CRect(0, 0, 10, 10), &parent, IDC_PLAYER_WND));
         ASSERT_EQ(reuse.Open(b.source), 0);
-        EXPECT_TRUE(reuse.GetShellMovieFile(b.which).empty());
+        EXPECT_TRUE(reuse.m_shellMovies.Written(b.which).empty());
         EXPECT_FALSE(::GetFileAttributesW(movie.c_str()) & FILE_ATTRIBUTE_HIDDEN); // not rewritten
         reuse.DestroyWindow();
         EXPECT_NE(::GetFileAttributesW(movie.c_str()), INVALID_FILE_ATTRIBUTES);
@@ -422,10 +422,10 @@ TEST_F(Playback, EachShellMovieIsReusedAtTheRightSizeAndOnlyAWrittenOneIsDeleted
         ::WriteFile(f, "CWS", 3, &n, nullptr);
         ::CloseHandle(f);
         CPlayerWnd rewrite;
-        rewrite.m_strMovieFolder = movieFolder;
+        rewrite.m_shellMovies.m_strFolder = movieFolder;
         ASSERT_TRUE(rewrite.Create(nullptr, L"MinPlayer", WS_CHILD, CRect(0, 0, 10, 10), &parent, IDC_PLAYER_WND));
         ASSERT_EQ(rewrite.Open(b.source), 0);
-        EXPECT_EQ(rewrite.GetShellMovieFile(b.which), movie);
+        EXPECT_EQ(rewrite.m_shellMovies.Written(b.which), movie);
         rewrite.DestroyWindow();
         EXPECT_EQ(::GetFileAttributesW(movie.c_str()), INVALID_FILE_ATTRIBUTES);
     }
@@ -438,9 +438,9 @@ TEST_F(Playback, AShellMovieWithoutTheRequestsFailsQuietlyInThePollAndLoudlyOnCo
     // control's CallFunction does for a function no movie registered.
     const std::wstring game = movieFolder + L"\\Game.swf";
     ASSERT_TRUE(testsupport::WriteBytes(game, MovieWithoutCode(2)));
-    host.m_strShellMovieInstead = game;
+    host.m_shellMovies.m_strInstead = game;
     ASSERT_EQ(host.Open(L"http://h/a.flv"), 0);
-    host.m_strShellMovieInstead.clear();
+    host.m_shellMovies.m_strInstead.clear();
     EXPECT_EQ(log.Take(), (Lines{L"flash create", L"flash AllowFullScreen=true", L"flash Scale=noScale",
                                  L"flash Loop=false",
                                  L"flash Movie=" + CFlashPlayer::MovieAddress(game, L"http://h/a.flv")}));
@@ -642,8 +642,8 @@ TEST(PlaybackWine, TheRealMediaControlIsHostedButItsFirstCallFailsOnceAndLeavesN
         // The player goes on: a simulated Flash control opens.
         SimControls sim(true, false, false);
         ASSERT_TRUE(sim.Loaded());
-        host.m_strMovieFolder = TempPath(L"");
-        host.m_strMovieFolder.pop_back();
+        host.m_shellMovies.m_strFolder = TempPath(L"");
+        host.m_shellMovies.m_strFolder.pop_back();
         EXPECT_EQ(host.Open(L"c:\\v\\a.flv"), 0);
         EXPECT_TRUE(host.HasEngine());
         host.DestroyWindow();

@@ -18,7 +18,7 @@ std::vector<std::wstring> Paths(const CPlaylist& list)
 {
     std::vector<std::wstring> paths;
     for (int i = 0; i < list.Count(); ++i)
-        paths.push_back(list.Item(i)->pszUrl);
+        paths.push_back(list.Item(i)->url);
     return paths;
 }
 
@@ -42,7 +42,7 @@ TEST(PlaylistRules, RowsHoldNoLineBreakAndRemovingTheCurrentEntryLeavesNone)
     ProgItem* b = list.Add(L"b", L"B");
     ProgItem* c = list.Add(L"c", L"C");
     ASSERT_TRUE(a && b && c);
-    EXPECT_STREQ(a->pszUrl, L"C:\\a  .flv");
+    EXPECT_EQ(a->url, L"C:\\a  .flv");
     EXPECT_EQ(list.Name(0), L"A name");
     // What Play starts: the selected row, else the current entry, else the first.
     EXPECT_EQ(list.StartItem(-1), a);

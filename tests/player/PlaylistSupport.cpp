@@ -113,7 +113,7 @@ std::vector<Row> Rows(const CListPane& pane)
         item.iItem = i;
         pane.m_list.GetItem(&item);
         ProgItem* rec = pane.GetRowItem(i);
-        rows.push_back({pane.m_list.GetItemText(i, 0), rec ? rec->pszUrl : L"<none>", item.iImage});
+        rows.push_back({pane.m_list.GetItemText(i, 0), rec ? rec->url : L"<none>", item.iImage});
     }
     return rows;
 }

@@ -159,7 +159,7 @@ TEST_F(PaneTest, MakingCurrentMovesTheMarkerAndTheSelection)
     // test), else the current entry, else the first row.
     std::wstring path;
     EXPECT_EQ(pane.GetStartProg(path), a);
-    EXPECT_EQ(path, a->pszUrl);
+    EXPECT_EQ(path, a->url);
 
     Select(2);
     pane.SetCurItem(b);
@@ -181,7 +181,7 @@ TEST_F(PaneTest, MakingCurrentMovesTheMarkerAndTheSelection)
     pane.m_list.SetItemState(-1, 0, LVIS_SELECTED);
     pane.m_playlist.SetCurrent(b);
     EXPECT_EQ(pane.GetStartProg(path), b);
-    EXPECT_EQ(path, b->pszUrl);
+    EXPECT_EQ(path, b->url);
 }
 
 TEST_F(PaneTest, ListOrderGoesDownAndWrapsOnlyWithRepeat)

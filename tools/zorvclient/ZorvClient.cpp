@@ -46,14 +46,6 @@ const UINT kUpdaterReply = WM_APP + 100;
 const ULONG_PTR kClientCommand = 0x5A43; // "ZC": a command for this client
 const UINT_PTR kReapTimer = 1;
 
-// Another process's window as it travels in a message: 32 bits.
-HWND HandleFrom(const COPYDATASTRUCT* data)
-{
-    if (!data->lpData || data->cbData < sizeof(LONG))
-        return nullptr;
-    return static_cast<HWND>(LongToHandle(*static_cast<const LONG*>(data->lpData)));
-}
-
 LRESULT SendCode(HWND to, ULONG_PTR code, const void* data = nullptr, DWORD size = 0)
 {
     COPYDATASTRUCT cds = {code, size, const_cast<void*>(data)};
@@ -267,18 +259,11 @@ protected:
     {
         switch (msg) {
         case WM_COPYDATA: {
-            const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lp);
-            if (!data)
-                break;
-            if (data->dwData == kCopyChange)
-                return OnChangeRequest(HandleFrom(data));
-            if (data->dwData == kClientCommand && data->lpData) {
-                const auto* text = static_cast<const wchar_t*>(data->lpData);
-                size_t n = 0;
-                while (n < data->cbData / sizeof(wchar_t) && text[n])
-                    ++n;
-                return Command(std::wstring(text, n));
-            }
+            const CopyData data(lp);
+            if (data.Code() == kCopyChange)
+                return OnChangeRequest(data.Handle());
+            if (data.Code() == kClientCommand)
+                return Command(data.Text());
             break;
         }
         case WM_SIZE:
