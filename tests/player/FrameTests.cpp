@@ -44,6 +44,25 @@ private:
 };
 int BoxWatch::s_shown = 0;
 
+// Armed, the next window created on this thread first deletes every row of
+// the list pane, as a control that lets messages through while it is
+// created could have the user or a client do.
+struct DeleteWhileCreated {
+    static LRESULT CALLBACK Hook(int code, WPARAM wp, LPARAM lp)
+    {
+        if (code == HCBT_CREATEWND && armed) {
+            armed = false;
+            pane->m_list.SetItemState(-1, LVIS_SELECTED, LVIS_SELECTED);
+            pane->SendMessage(WM_COMMAND, ID_PROG_DELETE);
+        }
+        return ::CallNextHookEx(nullptr, code, wp, lp);
+    }
+    static CListPane* pane;
+    static bool armed;
+};
+CListPane* DeleteWhileCreated::pane = nullptr;
+bool DeleteWhileCreated::armed = false;
+
 CRect ChildRect(const CWnd& parent, const CWnd& child)
 {
     CRect r = child.GetWindowRect();
@@ -595,20 +614,9 @@ TEST_F(Frame, TheOpenCommandsReplaceTheListWithWhatTheDialogsGive)
     // A control may let messages through while it is created: a Delete of
     // the entry being opened, handled then, leaves no freed entry current,
     // whether a row or the chain opened it. A CBT hook stands for that control.
-    static CListPane* pane;
-    static bool armed;
-    pane = &f.m_listPane;
-    HHOOK hook = ::SetWindowsHookExW(
-        WH_CBT,
-        [](int code, WPARAM wp, LPARAM lp) -> LRESULT {
-            if (code == HCBT_CREATEWND && armed) {
-                armed = false;
-                pane->m_list.SetItemState(-1, LVIS_SELECTED, LVIS_SELECTED);
-                pane->SendMessage(WM_COMMAND, ID_PROG_DELETE);
-            }
-            return ::CallNextHookEx(nullptr, code, wp, lp);
-        },
-        nullptr, ::GetCurrentThreadId());
+    DeleteWhileCreated::pane = &f.m_listPane;
+    bool& armed = DeleteWhileCreated::armed;
+    HHOOK hook = ::SetWindowsHookExW(WH_CBT, &DeleteWhileCreated::Hook, nullptr, ::GetCurrentThreadId());
     ASSERT_NE(hook, nullptr);
     // A row that plays; the chain's entry fails to load once its control
     // exists (no folder for the shell movie).
