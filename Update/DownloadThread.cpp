@@ -1,6 +1,7 @@
 #include "DownloadThread.h"
 
 #include "Checksum.h"
+#include "Folders.h"
 #include "Handles.h"
 #include "ImageResource.h"
 #include "Log.h"
@@ -204,8 +205,7 @@ SignedRelease CDownloadThread::InstalledRecord() const
     SignedRelease record;
     const std::wstring path = std::wstring(m_pDownload->GetProgramFolder()) + L"\\" + kInstalledRecord;
     // Never read through a link: whoever made it chose what it says.
-    DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    if (IsLink(path)) {
         UPDATE_LOG(L"The installed release's signature is a link: not used\n");
         return SignedRelease();
     }
@@ -246,8 +246,7 @@ CKeyRing CDownloadThread::TrustedKeys()
     std::string local, server;
     // Never read through a link: whoever made it chose what it says.
     const std::wstring kept = std::wstring(m_pDownload->GetProgramFolder()) + L"\\" + kKeyChain;
-    const DWORD attributes = ::GetFileAttributesW(kept.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    if (!IsLink(kept))
         ReadSmallFile(kept, kMaxKeyChainFile, &local);
     if (m_pDownload->DownloadToMemory(kKeyChainPath, &server, kMaxKeyChainFile) != 0)
         server.clear(); // none published, or none to be had: the kept one stands

@@ -73,9 +73,7 @@ bool CDownload::MakeFoldersOf(const std::wstring& target, InstallFailure* failur
     for (size_t slash = folder.size() + 1; (slash = target.find(L'\\', slash)) != std::wstring::npos; ++slash) {
         std::wstring path = target.substr(0, slash);
         ::CreateDirectoryW(path.c_str(), nullptr);
-        DWORD attributes = ::GetFileAttributesW(path.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-            (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        if (!IsPlainFolder(path)) {
             UPDATE_LOG(L"Cannot install below %ls: a link, a file or no folder; nothing is installed\n",
                        path.c_str());
             failure->kind = InstallProblem::Unplaceable;
@@ -99,21 +97,13 @@ void CDownload::RemoveEmptyFolders(std::wstring folder)
 
 namespace {
 
-bool IsLink(const std::wstring& path)
-{
-    DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
 // The aside folder of a target's folder, made when missing; empty when it is
 // a link (the backups would land where it points) or cannot be made.
 std::wstring AsideFolderOf(const std::wstring& target)
 {
     std::wstring aside = target.substr(0, target.find_last_of(L'\\') + 1) + L"Temp";
     ::CreateDirectoryW(aside.c_str(), nullptr);
-    DWORD attributes = ::GetFileAttributesW(aside.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    if (!IsPlainFolder(aside))
         return std::wstring();
     return aside;
 }
@@ -416,8 +406,7 @@ void CDownload::DeleteTree(std::wstring folder)
 {
     if (folder.empty())
         return; // never the current drive's root
-    DWORD own = ::GetFileAttributesW(folder.c_str());
-    if (own != INVALID_FILE_ATTRIBUTES && (own & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    if (IsLink(folder)) {
         RemoveLink(folder);
         return;
     }

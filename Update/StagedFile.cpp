@@ -1,5 +1,7 @@
 #include "StagedFile.h"
 
+#include "Folders.h"
+
 #include <cstring>
 #include <vector>
 
@@ -17,8 +19,7 @@ bool NoLinkOnTheWay(const std::wstring& folder, const std::wstring& path)
     if (path.size() <= folder.size() || path.compare(0, folder.size(), folder) != 0 || path[folder.size()] != L'\\')
         return false;
     for (size_t i = folder.size(); i != std::wstring::npos; i = path.find(L'\\', i + 1)) {
-        DWORD a = ::GetFileAttributesW(path.substr(0, i).c_str());
-        if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY) || (a & FILE_ATTRIBUTE_REPARSE_POINT))
+        if (!IsPlainFolder(path.substr(0, i)))
             return false;
     }
     return true;
