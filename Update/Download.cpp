@@ -84,24 +84,6 @@ void CDownload::Abort()
     ::SetEvent(m_hStop.Get());
 }
 
-bool CDownload::StagingFolderFits(const std::wstring& programFolder)
-{
-    return !programFolder.empty() && programFolder.size() + wcslen(L"\\$Temp$") < MAX_PATH;
-}
-
-bool CDownload::InitPaths(const wchar_t* programFolder)
-{
-    std::wstring folder = programFolder ? programFolder : AfxGetModuleFolder();
-    m_szProgramFolder[0] = m_szStagingFolder[0] = L'\0';
-    if (!StagingFolderFits(folder)) {
-        UPDATE_LOG(L"The staging folder does not fit beside %ls\n", folder.c_str());
-        return false;
-    }
-    CopyField(m_szProgramFolder, MAX_PATH, folder.c_str());
-    CopyField(m_szStagingFolder, MAX_PATH, (folder + L"\\$Temp$").c_str());
-    return true;
-}
-
 void CDownload::SetProgressCallback(ProgressCallback callback, void* context)
 {
     m_pfnProgress = callback;
@@ -234,15 +216,15 @@ CInternetFile* CDownload::OpenFile(const wchar_t* remotePath, int protocol, cons
     }
 }
 
-bool CDownload::InsideProgramFolder(const wchar_t* path) const
+bool CDownload::InsideWriteFolder(const wchar_t* path) const
 {
-    if (!m_szProgramFolder[0] || !path)
+    if (m_strWriteFolder.empty() || !path)
         return false;
     wchar_t full[MAX_PATH];
     DWORD n = ::GetFullPathNameW(path, MAX_PATH, full, nullptr);
     if (n == 0 || n >= MAX_PATH)
         return false;
-    std::wstring base(m_szProgramFolder);
+    std::wstring base(m_strWriteFolder);
     EnsureBackslash(base);
     return n > base.size() && ::CompareStringOrdinal(full, static_cast<int>(base.size()), base.c_str(),
                                                      static_cast<int>(base.size()), TRUE) == CSTR_EQUAL;
@@ -252,7 +234,7 @@ int CDownload::DownloadFile(const wchar_t* remotePath, const wchar_t* localPath,
                             const wchar_t* root, uint64_t maxBytes)
 {
     // Downloads only ever write into the installation.
-    if (!InsideProgramFolder(localPath)) {
+    if (!InsideWriteFolder(localPath)) {
         UPDATE_LOG(L"Refused local file outside the program folder: %ls\n", localPath ? localPath : L"(none)");
         return -1;
     }
@@ -274,7 +256,7 @@ int CDownload::DownloadFile(const wchar_t* remotePath, const wchar_t* localPath,
 int CDownload::DownloadTo(const wchar_t* remotePath, CStagedFile& file, DWORD expectedSize, const wchar_t* root,
                           uint64_t maxBytes)
 {
-    if (!InsideProgramFolder(file.Path().c_str()))
+    if (!InsideWriteFolder(file.Path().c_str()))
         return -1;
     return Transfer(remotePath, root, expectedSize, maxBytes,
                     [&](const BYTE* data, UINT size) { return file.Write(data, size); });
@@ -330,15 +312,6 @@ int CDownload::Transfer(const wchar_t* remotePath, const wchar_t* root, DWORD ex
         CloseConnections();
         return -1;
     }
-}
-
-uint32_t CDownload::GetFileChecksum(const wchar_t* name)
-{
-    if (!name || !IsSafeFileName(name, m_szProgramFolder)) {
-        UPDATE_LOG(L"Refused unsafe file name: %ls\n", name ? name : L"(none)");
-        return 0;
-    }
-    return FileChecksum(LocalPathOf(m_szProgramFolder, name));
 }
 
 void CDownload::CloseConnections()

@@ -1,6 +1,6 @@
-// The updater's transport and file-system worker: fetches one remote file at a
-// time over HTTP (or FTP), reports progress per chunk, checksums installed
-// files and moves staged files over the installed ones.
+// The updater's transport: fetches one remote file at a time over HTTP (or
+// FTP) into a staged file, a file of the installation or memory, and reports
+// progress per chunk. Installing is CInstaller's.
 #pragma once
 
 #include "Handles.h"
@@ -26,12 +26,9 @@ public:
     CDownload(const CDownload&) = delete;
     CDownload& operator=(const CDownload&) = delete;
 
-    // Program folder: the executable's folder (or the given one); staging
-    // folder: program folder + "\$Temp$". False, and both stay empty, when
-    // the staging folder does not fit a path buffer: a cut path would name
-    // another folder, the installation itself at worst.
-    bool InitPaths(const wchar_t* programFolder = nullptr);
-    static bool StagingFolderFits(const std::wstring& programFolder);
+    // Downloads to a path write only inside this folder (the installation's):
+    // none is written before it is set.
+    void WriteOnlyInside(const std::wstring& folder) { m_strWriteFolder = folder; }
     void SetProgressCallback(ProgressCallback callback, void* context);
     void SetServer(const wchar_t* server, INTERNET_PORT ftpPort, INTERNET_PORT httpPort, const wchar_t* user,
                    const wchar_t* password);
@@ -74,56 +71,9 @@ public:
     // The same into memory, for what is read whole and never installed.
     int DownloadToMemory(const wchar_t* remotePath, std::string* bytes, size_t maxBytes);
 
-    // Checksum of program folder + name ("/"-separated); 0 for a missing file
-    // and for a name that is not a safe relative path.
-    uint32_t GetFileChecksum(const wchar_t* name);
-
-    // Why an install did not happen; in every case nothing was changed.
-    enum class InstallProblem {
-        None,
-        InUse,       // an installed file a program holds without letting it be renamed
-        Unplaceable, // a folder on the way is a link or a plain file, or a name is unsafe
-        Failed,      // the disk refused: flushing, the journal, a placement (undone)
-    };
-    struct InstallFailure {
-        InstallProblem kind = InstallProblem::None;
-        std::wstring path; // the full path concerned
-    };
-    // Installs the staged tree, all or nothing: every installed file that
-    // is replaced goes aside first, and when one cannot (a program holds it
-    // without letting it be renamed) everything goes back, nothing changes,
-    // the failure names it and the staged files stay. An entry that cannot be
-    // placed at all fails the whole install before anything moves. A journal
-    // in Temp lets the next run undo an install the machine stopped in the
-    // middle of.
-    bool InstallFiles(InstallFailure* failure = nullptr);
-    // A staged file and its name in the release ("/"-separated).
-    using StagedEntry = std::pair<std::wstring, std::unique_ptr<CStagedFile>>;
-    // The same for exactly these files, each through its own handle; whatever
-    // else lies in the staging folder is left for Cleanup. Besides release
-    // names, the updater's own records (IsRecordName) may be placed.
-    bool InstallStaged(std::vector<StagedEntry>& files, InstallFailure* failure);
-    // Undoes an install that a stopped process left half done (its journal).
-    // Refused: a journal that names anything but this installation's own
-    // files and their asides (or is of the old layout) is kept and nothing is
-    // touched; the run must not go on over it.
-    enum class Recovery { Nothing, Undone, Refused };
-    Recovery RecoverInterruptedInstall();
-    void Cleanup();
     void CloseConnections();
     void CloseAll();
 
-    // Folder operations used by the installation.
-    // Renames folder + name into folder + "Temp\" + name + digit; the path used,
-    // or empty when all ten names failed.
-    std::wstring MoveAside(const std::wstring& folder, const std::wstring& name);
-    // Neither walk descends into a junction or symbolic link: DeleteTree
-    // removes the link itself, InstallFiles neither installs one nor installs
-    // through one.
-    void DeleteTree(std::wstring folder);
-
-    const wchar_t* GetProgramFolder() const { return m_szProgramFolder; }
-    const wchar_t* GetStagingFolder() const { return m_szStagingFolder; }
     // Sessions created so far: shows whether transfers reused one.
     int GetSessionCount() const { return m_nSessionsCreated; }
     bool IsConnected() const { return m_pHttpConnection || m_pFtpConnection; }
@@ -133,25 +83,7 @@ private:
     int Transfer(const wchar_t* remotePath, const wchar_t* root, DWORD expectedSize, uint64_t maxBytes,
                  const std::function<bool(const BYTE*, UINT)>& sink,
                  const std::function<bool()>& opened = std::function<bool()>());
-    // One staged file and the installed one it replaces.
-    struct Placement {
-        std::wstring target;                             // full path
-        std::function<bool(const std::wstring&)> place; // renames the staged file to a full path, writing through
-        std::function<bool()> flush;                     // the staged data onto the disk
-        std::wstring backup;                             // where the installed file goes aside; empty: none
-        DWORD attributes = INVALID_FILE_ATTRIBUTES;      // the installed file's
-        bool inUse = false;                              // another program has it open
-        bool placed = false;
-    };
-    bool Install(std::vector<Placement>& plan, InstallFailure* failure);
-    bool CollectTree(std::wstring source, std::wstring target, std::vector<Placement>* plan, InstallFailure* failure);
-    // Makes the folders of a name below the program folder; false when one
-    // is a link or a plain file, or cannot be made.
-    bool MakeFoldersOf(const std::wstring& target, InstallFailure* failure) const;
-    static void RemoveEmptyFolders(std::wstring folder);
-    std::wstring JournalPath() const;
-    static void RemoveLink(const std::wstring& path);
-    bool InsideProgramFolder(const wchar_t* path) const;
+    bool InsideWriteFolder(const wchar_t* path) const;
 
     INTERNET_PORT m_nHttpPort = 80;
     INTERNET_PORT m_nFtpPort = 21;
@@ -162,8 +94,7 @@ private:
     std::unique_ptr<CFtpConnection> m_pFtpConnection;
     std::unique_ptr<CHttpConnection> m_pHttpConnection;
     std::unique_ptr<CInternetSession> m_pSession;
-    wchar_t m_szProgramFolder[MAX_PATH] = {};
-    wchar_t m_szStagingFolder[MAX_PATH] = {};
+    std::wstring m_strWriteFolder;
     volatile LONG m_nCancel = 0;  // set by the interface thread, read once per chunk
     volatile LONG m_nAborted = 0; // set by Abort: no new connection
     CHandle m_hStop;              // manual-reset, set by Abort; ends the waits of HTTP requests

@@ -40,10 +40,10 @@ BOOL CDownloadThread::OnThreadMessage(UINT msg, WPARAM, LPARAM)
     return TRUE;
 }
 
-void CDownloadThread::Post(UINT msg, WPARAM wp, LPARAM lp) const
+void CDownloadThread::Report(UINT msg, int code, LPARAM value, const std::wstring& text) const
 {
-    if (m_hTargetWnd)
-        ::PostMessageW(m_hTargetWnd, msg, wp, lp);
+    if (m_pReports)
+        m_pReports->Report(WorkerReport{msg, code, value, text});
 }
 
 void CDownloadThread::Stop()
@@ -75,7 +75,7 @@ bool CDownloadThread::BeginInstallation()
 
 void CDownloadThread::OnUpdateStep()
 {
-    if (!m_pDownload)
+    if (!m_pDownload || !m_pInstaller)
         return;
     for (int attempt = 1; attempt <= kAttempts; ++attempt) {
         if (m_nStop)
@@ -88,20 +88,20 @@ void CDownloadThread::OnUpdateStep()
 
 bool CDownloadThread::FetchManifest(int attempt)
 {
-    Post(WM_VERSION_STATUS, 1, 0);
+    Report(WM_VERSION_STATUS, 1, 0);
     m_bRefused = m_bBlocked = false;
     m_staged.clear();
     // An install the machine stopped in the middle of goes back to the old
     // files first; a journal that is not this installation's stops the run,
     // and trying again would not make it so.
-    if (m_pDownload->RecoverInterruptedInstall() == CDownload::Recovery::Refused) {
-        Post(WM_VERSION_STATUS, static_cast<WPARAM>(kJournalRefused), 0);
+    if (m_pInstaller->RecoverInterruptedInstall() == CInstaller::Recovery::Refused) {
+        Report(WM_VERSION_STATUS, kJournalRefused, 0);
         return true;
     }
-    std::wstring staging = m_pDownload->GetStagingFolder();
+    std::wstring staging = m_pInstaller->GetStagingFolder();
     // Only what this run downloads and verifies may ever be installed: what an
     // interrupted run left in the staging folder goes before anything else.
-    m_pDownload->DeleteTree(staging);
+    m_pInstaller->DeleteTree(staging);
     std::string manifest;
     if (!::CreateDirectoryW(staging.c_str(), nullptr)) {
         UPDATE_LOG(L"Could not empty the staging folder %ls, ErrorCode = %d\n", staging.c_str(),
@@ -117,7 +117,7 @@ bool CDownloadThread::FetchManifest(int attempt)
                 WriteWholeFile(staging + L"\\update.xml", manifest.data(), manifest.size(), false);
             VersionInfo* version = UsableVersion();
             if (version && (!Keyed() || CheckSignedVersion(*version))) {
-                Post(WM_VERSION_STATUS, 0, version->file_count);
+                Report(WM_VERSION_STATUS, 0, version->file_count);
                 m_nNextFile = 0;
                 m_nState = kHandleFiles;
                 return true;
@@ -126,7 +126,7 @@ bool CDownloadThread::FetchManifest(int attempt)
     }
     if (attempt < kAttempts)
         return false;
-    Post(WM_VERSION_STATUS, Failure(), 0);
+    Report(WM_VERSION_STATUS, Failure(), 0);
     return true;
 }
 
@@ -176,9 +176,10 @@ std::wstring CDownloadThread::SignatureProblem(const std::string& manifest)
     problem = ExpiryProblem(release, (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
     if (!problem.empty())
         return problem;
-    if (!Sha256(manifest.data(), manifest.size(), &m_manifestSha256))
+    Sha256Digest manifestSha256{};
+    if (!Sha256(manifest.data(), manifest.size(), &manifestSha256))
         return L"SHA-256 is not available (bcrypt.dll)";
-    if (m_manifestSha256 != release.manifestSha256)
+    if (manifestSha256 != release.manifestSha256)
         return L"the manifest is not the signed one";
     m_signed = std::move(release);
     m_signature = std::move(bytes);
@@ -191,7 +192,7 @@ std::wstring CDownloadThread::SignedVersionProblem(const VersionInfo& version)
     // Never below the installed release, and at its version only that release.
     const SignedRelease installed = InstalledRecord();
     const uint32_t lowest = std::max(VersionNumber(m_strVersion), installed.versionId);
-    std::wstring problem = CompareWithSigned(m_signed, m_manifestSha256, version, lowest);
+    std::wstring problem = CompareWithSigned(m_signed, m_signed.manifestSha256 /* the received one's, see SignatureProblem */, version, lowest);
     if (problem.empty() && installed.versionId != 0 && m_signed.versionId == installed.versionId &&
         m_signed.manifestSha256 != installed.manifestSha256)
         problem = L"the signed release is another one of the installed version " +
@@ -203,7 +204,7 @@ SignedRelease CDownloadThread::InstalledRecord() const
 {
     std::string bytes;
     SignedRelease record;
-    const std::wstring path = std::wstring(m_pDownload->GetProgramFolder()) + L"\\" + kInstalledRecord;
+    const std::wstring path = std::wstring(m_pInstaller->GetProgramFolder()) + L"\\" + kInstalledRecord;
     // Never read through a link: whoever made it chose what it says.
     if (IsLink(path)) {
         UPDATE_LOG(L"The installed release's signature is a link: not used\n");
@@ -227,7 +228,7 @@ bool CDownloadThread::StageRecords()
     // never reports success without them, and a half-written one never
     // stands. The chain goes with the record: a record signed by a key that
     // handed over verifies only with it.
-    const std::wstring staging = m_pDownload->GetStagingFolder();
+    const std::wstring staging = m_pInstaller->GetStagingFolder();
     auto stage = [&](const wchar_t* name, const std::string& bytes) {
         auto file = std::make_unique<CStagedFile>();
         if (!file->Create(staging, staging + L"\\" + name) || !file->Write(bytes.data(), bytes.size())) {
@@ -245,7 +246,7 @@ CKeyRing CDownloadThread::TrustedKeys()
     m_keyChainToKeep.clear();
     std::string local, server;
     // Never read through a link: whoever made it chose what it says.
-    const std::wstring kept = std::wstring(m_pDownload->GetProgramFolder()) + L"\\" + kKeyChain;
+    const std::wstring kept = std::wstring(m_pInstaller->GetProgramFolder()) + L"\\" + kKeyChain;
     if (!IsLink(kept))
         ReadSmallFile(kept, kMaxKeyChainFile, &local);
     if (m_pDownload->DownloadToMemory(kKeyChainPath, &server, kMaxKeyChainFile) != 0)
@@ -265,18 +266,18 @@ CKeyRing CDownloadThread::TrustedKeys()
 bool CDownloadThread::InstalledIsCurrent(const FileInfo& file)
 {
     if (!Keyed())
-        return m_pDownload->GetFileChecksum(file.f_name) == static_cast<uint32_t>(file.f_crc);
+        return m_pInstaller->GetFileChecksum(file.f_name) == static_cast<uint32_t>(file.f_crc);
     // The signed content, not merely a matching sum: two swapped words keep the sum.
     const SignedFile& listed = m_signed.files[static_cast<size_t>(m_nNextFile)];
     Sha256Digest digest{};
     uint64_t size = 0;
-    return Sha256File(LocalPathOf(m_pDownload->GetProgramFolder(), file.f_name), &digest, &size) &&
+    return Sha256File(LocalPathOf(m_pInstaller->GetProgramFolder(), file.f_name), &digest, &size) &&
            size == listed.size && digest == listed.sha256;
 }
 
 bool CDownloadThread::DownloadVerified(const VersionInfo& version, const FileInfo& file)
 {
-    std::wstring staging = m_pDownload->GetStagingFolder();
+    std::wstring staging = m_pInstaller->GetStagingFolder();
     std::wstring local = LocalPathOf(staging, file.f_name);
     // Every missing folder on the way, the staging folder included: another
     // program may have removed it since the manifest was fetched.
@@ -355,7 +356,7 @@ bool CDownloadThread::CarriesUsableKey(const FileInfo& file, const CStagedFile& 
     // name or a hard link of the running updater.
     BY_HANDLE_FILE_INFORMATION mine = {}, installed = {};
     if (!FileIdentity(own, &mine) ||
-        !FileIdentity(LocalPathOf(m_pDownload->GetProgramFolder(), file.f_name), &installed) ||
+        !FileIdentity(LocalPathOf(m_pInstaller->GetProgramFolder(), file.f_name), &installed) ||
         mine.dwVolumeSerialNumber != installed.dwVolumeSerialNumber ||
         mine.nFileIndexHigh != installed.nFileIndexHigh || mine.nFileIndexLow != installed.nFileIndexLow)
         return true; // not this updater
@@ -383,7 +384,7 @@ bool CDownloadThread::HandleFile(int attempt)
             m_nState = kFetchManifest;
             return false;
         }
-        Post(WM_VERSION_STATUS, static_cast<WPARAM>(-1), 0);
+        Report(WM_VERSION_STATUS, -1, 0);
         return true;
     }
     if (m_nNextFile >= version->file_count) {
@@ -392,40 +393,39 @@ bool CDownloadThread::HandleFile(int attempt)
         // Keyed: exactly the files verified in this run, nothing else that lies
         // in the staging folder, and the release recorded as installed in
         // the same install.
-        CDownload::InstallFailure failure;
+        CInstaller::InstallFailure failure;
         bool installed = false;
         if (!Keyed()) {
-            installed = m_pDownload->InstallFiles(&failure);
+            installed = m_pInstaller->InstallFiles(&failure);
         } else if (!StageRecords()) {
-            failure.kind = CDownload::InstallProblem::Failed;
-            failure.path = std::wstring(m_pDownload->GetProgramFolder()) + L"\\" + kInstalledRecord;
+            failure.kind = CInstaller::InstallProblem::Failed;
+            failure.path = std::wstring(m_pInstaller->GetProgramFolder()) + L"\\" + kInstalledRecord;
         } else {
-            installed = m_pDownload->InstallStaged(m_staged, &failure);
+            installed = m_pInstaller->InstallStaged(m_staged, &failure);
         }
         m_staged.clear();
         if (!installed) {
             // Nothing changed; another attempt begins with the manifest again.
             m_nState = kFetchManifest;
-            m_strInUse = failure.path;
-            const int code = failure.kind == CDownload::InstallProblem::InUse        ? kInUse
-                             : failure.kind == CDownload::InstallProblem::Unplaceable ? kUnplaceable
+            const int code = failure.kind == CInstaller::InstallProblem::InUse        ? kInUse
+                             : failure.kind == CInstaller::InstallProblem::Unplaceable ? kUnplaceable
                                                                                       : kWriteFailed;
-            Post(WM_FILE_STATUS, static_cast<WPARAM>(code), reinterpret_cast<LPARAM>(m_strInUse.c_str()));
+            Report(WM_FILE_STATUS, code, 0, failure.path);
             return true;
         }
         m_nState = kFinished;
-        Post(WM_COMMAND, IDOK, 0);
+        Report(WM_COMMAND, IDOK, 0);
         return true;
     }
     FileInfo* file = version->GetFile(m_nNextFile);
-    LPARAM name = reinterpret_cast<LPARAM>(file->f_name);
-    Post(WM_FILE_STATUS, 1, name);
+    const std::wstring name = file->f_name;
+    Report(WM_FILE_STATUS, 1, 0, name);
 
     // A name that would leave the program folder fails at once, without any
     // network or file access.
-    if (!IsSafeFileName(file->f_name, m_pDownload->GetStagingFolder())) {
+    if (!IsSafeFileName(file->f_name, m_pInstaller->GetStagingFolder())) {
         UPDATE_LOG(L"Refused unsafe file name in the manifest: %ls\n", file->f_name);
-        Post(WM_FILE_STATUS, static_cast<WPARAM>(-1), name);
+        Report(WM_FILE_STATUS, -1, 0, name);
         return true;
     }
     m_bRefused = false;
@@ -435,11 +435,11 @@ bool CDownloadThread::HandleFile(int attempt)
     } else if (!DownloadVerified(*version, *file)) {
         if (attempt < kAttempts)
             return false;
-        Post(WM_FILE_STATUS, Failure(), name);
+        Report(WM_FILE_STATUS, Failure(), 0, name);
         return true;
     }
     file->done = 1;
     ++m_nNextFile;
-    Post(WM_FILE_STATUS, 0, m_nNextFile);
+    Report(WM_FILE_STATUS, 0, m_nNextFile);
     return true;
 }

@@ -1,12 +1,15 @@
 // The update procedure, one step per WM_UPDATE_STEP, on a worker thread:
-// fetch the manifest, then one listed file per step, then install.
+// fetch the manifest, then one listed file per step, then install; each
+// step's outcome goes to the run as a WorkerReport.
 #pragma once
 
 #include "App.h"
 #include "Download.h"
+#include "Installer.h"
 #include "KeyChain.h"
 #include "Signature.h"
 #include "UpdateMessages.h"
+#include "WorkerReports.h"
 #include "XmlInfo.h"
 
 #include <mutex>
@@ -20,20 +23,20 @@ public:
     static constexpr DWORD kUnchangedPauseMs = 300;
 
     std::wstring m_strVersion;               // installed version, "0.0.0.0" when none
-    HWND m_hTargetWnd = nullptr;             // receives the status messages
+    IWorkerReports* m_pReports = nullptr;    // the run's, or a test's
     volatile LONG m_nState = kFetchManifest;
-    volatile LONG m_nStop = 0;               // set by the dialog; checked before each attempt
+    volatile LONG m_nStop = 0;               // set by the run; checked before each attempt
     int m_nNextFile = 0;                     // also the number of files handled
     CXmlInfo m_xml;
-    CDownload* m_pDownload = nullptr;        // the dialog's engine
-    // Set by the dialog before the first step. With a key the run is keyed:
+    CDownload* m_pDownload = nullptr;        // the run's transport
+    CInstaller* m_pInstaller = nullptr;      // and its installer
+    // Set by the run before the first step. With a key the run is keyed:
     // the manifest must come with the publisher's signature, every file with
     // its signed size and SHA-256, and only verified files are installed.
     PublisherKey m_key;
-    SignedRelease m_signed;                  // what the signature vouched for (keyed runs)
-    Sha256Digest m_manifestSha256{};         // of the manifest received (keyed runs)
+    SignedRelease m_signed;                  // what the signature vouched for, the received manifest's hash among it (keyed runs)
     std::string m_signature;                 // its bytes, kept as the record once installed
-    std::vector<CDownload::StagedEntry> m_staged; // downloaded in this run and found as signed (keyed runs)
+    std::vector<CInstaller::StagedEntry> m_staged; // downloaded in this run and found as signed (keyed runs)
     // The keys this run trusts, from the stamped key and the key chain it
     // follows (keyed runs, once the signature arrived).
     CKeyRing m_trusted;
@@ -69,7 +72,7 @@ protected:
     BOOL OnThreadMessage(UINT msg, WPARAM wp, LPARAM lp) override;
 
 private:
-    void Post(UINT msg, WPARAM wp, LPARAM lp) const;
+    void Report(UINT msg, int code, LPARAM value, const std::wstring& text = std::wstring()) const;
     // One attempt of the current step; true when the step is over (done or
     // reported), false when another attempt should follow.
     bool FetchManifest(int attempt);
@@ -99,7 +102,7 @@ private:
     CKeyRing TrustedKeys();
     // The failure of the step: -2 when a keyed run refused what it got as not
     // genuine, -1 otherwise.
-    WPARAM Failure() const { return static_cast<WPARAM>(m_bBlocked ? kStagingBlocked : m_bRefused ? kRefused : -1); }
+    int Failure() const { return m_bBlocked ? kStagingBlocked : m_bRefused ? kRefused : -1; }
     bool HandleFile(int attempt);
     // Whether the installed file is the one the release lists.
     bool InstalledIsCurrent(const FileInfo& file);
@@ -115,5 +118,4 @@ private:
     std::mutex m_stateLock; // the stop flag against the start of an installation
     bool m_bRefused = false; // the last attempt's failure was a refusal, not the network
     bool m_bBlocked = false; // the staging folder could not be emptied
-    std::wstring m_strInUse; // the installed file that kept the last install from beginning
 };

@@ -16,7 +16,7 @@ BOOL CUpdateApp::InitInstance()
 
     // Without room for the staging folder beside the program there is no safe
     // place to download to: the run ends before it touches anything.
-    if (!CDownload::StagingFolderFits(AfxGetModuleFolder()))
+    if (!CInstaller::StagingFolderFits(AfxGetModuleFolder()))
         return EndAtStart(kFolderTooLongText);
 
     WSADATA wsa;
@@ -27,7 +27,7 @@ BOOL CUpdateApp::InitInstance()
     INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&icc);
 
-    auto dlg = std::make_unique<CUpdateDlg>(m_args);
+    auto dlg = std::make_unique<CUpdateDlg>(std::make_unique<CUpdateRun>(m_args));
     if (dlg->Create(IDD_UPDATE_DIALOG)) {
         dlg->ShowWindow(m_args.visible ? SW_SHOW : SW_HIDE);
         m_pMainWnd = dlg.get();
@@ -41,12 +41,7 @@ BOOL CUpdateApp::EndAtStart(const std::wstring& text)
 {
     if (m_args.visible)
         AfxMessageBox(text, MB_OK | MB_ICONWARNING);
-    // A caller always gets its reply.
-    if (m_args.notifyWindow && m_args.notifyMessage && ::IsWindow(m_args.notifyWindow)) {
-        DWORD_PTR ignored = 0;
-        ::SendMessageTimeoutW(m_args.notifyWindow, m_args.notifyMessage, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, 10000,
-                              &ignored);
-    }
+    CUpdateRun::Reply(m_args.notifyWindow, m_args.notifyMessage, 0);
     m_bEndedAtStart = true;
     return FALSE;
 }

@@ -1,27 +1,32 @@
-// Messages between the update dialog and its worker thread.
+// The reports between the update run and its worker thread (carried as
+// WorkerReport copies, see WorkerReports.h), their codes and what the user
+// is told.
 #pragma once
 
 #include <windows.h>
 
-// Engine callback (on the worker) -> dialog: wParam expected size, lParam bytes so far.
+// Engine callback (on the worker) -> run: code the expected size, value the bytes so far.
 const UINT WM_DOWNLOAD_PROGRESS = WM_USER + 100;
-// Worker -> dialog: wParam 1 started, 0 done, -1 failed, -2 refused as not
+// Worker -> run: code 1 started, 0 done, -1 failed, -2 refused as not
 // genuine (keyed runs), -4 the install did not begin because an installed
 // file is in use, -6 because a file cannot be placed at all (a link or a
 // plain file where a folder is needed), -7 because the disk refused a write
-// (nothing changed in each case); lParam the file name (1, -1, -2; the full
-// path for -4, -6, -7) or the number of files handled (0).
+// (nothing changed in each case); text the file name (1, -1, -2; the full
+// path for -4, -6, -7), value the number of files handled (0).
 const UINT WM_FILE_STATUS = WM_USER + 101;
-// Worker -> dialog: wParam 1 started, 0 done, -1 failed, -2 refused as not
+// Worker -> run: code 1 started, 0 done, -1 failed, -2 refused as not
 // genuine (keyed runs), -3 the staging folder could not be emptied, -5 the
 // journal of an interrupted install names something that is not this
-// installation's (nothing undone, the journal kept); lParam the file count
+// installation's (nothing undone, the journal kept); value the file count
 // when done.
 const UINT WM_VERSION_STATUS = WM_USER + 102;
-// -> dialog: wParam 1 started, 0 done, other failed; lParam 1 HTTP, else FTP.
+// -> run: code 1 started, 0 done, other failed; value 1 HTTP, else FTP. No
+// sender today; a transport that connects as its own step would report it.
 const UINT WM_CONNECT_STATUS = WM_USER + 104;
-// Dialog -> worker, thread message: perform one step.
+// Run -> worker, thread message: perform one step.
 const UINT WM_UPDATE_STEP = WM_USER + 105;
+// -> the run's view: reports are waiting (CUpdateRun::DeliverReports).
+const UINT WM_WORKER_REPORTS = WM_USER + 106;
 
 // The status code of a refusal, and what the user is told: a release that
 // fails the publisher's checks is no network trouble, and trying again later

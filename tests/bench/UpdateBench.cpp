@@ -8,6 +8,7 @@
 #include "BenchClock.h"
 #include "Checksum.h"
 #include "Download.h"
+#include "Installer.h"
 #include "Folders.h"
 #include "Handles.h"
 #include "Settings.h"
@@ -56,7 +57,7 @@ void NoProgress(DWORD, DWORD, void*) {}
 bool TimeEngine(const std::wstring& path, DWORD expected, const std::wstring& folder, double* seconds)
 {
     CDownload engine; // a fresh engine per round, as each run of the updater has
-    engine.InitPaths(folder.c_str());
+    engine.WriteOnlyInside(folder);
     engine.SetServer(L"127.0.0.1", 21, 8085, nullptr, nullptr);
     engine.SetProgressCallback(NoProgress, nullptr);
     std::wstring local = folder + L"\\engine.bin";
@@ -230,9 +231,11 @@ int Procedure(const std::wstring& templ, const std::wstring& work)
     CopyFolder(templ, parts);
     UpdateSettings settings = ReadUpdateSettings(parts);
     CDownload engine;
-    engine.InitPaths(parts.c_str());
+    CInstaller installer;
+    installer.InitPaths(parts.c_str());
+    engine.WriteOnlyInside(parts);
     engine.SetServer(L"127.0.0.1", 21, 8085, nullptr, nullptr);
-    std::wstring staging = engine.GetStagingFolder();
+    std::wstring staging = installer.GetStagingFolder();
     ::CreateDirectoryW(staging.c_str(), nullptr);
 
     double t0 = Now();
@@ -255,7 +258,7 @@ int Procedure(const std::wstring& templ, const std::wstring& work)
     for (int i = 0; i < version->file_count; ++i) {
         FileInfo* f = version->GetFile(i);
         t0 = Now();
-        uint32_t sum = engine.GetFileChecksum(f->f_name);
+        uint32_t sum = installer.GetFileChecksum(f->f_name);
         checksumTime += Now() - t0;
         if (sum == static_cast<uint32_t>(f->f_crc)) {
             ++unchanged;
@@ -278,9 +281,9 @@ int Procedure(const std::wstring& templ, const std::wstring& work)
         verifyTime += Now() - t0;
     }
     t0 = Now();
-    engine.InstallFiles();
+    installer.InstallFiles();
     double installTime = Now() - t0;
-    engine.Cleanup();
+    installer.Cleanup();
     double pauses = unchanged * 0.3;
     double sum = pauses + manifestTime + checksumTime + downloadTime + verifyTime + installTime;
 
@@ -327,7 +330,7 @@ int Keyed(const std::wstring& plainTempl, const std::wstring& keyedTempl, const 
         ::FreeLibrary(module);
     UpdateSettings settings = ReadUpdateSettings(keyedTempl);
     CDownload engine;
-    engine.InitPaths((work + L"\\parts").c_str());
+    engine.WriteOnlyInside(work + L"\\parts");
     ::CreateDirectoryW((work + L"\\parts").c_str(), nullptr);
     engine.SetServer(L"127.0.0.1", 21, 8085, nullptr, nullptr);
     std::wstring local = work + L"\\parts\\update.sig";

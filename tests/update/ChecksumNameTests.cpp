@@ -1,6 +1,6 @@
 // The file checksum rule, and which manifest names may become local paths.
 #include "Checksum.h"
-#include "Download.h"
+#include "Installer.h"
 #include "SafeName.h"
 #include "TestSupport.h"
 
@@ -136,11 +136,11 @@ TEST(SafeName, ChecksumOfAnUnsafeNameTouchesNoFile)
     TempFolder root(L"unsafe");
     ASSERT_TRUE(WriteBytes(root / L"outside.txt", "secret"));
     ASSERT_TRUE(WriteBytes(root / L"app\\inside.txt", "inside"));
-    CDownload engine;
-    engine.InitPaths((root / L"app").c_str());
-    EXPECT_EQ(engine.GetFileChecksum(L"/inside.txt"), Sum("inside"));
-    EXPECT_EQ(engine.GetFileChecksum(L"/../outside.txt"), 0u);
-    EXPECT_EQ(engine.GetFileChecksum(L"/..\\outside.txt"), 0u);
-    EXPECT_EQ(engine.GetFileChecksum(L"\\..\\outside.txt"), 0u);
-    EXPECT_EQ(engine.GetFileChecksum(L"/missing.txt"), 0u);
+    CInstaller installer;
+    installer.InitPaths((root / L"app").c_str());
+    EXPECT_EQ(installer.GetFileChecksum(L"/inside.txt"), Sum("inside"));
+    EXPECT_EQ(installer.GetFileChecksum(L"/../outside.txt"), 0u);
+    EXPECT_EQ(installer.GetFileChecksum(L"/..\\outside.txt"), 0u);
+    EXPECT_EQ(installer.GetFileChecksum(L"\\..\\outside.txt"), 0u);
+    EXPECT_EQ(installer.GetFileChecksum(L"/missing.txt"), 0u);
 }

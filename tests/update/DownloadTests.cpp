@@ -40,7 +40,7 @@ protected:
     {
         ResetServer();
         ASSERT_EQ(GetServerStats().requests.size(), 0u) << "the test server does not answer";
-        engine.InitPaths(app.path().c_str());
+        engine.WriteOnlyInside(app.path());
         engine.SetServer(L"127.0.0.1", 2121, 8085, nullptr, nullptr);
         engine.SetProgressCallback(&Progress::Callback, &progress);
         g_log.clear();

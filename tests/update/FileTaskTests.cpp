@@ -1,6 +1,6 @@
 // Installing staged files over an installation: files in use, read-only files,
 // failures that must not lose a file, and nothing written elsewhere.
-#include "Download.h"
+#include "Installer.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -44,7 +44,7 @@ protected:
 
     TempFolder root{L"install"};
     std::wstring app, staging;
-    CDownload engine;
+    CInstaller engine;
 };
 
 } // namespace
@@ -109,13 +109,13 @@ TEST_F(InstallTest, AFileHeldWithoutAnySharingStopsTheWholeInstallUntilItIsRelea
         Install(name, "old");
         Stage(name, "new");
     }
-    CDownload::InstallFailure inUse;
+    CInstaller::InstallFailure inUse;
     {
         Held locked(app + L"\\locked.dat", 0);
         ASSERT_NE(locked.h, INVALID_HANDLE_VALUE);
         EXPECT_FALSE(engine.InstallFiles(&inUse));
     }
-    EXPECT_EQ(inUse.kind, CDownload::InstallProblem::InUse);
+    EXPECT_EQ(inUse.kind, CInstaller::InstallProblem::InUse);
     EXPECT_EQ(inUse.path, app + L"\\locked.dat");
     for (const wchar_t* name : {L"a.dat", L"locked.dat", L"z.dat"})
         EXPECT_EQ(Installed(name), "old");
@@ -145,11 +145,11 @@ TEST_F(InstallTest, AnInstallThatStoppedInTheMiddleIsUndoneByTheNextRunAndNothin
     ASSERT_TRUE(::MoveFileW((app + L"\\b.dat").c_str(), (app + L"\\Temp\\b.dat0").c_str()));
     Install(L"a.dat", "new a");
     ASSERT_TRUE(writeJournal(L"qz-update-journal 2\n/a.dat\t0\n/b.dat\t0\n/c.dat\t\n"));
-    EXPECT_EQ(engine.RecoverInterruptedInstall(), CDownload::Recovery::Undone);
+    EXPECT_EQ(engine.RecoverInterruptedInstall(), CInstaller::Recovery::Undone);
     EXPECT_EQ(ListTree(app), (std::vector<std::wstring>{L"a.dat", L"b.dat"}));
     EXPECT_EQ(Installed(L"a.dat"), "old a");
     EXPECT_EQ(Installed(L"b.dat"), "old b");
-    EXPECT_EQ(engine.RecoverInterruptedInstall(), CDownload::Recovery::Nothing); // once
+    EXPECT_EQ(engine.RecoverInterruptedInstall(), CInstaller::Recovery::Nothing); // once
 
     // Planted, or left by an installation copied from elsewhere: a line that
     // names anything outside, or a form that is not this layout's, stops
@@ -172,7 +172,7 @@ TEST_F(InstallTest, AnInstallThatStoppedInTheMiddleIsUndoneByTheNextRunAndNothin
     };
     for (const std::wstring& text : hostile) {
         ASSERT_TRUE(writeJournal(text));
-        EXPECT_EQ(engine.RecoverInterruptedInstall(), CDownload::Recovery::Refused)
+        EXPECT_EQ(engine.RecoverInterruptedInstall(), CInstaller::Recovery::Refused)
             << std::string(text.begin(), text.end());
         EXPECT_TRUE(Exists(journal));
         EXPECT_EQ(ReadBytes(original / L"a.dat"), "the original's");
@@ -188,9 +188,9 @@ TEST_F(InstallTest, AnInstallThatStoppedInTheMiddleIsUndoneByTheNextRunAndNothin
     ASSERT_TRUE(WriteBytes(journal, big));
     {
         Held writing(journal, 0);
-        EXPECT_EQ(engine.RecoverInterruptedInstall(), CDownload::Recovery::Nothing);
+        EXPECT_EQ(engine.RecoverInterruptedInstall(), CInstaller::Recovery::Nothing);
     }
-    EXPECT_EQ(engine.RecoverInterruptedInstall(), CDownload::Recovery::Refused);
+    EXPECT_EQ(engine.RecoverInterruptedInstall(), CInstaller::Recovery::Refused);
     EXPECT_TRUE(Exists(journal));
     EXPECT_EQ(Installed(L"a.dat"), "old a");
 }
@@ -312,7 +312,7 @@ TEST(StagingPath, AProgramFolderWithoutRoomForTheStagingFolderIsRefusedAndNothin
     // Exactly as long as still fits, and one character more.
     std::wstring fits = base + std::wstring(MAX_PATH - 1 - 7 - base.size(), L'f');
     std::wstring tooLong = fits + L"g";
-    CDownload engine;
+    CInstaller engine;
     EXPECT_TRUE(engine.InitPaths(fits.c_str()));
     EXPECT_EQ(std::wstring(engine.GetStagingFolder()), fits + L"\\$Temp$");
     EXPECT_EQ(std::wstring(engine.GetStagingFolder()).size(), static_cast<size_t>(MAX_PATH - 1));
@@ -324,8 +324,8 @@ TEST(StagingPath, AProgramFolderWithoutRoomForTheStagingFolderIsRefusedAndNothin
     engine.InstallFiles();
     engine.Cleanup();
     EXPECT_EQ(ListTree(root.path()), std::vector<std::wstring>{L"keep.txt"});
-    EXPECT_FALSE(CDownload::StagingFolderFits(tooLong));
-    EXPECT_FALSE(CDownload::StagingFolderFits(L""));
+    EXPECT_FALSE(CInstaller::StagingFolderFits(tooLong));
+    EXPECT_FALSE(CInstaller::StagingFolderFits(L""));
 }
 
 // A junction or folder link in the staging folder, or an installed folder that
@@ -360,11 +360,11 @@ TEST(LinkWalkTest, CleanupAndInstallNeverReachThroughAFolderLink)
 
     // A release that needs a folder where a link stands installs nothing at
     // all: installing the rest would report a release that is not there.
-    CDownload engine;
+    CInstaller engine;
     ASSERT_TRUE(engine.InitPaths(app.c_str()));
-    CDownload::InstallFailure failure;
+    CInstaller::InstallFailure failure;
     EXPECT_FALSE(engine.InstallFiles(&failure));
-    EXPECT_EQ(failure.kind, CDownload::InstallProblem::Unplaceable);
+    EXPECT_EQ(failure.kind, CInstaller::InstallProblem::Unplaceable);
     EXPECT_EQ(failure.path, app + L"\\shared");
     EXPECT_FALSE(Exists(app + L"\\real.txt"));
     EXPECT_FALSE(Exists(app + L"\\away")) << "a link in the staging folder was installed";
@@ -379,13 +379,13 @@ TEST(LinkWalkTest, CleanupAndInstallNeverReachThroughAFolderLink)
 
     // An installation whose Temp is a link: no backup and no journal goes
     // there, and no journal is read from there.
-    CDownload linked;
+    CInstaller linked;
     ASSERT_TRUE(linked.InitPaths(linkedTemp.c_str()));
     ASSERT_TRUE(WriteBytes(linkedTemp + L"\\a.txt", "installed"));
     ASSERT_TRUE(WriteBytes(linkedTemp + L"\\$Temp$\\a.txt", "staged"));
-    EXPECT_EQ(linked.RecoverInterruptedInstall(), CDownload::Recovery::Refused);
+    EXPECT_EQ(linked.RecoverInterruptedInstall(), CInstaller::Recovery::Refused);
     EXPECT_FALSE(linked.InstallFiles(&failure));
-    EXPECT_EQ(failure.kind, CDownload::InstallProblem::Unplaceable);
+    EXPECT_EQ(failure.kind, CInstaller::InstallProblem::Unplaceable);
     EXPECT_EQ(ReadBytes(linkedTemp + L"\\a.txt"), "installed");
     EXPECT_EQ(ListTree(outside), std::vector<std::wstring>{L"keep.txt"});
     linked.Cleanup();

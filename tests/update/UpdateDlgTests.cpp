@@ -1,5 +1,6 @@
-// The progress dialog in this process. The test stands in for the worker,
-// posting the messages the worker posts, except where the real worker runs.
+// The update run and the progress dialog that shows it, in this process. The
+// test stands in for the worker, handing the run the reports the worker
+// sends, except where the real worker runs.
 #include "ReleaseSupport.h"
 #include "TestSupport.h"
 #include "UpdateDlg.h"
@@ -19,49 +20,41 @@ using namespace testsupport;
 
 namespace {
 
-
-// The dialog with no worker thread; the test decides when the installation is over.
-class StandInDlg : public CUpdateDlg {
+// The run with no worker thread; the test decides when the installation is over.
+class StandInRun : public CUpdateRun {
 public:
-    using CUpdateDlg::CUpdateDlg;
-    BOOL StartThread() override { return FALSE; }
+    using CUpdateRun::CUpdateRun;
     bool finished = false;
 
 protected:
+    bool StartWorker() override { return false; }
     bool InstallationFinished() const override { return finished; }
 };
 
-// Answers the next message box of this thread from inside its modal loop.
-struct BoxAnswer {
-    int button = 0;
-    std::wstring text;
-    bool answered = false;
-};
-BoxAnswer* g_answer = nullptr;
+// A view without a window: what the run last showed, and what it asked or told.
+struct RecordingView : IUpdateView {
+    std::wstring status;
+    std::vector<std::wstring> asked;
+    bool retry = true;
+    int exitCode = -1;
 
-BOOL CALLBACK FindBox(HWND hwnd, LPARAM lp)
-{
-    wchar_t cls[16] = {};
-    ::GetClassNameW(hwnd, cls, 16);
-    if (wcscmp(cls, L"#32770") == 0 && ::GetDlgItem(hwnd, 0xFFFF) && ::IsWindowVisible(hwnd)) {
-        *reinterpret_cast<HWND*>(lp) = hwnd;
-        return FALSE;
+    void ShowStatus(const std::wstring& text) override { status = text; }
+    void ShowFileProgress(int) override {}
+    void ShowTotalRange(int) override {}
+    void ShowTotalProgress(int) override {}
+    void EnableOk(bool) override {}
+    void EnableCancel(bool) override {}
+    bool AskRetry(const std::wstring& text) override
+    {
+        asked.push_back(text);
+        return retry;
     }
-    return TRUE;
-}
-
-void CALLBACK AnswerBox(HWND, UINT, UINT_PTR id, DWORD)
-{
-    HWND box = nullptr;
-    ::EnumThreadWindows(::GetCurrentThreadId(), FindBox, reinterpret_cast<LPARAM>(&box));
-    if (!box || !g_answer)
-        return;
-    ::KillTimer(nullptr, id);
-    g_answer->text = GetWindowTextString(::GetDlgItem(box, 0xFFFF));
-    g_answer->answered = true;
-    ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(g_answer->button, BN_CLICKED),
-                   reinterpret_cast<LPARAM>(::GetDlgItem(box, g_answer->button)));
-}
+    void Tell(const std::wstring& text) override { asked.push_back(text); }
+    void WakeUp() override {}
+    void StartTimer(UINT_PTR, UINT) override {}
+    void StopTimer(UINT_PTR) override {}
+    void EndProgram(int code) override { exitCode = code; }
+};
 
 class UpdateDlgTest : public ::testing::Test {
 protected:
@@ -74,7 +67,6 @@ protected:
     {
         dlg.reset();
         caller.DestroyWindow();
-        g_answer = nullptr;
         TakeQuit();
     }
 
@@ -89,28 +81,24 @@ protected:
         }
         return args;
     }
-    void Make(const UpdateCommandLine& args)
+    // With the real worker when real is set.
+    void Make(const UpdateCommandLine& args, bool real = false)
     {
-        dlg = std::make_unique<StandInDlg>(args, app.path());
+        dlg = std::make_unique<CUpdateDlg>(real ? std::make_unique<CUpdateRun>(args, app.path())
+                                                : std::make_unique<StandInRun>(args, app.path()));
         ASSERT_TRUE(dlg->Create(IDD_UPDATE_DIALOG));
     }
-    // As the worker does: posted, then handled by this thread's loop.
-    void Post(UINT msg, WPARAM wp, LPARAM lp)
+    StandInRun& StandIn() { return static_cast<StandInRun&>(dlg->Run()); }
+    // The user's button, through this thread's loop.
+    void Press(int button)
     {
-        ::PostMessageW(dlg->m_hWnd, msg, wp, lp);
+        dlg->PostMessage(WM_COMMAND, button, 0);
         PumpPending();
     }
-    // Posts a failure and answers the prompt it raises with button.
-    std::wstring PostAndAnswer(UINT msg, WPARAM wp, LPARAM lp, int button)
+    // As the worker reports.
+    void Report(UINT msg, int code, LPARAM value, const std::wstring& text = std::wstring())
     {
-        BoxAnswer answer;
-        answer.button = button;
-        g_answer = &answer;
-        UINT_PTR timer = ::SetTimer(nullptr, 0, 50, AnswerBox);
-        Post(msg, wp, lp);
-        ::KillTimer(nullptr, timer);
-        g_answer = nullptr;
-        return answer.answered ? answer.text : L"(no prompt)";
+        dlg->Run().Receive(WorkerReport{msg, code, value, text});
     }
     std::wstring Status() const { return GetWindowTextString(::GetDlgItem(dlg->m_hWnd, IDC_STATUS_TEXT)); }
     int Pos(int id) const { return static_cast<int>(::SendDlgItemMessageW(dlg->m_hWnd, id, PBM_GETPOS, 0, 0)); }
@@ -183,39 +171,39 @@ TEST_F(UpdateDlgTest, StatusTextsProgressPositionsAndRanges)
     EXPECT_EQ(High(IDC_FILE_PROGRESS), 100);
     EXPECT_EQ(High(IDC_TOTAL_PROGRESS), 100);
 
-    Post(WM_VERSION_STATUS, 1, 0);
+    Report(WM_VERSION_STATUS, 1, 0);
     EXPECT_EQ(Status(), L"正在下载版本信息...");
     // The manifest against its nominal 4096 bytes: full at 4096 and beyond.
-    Post(WM_DOWNLOAD_PROGRESS, 4096, 2048);
+    Report(WM_DOWNLOAD_PROGRESS, 4096, 2048);
     EXPECT_EQ(Pos(IDC_FILE_PROGRESS), 50);
-    Post(WM_DOWNLOAD_PROGRESS, 4096, 4096);
+    Report(WM_DOWNLOAD_PROGRESS, 4096, 4096);
     EXPECT_EQ(Pos(IDC_FILE_PROGRESS), 100);
-    Post(WM_DOWNLOAD_PROGRESS, 4096, 9000);
+    Report(WM_DOWNLOAD_PROGRESS, 4096, 9000);
     EXPECT_EQ(Pos(IDC_FILE_PROGRESS), 100);
     // The file count's low 16 bits: a count above 65535 wraps.
-    Post(WM_VERSION_STATUS, 0, 70000);
+    Report(WM_VERSION_STATUS, 0, 70000);
     EXPECT_EQ(High(IDC_TOTAL_PROGRESS), 4464);
     EXPECT_EQ(Pos(IDC_TOTAL_PROGRESS), 0);
     EXPECT_EQ(Status(), L"下载版本信息成功");
-    Post(WM_VERSION_STATUS, 0, 65535);
+    Report(WM_VERSION_STATUS, 0, 65535);
     EXPECT_EQ(High(IDC_TOTAL_PROGRESS), 65535);
 
     const wchar_t* name = L"/播放器/big.dll";
-    Post(WM_FILE_STATUS, 1, reinterpret_cast<LPARAM>(name));
+    Report(WM_FILE_STATUS, 1, 0, name);
     EXPECT_EQ(Status(), name);
     EXPECT_EQ(Pos(IDC_FILE_PROGRESS), 0);
     // 30,000,000 bytes: halfway is 50 (no overflow); an expected size of 0 changes nothing.
-    Post(WM_DOWNLOAD_PROGRESS, 30000000, 15000000);
+    Report(WM_DOWNLOAD_PROGRESS, 30000000, 15000000);
     EXPECT_EQ(Pos(IDC_FILE_PROGRESS), 50);
-    Post(WM_DOWNLOAD_PROGRESS, 0, 29000000);
+    Report(WM_DOWNLOAD_PROGRESS, 0, 29000000);
     EXPECT_EQ(Pos(IDC_FILE_PROGRESS), 50);
-    Post(WM_FILE_STATUS, 0, 3);
+    Report(WM_FILE_STATUS, 0, 3);
     EXPECT_EQ(Pos(IDC_FILE_PROGRESS), 100);
     EXPECT_EQ(Pos(IDC_TOTAL_PROGRESS), 3);
 
-    Post(WM_CONNECT_STATUS, 1, 1);
+    Report(WM_CONNECT_STATUS, 1, 1);
     EXPECT_EQ(Status(), L"正在连接HTTP服务器 ...");
-    Post(WM_CONNECT_STATUS, 0, 2);
+    Report(WM_CONNECT_STATUS, 0, 2);
     EXPECT_EQ(Status(), L"连接FTP服务器成功");
     EXPECT_FALSE(TakeQuit());
     EXPECT_TRUE(caller.replies.empty());
@@ -226,10 +214,10 @@ TEST_F(UpdateDlgTest, ARunThatWaitsForAnotherOnTheSameInstallationSaysSo)
     // Another run holds the installation's lock (on a thread of its own: a
     // mutex is its owner's again and again). The lock is one for every
     // session on the machine: a run from another session is held too.
-    EXPECT_EQ(CUpdateDlg::StagingLockName(app.path()).compare(0, 23, L"Global\\QZUpdateStaging."), 0);
+    EXPECT_EQ(CUpdateRun::StagingLockName(app.path()).compare(0, 23, L"Global\\QZUpdateStaging."), 0);
     HANDLE held = ::CreateEventW(nullptr, TRUE, FALSE, nullptr), done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::thread other([&] {
-        HANDLE lock = ::CreateMutexW(nullptr, TRUE, CUpdateDlg::StagingLockName(app.path()).c_str());
+        HANDLE lock = ::CreateMutexW(nullptr, TRUE, CUpdateRun::StagingLockName(app.path()).c_str());
         ::SetEvent(held);
         ::WaitForSingleObject(done, INFINITE);
         ::ReleaseMutex(lock);
@@ -246,48 +234,61 @@ TEST_F(UpdateDlgTest, ARunThatWaitsForAnotherOnTheSameInstallationSaysSo)
 
 TEST_F(UpdateDlgTest, FailuresAskRetryOrCancelWhenVisibleAndEndTheRunAtOnceWhenHidden)
 {
-    Make(Args(true, true));
-    EXPECT_EQ(PostAndAnswer(WM_VERSION_STATUS, static_cast<WPARAM>(-1), 0, IDRETRY), L"下载版本信息失败，可能网络有问题！");
-    EXPECT_FALSE(TakeQuit());
-    const wchar_t* name = L"/a.dll";
-    EXPECT_EQ(PostAndAnswer(WM_FILE_STATUS, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(name), IDRETRY),
-              L"下载文件：'/a.dll' 失败\n");
+    // The run alone, without a window: its view answers the prompts.
+    RecordingView view;
+    StandInRun run(Args(true, true), app.path());
+    run.Start(view);
     // A keyed run's refusal, a staging folder that cannot be emptied and a
     // file in use each say what happened.
-    EXPECT_EQ(PostAndAnswer(WM_VERSION_STATUS, static_cast<WPARAM>(kRefused), 0, IDRETRY), kRefusedText);
-    EXPECT_EQ(PostAndAnswer(WM_FILE_STATUS, static_cast<WPARAM>(kRefused), reinterpret_cast<LPARAM>(name), IDRETRY),
-              kRefusedText);
-    EXPECT_EQ(PostAndAnswer(WM_VERSION_STATUS, static_cast<WPARAM>(kStagingBlocked), 0, IDRETRY), kStagingBlockedText);
-    const wchar_t* held = L"C:\\app\\data.db";
-    EXPECT_EQ(PostAndAnswer(WM_FILE_STATUS, static_cast<WPARAM>(kInUse), reinterpret_cast<LPARAM>(held), IDRETRY),
-              L"文件：'C:\\app\\data.db' 正在被其他程序使用，无法更新！");
-    EXPECT_FALSE(TakeQuit());
+    const struct {
+        UINT message;
+        int code;
+        const wchar_t* text;
+        std::wstring asked;
+    } failures[] = {
+        {WM_VERSION_STATUS, -1, L"", L"下载版本信息失败，可能网络有问题！"},
+        {WM_FILE_STATUS, -1, L"/a.dll", L"下载文件：'/a.dll' 失败\n"},
+        {WM_VERSION_STATUS, kRefused, L"", kRefusedText},
+        {WM_FILE_STATUS, kRefused, L"/a.dll", kRefusedText},
+        {WM_VERSION_STATUS, kStagingBlocked, L"", kStagingBlockedText},
+        {WM_FILE_STATUS, kInUse, L"C:\\app\\data.db", L"文件：'C:\\app\\data.db' 正在被其他程序使用，无法更新！"},
+    };
+    for (const auto& f : failures) {
+        run.Receive(WorkerReport{f.message, f.code, 0, f.text});
+        EXPECT_EQ(view.asked.back(), f.asked);
+    }
+    EXPECT_EQ(view.exitCode, -1);
     EXPECT_TRUE(caller.replies.empty());
-    EXPECT_EQ(PostAndAnswer(WM_CONNECT_STATUS, 7, 1, IDCANCEL), L"连接服务器失败，可能网络有问题！");
-    EXPECT_TRUE(TakeQuit());
+    view.retry = false;
+    run.Receive(WorkerReport{WM_CONNECT_STATUS, 7, 1, {}});
+    EXPECT_EQ(view.asked.back(), L"连接服务器失败，可能网络有问题！");
+    EXPECT_EQ(view.exitCode, 1);
     EXPECT_EQ(caller.replies, std::vector<LPARAM>{0});
-    // Messages after the end are not for this run.
-    EXPECT_EQ(PostAndAnswer(WM_VERSION_STATUS, static_cast<WPARAM>(-1), 0, IDRETRY), L"(no prompt)");
+    // Reports after the end are not for this run.
+    const size_t asked = view.asked.size();
+    run.Receive(WorkerReport{WM_VERSION_STATUS, -1, 0, {}});
+    EXPECT_EQ(view.asked.size(), asked);
 
-    dlg.reset();
     caller.replies.clear();
-    Make(Args(false, true));
-    EXPECT_EQ(PostAndAnswer(WM_FILE_STATUS, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(name), IDRETRY),
-              L"(no prompt)");
-    EXPECT_TRUE(TakeQuit());
+    RecordingView hiddenView;
+    StandInRun hidden(Args(false, true), app.path());
+    hidden.Start(hiddenView);
+    hidden.Receive(WorkerReport{WM_FILE_STATUS, -1, 0, L"/a.dll"});
+    EXPECT_TRUE(hiddenView.asked.empty());
+    EXPECT_EQ(hiddenView.exitCode, 1);
     EXPECT_EQ(caller.replies, std::vector<LPARAM>{0});
 }
 
 TEST_F(UpdateDlgTest, OkBeforeTheInstallationIsIgnoredAndWithAReplyTargetTheFinishReplies)
 {
     Make(Args(true, true));
-    Post(WM_COMMAND, IDOK, 0);
+    Press(IDOK);
     EXPECT_FALSE(TakeQuit());
     EXPECT_TRUE(caller.replies.empty());
     EXPECT_FALSE(Enabled(IDOK));
 
-    static_cast<StandInDlg*>(dlg.get())->finished = true;
-    Post(WM_COMMAND, IDOK, 0);
+    StandIn().finished = true;
+    Press(IDOK);
     EXPECT_TRUE(TakeQuit());
     EXPECT_EQ(caller.replies, std::vector<LPARAM>{1});
     EXPECT_TRUE(Enabled(IDCANCEL)); // only a run without reply target turns Cancel off
@@ -297,14 +298,14 @@ TEST_F(UpdateDlgTest, AFinishWithoutReplyTargetTurnsCancelOffWaitsForTheClientTh
 {
     HANDLE running = ::CreateMutexW(nullptr, FALSE, L"ZorvaneMutex"); // the hidden watch keeps still
     Make(Args(false, false, L"abc"));
-    static_cast<StandInDlg*>(dlg.get())->finished = true;
+    StandIn().finished = true;
     ClientStandIn client;
     client.dialog = dlg->m_hWnd;
     HANDLE thread = ::CreateThread(nullptr, 0, ClientStandIn::Run, &client, 0, nullptr);
     ASSERT_NE(thread, nullptr);
     ::WaitForSingleObject(client.ready, 5000);
 
-    Post(WM_COMMAND, IDOK, 0); // returns once the client's mutex is gone
+    Press(IDOK); // returns once the client's mutex is gone
     ::WaitForSingleObject(thread, 10000);
     ::CloseHandle(thread);
     ::CloseHandle(client.ready);
@@ -324,7 +325,7 @@ TEST_F(UpdateDlgTest, AReplyWindowThatIsGoneIsSkippedAndAHungOneCostsAtMostTenSe
     Make(Args(true, true));
     caller.DestroyWindow();
     DWORD start = ::GetTickCount();
-    Post(WM_COMMAND, IDCANCEL, 0);
+    Press(IDCANCEL);
     EXPECT_TRUE(TakeQuit());
     EXPECT_LT(::GetTickCount() - start, testsupport::Scaled(1500));
 
@@ -338,7 +339,7 @@ TEST_F(UpdateDlgTest, AReplyWindowThatIsGoneIsSkippedAndAHungOneCostsAtMostTenSe
     args.notifyMessage = kReply;
     Make(args);
     start = ::GetTickCount();
-    Post(WM_COMMAND, IDCANCEL, 0);
+    Press(IDCANCEL);
     DWORD took = ::GetTickCount() - start;
     EXPECT_TRUE(TakeQuit());
     EXPECT_LT(took, 10000 + testsupport::Scaled(1500));
@@ -363,10 +364,9 @@ TEST_F(UpdateDlgTest, CancelAtAnyStepGetsTheReplyThatMatchesTheInstalledFiles)
         for (const ReleaseFile& f : files)
             ASSERT_TRUE(WriteBytes(app.path() + L"\\" + Utf8ToWide(f.name.substr(1)), "old"));
         caller.replies.clear();
-        dlg = std::make_unique<CUpdateDlg>(Args(true, true), app.path());
-        ASSERT_TRUE(dlg->Create(IDD_UPDATE_DIALOG));
+        Make(Args(true, true), true);
         ASSERT_TRUE(PumpUntil([&] { return Pos(IDC_TOTAL_PROGRESS) >= at; }, 20000));
-        Post(WM_COMMAND, IDCANCEL, 0);
+        Press(IDCANCEL);
         ASSERT_TRUE(PumpUntil([&] { return !caller.replies.empty(); }, 20000));
         const bool installed = ReadBytes(app / L"a.dat") == "new a";
         EXPECT_EQ(caller.replies, std::vector<LPARAM>{installed ? 1 : 0});
@@ -384,14 +384,13 @@ TEST_F(UpdateDlgTest, CancelWhileTheRealWorkerIsBlockedInATransferEndsAtOnce)
     // The body stops after 200 KB, so that some progress is shown first.
     SetServerFault(root + "/stalled.bin", "stall", 200000, 30000, 1);
     ASSERT_TRUE(WriteBytes(app / L"stalled.bin", "old"));
-    dlg = std::make_unique<CUpdateDlg>(Args(true, true), app.path());
-    ASSERT_TRUE(dlg->Create(IDD_UPDATE_DIALOG));
+    Make(Args(true, true), true);
     ASSERT_TRUE(PumpUntil([&] { return Pos(IDC_FILE_PROGRESS) > 0 && Status() == L"/stalled.bin"; }, 10000))
         << Status();
     PumpUntil([] { return false; }, 300);
 
     DWORD start = ::GetTickCount();
-    Post(WM_COMMAND, IDCANCEL, 0);
+    Press(IDCANCEL);
     EXPECT_LT(::GetTickCount() - start, testsupport::Scaled(1500)); // the stall lasts 30 s
     EXPECT_TRUE(TakeQuit());
     EXPECT_EQ(caller.replies, std::vector<LPARAM>{0});

@@ -6,6 +6,7 @@
 #include "Publisher.h"
 #include "ReleaseSupport.h"
 #include "Settings.h"
+#include "WorkerReports.h"
 #include "TestSupport.h"
 #include "UpdateMessages.h"
 
@@ -27,8 +28,8 @@ void CollectLog(const wchar_t* line)
     g_log.push_back(line);
 }
 
-// Stands in for the dialog: records every status and posts the next step
-// where the dialog would; a failure ends the run unless retries are left.
+// Stands in for the run: records every status and posts the next step
+// where the run would; a failure ends the run unless retries are left.
 class StepDriver : public CWnd {
 public:
     CDownloadThread* worker = nullptr;
@@ -44,16 +45,31 @@ public:
     // and once each file is handled, before the next.
     std::function<void()> onVersion, onFile;
 
+    // The worker reports here; this window takes the reports as the run's view does.
+    CReportQueue reports{[this] { PostMessage(WM_WORKER_REPORTS); }};
+
     void Step() { worker->PostThreadMessage(WM_UPDATE_STEP, 0, 0); }
 
 protected:
     LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp) override
     {
-        int code = static_cast<int>(wp);
-        switch (msg) {
-        case WM_DOWNLOAD_PROGRESS:
+        if (msg == WM_DOWNLOAD_PROGRESS) {
             ++progressMessages;
             return 0;
+        }
+        if (msg != WM_WORKER_REPORTS)
+            return CWnd::WindowProc(msg, wp, lp);
+        for (const WorkerReport& report : reports.Take())
+            Handle(report);
+        return 0;
+    }
+
+private:
+    void Handle(const WorkerReport& report)
+    {
+        const int code = report.code;
+        const LPARAM lp = report.value;
+        switch (report.message) {
         case WM_VERSION_STATUS:
             events.push_back("V" + std::to_string(code) + (code == 0 ? " " + std::to_string(lp) : ""));
             if (code == 0 && onVersion)
@@ -62,9 +78,9 @@ protected:
                 Step();
             else if (code != 1)
                 Failed();
-            return 0;
+            break;
         case WM_FILE_STATUS: {
-            std::string detail = code == 0 ? std::to_string(lp) : Narrow(reinterpret_cast<const wchar_t*>(lp));
+            std::string detail = code == 0 ? std::to_string(lp) : Narrow(report.text);
             events.push_back("F" + std::to_string(code) + " " + detail);
             if (code == 0 && onFile)
                 onFile();
@@ -74,22 +90,18 @@ protected:
                 Step();
             else if (code != 1)
                 Failed();
-            return 0;
+            break;
         }
         case WM_COMMAND:
-            if (LOWORD(wp) == IDOK) {
+            if (code == IDOK) {
                 events.push_back("OK");
                 finished = true;
-                return 0;
             }
             break;
         default:
             break;
         }
-        return CWnd::WindowProc(msg, wp, lp);
     }
-
-private:
     void StopInInstallation()
     {
         Step();
@@ -100,7 +112,7 @@ private:
         worker->Stop();
         finished = true;
     }
-    static std::string Narrow(const wchar_t* s) { return std::string(s, s + wcslen(s)); }
+    static std::string Narrow(const std::wstring& s) { return std::string(s.begin(), s.end()); }
     void Failed()
     {
         if (retriesLeft-- > 0)
@@ -116,7 +128,8 @@ protected:
     {
         ResetServer();
         ASSERT_TRUE(driver.CreateEx(0, nullptr, L"driver", WS_POPUP, CRect(0, 0, 10, 10), nullptr, 0));
-        engine.InitPaths(app.path().c_str());
+        installer.InitPaths(app.path().c_str());
+        engine.WriteOnlyInside(app.path());
         engine.SetServer(L"127.0.0.1", 21, 8085, nullptr, nullptr);
         engine.SetProgressCallback(&WorkerTest::Progress, &driver);
         std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
@@ -151,8 +164,9 @@ protected:
     void Start(const std::wstring& installed)
     {
         worker.m_strVersion = installed;
-        worker.m_hTargetWnd = driver;
+        worker.m_pReports = &driver.reports;
         worker.m_pDownload = &engine;
+        worker.m_pInstaller = &installer;
         driver.worker = &worker;
         ASSERT_TRUE(worker.CreateThread());
         driver.Step();
@@ -195,6 +209,7 @@ protected:
 
     TempFolder app{L"worker"};
     CDownload engine;
+    CInstaller installer;
     CDownloadThread worker;
     StepDriver driver;
     std::string root, manifest;
@@ -234,7 +249,7 @@ TEST_F(WorkerTest, OnlyChangedFilesAreDownloadedWithOneStatusPairPerFile)
     EXPECT_GT(driver.progressMessages, 0);
     // The manifest travelled along; cleaning up removes it with the staging folder.
     EXPECT_TRUE(Exists(app / L"update.xml"));
-    engine.Cleanup();
+    installer.Cleanup();
     EXPECT_FALSE(Exists(app / L"update.xml"));
     EXPECT_FALSE(Exists(app / L"$Temp$"));
 }
@@ -266,7 +281,7 @@ TEST_F(WorkerTest, AStagingFolderRemovedBetweenStepsIsMadeAgainForTheNextFile)
     Run(version);
     ASSERT_EQ(driver.events.back(), "F-1 /sub/late.bin");
     // Another program removes the whole staging folder before the retry.
-    engine.DeleteTree(app / L"$Temp$");
+    installer.DeleteTree(app / L"$Temp$");
     ASSERT_FALSE(Exists(app / L"$Temp$"));
     driver.events.clear();
     Continue();
@@ -344,8 +359,9 @@ TEST_F(WorkerTest, TheStopFlagEndsAStepBeforeItsFirstAttempt)
     ASSERT_TRUE(PublishRelease(manifest, 8, root, {{"/a", "a"}}));
     worker.m_nStop = 1;
     worker.m_strVersion = version;
-    worker.m_hTargetWnd = driver;
+    worker.m_pReports = &driver.reports;
     worker.m_pDownload = &engine;
+    worker.m_pInstaller = &installer;
     worker.OnUpdateStep(); // on this thread: nothing to wait for
     PumpPending();
     EXPECT_TRUE(driver.events.empty());
@@ -402,7 +418,7 @@ TEST_F(WorkerTest, StopEndsAWorkerStalledInTheMiddleOfABodyAtOnceAndByItself)
     ASSERT_TRUE(::GetExitCodeThread(worker.m_hThread.Get(), &code));
     EXPECT_EQ(code, 0u); // the loop's own end, not a kill
     EXPECT_EQ(worker.m_nState, CDownloadThread::kHandleFiles);
-    engine.Cleanup();
+    installer.Cleanup();
     engine.CloseAll();
     EXPECT_EQ(Installed(L"stalled.bin"), "old");
     EXPECT_FALSE(Exists(app / L"$Temp$"));
@@ -495,7 +511,7 @@ TEST_F(WorkerTest, AKeyedWorkerInstallsTheSignedReleaseAndNothingElseFromTheStag
                                                         root + "/sub/three.dat"}));
     EXPECT_TRUE(Logged(L"Signature verified: release " + std::to_wstring(next) + L", 3 files, signed with key " +
                        Utf8ToWide(KeyId(publisher.publicKey))));
-    engine.Cleanup();
+    installer.Cleanup();
     // The verified signature is kept as the record of what is installed.
     EXPECT_EQ(ListTree(app.path()),
               (std::vector<std::wstring>{L"one.dll", L"sub\\three.dat", L"two.dll", L"update.sig"}));
@@ -628,7 +644,7 @@ TEST_F(WorkerTest, AKeyedWorkerRefusesEveryReleaseButTheSignedOneAsAFailedManife
     EXPECT_EQ(driver.events, (std::vector<std::string>{"V1", "V1", "V1", "V1", "V1", "V-2"}));
     EXPECT_TRUE(Logged(L"not a public key file")) << LogText();
 
-    engine.Cleanup();
+    installer.Cleanup();
     EXPECT_EQ(ListTree(app.path()), std::vector<std::wstring>{L"a.txt"});
     EXPECT_EQ(Installed(L"a.txt"), "old a");
 }

@@ -1,8 +1,5 @@
-// Installing what was staged, all or nothing: the plan of placements, files
-// in use moved aside under fresh names, the journal that lets the next run
-// undo an install the machine stopped in, and the clean-up of the staging
-// folder. The transfer half of CDownload is in Download.cpp.
-#include "Download.h"
+// Installing what a run staged, all or nothing; see Installer.h.
+#include "Installer.h"
 
 #include "App.h"
 #include "Folders.h"
@@ -14,7 +11,34 @@
 
 #include <algorithm>
 
-std::wstring CDownload::MoveAside(const std::wstring& folderIn, const std::wstring& name)
+bool CInstaller::StagingFolderFits(const std::wstring& programFolder)
+{
+    return !programFolder.empty() && programFolder.size() + wcslen(L"\\$Temp$") < MAX_PATH;
+}
+
+bool CInstaller::InitPaths(const wchar_t* programFolder)
+{
+    std::wstring folder = programFolder ? programFolder : AfxGetModuleFolder();
+    m_szProgramFolder[0] = m_szStagingFolder[0] = L'\0';
+    if (!StagingFolderFits(folder)) {
+        UPDATE_LOG(L"The staging folder does not fit beside %ls\n", folder.c_str());
+        return false;
+    }
+    lstrcpynW(m_szProgramFolder, folder.c_str(), MAX_PATH);
+    lstrcpynW(m_szStagingFolder, (folder + L"\\$Temp$").c_str(), MAX_PATH);
+    return true;
+}
+
+uint32_t CInstaller::GetFileChecksum(const wchar_t* name)
+{
+    if (!name || !IsSafeFileName(name, m_szProgramFolder)) {
+        UPDATE_LOG(L"Refused unsafe file name: %ls\n", name ? name : L"(none)");
+        return 0;
+    }
+    return FileChecksum(LocalPathOf(m_szProgramFolder, name));
+}
+
+std::wstring CInstaller::MoveAside(const std::wstring& folderIn, const std::wstring& name)
 {
     std::wstring folder = folderIn;
     EnsureBackslash(folder);
@@ -30,7 +54,7 @@ std::wstring CDownload::MoveAside(const std::wstring& folderIn, const std::wstri
     return std::wstring();
 }
 
-bool CDownload::CollectTree(std::wstring source, std::wstring target, std::vector<Placement>* plan,
+bool CInstaller::CollectTree(std::wstring source, std::wstring target, std::vector<Placement>* plan,
                             InstallFailure* failure)
 {
     EnsureBackslash(source);
@@ -67,7 +91,7 @@ bool CDownload::CollectTree(std::wstring source, std::wstring target, std::vecto
     return ok;
 }
 
-bool CDownload::MakeFoldersOf(const std::wstring& target, InstallFailure* failure) const
+bool CInstaller::MakeFoldersOf(const std::wstring& target, InstallFailure* failure) const
 {
     std::wstring folder = m_szProgramFolder;
     for (size_t slash = folder.size() + 1; (slash = target.find(L'\\', slash)) != std::wstring::npos; ++slash) {
@@ -84,7 +108,7 @@ bool CDownload::MakeFoldersOf(const std::wstring& target, InstallFailure* failur
     return true;
 }
 
-void CDownload::RemoveEmptyFolders(std::wstring folder)
+void CInstaller::RemoveEmptyFolders(std::wstring folder)
 {
     EnsureBackslash(folder);
     ForEachEntry(folder, [&](const WIN32_FIND_DATAW& fd) {
@@ -154,7 +178,7 @@ void PutBack(const std::wstring& backup, const std::wstring& target, DWORD attri
 
 } // namespace
 
-std::wstring CDownload::JournalPath() const
+std::wstring CInstaller::JournalPath() const
 {
     return std::wstring(m_szProgramFolder) + L"\\Temp\\update.journal";
 }
@@ -215,7 +239,7 @@ bool ParseJournal(const std::wstring& program, const std::wstring& text, std::ve
 
 } // namespace
 
-bool CDownload::Install(std::vector<Placement>& plan, InstallFailure* failure)
+bool CInstaller::Install(std::vector<Placement>& plan, InstallFailure* failure)
 {
     *failure = InstallFailure();
     if (plan.empty())
@@ -332,7 +356,7 @@ bool CDownload::Install(std::vector<Placement>& plan, InstallFailure* failure)
     return true;
 }
 
-CDownload::Recovery CDownload::RecoverInterruptedInstall()
+CInstaller::Recovery CInstaller::RecoverInterruptedInstall()
 {
     if (!m_szProgramFolder[0])
         return Recovery::Nothing;
@@ -374,7 +398,7 @@ CDownload::Recovery CDownload::RecoverInterruptedInstall()
     return Recovery::Undone;
 }
 
-bool CDownload::InstallStaged(std::vector<StagedEntry>& files, InstallFailure* failure)
+bool CInstaller::InstallStaged(std::vector<StagedEntry>& files, InstallFailure* failure)
 {
     *failure = InstallFailure();
     if (!m_szStagingFolder[0])
@@ -402,7 +426,7 @@ bool CDownload::InstallStaged(std::vector<StagedEntry>& files, InstallFailure* f
     return Install(plan, failure);
 }
 
-void CDownload::DeleteTree(std::wstring folder)
+void CInstaller::DeleteTree(std::wstring folder)
 {
     if (folder.empty())
         return; // never the current drive's root
@@ -427,7 +451,7 @@ void CDownload::DeleteTree(std::wstring folder)
     ::RemoveDirectoryW(folder.c_str());
 }
 
-void CDownload::RemoveLink(const std::wstring& path)
+void CInstaller::RemoveLink(const std::wstring& path)
 {
     // Deleted through a handle on the link itself. Where the system opens
     // what the link points to instead (Wine 8 does, and its RemoveDirectory
@@ -450,7 +474,7 @@ void CDownload::RemoveLink(const std::wstring& path)
                    static_cast<int>(::GetLastError()));
 }
 
-bool CDownload::InstallFiles(InstallFailure* failure)
+bool CInstaller::InstallFiles(InstallFailure* failure)
 {
     InstallFailure ignored;
     if (!failure)
@@ -465,7 +489,7 @@ bool CDownload::InstallFiles(InstallFailure* failure)
     return true;
 }
 
-void CDownload::Cleanup()
+void CInstaller::Cleanup()
 {
     if (!m_szProgramFolder[0])
         return;
