@@ -56,6 +56,7 @@ BOOL CListPane::OnInitDialog()
 {
     stagetimes::Scope timed(stagetimes::kListPane);
     CDialog::OnInitDialog();
+    m_clrBk = g_skin.m_clrList;
     SetupList();
     LoadList();
     return TRUE;
