@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using listtest::FrameStandIn;
 using listtest::ReadKey;
 using listtest::Row;
@@ -109,7 +111,9 @@ TEST(PlaylistStore, KeysReadAndWriteOneAtATime)
     EXPECT_TRUE(CIniFile::Find(entries, L"Long", value));
     EXPECT_EQ(value, url);
 
-    // Our section reader finds what the platform's finds, in any file.
+    // Our section reader finds what the platform's finds, in any file, and
+    // our editor sets a key in the section both read (UTF-16 BE only the
+    // platform reads).
     using namespace std::string_literals;
     const std::string utf16 = "\xFF\xFE", bigEndian = "\xFE\xFF";
     const struct {
@@ -123,6 +127,8 @@ TEST(PlaylistStore, KeysReadAndWriteOneAtATime)
         {utf16, L"[Other]\n[ProgList\nA=1\n \t[ProgList] \x1A\n\tName0 =\t中 文\u3000\x1A\n ;\n[]\nE=5\n"},
         {utf16, L"[ProgList]\r\nA\0b=1\r\nC=x\0y\r\n\0=z\r\n"s},
         {utf16, L"[ProgList]\r\n[Other]\r\nA=1\r\n"},
+        {utf16, L"\x1A [ProgList] \x1A\r\nA=1\r\n[ProgList]\r\nB=2\r\n"},
+        {utf16, L"[\u3000ProgList]\r\nA=1\r\n\u3000[ProgList]\r\nB=2\r\n[ProgList]\r\nC=3\r\n"},
         {"", L"[ProgList]\r\nName0=ansi\r\n"},
         {"\xEF\xBB\xBF", L"[ProgList]\r\nName0=节目\r\n"},
         {bigEndian, L"[ProgList]\r\nName0=节目\r\n"},
@@ -153,6 +159,13 @@ TEST(PlaylistStore, KeysReadAndWriteOneAtATime)
             platform.emplace_back(line.substr(0, eq), eq == std::wstring::npos ? L"" : line.substr(eq + 1));
         }
         EXPECT_EQ(Stored(L"ProgList"), platform) << testing::PrintToString(f.text);
+        if (f.bom == bigEndian)
+            continue;
+        ASSERT_TRUE(CIniFile::WriteString(L"ProgList", L"Zed", L"1"));
+        EXPECT_EQ(ReadKey(L"ProgList", L"Zed"), L"1") << testing::PrintToString(f.text);
+        const auto stored = Stored(L"ProgList");
+        EXPECT_EQ(std::count(stored.begin(), stored.end(), std::make_pair(std::wstring(L"Zed"), std::wstring(L"1"))), 1)
+            << testing::PrintToString(f.text);
     }
 }
 
