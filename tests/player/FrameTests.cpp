@@ -620,12 +620,12 @@ TEST_F(Frame, TheOpenCommandsReplaceTheListWithWhatTheDialogsGive)
     ASSERT_NE(hook, nullptr);
     // A row that plays; the chain's entry fails to load once its control
     // exists (no folder for the shell movie).
-    const std::wstring movieFolder = f.m_videoPane.Player().m_shellMovies.m_strFolder;
+    const std::wstring movieFolder = f.m_videoPane.Player().ShellMovies().m_strFolder;
     for (bool chain : {false, true}) {
         f.m_listPane.RemoveAll();
         f.m_listPane.SetCurItem(f.m_listPane.AddFile(L"c:\\v\\zero.wmv"));
         f.m_listPane.AddFile(chain ? L"c:\\v\\first.flv" : L"c:\\v\\first.wmv");
-        f.m_videoPane.Player().m_shellMovies.m_strFolder = chain ? L"c:\\qz-no-such-folder" : movieFolder;
+        f.m_videoPane.Player().ShellMovies().m_strFolder = chain ? L"c:\\qz-no-such-folder" : movieFolder;
         armed = true;
         if (chain) {
             f.m_videoPane.SendMessage(WM_PLAY_NEXT, kPlayNextAfterFailure);
@@ -638,7 +638,7 @@ TEST_F(Frame, TheOpenCommandsReplaceTheListWithWhatTheDialogsGive)
         EXPECT_EQ(f.m_listPane.Playlist().Current(), nullptr) << chain;
     }
     ::UnhookWindowsHookEx(hook);
-    f.m_videoPane.Player().m_shellMovies.m_strFolder = movieFolder;
+    f.m_videoPane.Player().ShellMovies().m_strFolder = movieFolder;
     f.m_videoPane.Player().DestroyEngine();
 }
 
