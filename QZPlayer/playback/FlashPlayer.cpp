@@ -90,30 +90,39 @@ std::wstring CShellMovies::Path(Build which) const
     return (m_strFolder.empty() ? AfxGetModuleFolder() : m_strFolder) + L"\\" + kShellMovies[which].file;
 }
 
+const CShellMovies::Embedded& CShellMovies::Movie(Build which)
+{
+    Embedded& movie = m_embedded[which];
+    if (!movie.lookedUp) {
+        // A module's resources stay where they are while it is loaded.
+        movie.lookedUp = true;
+        HMODULE module = AfxGetResourceHandle();
+        HRSRC res = ::FindResourceW(module, MAKEINTRESOURCEW(kShellMovies[which].resource), L"SWF");
+        HGLOBAL loaded = res ? ::LoadResource(module, res) : nullptr;
+        movie.bytes = loaded ? ::LockResource(loaded) : nullptr;
+        movie.size = movie.bytes ? ::SizeofResource(module, res) : 0;
+    }
+    return movie;
+}
+
 BOOL CShellMovies::Valid(const std::wstring& path, Build which)
 {
     if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
         return FALSE;
-    if (m_size[which] == 0) {
-        HMODULE module = AfxGetResourceHandle();
-        HRSRC res = ::FindResourceW(module, MAKEINTRESOURCEW(kShellMovies[which].resource), L"SWF");
-        m_size[which] = res ? ::SizeofResource(module, res) : 0;
-        if (m_size[which] == 0)
-            return FALSE;
-    }
+    const DWORD embedded = Movie(which).size;
+    if (embedded == 0)
+        return FALSE;
     CFileHandle file(
         ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size = {};
-    return file && ::GetFileSizeEx(file.Get(), &size) && size.QuadPart == m_size[which];
+    return file && ::GetFileSizeEx(file.Get(), &size) && size.QuadPart == embedded;
 }
 
 BOOL CShellMovies::Extract(const std::wstring& path, Build which)
 {
-    HMODULE module = AfxGetResourceHandle();
-    HRSRC res = ::FindResourceW(module, MAKEINTRESOURCEW(kShellMovies[which].resource), L"SWF");
-    HGLOBAL loaded = res ? ::LoadResource(module, res) : nullptr;
-    const void* bytes = loaded ? ::LockResource(loaded) : nullptr;
-    const DWORD size = res ? ::SizeofResource(module, res) : 0;
+    const Embedded& movie = Movie(which);
+    const void* bytes = movie.bytes;
+    const DWORD size = movie.size;
     if (!bytes || size == 0)
         return FALSE;
     CFileHandle file(
@@ -123,10 +132,8 @@ BOOL CShellMovies::Extract(const std::wstring& path, Build which)
     DWORD written = 0;
     const BOOL ok = ::WriteFile(file.Get(), bytes, size, &written, nullptr);
     file.Reset();
-    if (ok) {
+    if (ok)
         m_written[which] = path;
-        m_size[which] = size;
-    }
     // A cut file would pass for nothing next time: its size is wrong.
     return ok && written == size;
 }
@@ -177,9 +184,9 @@ std::wstring CFlashPlayer::MovieAddress(const std::wstring& moviePath, const std
            (upper.find(L"HTTP://") != std::wstring::npos ? kTailHttp : kTailLocal);
 }
 
-BOOL CFlashPlayer::Load(CPlayerWnd* host, const std::wstring& source)
+BOOL CFlashPlayer::Load(CPlayerWnd*, const std::wstring& source)
 {
-    const std::wstring path = host->m_shellMovies.Ready(source);
+    const std::wstring path = m_movies ? m_movies->Ready(source) : std::wstring();
     if (path.empty())
         return FALSE;
     SetProperty(kLoop, VT_BOOL, FALSE);

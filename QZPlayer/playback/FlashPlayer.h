@@ -7,16 +7,24 @@
 
 #include "PlaybackEngine.h"
 
+#include <memory>
+
 const UINT IDC_FLASH_PLAYER = 5001;
 
 // The shell movie in its two builds, one per Flash sandbox: the network build
 // for URLs, the local build for files. Each is written beside the program
 // from the embedded movie when it is missing or of the wrong size; the files
-// written are deleted by Delete (the host keeps one set for its lifetime, so
-// that each is written once).
+// written are deleted by Delete, and at the end of the last owner (the host
+// makes one set on first need and shares it with each shell-movie engine it
+// creates, so that each file is written once and goes with the host).
 class CShellMovies {
 public:
     enum Build { NetworkMovie = 0, LocalMovie = 1 };
+
+    CShellMovies() = default;
+    ~CShellMovies() { Delete(); }
+    CShellMovies(const CShellMovies&) = delete;
+    CShellMovies& operator=(const CShellMovies&) = delete;
     // The build a source needs: a local or UNC path (no "://") or a file://
     // address the local one.
     static Build For(const std::wstring& source);
@@ -40,8 +48,16 @@ public:
     std::wstring m_strInstead;
 
 private:
+    // An embedded build, found once: its bytes and size (none: 0).
+    struct Embedded {
+        bool lookedUp = false;
+        const void* bytes = nullptr;
+        DWORD size = 0;
+    };
+    const Embedded& Movie(Build which);
+
     std::wstring m_written[2];
-    DWORD m_size[2] = {};
+    Embedded m_embedded[2];
 };
 
 // What both engines share: the control, created with full screen allowed and
@@ -53,9 +69,11 @@ public:
     void FullScreen(BOOL) override {}
 };
 
-// A source played by the shell movie.
+// A source played by the shell movie, from the files it shares with its host.
 class CFlashPlayer final : public CFlashEngine {
 public:
+    explicit CFlashPlayer(std::shared_ptr<CShellMovies> movies) : m_movies(std::move(movies)) {}
+
     BOOL Load(CPlayerWnd* host, const std::wstring& source) override;
     PlayState GetState() override;
     void Play() override;
@@ -82,6 +100,8 @@ public:
 
 private:
     long RequestNumber(const wchar_t* name, long ifEmpty);
+
+    std::shared_ptr<CShellMovies> m_movies;
 };
 
 // A movie source loaded into the control itself: it answers no requests and

@@ -96,15 +96,24 @@ BOOL CPlayerWnd::IsCurrent(const std::wstring& source)
     return GetState() != Error;
 }
 
+CShellMovies& CPlayerWnd::ShellMovies()
+{
+    if (!m_shellMovies)
+        m_shellMovies = std::make_shared<CShellMovies>();
+    return *m_shellMovies;
+}
+
 PlaybackEngine* CPlayerWnd::CreateEngine(int kind, BOOL shellMovie)
 {
     std::unique_ptr<PlaybackEngine> engine;
     switch (kind) {
     case EngineFlash:
-        if (shellMovie)
-            engine = std::make_unique<CFlashPlayer>();
-        else
+        if (shellMovie) {
+            ShellMovies();
+            engine = std::make_unique<CFlashPlayer>(m_shellMovies);
+        } else {
             engine = std::make_unique<CDirectMoviePlayer>();
+        }
         break;
     case EngineMedia:
         engine = std::make_unique<CWMVPlayer>();
@@ -256,8 +265,10 @@ LRESULT CPlayerWnd::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
         return 0;
     }
     case WM_DESTROY:
+        // With the engine gone the host holds the shell movie's files alone:
+        // they go with it.
         DestroyEngine();
-        m_shellMovies.Delete();
+        m_shellMovies.reset();
         break;
     case WM_COPYDATA: {
         if (CopyData(lp).Code() == kCopyRepaint) {

@@ -45,9 +45,10 @@ public:
     BOOL HasEngine() const { return m_pEngine != nullptr; }
     PlaybackEngine* GetEngine() const { return m_pEngine.get(); }
 
-    // The shell movie's files, kept for the host's lifetime (written once,
-    // deleted when it goes).
-    CShellMovies m_shellMovies;
+    // The shell movie's files, made on first need and shared with each
+    // shell-movie engine created here: written once, deleted when the host
+    // goes (tests set where they go, or a movie in their place).
+    CShellMovies& ShellMovies();
 
     // The source with a to z made capitals, nothing else changed.
     static std::wstring UpperAscii(const std::wstring& text);
@@ -61,5 +62,6 @@ protected:
 private:
     int m_nEngineKind = EngineNone;
     std::unique_ptr<PlaybackEngine> m_pEngine;
+    std::shared_ptr<CShellMovies> m_shellMovies;
     std::wstring m_strSource;
 };

@@ -9,7 +9,7 @@ void CStallRule::Restart(ULONGLONG now)
 
 void CStallRule::Open(ULONGLONG now)
 {
-    m_started = false;
+    m_watching = true;
     m_passedOver = false;
     Restart(now);
 }
@@ -18,21 +18,21 @@ void CStallRule::Resume(ULONGLONG now)
 {
     Restart(now);
     if (m_passedOver) {
-        m_started = false;
+        m_watching = true;
         m_passedOver = false;
     }
 }
 
 void CStallRule::End(bool passedOver)
 {
-    m_started = true;
+    m_watching = false;
     m_passedOver = passedOver;
 }
 
 CStallRule::Verdict CStallRule::Judge(ULONGLONG now, PlayState state, IStallProbe& probe)
 {
-    if (m_started)
-        return Started;
+    if (!m_watching)
+        return Ended;
     if (state == Paused) {
         Restart(now);
         return Watching;
@@ -40,12 +40,12 @@ CStallRule::Verdict CStallRule::Judge(ULONGLONG now, PlayState state, IStallProb
     const double p = probe.Position();
     const double d = probe.Duration();
     if (d > 0 || (m_firstPosition >= 0 && p > m_firstPosition) || probe.LoadedWithoutProgress()) {
-        m_started = true;
+        m_watching = false;
         return Started;
     }
     if (state == Stopped) {
         // An open that failed late: Real closes the clip, the shell movie gives up.
-        m_started = true;
+        m_watching = false;
         return FailedLate;
     }
     if (m_firstPosition < 0)
@@ -59,6 +59,6 @@ CStallRule::Verdict CStallRule::Judge(ULONGLONG now, PlayState state, IStallProb
     }
     if (now - m_watchFrom < m_dwStallMs)
         return Watching;
-    m_started = true;
+    m_watching = false;
     return Stalled;
 }

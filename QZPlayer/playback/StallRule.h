@@ -35,6 +35,7 @@ public:
         Started,    // it knows its length, its position moved, or it loaded
         Stalled,    // the bound passed without a sign that it plays
         FailedLate, // it stopped before it ever showed that it played
+        Ended,      // no watch: nothing opened, or the watch is over
     };
 
     // A new item: watched from now.
@@ -46,16 +47,17 @@ public:
     void Resume(ULONGLONG now);
     // The item is over (ended, or passed over): nothing more to watch.
     void End(bool passedOver);
-    bool IsWatching() const { return !m_started; }
+    bool IsWatching() const { return m_watching; }
 
     // One poll. Time paused by the user does not count; buffering that makes
-    // progress restarts the watch. Started, Stalled and FailedLate end the watch.
+    // progress restarts the watch. Started, Stalled and FailedLate end the
+    // watch; once it is over every poll is Ended.
     Verdict Judge(ULONGLONG now, PlayState state, IStallProbe& probe);
 
     DWORD m_dwStallMs = kStallMs; // tests shorten it
 
 private:
-    bool m_started = true;     // nothing opened yet: nothing to watch
+    bool m_watching = false;   // nothing opened yet: nothing to watch
     bool m_passedOver = false; // the item loaded was passed over
     ULONGLONG m_watchFrom = 0; // when the present watch window began
     double m_firstPosition = -1; // the position first seen in it

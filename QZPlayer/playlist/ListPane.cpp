@@ -56,6 +56,7 @@ BOOL CListPane::OnInitDialog()
 {
     stagetimes::Scope timed(stagetimes::kListPane);
     CDialog::OnInitDialog();
+    m_clrBk = g_skin.m_clrList;
     SetupList();
     LoadList();
     return TRUE;
@@ -106,7 +107,10 @@ ProgItem* CListPane::AddFile(LPCWSTR path)
 
 void CListPane::RemoveAll()
 {
-    m_playlist.RemoveAll();
+    {
+        stagetimes::Scope freeing(stagetimes::kFreeRows);
+        m_playlist.RemoveAll();
+    }
     if (m_list.IsWindow())
         SyncCount(0);
 }
@@ -508,6 +512,8 @@ void CListPane::LoadList()
 void CListPane::SaveListTo(CIniEdit& edit)
 {
     // Without its list the pane never loaded: saving would wipe the list.
-    if (m_list.IsWindow())
+    if (m_list.IsWindow()) {
+        stagetimes::Scope timed(stagetimes::kSaveEntries);
         m_playlist.SaveTo(edit);
+    }
 }

@@ -71,17 +71,22 @@ public:
     ProgItem* GetRowItem(int row) const { return m_playlist.Item(row); }
     int Count() const { return m_playlist.Count(); }
 
-    BOOL PreTranslateMessage(MSG* msg) override;
+    // Where the pane's requests go (null: nowhere).
+    void SetFrame(IPlayerFrame* frame) { m_pFrame = frame; }
+    // The model: its rules and modes are the frame's to ask. Rows are added
+    // and removed through the pane, which keeps the list view's count and
+    // selection with them.
+    CPlaylist& Playlist() { return m_playlist; }
+    const CPlaylist& Playlist() const { return m_playlist; }
+    // The list view; its selection is the user's.
+    CListCtrl& List() { return m_list; }
+    const CListCtrl& List() const { return m_list; }
+    // The tip over a cut name (no window until the mouse first moves over the list).
+    const CToolTipCtrl& Tip() const { return m_tip; }
+    // The pane's background: the skin's list colour (UpdateColours).
+    COLORREF BkColor() const { return m_clrBk; }
 
-    CListCtrl m_list;
-    // The whole name of a row whose name the list cuts, while the mouse is
-    // on it; made at the first move over the list.
-    CToolTipCtrl m_tip;
-    // The rows, the current entry and the modes. Rows change through the
-    // pane, which keeps the list view's count and selection with them.
-    CPlaylist m_playlist;
-    COLORREF m_clrBk = 0;
-    IPlayerFrame* m_pFrame = nullptr;
+    BOOL PreTranslateMessage(MSG* msg) override;
 
 protected:
     LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp) override;
@@ -94,6 +99,14 @@ protected:
     void OnCancel() override {}
 
 private:
+    CListCtrl m_list;
+    // The whole name of a row whose name the list cuts, while the mouse is
+    // on it; made at the first move over the list.
+    CToolTipCtrl m_tip;
+    CPlaylist m_playlist;
+    COLORREF m_clrBk = 0;
+    IPlayerFrame* m_pFrame = nullptr;
+
     // A virtual list view (owner data): the rows live in the playlist and the
     // list asks for what it shows, so a long list costs no insert per row.
     // The list view keeps only the selection and focus.

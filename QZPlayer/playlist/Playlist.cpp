@@ -108,7 +108,6 @@ ProgItem* CPlaylist::Add(std::wstring_view path, std::wstring_view name)
 
 void CPlaylist::RemoveAll()
 {
-    stagetimes::Scope freeing(stagetimes::kFreeRows);
     m_rows.clear();
     m_pCurrent = nullptr;
     m_passedOver.clear();
@@ -339,7 +338,6 @@ void CPlaylist::Load()
 
 void CPlaylist::SaveTo(CIniEdit& edit) const
 {
-    stagetimes::Scope timed(stagetimes::kSaveEntries);
     std::vector<IniEntry> entries;
     entries.reserve(2 * m_rows.size() + 1);
     entries.push_back({L"Count", L"0"});
@@ -351,7 +349,6 @@ void CPlaylist::SaveTo(CIniEdit& edit) const
     }
     entries.front().value = FormatString(L"%d", k);
     edit.ReplaceSection(kListSection, std::move(entries));
-    timed.End();
     edit.Set(kSystemSection, L"Repeat", FormatString(L"%d", m_bRepeat));
     edit.Set(kSystemSection, L"Rand", FormatString(L"%d", m_bRand));
 }

@@ -45,26 +45,10 @@ std::wstring Trim(std::wstring_view s, size_t from = 0, size_t to = std::wstring
     return std::wstring(s.substr(from, to - from));
 }
 
-bool SameName(const std::wstring& a, const std::wstring& b)
+bool SameName(std::wstring_view a, std::wstring_view b)
 {
-    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
-                                  TRUE) == CSTR_EQUAL;
-}
-
-// "[name]" as the profile reader finds a section: blanks before the bracket
-// allowed, the name up to the last closing bracket.
-bool SectionOf(std::wstring_view line, std::wstring& name)
-{
-    size_t at = 0;
-    while (at < line.size() && std::iswspace(line[at]))
-        ++at;
-    if (at >= line.size() || line[at] != L'[')
-        return false;
-    const size_t close = line.rfind(L']');
-    if (close == std::wstring_view::npos || close < at)
-        return false;
-    name = Trim(line, at + 1, close);
-    return true;
+    return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
 }
 
 std::wstring KeyOfLine(std::wstring_view line)
@@ -136,17 +120,16 @@ bool ReadDocument(const std::wstring& path, Document& doc)
     const ReadResult result = ReadText(path, doc.text, doc.encoding);
     if (result != ReadResult::kRead)
         return result == ReadResult::kMissing; // a new file; no folder fails when written
+    // Lines end where the reader ends them: at CR, LF or both (each is
+    // written back with CR LF, as the profile functions write).
     const std::wstring& text = doc.text;
     size_t at = 0;
     while (at < text.size()) {
-        size_t end = text.find(L'\n', at);
+        size_t end = text.find_first_of(L"\r\n", at);
         if (end == std::wstring::npos)
             end = text.size();
-        size_t cut = end;
-        if (cut > at && text[cut - 1] == L'\r')
-            --cut;
-        doc.lines.emplace_back(text.data() + at, cut - at);
-        at = end + 1;
+        doc.lines.emplace_back(text.data() + at, end - at);
+        at = end + (text.compare(end, 2, L"\r\n") == 0 ? 2 : 1);
     }
     return true;
 }
@@ -156,6 +139,36 @@ bool ReadDocument(const std::wstring& path, Document& doc)
 bool ProfileBlank(wchar_t c)
 {
     return (c >= 0x09 && c <= 0x0D) || c == 0x1A || c == 0x20;
+}
+
+// The one grammar of a section header, for the reader and the editor: after
+// blanks, "[" and the name up to the line's last "]", blanks around the name
+// dropped ("[]" is a section without a name; "[name" without "]" is no
+// header). FALSE for any other line.
+bool HeaderName(const wchar_t* from, const wchar_t* to, std::wstring_view& name)
+{
+    while (from < to && ProfileBlank(*from))
+        ++from;
+    if (from == to || *from != L'[')
+        return false;
+    const wchar_t* close = to;
+    while (close > from + 1 && close[-1] != L']')
+        --close;
+    if (close <= from + 1)
+        return false;
+    const wchar_t* begin = from + 1;
+    const wchar_t* end = close - 1;
+    while (begin < end && ProfileBlank(*begin))
+        ++begin;
+    while (end > begin && ProfileBlank(end[-1]))
+        --end;
+    name = std::wstring_view(begin, static_cast<size_t>(end - begin));
+    return true;
+}
+
+bool HeaderName(std::wstring_view line, std::wstring_view& name)
+{
+    return HeaderName(line.data(), line.data() + line.size(), name);
 }
 
 // What the profile functions answer stops at a zero character.
@@ -184,13 +197,13 @@ std::vector<size_t> SectionStarts(const std::wstring& text)
 
 // The section's lines when the line at "at" is its header, as
 // GetPrivateProfileSectionW finds them: lines end at CR or LF; blanks around
-// a line, a name, before "=" and after it go; "[name]" up to the line's last
-// "]" starts a section (without "]" it is a key of the one before); blank,
+// a line, before "=" and after it go; a header (HeaderName) starts a section
+// ("[name" without "]" is a key of the one before); blank,
 // comment (";") and lone "=" lines are left out; a line without "=" is a key
 // without a value. FALSE when that line is no header of the section.
 bool SectionAt(const std::wstring& text, size_t at, LPCWSTR section, std::vector<IniSectionText::Line>& lines)
 {
-    const int nameLength = static_cast<int>(wcslen(section));
+    const std::wstring_view wanted(section);
     const wchar_t* p = text.data() + at;
     const wchar_t* const end = text.data() + text.size();
     bool inside = false;
@@ -207,25 +220,14 @@ bool SectionAt(const std::wstring& text, size_t at, LPCWSTR section, std::vector
             continue;
         while (to > from && ProfileBlank(to[-1]))
             --to;
-        if (*from == L'[') {
-            const wchar_t* close = to;
-            while (close > from && close[-1] != L']')
-                --close;
-            if (close > from + 1) {
-                if (inside)
-                    return true;
-                const wchar_t* name = from + 1;
-                const wchar_t* nameEnd = close - 1;
-                while (name < nameEnd && ProfileBlank(*name))
-                    ++name;
-                while (nameEnd > name && ProfileBlank(nameEnd[-1]))
-                    --nameEnd;
-                inside = ::CompareStringOrdinal(name, static_cast<int>(nameEnd - name), section, nameLength, TRUE) ==
-                         CSTR_EQUAL;
-                if (!inside)
-                    return false;
-                continue;
-            }
+        std::wstring_view name;
+        if (HeaderName(from, to, name)) {
+            if (inside)
+                return true;
+            inside = SameName(name, wanted);
+            if (!inside)
+                return false;
+            continue;
         }
         if (!inside)
             return false;
@@ -277,12 +279,12 @@ struct Range {
 
 bool FindSection(const Document& doc, const std::wstring& section, Range& r)
 {
-    std::wstring name;
+    std::wstring_view name;
     for (size_t i = 0; i < doc.lines.size(); ++i) {
-        if (!SectionOf(doc.lines[i], name) || !SameName(name, section))
+        if (!HeaderName(doc.lines[i], name) || !SameName(name, section))
             continue;
         size_t end = i + 1;
-        while (end < doc.lines.size() && !SectionOf(doc.lines[end], name))
+        while (end < doc.lines.size() && !HeaderName(doc.lines[end], name))
             ++end;
         r = {i, i + 1, end};
         return true;

@@ -7,6 +7,9 @@
 namespace stagetimes {
 
 // Durations, summed over every call: what the settings file and the list cost.
+// A stage is marked by the code that runs it as a whole (the list pane for
+// the list's save and freeing); steps inside one call (the settings file's,
+// the list's load) are marked where they are.
 enum Stage {
     kSettingsRead,  // the file's bytes, or the profile function's answer
     kSettingsSplit, // sections and lines found in the text
@@ -15,7 +18,7 @@ enum Stage {
     kListCount,     // the list view told the count
     kListPane,      // the list pane's whole start-up (with all of the above for the list)
     kFrameShow,     // the frame shown
-    kSaveEntries,   // the list as the section's new lines
+    kSaveEntries,   // the list as the section's new lines, and its modes
     kSaveCommit,    // the file read, edited, encoded, written and moved
     kSaveRead,      //   of it, the old file read
     kSaveFlush,     //   of it, the profile functions' copy dropped

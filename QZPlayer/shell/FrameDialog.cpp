@@ -38,13 +38,12 @@ BOOL CFrameDialog::OnInitDialog()
     if (!m_videoPane.Create(IDD_LEFT_PANE, this))
         return TRUE;
     m_videoPane.ShowWindow(SW_SHOW);
-    m_videoPane.m_pHost = this;
-    m_videoPane.m_control.m_hFrame = m_hWnd;
+    m_videoPane.SetHost(this);
+    m_videoPane.Bar().m_hFrame = m_hWnd;
     if (!m_listPane.Create(CListPane::IDD, this))
         return TRUE;
-    m_listPane.m_clrBk = g_skin.m_clrList;
     m_listPane.ShowWindow(SW_SHOW);
-    m_listPane.m_pFrame = this;
+    m_listPane.SetFrame(this);
     OnListCountChanged(m_listPane.Count()); // the list it restored
     // Both panes are controls of the frame: the dialog manager then walks
     // Tab from the control bar to the list and back, and hands their keys
@@ -77,7 +76,7 @@ BOOL CFrameDialog::OnInitDialog()
     // The keyboard starts on the video, where Space plays. Left to the
     // dialog manager, it would go to the first control, the caption's close
     // button, where Space quits.
-    ::SetFocus(m_videoPane.m_player);
+    ::SetFocus(m_videoPane.Player());
     if (m_pStartCommand && !m_pStartCommand->empty())
         OpenCommand(m_pStartCommand->c_str());
     m_nTimerId = SetTimer(kLivenessTimerId, 2000);
@@ -109,29 +108,21 @@ BOOL CFrameDialog::OpenMedia(LPCWSTR text, ProgItem* item, BOOL showError)
     // holds no line break that could write the settings file.
     const std::wstring clean = CIniFile::Printable(text);
     const LPCWSTR path = clean.c_str();
-    CPlayerWnd& player = m_videoPane.m_player;
-    CPlayerControl& bar = m_videoPane.m_control;
     // Creating a control may let messages through (a forwarded command, a
     // click on the list), which may free the entry: it is found again after.
     const ULONGLONG id = item ? item->id : 0;
     item = nullptr;
-    if (player.IsCurrent(path)) {
-        bar.Resume();
-    } else {
-        bar.PrepareOpen();
-        const int result = player.Open(path);
-        if (result != 0) {
-            if (result == 2 && showError) {
-                AfxMessageBox(L"对不起，QZ播放器不支持您所选择的文件格式！", MB_ICONINFORMATION);
-                player.Invalidate();
-            }
-            return FALSE;
+    const int result = m_videoPane.Open(path);
+    if (result != 0) {
+        if (result == 2 && showError) {
+            AfxMessageBox(L"对不起，QZ播放器不支持您所选择的文件格式！", MB_ICONINFORMATION);
+            m_videoPane.Player().Invalidate();
         }
-        bar.OnMediaOpened();
+        return FALSE;
     }
     m_history.Add(path);
     if (id) {
-        item = m_listPane.m_playlist.Find(id); // null when it went meanwhile: nothing to mark
+        item = m_listPane.Playlist().Find(id); // null when it went meanwhile: nothing to mark
     } else {
         if (::IsIconic(m_hWnd))
             ShowWindow(SW_RESTORE);
@@ -153,7 +144,7 @@ LRESULT CFrameDialog::PlayNext(WPARAM why)
 {
     if (!m_listPane.IsWindow())
         return 0;
-    CPlaylist& list = m_listPane.m_playlist;
+    CPlaylist& list = m_listPane.Playlist();
     ProgItem* item = list.NextInChain(why == kPlayNextEnded        ? CPlaylist::kItemEnded
                                       : why == kPlayNextPassedOver ? CPlaylist::kItemPassedOver
                                                                    : CPlaylist::kRetry);
@@ -188,8 +179,8 @@ LRESULT CFrameDialog::PlayList()
 void CFrameDialog::OnListCountChanged(int count)
 {
     // Also while the panes go (the list empties as it is destroyed).
-    if (m_videoPane.m_control.IsWindow())
-        m_videoPane.m_control.SetListReady(count > 0);
+    if (m_videoPane.Bar().IsWindow())
+        m_videoPane.Bar().SetListReady(count > 0);
 }
 
 int CFrameDialog::ClampListWidth(int listWidth, int clientWidth)
@@ -269,7 +260,7 @@ void CFrameDialog::KeepFocusVisible()
 {
     const HWND focus = ::GetFocus();
     if (focus && (focus == m_listPane.m_hWnd || ::IsChild(m_listPane, focus)) && !m_listPane.IsWindowVisible())
-        ::SetFocus(m_videoPane.m_player);
+        ::SetFocus(m_videoPane.Player());
 }
 
 void CFrameDialog::ToggleProgramList()
@@ -322,9 +313,8 @@ void CFrameDialog::SetListCollapsed(BOOL collapsed)
 
 void CFrameDialog::ApplySkinColours()
 {
-    m_videoPane.m_control.SetBkColor(g_skin.m_clrPane);
+    m_videoPane.Bar().SetBkColor(g_skin.m_clrPane);
     m_videoPane.Invalidate();
-    m_listPane.m_clrBk = g_skin.m_clrList;
     m_listPane.UpdateColours();
     m_splitter.SetColor(g_skin.m_clrPane);
     m_splitter.Invalidate();
@@ -400,7 +390,7 @@ LRESULT CFrameDialog::OnCopyData(const CopyData& data)
         m_listPane.ShowWindow(m_bShowProgList && !m_bListCollapsed ? SW_SHOW : SW_HIDE);
         RecalcLayout(TRUE, 0);
         ShowWindow(SW_SHOW);
-        m_videoPane.m_control.SetChangeChecked(TRUE);
+        m_videoPane.Bar().SetChangeChecked(TRUE);
         ::SetForegroundWindow(m_hWnd);
         return TRUE;
     default:
@@ -437,7 +427,7 @@ BOOL CFrameDialog::PreTranslateMessage(MSG* msg)
     if (msg->message == WM_KEYDOWN && msg->wParam == VK_SPACE && ::IsChild(m_hWnd, msg->hwnd) &&
         !TakesSpace(msg->hwnd)) {
         if (!(msg->lParam & (1 << 30)))
-            m_videoPane.m_control.PlayPause();
+            m_videoPane.Bar().PlayPause();
         return TRUE;
     }
     if (msg->wParam == VK_ESCAPE) {

@@ -41,8 +41,8 @@ void CFrameDialog::LoadSystemSettings()
     const bool placed = CIniFile::Find(entries, L"Left", leftText) && CIniFile::ParseInt(leftText, left) &&
                         CIniFile::Find(entries, L"Top", topText) && CIniFile::ParseInt(topText, top);
     int volume = 0;
-    if (m_videoPane.m_control.IsWindow()) {
-        CPlayerControl& bar = m_videoPane.m_control;
+    if (m_videoPane.Bar().IsWindow()) {
+        CPlayerControl& bar = m_videoPane.Bar();
         if (!CIniFile::Find(entries, L"Volume", v) || !CIniFile::ParseInt(v, volume))
             volume = bar.m_sliderVolume.GetPos();
         const BOOL mute = CIniFile::Find(entries, L"Mute", v) ? _wtoi(v.c_str()) != 0 : bar.m_btnMute.IsChecked();
@@ -116,9 +116,10 @@ void CFrameDialog::SaveSystemSettings()
     // Newer keys, which older versions leave alone.
     edit.Set(kSystem, L"Left", std::to_wstring(normal.left));
     edit.Set(kSystem, L"Top", std::to_wstring(normal.top));
-    if (m_videoPane.m_control.IsWindow()) {
-        edit.Set(kSystem, L"Volume", std::to_wstring(m_videoPane.m_control.m_sliderVolume.GetPos()));
-        edit.Set(kSystem, L"Mute", std::to_wstring(m_videoPane.m_control.m_btnMute.IsChecked() ? 1 : 0));
+    if (m_videoPane.Bar().IsWindow()) {
+        const CPlayerControl& bar = m_videoPane.Bar();
+        edit.Set(kSystem, L"Volume", std::to_wstring(bar.m_sliderVolume.GetPos()));
+        edit.Set(kSystem, L"Mute", std::to_wstring(bar.m_btnMute.IsChecked() ? 1 : 0));
     }
     // The list goes in the same replacement of the file: one write at the
     // end, and the window and the list are both old or both new.

@@ -12,6 +12,19 @@ BOOL CVideoPane::OnInitDialog()
     return TRUE;
 }
 
+int CVideoPane::Open(LPCWSTR path)
+{
+    if (m_player.IsCurrent(path)) {
+        m_control.Resume();
+        return 0;
+    }
+    m_control.PrepareOpen();
+    const int result = m_player.Open(path);
+    if (result == 0)
+        m_control.OnMediaOpened();
+    return result;
+}
+
 void CVideoPane::Layout()
 {
     const CRect c = GetClientRect();

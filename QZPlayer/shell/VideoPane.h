@@ -32,9 +32,14 @@ class CVideoPane : public CDialog {
 public:
     CVideoPane() : CDialog(IDD_LEFT_PANE) {}
 
-    CPlayerWnd m_player;
-    CPlayerControl m_control;
-    IVideoPaneHost* m_pHost = nullptr;
+    // Where the pane's reports go.
+    void SetHost(IVideoPaneHost* host) { m_pHost = host; }
+    // Opens path, or resumes it when it is the source loaded: 0 when it
+    // plays, else CPlayerWnd::Open's failure. The bar follows the player.
+    int Open(LPCWSTR path);
+
+    CPlayerWnd& Player() { return m_player; }
+    CPlayerControl& Bar() { return m_control; }
 
     BOOL PreTranslateMessage(MSG* msg) override;
 
@@ -47,6 +52,10 @@ protected:
     void OnCancel() override {}
 
 private:
+    CPlayerWnd m_player;
+    CPlayerControl m_control;
+    IVideoPaneHost* m_pHost = nullptr;
+
     void Layout();
     void OnDropFiles(HDROP drop);
     LRESULT OnCopyData(const CopyData& data);

@@ -118,8 +118,8 @@ int wmain()
         pane.CreateEx(0, nullptr, L"pane", WS_POPUP | WS_VISIBLE, CRect(0, 0, 480, 360), nullptr, 0);
         CPlayerWnd host;
         host.Create(nullptr, L"MinPlayer", WS_CHILD | WS_VISIBLE, CRect(0, 0, 480, 360), &pane, IDC_PLAYER_WND);
-        host.m_shellMovies.m_strFolder = TempPath(L"");
-        host.m_shellMovies.m_strFolder.pop_back();
+        host.ShellMovies().m_strFolder = TempPath(L"");
+        host.ShellMovies().m_strFolder.pop_back();
 
         // Flash through the network build of the shell movie.
         struct Engine {

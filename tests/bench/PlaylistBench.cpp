@@ -38,7 +38,7 @@ bool CreatePane(Frame& frame, CListPane& pane)
     }
     if (!pane.Create(CListPane::IDD, &frame))
         return false;
-    pane.m_pFrame = &frame;
+    pane.SetFrame(&frame);
     pane.MoveWindow(CRect(10, 10, 290, 490));
     return true;
 }
@@ -47,14 +47,14 @@ bool CreatePane(Frame& frame, CListPane& pane)
 void Fill(CListPane& pane, int count)
 {
     pane.RemoveAll();
-    pane.m_list.SendMessage(WM_SETREDRAW, FALSE);
+    pane.List().SendMessage(WM_SETREDRAW, FALSE);
     for (int i = 0; i < count; ++i) {
         const std::wstring url = FormatString(L"http://视频.example.com/频道/%d/", i) +
                                  std::wstring(120, static_cast<wchar_t>(L'a' + i % 26)) +
                                  FormatString(L"/节目%d.flv", i);
         pane.AddItem(url.c_str(), FormatString(L"第%d集 中文标题", i).c_str());
     }
-    pane.m_list.SendMessage(WM_SETREDRAW, TRUE);
+    pane.List().SendMessage(WM_SETREDRAW, TRUE);
 }
 
 // The list written the way of one profile call per key: Count, the old keys
@@ -70,18 +70,18 @@ void SaveKeyByKey(CListPane& pane)
         CIniFile::WriteString(L"ProgList", FormatString(L"Url%d", i).c_str(), nullptr);
     }
     int k = 0;
-    for (int i = 0; i < pane.m_list.GetItemCount(); ++i) {
+    for (int i = 0; i < pane.List().GetItemCount(); ++i) {
         ProgItem* rec = pane.GetRowItem(i);
         if (!rec)
             continue;
-        CIniFile::WriteString(L"ProgList", FormatString(L"Name%d", k).c_str(), pane.m_list.GetItemText(i, 0).c_str());
+        CIniFile::WriteString(L"ProgList", FormatString(L"Name%d", k).c_str(), pane.List().GetItemText(i, 0).c_str());
         CIniFile::WriteString(L"ProgList", FormatString(L"Url%d", k).c_str(), rec->url.c_str());
         ++k;
     }
     if (k > 0)
         CIniFile::WriteString(L"ProgList", L"Count", FormatString(L"%d", k).c_str());
-    CIniFile::WriteString(L"System", L"Repeat", FormatString(L"%d", pane.m_playlist.m_bRepeat).c_str());
-    CIniFile::WriteString(L"System", L"Rand", FormatString(L"%d", pane.m_playlist.m_bRand).c_str());
+    CIniFile::WriteString(L"System", L"Repeat", FormatString(L"%d", pane.Playlist().m_bRepeat).c_str());
+    CIniFile::WriteString(L"System", L"Rand", FormatString(L"%d", pane.Playlist().m_bRand).c_str());
 }
 
 void LoadKeyByKey(CListPane& pane)
@@ -89,17 +89,17 @@ void LoadKeyByKey(CListPane& pane)
     std::wstring value, name, url;
     CIniFile::GetString(L"ProgList", L"Count", value);
     const int count = _wtoi(value.c_str());
-    pane.m_list.SendMessage(WM_SETREDRAW, FALSE);
+    pane.List().SendMessage(WM_SETREDRAW, FALSE);
     for (int i = 0; i < count; ++i) {
         CIniFile::GetString(L"ProgList", FormatString(L"Name%d", i).c_str(), name);
         CIniFile::GetString(L"ProgList", FormatString(L"Url%d", i).c_str(), url);
         pane.AddItem(url.c_str(), name.c_str());
     }
-    pane.m_list.SendMessage(WM_SETREDRAW, TRUE);
+    pane.List().SendMessage(WM_SETREDRAW, TRUE);
     if (CIniFile::GetString(L"System", L"Repeat", value))
-        pane.m_playlist.m_bRepeat = _wtoi(value.c_str());
+        pane.Playlist().m_bRepeat = _wtoi(value.c_str());
     if (CIniFile::GetString(L"System", L"Rand", value))
-        pane.m_playlist.m_bRand = _wtoi(value.c_str());
+        pane.Playlist().m_bRand = _wtoi(value.c_str());
 }
 
 struct Figures {
@@ -125,8 +125,8 @@ Figures Measure(CListPane& pane, CListPane& into, int count, Save save, Load loa
         t = Now();
         load(into);
         loads.push_back(Now() - t);
-        if (into.m_list.GetItemCount() != count)
-            std::printf("WARNING: %d rows loaded, %d saved\n", into.m_list.GetItemCount(), count);
+        if (into.List().GetItemCount() != count)
+            std::printf("WARNING: %d rows loaded, %d saved\n", into.List().GetItemCount(), count);
     }
     return {Median(saves), Median(loads)};
 }

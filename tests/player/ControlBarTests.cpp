@@ -48,8 +48,8 @@ protected:
         ASSERT_TRUE(pane.Create(nullptr, L"pane", WS_CHILD | WS_VISIBLE, CRect(0, 0, 640, 400), &frame, 1));
         ASSERT_TRUE(host.Create(nullptr, L"MinPlayer", WS_CHILD | WS_VISIBLE, CRect(0, 0, 640, 354), &pane,
                                 IDC_PLAYER_WND));
-        host.m_shellMovies.m_strFolder = TempPath(L"");
-        host.m_shellMovies.m_strFolder.pop_back();
+        host.ShellMovies().m_strFolder = TempPath(L"");
+        host.ShellMovies().m_strFolder.pop_back();
         bar.m_pPlayer = &host;
         bar.m_hFrame = frame.m_hWnd;
         ASSERT_TRUE(bar.Create(IDD_PLAYER_CONTROL, &pane));
@@ -324,7 +324,7 @@ TEST_F(ControlBar, AOneFrameMovieNeverOpensTheGateAndTheTwoFrameShellMovieDoes)
     // The shell movie as Haxe makes it: one frame, its callbacks registered
     // in it. FrameNum counts from 0, so it reads 0 for ever: the engine asks
     // nothing, and the bar stays where the open left it.
-    host.m_shellMovies.m_strInstead = ArtMovie(L"QZFPlayer-1frame.swf");
+    host.ShellMovies().m_strInstead = ArtMovie(L"QZFPlayer-1frame.swf");
     bar.m_stall.m_dwStallMs = 120000; // no pass-over while it waits
     OpenAndStart(L"http://h/v/news-30s.flv");
     testsupport::PumpFor(testsupport::Scaled(3500));
@@ -339,11 +339,11 @@ TEST_F(ControlBar, AOneFrameMovieNeverOpensTheGateAndTheTwoFrameShellMovieDoes)
     EXPECT_EQ(pane.playNext, 0);
 
     // The shell movie as built: two frames, so it plays.
-    host.m_shellMovies.m_strInstead = ArtMovie(L"QZFPlayer.swf");
+    host.ShellMovies().m_strInstead = ArtMovie(L"QZFPlayer.swf");
     OpenAndStart(L"http://h/v/news-30s.flv");
     ASSERT_TRUE(WaitText(L"正在播放...", 5000));
     ASSERT_TRUE(testsupport::PumpUntil([&] { return Shown(IDC_BAR_TIME).substr(10) == L" 00:00:30"; }, 5000));
-    host.m_shellMovies.m_strInstead.clear();
+    host.ShellMovies().m_strInstead.clear();
 }
 
 TEST_F(ControlBar, AMovieLoadedDirectlyPlaysPastTheStallBoundUntilTheUserStopsIt)
@@ -418,7 +418,7 @@ TEST_F(ControlBar, AnItemThatNeverStartsIsPassedOverWithEachControlsRealisticFai
         pane.playNext = 0;
         pane.reasons.clear();
         const ULONGLONG opened = ::GetTickCount64();
-        host.m_shellMovies.m_strInstead = c.movie ? ArtMovie(c.movie) : L"";
+        host.ShellMovies().m_strInstead = c.movie ? ArtMovie(c.movie) : L"";
         OpenAndStart(c.source.c_str());
         // The last text the bar showed before it moved the list on, however
         // slowly the polls come.

@@ -52,7 +52,7 @@ struct DeleteWhileCreated {
     {
         if (code == HCBT_CREATEWND && armed) {
             armed = false;
-            pane->m_list.SetItemState(-1, LVIS_SELECTED, LVIS_SELECTED);
+            pane->List().SetItemState(-1, LVIS_SELECTED, LVIS_SELECTED);
             pane->SendMessage(WM_COMMAND, ID_PROG_DELETE);
         }
         return ::CallNextHookEx(nullptr, code, wp, lp);
@@ -124,13 +124,13 @@ TEST_F(Frame, PanesAndSplitterFillTheClientInEachListState)
     EXPECT_EQ(ChildRect(f, f.m_listPane), CRect(580 - 6 - 160, 35, 574, 414));
     EXPECT_EQ(ChildRect(f, f.m_splitter), CRect(574 - 160 - 6, 35, 574 - 160, 414));
     EXPECT_EQ(ChildRect(f, f.m_videoPane), CRect(6, 35, 574 - 166, 414));
-    EXPECT_EQ(ChildRect(f.m_videoPane, f.m_videoPane.m_control).Height(), 46);
+    EXPECT_EQ(ChildRect(f.m_videoPane, f.m_videoPane.Bar()).Height(), 46);
 
     // Collapsing narrows the window by the list; the splitter stays, and the
     // keyboard goes from the list to the video.
-    ::SetFocus(f.m_listPane.m_list);
+    ::SetFocus(f.m_listPane.List());
     f.SetListCollapsed(TRUE);
-    EXPECT_EQ(::GetFocus(), f.m_videoPane.m_player.m_hWnd);
+    EXPECT_EQ(::GetFocus(), f.m_videoPane.Player().m_hWnd);
     testsupport::PumpPending();
     EXPECT_EQ(f.GetWindowRect().Width(), 420); // the collapsed minimum
     EXPECT_FALSE(f.m_listPane.IsWindowVisible());
@@ -190,7 +190,7 @@ TEST_F(Frame, TheSplitterDragMovesTheListWithinItsBoundsAndKeysDoNotEndTheFrame)
     EXPECT_EQ(f.m_nListWidth, 160);
 
     for (WPARAM key : {VK_RETURN, VK_ESCAPE}) {
-        MSG msg = {f.m_videoPane.m_control, WM_KEYDOWN, key, 0, 0, {0, 0}};
+        MSG msg = {f.m_videoPane.Bar(), WM_KEYDOWN, key, 0, 0, {0, 0}};
         EXPECT_TRUE(AfxPreTranslateWindows(&msg));
     }
     testsupport::PumpPending();
@@ -200,9 +200,9 @@ TEST_F(Frame, TheSplitterDragMovesTheListWithinItsBoundsAndKeysDoNotEndTheFrame)
     g_skin.SetFrameColor(RGB(0x20, 0x60, 0xA0));
     f.ApplySkinColours();
     testsupport::PumpPending();
-    EXPECT_EQ(f.m_videoPane.m_control.m_clrBk, g_skin.m_clrPane);
+    EXPECT_EQ(f.m_videoPane.Bar().m_clrBk, g_skin.m_clrPane);
     EXPECT_EQ(f.m_splitter.GetColor(), g_skin.m_clrPane);
-    EXPECT_EQ(f.m_listPane.m_clrBk, g_skin.m_clrList);
+    EXPECT_EQ(f.m_listPane.BkColor(), g_skin.m_clrList);
     HDC dc = ::GetDC(f);
     EXPECT_EQ(::GetPixel(dc, 300, 12), g_skin.m_clrFrameShade);
     ::ReleaseDC(f, dc);
@@ -346,16 +346,16 @@ TEST_F(Frame, TheWindowStatesComeBackFromTheSettingsFile)
     EXPECT_EQ(frame->GetWindowRect().CenterPoint(), area.CenterPoint());
     ::SetForegroundWindow(*frame);
     ::SetWindowPos(*frame, nullptr, 123, 77, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-    const CRect groove = frame->m_videoPane.m_control.m_sliderVolume.GetWindowRect();
+    const CRect groove = frame->m_videoPane.Bar().m_sliderVolume.GetWindowRect();
     ASSERT_TRUE(testsupport::Click({groove.left + groove.Width() * 4 / 5, groove.top + groove.Height() / 2}));
-    const int level = frame->m_videoPane.m_control.m_sliderVolume.GetPos();
+    const int level = frame->m_videoPane.Bar().m_sliderVolume.GetPos();
     EXPECT_NEAR(level, 80, 3);
-    frame->m_videoPane.m_control.m_btnMute.SetChecked(TRUE); // (the button mutes only while something plays)
+    frame->m_videoPane.Bar().m_btnMute.SetChecked(TRUE); // (the button mutes only while something plays)
     frame.reset();
     Open();
     EXPECT_EQ(frame->GetWindowRect().TopLeft(), CPoint(123, 77));
-    EXPECT_EQ(frame->m_videoPane.m_control.m_sliderVolume.GetPos(), level);
-    EXPECT_TRUE(frame->m_videoPane.m_control.m_btnMute.IsChecked());
+    EXPECT_EQ(frame->m_videoPane.Bar().m_sliderVolume.GetPos(), level);
+    EXPECT_TRUE(frame->m_videoPane.Bar().m_btnMute.IsChecked());
     frame.reset();
     // A place on a monitor that is gone comes back whole onto the nearest
     // one; maximised, the window restores to its place; damaged values are
@@ -376,7 +376,7 @@ TEST_F(Frame, TheWindowStatesComeBackFromTheSettingsFile)
         EXPECT_EQ(::IsZoomed(*frame) != FALSE, wcsstr(p.keys, L"IsMax") != nullptr) << p.volume;
         frame->ShowWindow(SW_RESTORE);
         EXPECT_EQ(frame->GetWindowRect(), CRect(p.at.x, p.at.y, p.at.x + 700, p.at.y + 500)) << p.volume;
-        EXPECT_EQ(frame->m_videoPane.m_control.m_sliderVolume.GetPos(), p.volume);
+        EXPECT_EQ(frame->m_videoPane.Bar().m_sliderVolume.GetPos(), p.volume);
         frame.reset();
     }
 }
@@ -387,11 +387,11 @@ TEST_F(Frame, ThePanesCodesMarkEmbeddedAndCodeSixBringsTheStandaloneViewBack)
     CFrameDialog& f = *frame;
     COPYDATASTRUCT repaint = {kCopyRepaint, 0, nullptr}, place = {kCopyPlaceVideo, 0, nullptr}, standalone = {kCopyChange, 0, nullptr};
     EXPECT_EQ(f.m_videoPane.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&repaint)), 1);
-    EXPECT_FALSE(f.m_videoPane.m_control.m_btnChange.IsChecked()); // embedded
-    ::MoveWindow(f.m_videoPane.m_player, 0, 0, 10, 10, TRUE);
+    EXPECT_FALSE(f.m_videoPane.Bar().m_btnChange.IsChecked()); // embedded
+    ::MoveWindow(f.m_videoPane.Player(), 0, 0, 10, 10, TRUE);
     EXPECT_EQ(f.m_videoPane.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&place)), 1);
     const CRect pane = f.m_videoPane.GetClientRect();
-    EXPECT_EQ(ChildRect(f.m_videoPane, f.m_videoPane.m_player), CRect(0, 0, pane.Width(), pane.Height() - 46));
+    EXPECT_EQ(ChildRect(f.m_videoPane, f.m_videoPane.Player()), CRect(0, 0, pane.Width(), pane.Height() - 46));
 
     // Back to standalone with the list collapsed: it stays hidden.
     f.SetListCollapsed(TRUE);
@@ -399,7 +399,7 @@ TEST_F(Frame, ThePanesCodesMarkEmbeddedAndCodeSixBringsTheStandaloneViewBack)
     EXPECT_EQ(f.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&standalone)), 1);
     EXPECT_TRUE(f.IsWindowVisible());
     EXPECT_FALSE(f.m_listPane.IsWindowVisible());
-    EXPECT_TRUE(f.m_videoPane.m_control.m_btnChange.IsChecked());
+    EXPECT_TRUE(f.m_videoPane.Bar().m_btnChange.IsChecked());
 
     // With the list hidden, code 6 leaves it hidden.
     f.SetListCollapsed(FALSE);
@@ -438,9 +438,9 @@ TEST_F(Frame, ThreeDroppedFilesPlayTheFirstAndAddTheOthers)
     EXPECT_EQ(rows[0].path, L"c:\\v\\one-30s.wmv");
     EXPECT_EQ(rows[0].image, CListPane::kCurrentImage);
     EXPECT_EQ(rows[2].path, L"c:\\v\\three.rm");
-    EXPECT_EQ(f.m_videoPane.m_player.GetEngineKind(), EngineMedia);
+    EXPECT_EQ(f.m_videoPane.Player().GetEngineKind(), EngineMedia);
     EXPECT_EQ(f.m_history.Paths().back(), L"c:\\v\\one-30s.wmv");
-    f.m_videoPane.m_player.DestroyEngine();
+    f.m_videoPane.Player().DestroyEngine();
 }
 
 namespace {
@@ -523,8 +523,8 @@ TEST_F(Frame, ScreenshotsOfEveryListStateTheMenuAndTheAboutBox)
     COPYDATASTRUCT recolour = {kCopyColour, sizeof green, &green};
     EXPECT_EQ(f.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&recolour)), 1);
     EXPECT_EQ(g_skin.m_clrFrame, green);
-    EXPECT_EQ(f.m_videoPane.m_control.m_clrBk, g_skin.m_clrPane);
-    EXPECT_EQ(f.m_listPane.m_clrBk, g_skin.m_clrList);
+    EXPECT_EQ(f.m_videoPane.Bar().m_clrBk, g_skin.m_clrPane);
+    EXPECT_EQ(f.m_listPane.BkColor(), g_skin.m_clrList);
     shoot(L"player-frame-recoloured");
     ::MoveWindow(f, start.left, start.top, start.Width(), start.Height(), TRUE);
 
@@ -576,13 +576,13 @@ TEST_F(Frame, TheOpenCommandsReplaceTheListWithWhatTheDialogsGive)
             testsupport::ClickLater(dlg, IDOK);
             return true;
         }});
-        TypeCtrl(f.m_listPane.m_list, 'U'); // the menu's shortcut
+        TypeCtrl(f.m_listPane.List(), 'U'); // the menu's shortcut
         EXPECT_TRUE(driver.finished());
     }
     auto rows = listtest::Rows(f.m_listPane);
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].path, L"http://h/news-30s.wmv");
-    EXPECT_EQ(f.m_videoPane.m_player.GetEngineKind(), EngineMedia);
+    EXPECT_EQ(f.m_videoPane.Player().GetEngineKind(), EngineMedia);
 
     // Open file: the file dialog's name field, then OK.
     testsupport::TempFolder media(L"qzmedia");
@@ -608,7 +608,7 @@ TEST_F(Frame, TheOpenCommandsReplaceTheListWithWhatTheDialogsGive)
     rows = listtest::Rows(f.m_listPane);
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_TRUE(::CompareStringOrdinal(rows[0].path.c_str(), -1, clip.c_str(), -1, TRUE) == CSTR_EQUAL) << rows[0].path;
-    EXPECT_EQ(f.m_videoPane.m_player.GetEngineKind(), EngineReal);
+    EXPECT_EQ(f.m_videoPane.Player().GetEngineKind(), EngineReal);
     EXPECT_EQ(f.m_history.Paths().size(), 2u);
 
     // A control may let messages through while it is created: a Delete of
@@ -620,26 +620,26 @@ TEST_F(Frame, TheOpenCommandsReplaceTheListWithWhatTheDialogsGive)
     ASSERT_NE(hook, nullptr);
     // A row that plays; the chain's entry fails to load once its control
     // exists (no folder for the shell movie).
-    const std::wstring movieFolder = f.m_videoPane.m_player.m_shellMovies.m_strFolder;
+    const std::wstring movieFolder = f.m_videoPane.Player().ShellMovies().m_strFolder;
     for (bool chain : {false, true}) {
         f.m_listPane.RemoveAll();
         f.m_listPane.SetCurItem(f.m_listPane.AddFile(L"c:\\v\\zero.wmv"));
         f.m_listPane.AddFile(chain ? L"c:\\v\\first.flv" : L"c:\\v\\first.wmv");
-        f.m_videoPane.m_player.m_shellMovies.m_strFolder = chain ? L"c:\\qz-no-such-folder" : movieFolder;
+        f.m_videoPane.Player().ShellMovies().m_strFolder = chain ? L"c:\\qz-no-such-folder" : movieFolder;
         armed = true;
         if (chain) {
             f.m_videoPane.SendMessage(WM_PLAY_NEXT, kPlayNextAfterFailure);
         } else {
-            f.m_listPane.m_list.SetItemState(1, LVIS_SELECTED, LVIS_SELECTED);
+            f.m_listPane.List().SetItemState(1, LVIS_SELECTED, LVIS_SELECTED);
             f.m_listPane.SendMessage(WM_COMMAND, ID_PROG_PLAY);
         }
         EXPECT_FALSE(armed) << chain;
         EXPECT_EQ(f.m_listPane.Count(), 0) << chain;
-        EXPECT_EQ(f.m_listPane.m_playlist.Current(), nullptr) << chain;
+        EXPECT_EQ(f.m_listPane.Playlist().Current(), nullptr) << chain;
     }
     ::UnhookWindowsHookEx(hook);
-    f.m_videoPane.m_player.m_shellMovies.m_strFolder = movieFolder;
-    f.m_videoPane.m_player.DestroyEngine();
+    f.m_videoPane.Player().ShellMovies().m_strFolder = movieFolder;
+    f.m_videoPane.Player().DestroyEngine();
 }
 
 TEST_F(Frame, LineBreaksInCommandsAndOpenedPathsBecomeBlanksAndWriteNoSettings)
@@ -662,7 +662,7 @@ TEST_F(Frame, LineBreaksInCommandsAndOpenedPathsBecomeBlanksAndWriteNoSettings)
     EXPECT_EQ(rows[1].text, L"Title  [FileName]  First=0  Count=60000");
     ASSERT_EQ(f.m_history.Paths().size(), 1u);
     EXPECT_EQ(f.m_history.Paths()[0], rows[0].path); // what was played is what is kept
-    f.m_videoPane.m_player.DestroyEngine();
+    f.m_videoPane.Player().DestroyEngine();
     frame.reset();
 
     EXPECT_EQ(listtest::ReadKey(L"FileName", L"Count"), L"1");
@@ -684,7 +684,7 @@ TEST_F(Frame, TheEndOfTheSessionSavesTheWindowAndTheListAsTheyAre)
     COPYDATASTRUCT cds = {kCopyCommand, static_cast<DWORD>((line.size() + 1) * sizeof(wchar_t)),
                           const_cast<wchar_t*>(line.c_str())};
     f.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds));
-    f.m_listPane.m_playlist.m_bRepeat = TRUE;
+    f.m_listPane.Playlist().m_bRepeat = TRUE;
     const auto rows = listtest::Rows(f.m_listPane);
     ASSERT_EQ(rows.size(), 1u);
     ASSERT_EQ(rows[0].text.front(), L'"');
@@ -709,7 +709,7 @@ TEST_F(Frame, WithRepeatOnTheNextEntryChainEndsAfterOnePassOrWhenItFindsAPlayabl
     CFrameDialog& f = *frame;
     for (const wchar_t* path : {L"c:\\v\\a.mpg", L"c:\\v\\b.avi", L"c:\\v\\c.txt"})
         f.m_listPane.AddFile(path);
-    f.m_listPane.m_playlist.m_bRepeat = TRUE;
+    f.m_listPane.Playlist().m_bRepeat = TRUE;
     f.m_listPane.SetCurItem(f.m_listPane.GetRowItem(0));
     BoxWatch boxes;
     f.m_videoPane.PostMessage(WM_PLAY_NEXT);
@@ -717,9 +717,9 @@ TEST_F(Frame, WithRepeatOnTheNextEntryChainEndsAfterOnePassOrWhenItFindsAPlayabl
     MSG msg;
     EXPECT_FALSE(::PeekMessageW(&msg, f.m_videoPane, WM_PLAY_NEXT, WM_PLAY_NEXT, PM_NOREMOVE)) << "still trying";
     EXPECT_EQ(boxes.shown(), 0); // and no message for any of them
-    EXPECT_FALSE(f.m_videoPane.m_player.HasEngine());
+    EXPECT_FALSE(f.m_videoPane.Player().HasEngine());
     // In random order too.
-    f.m_listPane.m_playlist.m_bRand = TRUE;
+    f.m_listPane.Playlist().m_bRand = TRUE;
     f.m_videoPane.PostMessage(WM_PLAY_NEXT);
     testsupport::PumpFor(testsupport::Scaled(700));
     EXPECT_FALSE(::PeekMessageW(&msg, f.m_videoPane, WM_PLAY_NEXT, WM_PLAY_NEXT, PM_NOREMOVE)) << "still trying";
@@ -729,13 +729,13 @@ TEST_F(Frame, WithRepeatOnTheNextEntryChainEndsAfterOnePassOrWhenItFindsAPlayabl
     f.m_listPane.AddFile(L"c:\\v\\good-30s.wmv");
     ProgItem* good = f.m_listPane.GetRowItem(3);
     for (int round = 0; round < 12; ++round) {
-        f.m_videoPane.m_player.DestroyEngine();
+        f.m_videoPane.Player().DestroyEngine();
         f.m_listPane.SetCurItem(good);
         f.m_videoPane.PostMessage(WM_PLAY_NEXT);
-        EXPECT_TRUE(testsupport::PumpUntil([&] { return f.m_videoPane.m_player.HasEngine(); }, 3000)) << "round " << round;
-        EXPECT_EQ(f.m_listPane.m_playlist.Current(), good);
+        EXPECT_TRUE(testsupport::PumpUntil([&] { return f.m_videoPane.Player().HasEngine(); }, 3000)) << "round " << round;
+        EXPECT_EQ(f.m_listPane.Playlist().Current(), good);
     }
-    f.m_videoPane.m_player.DestroyEngine();
+    f.m_videoPane.Player().DestroyEngine();
 }
 
 TEST_F(Frame, WithRepeatOnAndEntriesThatNeverStartTheChainStillEndsAfterOnePass)
@@ -745,11 +745,11 @@ TEST_F(Frame, WithRepeatOnAndEntriesThatNeverStartTheChainStillEndsAfterOnePass)
     ASSERT_TRUE(sim.Loaded());
     Open();
     CFrameDialog& f = *frame;
-    f.m_videoPane.m_control.m_stall.m_dwStallMs = 1000;
+    f.m_videoPane.Bar().m_stall.m_dwStallMs = 1000;
     // Each opens (Windows Media takes any URL) and then never starts.
     for (const wchar_t* path : {L"http://h/missing-a.wmv", L"http://h/missing-b.wmv"})
         f.m_listPane.AddFile(path);
-    f.m_listPane.m_playlist.m_bRepeat = TRUE;
+    f.m_listPane.Playlist().m_bRepeat = TRUE;
     f.m_listPane.SetCurItem(f.m_listPane.GetRowItem(1));
     log.Take();
     BoxWatch boxes;
@@ -765,14 +765,14 @@ TEST_F(Frame, WithRepeatOnAndEntriesThatNeverStartTheChainStillEndsAfterOnePass)
     ASSERT_TRUE(testsupport::PumpUntil([&] { return opened().size() >= 2; }, 15000));
     testsupport::PumpFor(testsupport::Scaled(3500)); // over three stall bounds: nothing more is opened
     EXPECT_EQ(opened(), (std::vector<std::wstring>{L"http://h/missing-a.wmv", L"http://h/missing-b.wmv"}));
-    EXPECT_EQ(f.m_videoPane.m_control.m_strState, L"已停止");
-    EXPECT_EQ(f.m_videoPane.m_control.m_nTimer, 0u);
+    EXPECT_EQ(f.m_videoPane.Bar().m_strState, L"已停止");
+    EXPECT_EQ(f.m_videoPane.Bar().m_nTimer, 0u);
     EXPECT_EQ(boxes.shown(), 0);
 
     // The same dead source twice in a row (clients add duplicates): the
     // second is watched afresh and passed over too, and the good one after
     // them plays within two stall bounds.
-    f.m_videoPane.m_player.DestroyEngine();
+    f.m_videoPane.Player().DestroyEngine();
     f.m_listPane.RemoveAll();
     for (const wchar_t* path : {L"http://h/missing-a.wmv", L"http://h/missing-a.wmv", L"c:\\v\\good-30s.wmv"})
         f.m_listPane.AddFile(path);
@@ -782,8 +782,8 @@ TEST_F(Frame, WithRepeatOnAndEntriesThatNeverStartTheChainStillEndsAfterOnePass)
     f.m_videoPane.PostMessage(WM_PLAY_NEXT);
     EXPECT_TRUE(testsupport::PumpUntil([&] { return opened().size() >= 2; }, 2 * 1000 + 1500)) << "it hung";
     EXPECT_EQ(opened(), (std::vector<std::wstring>{L"http://h/missing-a.wmv", L"c:\\v\\good-30s.wmv"}));
-    EXPECT_EQ(f.m_listPane.m_playlist.Current(), f.m_listPane.GetRowItem(2));
-    f.m_videoPane.m_player.DestroyEngine();
+    EXPECT_EQ(f.m_listPane.Playlist().Current(), f.m_listPane.GetRowItem(2));
+    f.m_videoPane.Player().DestroyEngine();
 }
 
 TEST_F(Frame, SpaceEnterAndEscEndNothingWhereverTheFocusIs)
@@ -794,11 +794,11 @@ TEST_F(Frame, SpaceEnterAndEscEndNothingWhereverTheFocusIs)
     ::SetForegroundWindow(f);
     // The keyboard starts on the video; a caption button pressed with the
     // mouse leaves it where it was.
-    const HWND video = f.m_videoPane.m_player, mute = f.m_videoPane.m_control.m_btnMute;
+    const HWND video = f.m_videoPane.Player(), mute = f.m_videoPane.Bar().m_btnMute;
     const HWND parts[][2] = {{nullptr, video},
                              {video, video},
                              {::GetDlgItem(f, CDialogBase::IDC_CAPTION_TOPMOST), video},
-                             {f.m_listPane.m_list, f.m_listPane.m_list},
+                             {f.m_listPane.List(), f.m_listPane.List()},
                              {mute, mute}};
     for (const auto& part : parts) { // {what the user clicks, where the keyboard is then}
         const int n = static_cast<int>(&part - parts);
@@ -821,9 +821,9 @@ TEST_F(Frame, ANewEntryLeavesTheKeyboardWhereItIsAndSpacePausesFromTheList)
     ASSERT_TRUE(sim.Loaded());
     Open();
     CFrameDialog& f = *frame;
-    CPlayerControl& bar = f.m_videoPane.m_control;
+    CPlayerControl& bar = f.m_videoPane.Bar();
     ::SetForegroundWindow(f);
-    ASSERT_TRUE(testsupport::Click(testsupport::CentreOf(f.m_videoPane.m_player)));
+    ASSERT_TRUE(testsupport::Click(testsupport::CentreOf(f.m_videoPane.Player())));
     const std::wstring line = L"-p c:\\v\\keys-300s.wmv";
     COPYDATASTRUCT cds = {kCopyCommand, static_cast<DWORD>((line.size() + 1) * sizeof(wchar_t)),
                           const_cast<wchar_t*>(line.c_str())};
@@ -832,20 +832,20 @@ TEST_F(Frame, ANewEntryLeavesTheKeyboardWhereItIsAndSpacePausesFromTheList)
             f.ToggleProgramList();
         f.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds));
         ASSERT_TRUE(testsupport::PumpUntil([&] { return bar.m_strState == L"正在播放..."; })) << shown;
-        EXPECT_EQ(::GetFocus(), f.m_videoPane.m_player.m_hWnd) << shown;
+        EXPECT_EQ(::GetFocus(), f.m_videoPane.Player().m_hWnd) << shown;
         ASSERT_TRUE(testsupport::Type({VK_SPACE, VK_DELETE}));
         EXPECT_TRUE(testsupport::PumpUntil([&] { return bar.m_strState == L"已暂停"; })) << shown;
         EXPECT_EQ(f.m_listPane.Count(), 1) << shown;
     }
     // Once the user is in the list, Space still plays and pauses there.
     CRect row;
-    ListView_GetItemRect(f.m_listPane.m_list, 0, &row, LVIR_LABEL);
-    ::MapWindowPoints(f.m_listPane.m_list, nullptr, reinterpret_cast<POINT*>(&row), 2);
+    ListView_GetItemRect(f.m_listPane.List(), 0, &row, LVIR_LABEL);
+    ::MapWindowPoints(f.m_listPane.List(), nullptr, reinterpret_cast<POINT*>(&row), 2);
     ASSERT_TRUE(testsupport::Click(row.CenterPoint()));
-    ASSERT_EQ(::GetFocus(), f.m_listPane.m_list.m_hWnd);
+    ASSERT_EQ(::GetFocus(), f.m_listPane.List().m_hWnd);
     ASSERT_TRUE(testsupport::Type({VK_SPACE}));
     EXPECT_TRUE(testsupport::PumpUntil([&] { return bar.m_strState == L"正在播放..."; }));
-    f.m_videoPane.m_player.DestroyEngine();
+    f.m_videoPane.Player().DestroyEngine();
 }
 
 TEST_F(Frame, PlayStartsARestoredListAtTheSelectedEntryOrElseTheFirst)
@@ -859,24 +859,24 @@ TEST_F(Frame, PlayStartsARestoredListAtTheSelectedEntryOrElseTheFirst)
         Open();
         CFrameDialog& f = *frame;
         ::SetForegroundWindow(f);
-        EXPECT_TRUE(f.m_videoPane.m_control.m_btnPlay.IsWindowEnabled());
+        EXPECT_TRUE(f.m_videoPane.Bar().m_btnPlay.IsWindowEnabled());
         CRect row;
-        ListView_GetItemRect(f.m_listPane.m_list, c[0], &row, LVIR_LABEL);
-        ::MapWindowPoints(f.m_listPane.m_list, nullptr, reinterpret_cast<POINT*>(&row), 2);
+        ListView_GetItemRect(f.m_listPane.List(), c[0], &row, LVIR_LABEL);
+        ::MapWindowPoints(f.m_listPane.List(), nullptr, reinterpret_cast<POINT*>(&row), 2);
         ASSERT_TRUE(c[0] < 0 || testsupport::Click(row.CenterPoint()));
-        ASSERT_TRUE(testsupport::Click(testsupport::CentreOf(c[1] ? f.m_videoPane.m_player : f.m_videoPane.m_control.m_btnPlay)));
+        ASSERT_TRUE(testsupport::Click(testsupport::CentreOf(c[1] ? f.m_videoPane.Player() : f.m_videoPane.Bar().m_btnPlay)));
         ASSERT_TRUE(!c[1] || testsupport::Type({VK_SPACE}));
-        ASSERT_TRUE(testsupport::PumpUntil([&] { return f.m_videoPane.m_player.HasEngine(); })) << c[0];
-        EXPECT_EQ(f.m_listPane.m_playlist.Current(), f.m_listPane.GetRowItem(c[2]));
-        f.m_videoPane.m_player.DestroyEngine();
+        ASSERT_TRUE(testsupport::PumpUntil([&] { return f.m_videoPane.Player().HasEngine(); })) << c[0];
+        EXPECT_EQ(f.m_listPane.Playlist().Current(), f.m_listPane.GetRowItem(c[2]));
+        f.m_videoPane.Player().DestroyEngine();
         frame.reset();
     }
     // An empty list has nothing to start.
     Write(L"");
     Open();
-    EXPECT_FALSE(frame->m_videoPane.m_control.m_btnPlay.IsWindowEnabled());
+    EXPECT_FALSE(frame->m_videoPane.Bar().m_btnPlay.IsWindowEnabled());
     frame->m_listPane.AddFile(L"c:\\v\\one-30s.wmv");
-    EXPECT_TRUE(frame->m_videoPane.m_control.m_btnPlay.IsWindowEnabled());
+    EXPECT_TRUE(frame->m_videoPane.Bar().m_btnPlay.IsWindowEnabled());
 }
 
 namespace {
@@ -903,18 +903,18 @@ TEST_F(Frame, TabWalksTheBarAndTheListInOrderAndKeysWorkWhatHasTheKeyboard)
     ASSERT_TRUE(sim.Loaded());
     Open();
     CFrameDialog& f = *frame;
-    CPlayerControl& bar = f.m_videoPane.m_control;
+    CPlayerControl& bar = f.m_videoPane.Bar();
     f.m_listPane.AddFile(L"c:\\v\\walk-300s.wmv");
     ::SetForegroundWindow(f);
     // Playing, so that every control of the bar is enabled.
     ASSERT_TRUE(testsupport::Click(testsupport::CentreOf(bar.m_btnPlay)));
-    ASSERT_TRUE(testsupport::PumpUntil([&] { return f.m_videoPane.m_player.HasEngine(); }));
-    ASSERT_TRUE(testsupport::Click(testsupport::CentreOf(f.m_videoPane.m_player)));
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return f.m_videoPane.Player().HasEngine(); }));
+    ASSERT_TRUE(testsupport::Click(testsupport::CentreOf(f.m_videoPane.Player())));
 
     // The seek slider above the row, the row from left to right, the list;
     // the skinned controls draw the focus (they look otherwise without it).
     const HWND order[] = {bar.m_sliderSeek,   bar.m_btnPlay, bar.m_btnStop,   bar.m_btnMute,
-                          bar.m_sliderVolume, bar.m_btnFull, bar.m_btnChange, f.m_listPane.m_list};
+                          bar.m_sliderVolume, bar.m_btnFull, bar.m_btnChange, f.m_listPane.List()};
     std::vector<COLORREF> focused[8];
     for (int i = 0; i < 8; ++i) {
         ASSERT_TRUE(testsupport::Type({VK_TAB}));
@@ -953,5 +953,5 @@ TEST_F(Frame, TabWalksTheBarAndTheListInOrderAndKeysWorkWhatHasTheKeyboard)
     EXPECT_EQ(controls(), (playtest::Lines{L"play", L"stop"}));
     EXPECT_EQ(::GetFocus(), bar.m_btnPlay.m_hWnd); // from Stop, now disabled
     EXPECT_TRUE(f.IsWindowVisible() && f.m_videoPane.IsWindowVisible());
-    f.m_videoPane.m_player.DestroyEngine();
+    f.m_videoPane.Player().DestroyEngine();
 }

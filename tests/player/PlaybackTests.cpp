@@ -31,7 +31,7 @@ protected:
                                 IDC_PLAYER_WND));
         movieFolder = TempPath(L"qz-movie");
         ::CreateDirectoryW(movieFolder.c_str(), nullptr);
-        host.m_shellMovies.m_strFolder = movieFolder;
+        host.ShellMovies().m_strFolder = movieFolder;
         log.Take();
     }
     void TearDown() override
@@ -189,10 +189,10 @@ TEST_F(Playback, EachShellMovieBuildPlaysItsOwnSourcesAndRefusesTheOthers)
     };
     for (const Case& c : cases) {
         const std::string name(c.source, c.source + wcslen(c.source));
-        host.m_shellMovies.m_strInstead = c.build ? ArtMovie(c.build) : L"";
+        host.ShellMovies().m_strInstead = c.build ? ArtMovie(c.build) : L"";
         ASSERT_EQ(host.Open(c.source), 0) << name;
-        const std::wstring chosen = c.build ? host.m_shellMovies.m_strInstead
-                                            : host.m_shellMovies.Path(CShellMovies::For(c.source));
+        const std::wstring chosen = c.build ? host.ShellMovies().m_strInstead
+                                            : host.ShellMovies().Path(CShellMovies::For(c.source));
         Lines lines = log.Take();
         EXPECT_NE(std::find(lines.begin(), lines.end(), L"flash Movie=" + CFlashPlayer::MovieAddress(chosen, c.source)),
                   lines.end())
@@ -209,7 +209,7 @@ TEST_F(Playback, EachShellMovieBuildPlaysItsOwnSourcesAndRefusesTheOthers)
                   !c.plays)
             << name;
     }
-    host.m_shellMovies.m_strInstead.clear();
+    host.ShellMovies().m_strInstead.clear();
 }
 
 TEST_F(Playback, MediaCallsInOrderAndItsRules)
@@ -367,7 +367,7 @@ TEST_F(Playback, OpenReplacesTheEngineAndFailuresLeaveNone)
     EXPECT_EQ(log.Take(), Lines{});
 
     // A shell movie that cannot be written: 1, and no control remains.
-    host.m_shellMovies.m_strFolder = movieFolder + L"\\missing\\folder";
+    host.ShellMovies().m_strFolder = movieFolder + L"\\missing\\folder";
     EXPECT_EQ(host.Open(L"c:\\v\\a.flv"), 1);
     EXPECT_EQ(log.Take(), (Lines{L"flash create", L"flash AllowFullScreen=true", L"flash Scale=noScale",
                                  L"flash deactivate", L"flash release"}));
@@ -387,31 +387,30 @@ TEST_F(Playback, EachShellMovieIsReusedAtTheRightSizeAndOnlyAWrittenOneIsDeleted
     for (const auto& b : builds) {
         const std::wstring movie = movieFolder + b.file;
         CPlayerWnd first;
-        first.m_shellMovies.m_strFolder = movieFolder;
+        first.ShellMovies().m_strFolder = movieFolder;
         ASSERT_TRUE(first.Create(nullptr, L"MinPlayer", WS_CHILD, CRect(0, 0, 10, 10), &parent, IDC_PLAYER_WND));
         ASSERT_EQ(first.Open(b.source), 0);
         const DWORD attrs = ::GetFileAttributesW(movie.c_str());
         ASSERT_NE(attrs, INVALID_FILE_ATTRIBUTES);
         EXPECT_TRUE(attrs & FILE_ATTRIBUTE_HIDDEN);
-        EXPECT_EQ(first.m_shellMovies.Written(b.which), movie);
-        EXPECT_TRUE(first.m_shellMovies.Written(b.which == CShellMovies::LocalMovie ? CShellMovies::NetworkMovie
+        EXPECT_EQ(first.ShellMovies().Written(b.which), movie);
+        EXPECT_TRUE(first.ShellMovies().Written(b.which == CShellMovies::LocalMovie ? CShellMovies::NetworkMovie
                                                                               : CShellMovies::LocalMovie)
                         .empty());
+        const std::wstring kept = movie + L".kept";
+        ASSERT_TRUE(::CopyFileW(movie.c_str(), kept.c_str(), FALSE));
         first.DestroyWindow();
         EXPECT_EQ(::GetFileAttributesW(movie.c_str()), INVALID_FILE_ATTRIBUTES);
 
-        // A file of the right size is kept as it is, and survives the host.
-        {
-            CPlayerWnd writer;
-            writer.m_shellMovies.m_strFolder = movieFolder;
-            ASSERT_TRUE(writer.m_shellMovies.Extract(movie, b.which));
-        }
+        // A file of the right size (one an earlier run left) is kept as it
+        // is, and survives the host.
+        ASSERT_TRUE(::MoveFileW(kept.c_str(), movie.c_str()));
         ::SetFileAttributesW(movie.c_str(), FILE_ATTRIBUTE_NORMAL);
         CPlayerWnd reuse;
-        reuse.m_shellMovies.m_strFolder = movieFolder;
+        reuse.ShellMovies().m_strFolder = movieFolder;
         ASSERT_TRUE(reuse.Create(nullptr, L"MinPlayer", WS_CHILD, CRect(0, 0, 10, 10), &parent, IDC_PLAYER_WND));
         ASSERT_EQ(reuse.Open(b.source), 0);
-        EXPECT_TRUE(reuse.m_shellMovies.Written(b.which).empty());
+        EXPECT_TRUE(reuse.ShellMovies().Written(b.which).empty());
         EXPECT_FALSE(::GetFileAttributesW(movie.c_str()) & FILE_ATTRIBUTE_HIDDEN); // not rewritten
         reuse.DestroyWindow();
         EXPECT_NE(::GetFileAttributesW(movie.c_str()), INVALID_FILE_ATTRIBUTES);
@@ -422,10 +421,10 @@ TEST_F(Playback, EachShellMovieIsReusedAtTheRightSizeAndOnlyAWrittenOneIsDeleted
         ::WriteFile(f, "CWS", 3, &n, nullptr);
         ::CloseHandle(f);
         CPlayerWnd rewrite;
-        rewrite.m_shellMovies.m_strFolder = movieFolder;
+        rewrite.ShellMovies().m_strFolder = movieFolder;
         ASSERT_TRUE(rewrite.Create(nullptr, L"MinPlayer", WS_CHILD, CRect(0, 0, 10, 10), &parent, IDC_PLAYER_WND));
         ASSERT_EQ(rewrite.Open(b.source), 0);
-        EXPECT_EQ(rewrite.m_shellMovies.Written(b.which), movie);
+        EXPECT_EQ(rewrite.ShellMovies().Written(b.which), movie);
         rewrite.DestroyWindow();
         EXPECT_EQ(::GetFileAttributesW(movie.c_str()), INVALID_FILE_ATTRIBUTES);
     }
@@ -438,9 +437,9 @@ TEST_F(Playback, AShellMovieWithoutTheRequestsFailsQuietlyInThePollAndLoudlyOnCo
     // control's CallFunction does for a function no movie registered.
     const std::wstring game = movieFolder + L"\\Game.swf";
     ASSERT_TRUE(testsupport::WriteBytes(game, MovieWithoutCode(2)));
-    host.m_shellMovies.m_strInstead = game;
+    host.ShellMovies().m_strInstead = game;
     ASSERT_EQ(host.Open(L"http://h/a.flv"), 0);
-    host.m_shellMovies.m_strInstead.clear();
+    host.ShellMovies().m_strInstead.clear();
     EXPECT_EQ(log.Take(), (Lines{L"flash create", L"flash AllowFullScreen=true", L"flash Scale=noScale",
                                  L"flash Loop=false",
                                  L"flash Movie=" + CFlashPlayer::MovieAddress(game, L"http://h/a.flv")}));
@@ -642,8 +641,8 @@ TEST(PlaybackWine, TheRealMediaControlIsHostedButItsFirstCallFailsOnceAndLeavesN
         // The player goes on: a simulated Flash control opens.
         SimControls sim(true, false, false);
         ASSERT_TRUE(sim.Loaded());
-        host.m_shellMovies.m_strFolder = TempPath(L"");
-        host.m_shellMovies.m_strFolder.pop_back();
+        host.ShellMovies().m_strFolder = TempPath(L"");
+        host.ShellMovies().m_strFolder.pop_back();
         EXPECT_EQ(host.Open(L"c:\\v\\a.flv"), 0);
         EXPECT_TRUE(host.HasEngine());
         host.DestroyWindow();

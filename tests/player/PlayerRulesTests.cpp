@@ -110,8 +110,9 @@ TEST(PlaylistRules, TheChainOfAttemptsEndsOnceEveryDistinctEntryWasPassedOver)
 }
 
 // The stall rule over sequences of polls, each from an open at 0 ms with a
-// bound of 1000 ms. Steps: 'p' a poll, 'e' passed over, 'r' the list resumes
-// the item, 'R' the user plays it again.
+// bound of 1000 ms. Steps: 'p' a poll, 'e' passed over, 'E' ended, 'r' the
+// list resumes the item, 'R' the user plays it again; after any other step
+// the verdict is whether the rule still watches (W) or not (E).
 TEST(StallRule, AnItemStartsByItsLengthItsClockOrItsLoadAndStallsOnlyWhenNoneMoves)
 {
     struct Step {
@@ -123,16 +124,17 @@ TEST(StallRule, AnItemStartsByItsLengthItsClockOrItsLoadAndStallsOnlyWhenNoneMov
         CStallRule::Verdict verdict;
     };
     using V = CStallRule::Verdict;
-    const V W = CStallRule::Watching, S = CStallRule::Started, X = CStallRule::Stalled, F = CStallRule::FailedLate;
+    const V W = CStallRule::Watching, S = CStallRule::Started, X = CStallRule::Stalled, F = CStallRule::FailedLate,
+            E = CStallRule::Ended;
     struct Case {
         const char* name;
         BOOL loaded; // a source without a clock, loaded whole
         std::vector<Step> steps;
     } cases[] = {
-        {"a length", FALSE, {{'p', 300, Playing, 0, 30, -1, S}, {'p', 5000, Playing, 0, 0, -1, S}}},
+        {"a length", FALSE, {{'p', 300, Playing, 0, 30, -1, S}, {'p', 5000, Playing, 0, 0, -1, E}}},
         {"a moving clock", FALSE, {{'p', 300, Playing, 1, 0, -1, W}, {'p', 900, Playing, 1.5, 0, -1, S}}},
         {"a clock that stands", FALSE, {{'p', 300, Playing, 1, 0, -1, W}, {'p', 999, Playing, 1, 0, -1, W},
-                                        {'p', 1000, Playing, 1, 0, -1, X}, {'p', 9000, Playing, 9, 0, -1, S}}},
+                                        {'p', 1000, Playing, 1, 0, -1, X}, {'p', 9000, Playing, 9, 0, -1, E}}},
         {"loaded without a clock", TRUE, {{'p', 300, Playing, 0, 0, -1, S}}},
         {"stopped before a sign", FALSE, {{'p', 300, Stopped, 0, 0, -1, F}}},
         {"paused time does not count", FALSE, {{'p', 900, Paused, 0, 0, -1, W}, {'p', 1800, Playing, 0, 0, -1, W},
@@ -140,12 +142,14 @@ TEST(StallRule, AnItemStartsByItsLengthItsClockOrItsLoadAndStallsOnlyWhenNoneMov
         {"buffering with progress", FALSE, {{'p', 500, Buffering, 0, 0, 10, W}, {'p', 1400, Buffering, 0, 0, 40, W},
                                             {'p', 2300, Buffering, 0, 0, 40, W}, {'p', 2400, Buffering, 0, 0, 40, X}}},
         {"buffering without a figure", FALSE, {{'p', 500, Buffering, 0, 0, -1, W}, {'p', 1000, Buffering, 0, 0, -1, X}}},
-        {"the list resumes a passed-over item", FALSE, {{'p', 1000, Playing, 0, 0, -1, X}, {'e', 1000, Playing, 0, 0, -1, S},
+        {"the list resumes a passed-over item", FALSE, {{'p', 1000, Playing, 0, 0, -1, X}, {'e', 1000, Playing, 0, 0, -1, E},
                                                         {'r', 5000, Playing, 0, 0, -1, W}, {'p', 5999, Playing, 0, 0, -1, W},
                                                         {'p', 6000, Playing, 0, 0, -1, X}}},
-        {"the user's Play watches no passed-over item", FALSE, {{'e', 100, Playing, 0, 0, -1, S},
-                                                                {'R', 200, Playing, 0, 0, -1, S},
-                                                                {'p', 9000, Playing, 0, 0, -1, S}}},
+        {"the user's Play watches no passed-over item", FALSE, {{'e', 100, Playing, 0, 0, -1, E},
+                                                                {'R', 200, Playing, 0, 0, -1, E},
+                                                                {'p', 9000, Playing, 0, 0, -1, E}}},
+        {"an ended item is over, even resumed", FALSE, {{'p', 300, Playing, 1, 0, -1, W}, {'E', 400, Playing, 1, 0, -1, E},
+                                                        {'r', 500, Playing, 1, 0, -1, E}, {'p', 9000, Stopped, 1, 0, -1, E}}},
     };
     struct Probe final : IStallProbe {
         double position = 0, duration = 0;
@@ -168,8 +172,8 @@ TEST(StallRule, AnItemStartsByItsLengthItsClockOrItsLoadAndStallsOnlyWhenNoneMov
         probe.loaded = c.loaded;
         for (size_t i = 0; i < c.steps.size(); ++i) {
             const Step& s = c.steps[i];
-            if (s.what == 'e')
-                rule.End(true);
+            if (s.what == 'e' || s.what == 'E')
+                rule.End(s.what == 'e');
             else if (s.what == 'r')
                 rule.Resume(s.ms);
             else if (s.what == 'R')
@@ -177,7 +181,7 @@ TEST(StallRule, AnItemStartsByItsLengthItsClockOrItsLoadAndStallsOnlyWhenNoneMov
             probe.position = s.position;
             probe.duration = s.duration;
             probe.buffering = s.buffering;
-            const V got = s.what == 'p' ? rule.Judge(s.ms, s.state, probe) : (rule.IsWatching() ? W : S);
+            const V got = s.what == 'p' ? rule.Judge(s.ms, s.state, probe) : (rule.IsWatching() ? W : E);
             EXPECT_EQ(got, s.verdict) << c.name << ", step " << i;
         }
     }

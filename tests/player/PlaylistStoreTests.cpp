@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using listtest::FrameStandIn;
 using listtest::ReadKey;
 using listtest::Row;
@@ -109,7 +111,9 @@ TEST(PlaylistStore, KeysReadAndWriteOneAtATime)
     EXPECT_TRUE(CIniFile::Find(entries, L"Long", value));
     EXPECT_EQ(value, url);
 
-    // Our section reader finds what the platform's finds, in any file.
+    // Our section reader finds what the platform's finds, in any file, and
+    // our editor sets a key in the section both read (UTF-16 BE only the
+    // platform reads).
     using namespace std::string_literals;
     const std::string utf16 = "\xFF\xFE", bigEndian = "\xFE\xFF";
     const struct {
@@ -123,6 +127,8 @@ TEST(PlaylistStore, KeysReadAndWriteOneAtATime)
         {utf16, L"[Other]\n[ProgList\nA=1\n \t[ProgList] \x1A\n\tName0 =\t中 文\u3000\x1A\n ;\n[]\nE=5\n"},
         {utf16, L"[ProgList]\r\nA\0b=1\r\nC=x\0y\r\n\0=z\r\n"s},
         {utf16, L"[ProgList]\r\n[Other]\r\nA=1\r\n"},
+        {utf16, L"\x1A [ProgList] \x1A\r\nA=1\r\n[ProgList]\r\nB=2\r\n"},
+        {utf16, L"[\u3000ProgList]\r\nA=1\r\n\u3000[ProgList]\r\nB=2\r\n[ProgList]\r\nC=3\r\n"},
         {"", L"[ProgList]\r\nName0=ansi\r\n"},
         {"\xEF\xBB\xBF", L"[ProgList]\r\nName0=节目\r\n"},
         {bigEndian, L"[ProgList]\r\nName0=节目\r\n"},
@@ -153,6 +159,13 @@ TEST(PlaylistStore, KeysReadAndWriteOneAtATime)
             platform.emplace_back(line.substr(0, eq), eq == std::wstring::npos ? L"" : line.substr(eq + 1));
         }
         EXPECT_EQ(Stored(L"ProgList"), platform) << testing::PrintToString(f.text);
+        if (f.bom == bigEndian)
+            continue;
+        ASSERT_TRUE(CIniFile::WriteString(L"ProgList", L"Zed", L"1"));
+        EXPECT_EQ(ReadKey(L"ProgList", L"Zed"), L"1") << testing::PrintToString(f.text);
+        const auto stored = Stored(L"ProgList");
+        EXPECT_EQ(std::count(stored.begin(), stored.end(), std::make_pair(std::wstring(L"Zed"), std::wstring(L"1"))), 1)
+            << testing::PrintToString(f.text);
     }
 }
 
@@ -236,7 +249,7 @@ TEST(PlaylistStore, TwoEntriesAreSavedAsTheExampleSectionAndComeBack)
         s.pane.AddFile(L"C:\\Movies\\a.flv");
         ProgItem* clip = s.pane.AddFile(L"D:\\Video\\clip.wmv");
         s.pane.SetCurItem(clip);
-        s.pane.m_playlist.m_bRand = TRUE;
+        s.pane.Playlist().m_bRand = TRUE;
     }
     using KV = std::pair<std::wstring, std::wstring>;
     EXPECT_EQ(Stored(L"ProgList"), (std::vector<KV>{{L"Count", L"2"},
@@ -250,9 +263,9 @@ TEST(PlaylistStore, TwoEntriesAreSavedAsTheExampleSectionAndComeBack)
     Session again;
     EXPECT_EQ(Rows(again.pane), (std::vector<Row>{{L"a.flv", L"C:\\Movies\\a.flv", 1},
                                                   {L"clip.wmv", L"D:\\Video\\clip.wmv", 1}}));
-    EXPECT_EQ(again.pane.m_playlist.Current(), nullptr); // nothing is current after loading
-    EXPECT_FALSE(again.pane.m_playlist.m_bRepeat);
-    EXPECT_TRUE(again.pane.m_playlist.m_bRand);
+    EXPECT_EQ(again.pane.Playlist().Current(), nullptr); // nothing is current after loading
+    EXPECT_FALSE(again.pane.Playlist().m_bRepeat);
+    EXPECT_TRUE(again.pane.Playlist().m_bRand);
 }
 
 TEST(PlaylistStore, AnEmptyListSavesCountZeroDropsTheOldKeysAndKeepsTheModes)
@@ -263,8 +276,8 @@ TEST(PlaylistStore, AnEmptyListSavesCountZeroDropsTheOldKeysAndKeepsTheModes)
                           L"[FileName]\r\nName0=C:\\h.flv\r\n");
     {
         Session s;
-        ASSERT_EQ(s.pane.m_list.GetItemCount(), 2);
-        EXPECT_TRUE(s.pane.m_playlist.m_bRepeat);
+        ASSERT_EQ(s.pane.List().GetItemCount(), 2);
+        EXPECT_TRUE(s.pane.Playlist().m_bRepeat);
         s.pane.RemoveAll();
     }
     using KV = std::pair<std::wstring, std::wstring>;
@@ -285,8 +298,8 @@ TEST(PlaylistStore, OnlyTheEntriesThereAreLoadedWhateverCountSaysAndMissingModes
         Session s;
         EXPECT_EQ(Rows(s.pane), (std::vector<Row>{{L"a.flv", L"C:\\a.flv", 1},
                                                   {L"", L"C:\\c.flv", 1}})); // keys ignore case
-        EXPECT_FALSE(s.pane.m_playlist.m_bRepeat);
-        EXPECT_FALSE(s.pane.m_playlist.m_bRand); // "x" reads as 0
+        EXPECT_FALSE(s.pane.Playlist().m_bRepeat);
+        EXPECT_FALSE(s.pane.Playlist().m_bRand); // "x" reads as 0
     }
     // A damaged Count neither hangs the start nor loses an entry; one below
     // the entries still bounds them. Of equal keys the first counts.
@@ -318,8 +331,8 @@ TEST(PlaylistStore, AFileWrittenKeyByKeyLoadsAsOneWrittenAtOnce)
     {
         Session s;
         loaded = Rows(s.pane);
-        EXPECT_TRUE(s.pane.m_playlist.m_bRepeat);
-        EXPECT_FALSE(s.pane.m_playlist.m_bRand);
+        EXPECT_TRUE(s.pane.Playlist().m_bRepeat);
+        EXPECT_FALSE(s.pane.Playlist().m_bRand);
         ASSERT_EQ(loaded.size(), rows.size());
         EXPECT_EQ(loaded[0], (Row{L"电影.flv", L"C:\\电影\\电影.flv", 1}));
         EXPECT_EQ(loaded[2].text, L"\"quoted\""); // as written: a title keeps its quotes
@@ -339,7 +352,7 @@ TEST(PlaylistStore, TenThousandChineseEntriesSurviveFromNoFileAtAll)
         Session s;
         ASSERT_TRUE(s.created);
         // Wine redraws a visible list's scroll bar on every insert (~15 ms).
-        s.pane.m_list.SendMessage(WM_SETREDRAW, FALSE);
+        s.pane.List().SendMessage(WM_SETREDRAW, FALSE);
         for (int i = 0; i < 10000; ++i) {
             const std::wstring url = FormatString(L"http://视频.example.com/频道/%d/", i) +
                                      std::wstring(300, static_cast<wchar_t>(L'a' + i % 26)) +
@@ -347,7 +360,7 @@ TEST(PlaylistStore, TenThousandChineseEntriesSurviveFromNoFileAtAll)
             ASSERT_NE(s.pane.AddItem(url.c_str(), FormatString(L"第%d集 中文标题", i).c_str()), nullptr);
 
         }
-        s.pane.m_list.SendMessage(WM_SETREDRAW, TRUE);
+        s.pane.List().SendMessage(WM_SETREDRAW, TRUE);
         saved = Rows(s.pane);
     }
     EXPECT_EQ(settings.Bytes().compare(0, 2, "\xFF\xFE", 2), 0);

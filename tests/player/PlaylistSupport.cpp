@@ -4,7 +4,6 @@
 
 #include "IniFile.h"
 #include "Protocol.h"
-#include "SkinConfig.h"
 #include "TestSupport.h"
 
 namespace listtest {
@@ -96,8 +95,7 @@ bool CreatePane(FrameStandIn& frame, CListPane& pane, const RECT& rect)
     }
     if (!pane.Create(CListPane::IDD, &frame))
         return false;
-    pane.m_clrBk = g_skin.m_clrList;
-    pane.m_pFrame = &frame;
+    pane.SetFrame(&frame);
     frame.pane = &pane;
     pane.MoveWindow(rect);
     pane.ShowWindow(SW_SHOW);
@@ -107,20 +105,20 @@ bool CreatePane(FrameStandIn& frame, CListPane& pane, const RECT& rect)
 std::vector<Row> Rows(const CListPane& pane)
 {
     std::vector<Row> rows;
-    for (int i = 0; i < pane.m_list.GetItemCount(); ++i) {
+    for (int i = 0; i < pane.List().GetItemCount(); ++i) {
         LVITEMW item = {};
         item.mask = LVIF_IMAGE;
         item.iItem = i;
-        pane.m_list.GetItem(&item);
+        pane.List().GetItem(&item);
         ProgItem* rec = pane.GetRowItem(i);
-        rows.push_back({pane.m_list.GetItemText(i, 0), rec ? rec->url : L"<none>", item.iImage});
+        rows.push_back({pane.List().GetItemText(i, 0), rec ? rec->url : L"<none>", item.iImage});
     }
     return rows;
 }
 
 int RowOf(const CListPane& pane, const ProgItem* item)
 {
-    for (int i = 0; i < pane.m_list.GetItemCount(); ++i)
+    for (int i = 0; i < pane.List().GetItemCount(); ++i)
         if (pane.GetRowItem(i) == item)
             return i;
     return -1;
@@ -128,7 +126,7 @@ int RowOf(const CListPane& pane, const ProgItem* item)
 
 bool Selected(const CListPane& pane, int row)
 {
-    return (pane.m_list.GetItemState(row, LVIS_SELECTED) & LVIS_SELECTED) != 0;
+    return (pane.List().GetItemState(row, LVIS_SELECTED) & LVIS_SELECTED) != 0;
 }
 
 HDROP MakeDrop(const std::vector<std::wstring>& names)

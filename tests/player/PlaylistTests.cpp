@@ -39,13 +39,13 @@ protected:
         ASSERT_TRUE(a && b && c);
     }
 
-    ProgItem* Next() { return pane.m_playlist.Next(); }
+    ProgItem* Next() { return pane.Playlist().Next(); }
 
-    void Select(int row) { pane.m_list.SetItemState(row, LVIS_SELECTED, LVIS_SELECTED); }
+    void Select(int row) { pane.List().SetItemState(row, LVIS_SELECTED, LVIS_SELECTED); }
     void Command(UINT id) { pane.SendMessage(WM_COMMAND, id, 0); }
     void Key(UINT vk)
     {
-        pane.m_list.PostMessage(WM_KEYDOWN, vk, 1);
+        pane.List().PostMessage(WM_KEYDOWN, vk, 1);
         PumpPending();
     }
     int Image(int row)
@@ -53,7 +53,7 @@ protected:
         LVITEMW item = {};
         item.mask = LVIF_IMAGE;
         item.iItem = row;
-        pane.m_list.GetItem(&item);
+        pane.List().GetItem(&item);
         return item.iImage;
     }
 
@@ -70,17 +70,17 @@ protected:
 TEST_F(PaneTest, TheListIsSetUpAsTheTemplateAndSkinSay)
 {
     EXPECT_EQ(pane.GetStyle() & 0xFFFF0000u, static_cast<DWORD>(WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_SYSMENU));
-    const DWORD style = pane.m_list.GetStyle();
+    const DWORD style = pane.List().GetStyle();
     // Virtual: the pane keeps the rows, so a long list costs no insert per row.
     EXPECT_EQ(style & (LVS_TYPEMASK | LVS_SHOWSELALWAYS | LVS_NOCOLUMNHEADER | LVS_SINGLESEL | LVS_OWNERDATA),
               static_cast<DWORD>(LVS_REPORT | LVS_SHOWSELALWAYS | LVS_NOCOLUMNHEADER | LVS_OWNERDATA));
-    EXPECT_EQ(pane.m_list.GetExtendedStyle(), 0x4A0u);
-    EXPECT_EQ(pane.m_list.SendMessage(LVM_GETTEXTCOLOR), static_cast<LRESULT>(g_skin.m_clrFrameDark));
-    EXPECT_EQ(pane.m_list.SendMessage(LVM_GETBKCOLOR), static_cast<LRESULT>(g_skin.m_clrList));
-    EXPECT_EQ(pane.m_list.SendMessage(LVM_GETTEXTBKCOLOR), static_cast<LRESULT>(g_skin.m_clrList));
-    EXPECT_EQ(::GetDlgCtrlID(pane.m_list), IDC_PLAYLIST);
+    EXPECT_EQ(pane.List().GetExtendedStyle(), 0x4A0u);
+    EXPECT_EQ(pane.List().SendMessage(LVM_GETTEXTCOLOR), static_cast<LRESULT>(g_skin.m_clrFrameDark));
+    EXPECT_EQ(pane.List().SendMessage(LVM_GETBKCOLOR), static_cast<LRESULT>(g_skin.m_clrList));
+    EXPECT_EQ(pane.List().SendMessage(LVM_GETTEXTBKCOLOR), static_cast<LRESULT>(g_skin.m_clrList));
+    EXPECT_EQ(::GetDlgCtrlID(pane.List()), IDC_PLAYLIST);
 
-    HIMAGELIST images = reinterpret_cast<HIMAGELIST>(pane.m_list.SendMessage(LVM_GETIMAGELIST, LVSIL_SMALL));
+    HIMAGELIST images = reinterpret_cast<HIMAGELIST>(pane.List().SendMessage(LVM_GETIMAGELIST, LVSIL_SMALL));
     ASSERT_NE(images, nullptr);
     EXPECT_EQ(::ImageList_GetImageCount(images), 2);
     int cx = 0, cy = 0;
@@ -89,26 +89,26 @@ TEST_F(PaneTest, TheListIsSetUpAsTheTemplateAndSkinSay)
     EXPECT_EQ(cy, 16);
 
     // One column; the list fills the pane but for 5 pixels, the column but for the scroll bar.
-    EXPECT_EQ(::SendMessageW(pane.m_list.GetHeaderCtrl(), HDM_GETITEMCOUNT, 0, 0), 1);
-    CRect list = pane.m_list.GetWindowRect();
+    EXPECT_EQ(::SendMessageW(pane.List().GetHeaderCtrl(), HDM_GETITEMCOUNT, 0, 0), 1);
+    CRect list = pane.List().GetWindowRect();
     ::MapWindowPoints(nullptr, pane, reinterpret_cast<POINT*>(&list), 2);
     EXPECT_EQ(list, CRect(5, 5, 275, 375));
-    EXPECT_EQ(pane.m_list.SendMessage(LVM_GETCOLUMNWIDTH, 0), 250);
+    EXPECT_EQ(pane.List().SendMessage(LVM_GETCOLUMNWIDTH, 0), 250);
     pane.MoveWindow(CRect(0, 0, 200, 300));
-    EXPECT_EQ(pane.m_list.SendMessage(LVM_GETCOLUMNWIDTH, 0), 170);
+    EXPECT_EQ(pane.List().SendMessage(LVM_GETCOLUMNWIDTH, 0), 170);
 
     // New colours reach the list and the pane, and both repaint.
     g_skin.SetFrameColor(0x3366CC);
-    pane.m_clrBk = 0;
+    EXPECT_NE(pane.BkColor(), g_skin.m_clrList);
     pane.UpdateWindow();
-    pane.m_list.UpdateWindow();
+    pane.List().UpdateWindow();
     pane.UpdateColours();
     RECT dirty = {};
     EXPECT_TRUE(::GetUpdateRect(pane, &dirty, FALSE));
-    EXPECT_TRUE(::GetUpdateRect(pane.m_list, &dirty, FALSE));
-    EXPECT_EQ(pane.m_clrBk, g_skin.m_clrList);
-    EXPECT_EQ(pane.m_list.SendMessage(LVM_GETTEXTCOLOR), static_cast<LRESULT>(g_skin.m_clrFrameDark));
-    EXPECT_EQ(pane.m_list.SendMessage(LVM_GETBKCOLOR), static_cast<LRESULT>(g_skin.m_clrList));
+    EXPECT_TRUE(::GetUpdateRect(pane.List(), &dirty, FALSE));
+    EXPECT_EQ(pane.BkColor(), g_skin.m_clrList);
+    EXPECT_EQ(pane.List().SendMessage(LVM_GETTEXTCOLOR), static_cast<LRESULT>(g_skin.m_clrFrameDark));
+    EXPECT_EQ(pane.List().SendMessage(LVM_GETBKCOLOR), static_cast<LRESULT>(g_skin.m_clrList));
 }
 
 TEST_F(PaneTest, AddingShowsTheNameKeepsThePathAndMarksNothing)
@@ -116,7 +116,7 @@ TEST_F(PaneTest, AddingShowsTheNameKeepsThePathAndMarksNothing)
     EXPECT_EQ(pane.AddItem(nullptr, L"x"), nullptr);
     EXPECT_EQ(pane.AddItem(L"x", nullptr), nullptr);
     EXPECT_EQ(pane.AddFile(nullptr), nullptr);
-    EXPECT_EQ(pane.m_list.GetItemCount(), 0);
+    EXPECT_EQ(pane.List().GetItemCount(), 0);
 
     ProgItem* url = pane.AddFile(L"http://host/dir/");
     ProgItem* titled = pane.AddItem(L"http://host/x.flv", L"电影标题");
@@ -125,8 +125,8 @@ TEST_F(PaneTest, AddingShowsTheNameKeepsThePathAndMarksNothing)
     const std::vector<Row> expected = {
         {L"", L"http://host/dir/", 1}, {L"电影标题", L"http://host/x.flv", 1}, {L"a\\b.flv", L"a\\b.flv", 1}};
     EXPECT_EQ(Rows(pane), expected);
-    EXPECT_EQ(pane.m_playlist.Current(), nullptr);
-    EXPECT_EQ(pane.m_list.GetSelectedCount(), 0u);
+    EXPECT_EQ(pane.Playlist().Current(), nullptr);
+    EXPECT_EQ(pane.List().GetSelectedCount(), 0u);
     EXPECT_TRUE(frame.calls.empty());
 
     // A name the list cuts shows whole in a tip while the mouse is on its
@@ -135,11 +135,11 @@ TEST_F(PaneTest, AddingShowsTheNameKeepsThePathAndMarksNothing)
     pane.AddItem(L"http://host/long.flv", whole.c_str());
     auto hover = [&](int row) {
         CRect label(LVIR_LABEL, 0, 0, 0);
-        pane.m_list.SendMessage(LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&label));
-        ::MapWindowPoints(pane.m_list, nullptr, reinterpret_cast<POINT*>(&label), 2);
+        pane.List().SendMessage(LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&label));
+        ::MapWindowPoints(pane.List(), nullptr, reinterpret_cast<POINT*>(&label), 2);
         EXPECT_TRUE(testsupport::MoveCursorTo({label.left + 20, label.CenterPoint().y}));
         return testsupport::PumpUntil([&] {
-            return pane.m_tip.IsWindowVisible() == (row == 3) && (row != 3 || pane.m_tip.GetText(&pane.m_list, 1) == whole);
+            return pane.Tip().IsWindowVisible() == (row == 3) && (row != 3 || pane.Tip().GetText(&pane.List(), 1) == whole);
         });
     };
     EXPECT_TRUE(hover(3));
@@ -148,8 +148,8 @@ TEST_F(PaneTest, AddingShowsTheNameKeepsThePathAndMarksNothing)
     ::SetCursorPos(1270, 1015);
 
     pane.RemoveAll();
-    EXPECT_EQ(pane.m_list.GetItemCount(), 0);
-    EXPECT_EQ(pane.m_playlist.Current(), nullptr);
+    EXPECT_EQ(pane.List().GetItemCount(), 0);
+    EXPECT_EQ(pane.Playlist().Current(), nullptr);
 }
 
 TEST_F(PaneTest, MakingCurrentMovesTheMarkerAndTheSelection)
@@ -163,23 +163,23 @@ TEST_F(PaneTest, MakingCurrentMovesTheMarkerAndTheSelection)
 
     Select(2);
     pane.SetCurItem(b);
-    EXPECT_EQ(pane.m_playlist.Current(), b);
+    EXPECT_EQ(pane.Playlist().Current(), b);
     EXPECT_TRUE(b->bPlayed);
     EXPECT_FALSE(a->bPlayed || c->bPlayed);
     EXPECT_EQ(Image(1), 0);
     EXPECT_TRUE(Selected(pane, 1));
     EXPECT_FALSE(Selected(pane, 2)); // another selection is cleared
-    EXPECT_EQ(::GetFocus(), pane.m_list.m_hWnd);
+    EXPECT_EQ(::GetFocus(), pane.List().m_hWnd);
 
     pane.SetCurItem(a);
     EXPECT_EQ(Image(0), 0);
     EXPECT_EQ(Image(1), 1);
     EXPECT_FALSE(Selected(pane, 1));
     pane.SetCurItem(nullptr);
-    EXPECT_EQ(pane.m_playlist.Current(), a);
+    EXPECT_EQ(pane.Playlist().Current(), a);
 
-    pane.m_list.SetItemState(-1, 0, LVIS_SELECTED);
-    pane.m_playlist.SetCurrent(b);
+    pane.List().SetItemState(-1, 0, LVIS_SELECTED);
+    pane.Playlist().SetCurrent(b);
     EXPECT_EQ(pane.GetStartProg(path), b);
     EXPECT_EQ(path, b->url);
 }
@@ -188,21 +188,21 @@ TEST_F(PaneTest, ListOrderGoesDownAndWrapsOnlyWithRepeat)
 {
     for (BOOL rand : {FALSE, TRUE})
         for (BOOL repeat : {FALSE, TRUE}) {
-            pane.m_playlist.m_bRand = rand;
-            pane.m_playlist.m_bRepeat = repeat;
+            pane.Playlist().m_bRand = rand;
+            pane.Playlist().m_bRepeat = repeat;
             EXPECT_EQ(Next(), nullptr) << "empty list, rand " << rand << " repeat " << repeat;
         }
-    pane.m_playlist.m_bRand = FALSE;
-    pane.m_playlist.m_bRepeat = FALSE;
+    pane.Playlist().m_bRand = FALSE;
+    pane.Playlist().m_bRepeat = FALSE;
     AddThree();
     EXPECT_EQ(Next(), nullptr); // nothing current
     pane.SetCurItem(a);
     EXPECT_EQ(Next(), b);
     pane.SetCurItem(c);
     EXPECT_EQ(Next(), nullptr);
-    pane.m_playlist.m_bRepeat = TRUE;
+    pane.Playlist().m_bRepeat = TRUE;
     EXPECT_EQ(Next(), a);
-    EXPECT_EQ(pane.m_playlist.Current(), c); // choosing marks nothing
+    EXPECT_EQ(pane.Playlist().Current(), c); // choosing marks nothing
     EXPECT_EQ(Image(0), 1);
 }
 
@@ -210,9 +210,9 @@ TEST_F(PaneTest, RandomOrderWithOneEntryRepeatsItOnlyWithRepeat)
 {
     ProgItem* only = pane.AddFile(L"C:\\only.flv");
     pane.SetCurItem(only);
-    pane.m_playlist.m_bRand = TRUE;
+    pane.Playlist().m_bRand = TRUE;
     EXPECT_EQ(Next(), nullptr);
-    pane.m_playlist.m_bRepeat = TRUE;
+    pane.Playlist().m_bRepeat = TRUE;
     EXPECT_EQ(Next(), only);
 }
 
@@ -221,7 +221,7 @@ TEST_F(PaneTest, RandomOrderPlaysEveryOtherEntryOnceThenStartsAfresh)
     AddThree();
     pane.SetCurItem(a);
     Command(ID_PROG_RAND); // on: flags cleared, the current entry counts as played
-    EXPECT_TRUE(pane.m_playlist.m_bRand);
+    EXPECT_TRUE(pane.Playlist().m_bRand);
     EXPECT_TRUE(a->bPlayed);
     EXPECT_FALSE(b->bPlayed || c->bPlayed);
 
@@ -230,7 +230,7 @@ TEST_F(PaneTest, RandomOrderPlaysEveryOtherEntryOnceThenStartsAfresh)
     for (int i = 0; i < 2; ++i) {
         ProgItem* next = Next();
         ASSERT_NE(next, nullptr);
-        EXPECT_NE(next, pane.m_playlist.Current());
+        EXPECT_NE(next, pane.Playlist().Current());
         EXPECT_TRUE(seen.insert(next).second) << "chosen twice";
         pane.SetCurItem(next);
     }
@@ -240,7 +240,7 @@ TEST_F(PaneTest, RandomOrderPlaysEveryOtherEntryOnceThenStartsAfresh)
 
     // With repeat an exhausted cycle goes on, and any entry may come, the
     // current one included.
-    pane.m_playlist.m_bRepeat = TRUE;
+    pane.Playlist().m_bRepeat = TRUE;
     a->bPlayed = b->bPlayed = c->bPlayed = TRUE;
     std::set<ProgItem*> after;
     for (int i = 0; i < 60; ++i) {
@@ -252,7 +252,7 @@ TEST_F(PaneTest, RandomOrderPlaysEveryOtherEntryOnceThenStartsAfresh)
     EXPECT_EQ(after.size(), 3u);
 
     Command(ID_PROG_RAND); // off: every flag cleared
-    EXPECT_FALSE(pane.m_playlist.m_bRand);
+    EXPECT_FALSE(pane.Playlist().m_bRand);
     a->bPlayed = TRUE;
     Command(ID_PROG_RAND);
     Command(ID_PROG_RAND);
@@ -264,7 +264,7 @@ TEST_F(PaneTest, DeletingTheCurrentEntryLeavesNoneAndTheDeleteKeyDeletes)
     AddThree();
     pane.SetCurItem(b);
     Command(ID_PROG_DELETE); // b is selected by SetCurItem
-    EXPECT_EQ(pane.m_playlist.Current(), nullptr);
+    EXPECT_EQ(pane.Playlist().Current(), nullptr);
     EXPECT_EQ(Rows(pane), (std::vector<Row>{{L"a.flv", L"C:\\v\\a.flv", 1}, {L"c.flv", L"C:\\v\\c.flv", 1}}));
     EXPECT_EQ(Next(), nullptr);
 
@@ -272,7 +272,7 @@ TEST_F(PaneTest, DeletingTheCurrentEntryLeavesNoneAndTheDeleteKeyDeletes)
     Select(0);
     Select(1);
     Key(VK_DELETE);
-    EXPECT_EQ(pane.m_list.GetItemCount(), 0);
+    EXPECT_EQ(pane.List().GetItemCount(), 0);
     Command(ID_PROG_DELETE); // nothing left: nothing happens
     Command(ID_PROG_PLAY);
     Command(ID_PROG_MOVE_UP);
@@ -292,13 +292,13 @@ TEST_F(PaneTest, MovingKeepsRecordMarkerAndSelectionAndStopsAtTheEnds)
     EXPECT_EQ(Rows(pane), (std::vector<Row>{{L"b.flv", L"C:\\v\\b.flv", 1},
                                             {L"c.flv", L"C:\\v\\c.flv", 1},
                                             {L"a.flv", L"C:\\v\\a.flv", 0}}));
-    EXPECT_EQ(pane.m_playlist.Current(), a);
+    EXPECT_EQ(pane.Playlist().Current(), a);
     EXPECT_TRUE(Selected(pane, 2));
     Command(ID_PROG_MOVE_DOWN); // last row: stays
     EXPECT_EQ(RowOf(pane, a), 2);
 
     // Only the first selected row moves; an entry that is not current keeps image 1.
-    pane.m_list.SetItemState(2, 0, LVIS_SELECTED);
+    pane.List().SetItemState(2, 0, LVIS_SELECTED);
     Select(1);
     Select(2);
     Command(ID_PROG_MOVE_UP);
@@ -325,13 +325,13 @@ TEST_F(PaneTest, SortingAlternatesDirectionAndCarriesRecordsMarkerAndSelection)
                                             {L"b", L"p1", 1}, {L"中", L"p4", 1}}));
     EXPECT_TRUE(Selected(pane, 0));
     EXPECT_TRUE(Selected(pane, 3));
-    EXPECT_EQ(pane.m_list.GetSelectedCount(), 2u);
-    EXPECT_EQ(pane.m_list.GetNextItem(-1, LVNI_FOCUSED), 0);
+    EXPECT_EQ(pane.List().GetSelectedCount(), 2u);
+    EXPECT_EQ(pane.List().GetNextItem(-1, LVNI_FOCUSED), 0);
 
     Command(ID_PROG_SORT); // then descending
     EXPECT_EQ(Rows(pane), (std::vector<Row>{{L"中", L"p4", 1}, {L"b", L"p1", 1}, {L"a2", L"p5", 1},
                                             {L"a", L"p2", 1}, {L"B", L"p3", 0}}));
-    EXPECT_EQ(pane.m_playlist.Current(), upper);
+    EXPECT_EQ(pane.Playlist().Current(), upper);
     EXPECT_TRUE(Selected(pane, 1));
     EXPECT_TRUE(Selected(pane, 4));
 }
@@ -353,7 +353,7 @@ TEST_F(PaneTest, EscapeIsSwallowedEnterPlaysTheFirstSelectedRowAndALetterFindsAR
     AddThree();
     Select(2);
     Select(1);
-    ::SetFocus(pane.m_list);
+    ::SetFocus(pane.List());
     Key(VK_ESCAPE);
     EXPECT_TRUE(pane.IsWindow());
     EXPECT_TRUE(pane.IsWindowVisible());
@@ -364,7 +364,7 @@ TEST_F(PaneTest, EscapeIsSwallowedEnterPlaysTheFirstSelectedRowAndALetterFindsAR
     EXPECT_EQ(frame.calls[0].path, L"C:\\v\\b.flv");
     EXPECT_EQ(frame.calls[0].item, b);
     EXPECT_TRUE(frame.calls[0].showError);
-    EXPECT_EQ(pane.m_playlist.Current(), b); // marked by the frame's successful open
+    EXPECT_EQ(pane.Playlist().Current(), b); // marked by the frame's successful open
     EXPECT_TRUE(pane.IsWindowVisible());
 
     // An open that fails leaves the marker where it was.
@@ -373,13 +373,13 @@ TEST_F(PaneTest, EscapeIsSwallowedEnterPlaysTheFirstSelectedRowAndALetterFindsAR
     Command(ID_PROG_PLAY);
     ASSERT_EQ(frame.calls.size(), 2u);
     EXPECT_EQ(frame.calls[1].item, a);
-    EXPECT_EQ(pane.m_playlist.Current(), b);
+    EXPECT_EQ(pane.Playlist().Current(), b);
 
     // Typing a name's first letter selects that row, as in any list; Enter plays it.
-    pane.m_list.PostMessage(WM_CHAR, L'C', 1);
+    pane.List().PostMessage(WM_CHAR, L'C', 1);
     PumpPending();
-    EXPECT_EQ(pane.m_list.GetNextItem(-1, LVNI_SELECTED), 2);
-    EXPECT_EQ(pane.m_list.GetSelectedCount(), 1u);
+    EXPECT_EQ(pane.List().GetNextItem(-1, LVNI_SELECTED), 2);
+    EXPECT_EQ(pane.List().GetSelectedCount(), 1u);
     Key(VK_RETURN);
     ASSERT_EQ(frame.calls.size(), 3u);
     EXPECT_EQ(frame.calls[2].item, c);
@@ -390,28 +390,28 @@ TEST_F(PaneTest, ADoubleClickPlaysTheRowAndOtherActivationsDoNothing)
     AddThree();
     RECT row = {};
     row.left = LVIR_BOUNDS;
-    pane.m_list.SendMessage(LVM_GETITEMRECT, 2, reinterpret_cast<LPARAM>(&row));
+    pane.List().SendMessage(LVM_GETITEMRECT, 2, reinterpret_cast<LPARAM>(&row));
     const LPARAM at = MAKELPARAM(row.left + 20, (row.top + row.bottom) / 2);
-    pane.m_list.SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, at);
-    pane.m_list.SendMessage(WM_LBUTTONUP, 0, at);
-    pane.m_list.SendMessage(WM_LBUTTONDBLCLK, MK_LBUTTON, at);
-    pane.m_list.SendMessage(WM_LBUTTONUP, 0, at);
+    pane.List().SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, at);
+    pane.List().SendMessage(WM_LBUTTONUP, 0, at);
+    pane.List().SendMessage(WM_LBUTTONDBLCLK, MK_LBUTTON, at);
+    pane.List().SendMessage(WM_LBUTTONUP, 0, at);
     PumpPending();
     ASSERT_FALSE(frame.calls.empty());
     EXPECT_EQ(frame.calls.back().item, c);
-    EXPECT_EQ(pane.m_playlist.Current(), c);
+    EXPECT_EQ(pane.Playlist().Current(), c);
 
     // A row number out of range, or no frame, plays nothing.
     frame.calls.clear();
     NMITEMACTIVATE nm = {};
-    nm.hdr.hwndFrom = pane.m_list;
+    nm.hdr.hwndFrom = pane.List();
     nm.hdr.idFrom = IDC_PLAYLIST;
     nm.hdr.code = static_cast<UINT>(LVN_ITEMACTIVATE);
     nm.iItem = 3;
     EXPECT_EQ(pane.SendMessage(WM_NOTIFY, IDC_PLAYLIST, reinterpret_cast<LPARAM>(&nm)), 0);
     nm.iItem = -1;
     pane.SendMessage(WM_NOTIFY, IDC_PLAYLIST, reinterpret_cast<LPARAM>(&nm));
-    pane.m_pFrame = nullptr;
+    pane.SetFrame(nullptr);
     nm.iItem = 0;
     pane.SendMessage(WM_NOTIFY, IDC_PLAYLIST, reinterpret_cast<LPARAM>(&nm));
     EXPECT_TRUE(frame.calls.empty());
@@ -420,12 +420,12 @@ TEST_F(PaneTest, ADoubleClickPlaysTheRowAndOtherActivationsDoNothing)
 TEST_F(PaneTest, TheContextMenuShowsOnlyInsideTheListWithTheModesChecked)
 {
     AddThree();
-    pane.m_playlist.m_bRand = TRUE;
+    pane.Playlist().m_bRand = TRUE;
     NMITEMACTIVATE nm = {};
-    nm.hdr.hwndFrom = pane.m_list;
+    nm.hdr.hwndFrom = pane.List();
     nm.hdr.idFrom = IDC_PLAYLIST;
     nm.hdr.code = static_cast<UINT>(NM_RCLICK);
-    const CRect list = pane.m_list.GetWindowRect();
+    const CRect list = pane.List().GetWindowRect();
     struct {
         UINT repeat = 0, rand = 0;
         int items = 0;
@@ -451,9 +451,9 @@ TEST_F(PaneTest, TheContextMenuShowsOnlyInsideTheListWithTheModesChecked)
     EXPECT_TRUE(frame.calls.empty());
 
     Command(ID_PROG_REPEAT);
-    EXPECT_TRUE(pane.m_playlist.m_bRepeat);
+    EXPECT_TRUE(pane.Playlist().m_bRepeat);
     Command(ID_PROG_REPEAT);
-    EXPECT_FALSE(pane.m_playlist.m_bRepeat);
+    EXPECT_FALSE(pane.Playlist().m_bRepeat);
 }
 
 namespace {
@@ -497,7 +497,7 @@ TEST_F(PaneTest, TheAddDialogAddsEverySelectedFileAndPlaysNone)
     EXPECT_EQ(rows[1].path, folder / L"b.wmv");
     EXPECT_EQ(rows[2].text, L"a.flv");
     EXPECT_EQ(rows[2].path, folder / L"a.flv");
-    EXPECT_EQ(pane.m_playlist.Current(), old);
+    EXPECT_EQ(pane.Playlist().Current(), old);
     EXPECT_TRUE(frame.calls.empty());
 }
 
@@ -513,26 +513,26 @@ TEST_F(PaneTest, DroppedFilesAreAllAddedAndNonePlayed)
                                             {L"two.wmv", L"D:\\two.wmv", 1},
                                             {L"three.rmvb", L"E:\\three.rmvb", 1}}));
     EXPECT_TRUE(frame.calls.empty());
-    EXPECT_EQ(pane.m_playlist.Current(), nullptr);
+    EXPECT_EQ(pane.Playlist().Current(), nullptr);
     pane.SendMessage(WM_DROPFILES, reinterpret_cast<WPARAM>(listtest::MakeDrop({})));
-    EXPECT_EQ(pane.m_list.GetItemCount(), 4);
+    EXPECT_EQ(pane.List().GetItemCount(), 4);
 }
 
 TEST_F(PaneTest, CodeFourRepaintsListAndPaneOtherCodesAreNotHandled)
 {
     AddThree();
     pane.UpdateWindow();
-    pane.m_list.UpdateWindow();
+    pane.List().UpdateWindow();
     RECT dirty = {};
     ASSERT_FALSE(::GetUpdateRect(pane, &dirty, FALSE));
     COPYDATASTRUCT cds = {};
     cds.dwData = kCopyPlaceVideo;
     EXPECT_EQ(pane.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds)), 0);
-    EXPECT_FALSE(::GetUpdateRect(pane.m_list, &dirty, FALSE));
+    EXPECT_FALSE(::GetUpdateRect(pane.List(), &dirty, FALSE));
     cds.dwData = kCopyRepaint;
     EXPECT_EQ(pane.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds)), TRUE);
     EXPECT_TRUE(::GetUpdateRect(pane, &dirty, FALSE));
-    EXPECT_TRUE(::GetUpdateRect(pane.m_list, &dirty, FALSE));
+    EXPECT_TRUE(::GetUpdateRect(pane.List(), &dirty, FALSE));
     EXPECT_EQ(pane.SendMessage(WM_COPYDATA, 0, 0), 0);
 }
 
@@ -559,16 +559,16 @@ TEST_F(PaneTest, ThePaneIsFilledAndFramedOnlyWhileItIsTheFramesChild)
     EXPECT_EQ(pixel(0, 0), g_skin.m_clrFrame);
     EXPECT_EQ(pixel(0, client.bottom - 2), g_skin.m_clrFrame);
     EXPECT_EQ(pixel(client.right - 1, 10), g_skin.m_clrList);
-    EXPECT_EQ(pixel(2, 2), pane.m_clrBk);
+    EXPECT_EQ(pixel(2, 2), pane.BkColor());
 
-    // In another window the border is left out.
+    // In another window the border is left out: its frame-coloured edges
+    // show the background.
     FrameStandIn other(CRect(500, 120, 800, 520));
     ::SetParent(pane, other);
-    pane.m_clrBk = RGB(10, 200, 30);
     pane.Invalidate();
     pane.UpdateWindow();
-    EXPECT_EQ(pixel(0, 0), RGB(10, 200, 30));
-    EXPECT_EQ(pixel(client.right - 1, 10), RGB(10, 200, 30));
+    EXPECT_EQ(pixel(0, 0), pane.BkColor());
+    EXPECT_EQ(pixel(0, client.bottom - 2), pane.BkColor());
     ::SetParent(pane, frame);
 }
 
