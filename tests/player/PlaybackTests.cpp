@@ -12,6 +12,12 @@
 #include <gtest/gtest.h>
 #include <olectl.h>
 
+// The typed interfaces' GUIDs are in no import library.
+#include <initguid.h>
+
+#include <wmp.h>
+#include <wmpids.h>
+
 #include <vector>
 
 namespace {
@@ -341,6 +347,109 @@ TEST_F(Playback, EachControlRefusesAWrongKindOrArgumentTypeAsTheRealOneDoes)
     EXPECT_EQ(call(real, 105, DISPATCH_METHOD, {flag(false)}), DISP_E_MEMBERNOTFOUND); // NoLabels is a property
     EXPECT_EQ(call(real, 269, DISPATCH_METHOD, {}), DISP_E_BADPARAMCOUNT);
     real->Release();
+    EXPECT_EQ(sim->Live(), 0);
+}
+
+namespace {
+
+// An _WMPOCXEvents sink that records each event with its argument's type.
+class RecordingSink : public IDispatch {
+public:
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override
+    {
+        *out = (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID__WMPOCXEvents) ? this : nullptr;
+        if (!*out)
+            return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+    STDMETHODIMP_(ULONG) Release() override { return --refs; }
+    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* dp, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        const VARIANT& v = dp->rgvarg[0];
+        events.push_back(std::to_wstring(id) + L" " + std::to_wstring(v.lVal) + (v.vt == VT_UI4 ? L"u" : L""));
+        return S_OK;
+    }
+    ULONG refs = 1;
+    Lines events;
+};
+
+} // namespace
+
+TEST_F(Playback, TheMediaControlsTypedFaceRaisesItsEventsAndWithholdsWhatTheSwitchNames)
+{
+    // Events carry the play state (5101) and open state (5001); "u" marks
+    // Wine's VT_UI4. The log shows the faults the real control would have
+    // crashed or hung on.
+    struct Case {
+        const wchar_t* withhold;
+        bool dispatch;
+        HRESULT pause, mute, playState;
+        HRESULT urlPlay; // play of an http:// source
+        Lines events;
+    } cases[] = {
+        {L"", true, S_OK, S_OK, S_OK, S_OK, {L"5101 9", L"5101 10", L"5101 9", L"5101 1"}},
+        {L"pause,put_mute", true, E_NOTIMPL, E_NOTIMPL, S_OK, S_OK, {L"5101 9", L"5101 10", L"5101 9", L"5101 1"}},
+        {L"wine", false, E_NOTIMPL, E_NOTIMPL, E_NOTIMPL, HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND),
+         {L"5101 9u", L"5101 10u", L"5101 9u", L"5101 1u"}},
+    };
+    for (const Case& c : cases) {
+        const std::string name(c.withhold, c.withhold + wcslen(c.withhold));
+        ::SetEnvironmentVariableW(L"QZ_SIM_MEDIA_WITHHOLD", c.withhold);
+        IUnknown* control = nullptr;
+        ASSERT_EQ(::CoCreateInstance(kClsids[1], nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                     reinterpret_cast<void**>(&control)), S_OK);
+        IDispatch* d = nullptr;
+        EXPECT_EQ(control->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&d)) == S_OK, c.dispatch) << name;
+        if (d)
+            d->Release();
+        IWMPPlayer4* player = nullptr;
+        IConnectionPointContainer* points = nullptr;
+        IConnectionPoint* point = nullptr;
+        ASSERT_EQ(control->QueryInterface(IID_IWMPPlayer4, reinterpret_cast<void**>(&player)), S_OK);
+        ASSERT_EQ(control->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&points)), S_OK);
+        ASSERT_EQ(points->FindConnectionPoint(IID__WMPOCXEvents, &point), S_OK);
+        RecordingSink sink;
+        DWORD cookie = 0;
+        ASSERT_EQ(point->Advise(&sink, &cookie), S_OK);
+        IWMPControls* controls = nullptr;
+        IWMPSettings* settings = nullptr;
+        ASSERT_EQ(player->get_controls(&controls), S_OK);
+        ASSERT_EQ(player->get_settings(&settings), S_OK);
+        EXPECT_EQ(settings->put_autoStart(VARIANT_FALSE), S_OK);
+        BSTR file = ::SysAllocString(L"c:\\v\\a-2s.wmv"), url = ::SysAllocString(L"http://h/a-2s.wmv");
+        EXPECT_EQ(player->put_URL(file), S_OK);
+        EXPECT_EQ(controls->pause(), c.pause) << name;
+        EXPECT_EQ(settings->put_mute(VARIANT_TRUE), c.mute) << name;
+        WMPPlayState state = wmppsUndefined;
+        EXPECT_EQ(player->get_playState(&state), c.playState) << name;
+        EXPECT_EQ(controls->play(), S_OK);
+        EXPECT_EQ(controls->stop(), S_OK);
+        EXPECT_EQ(sink.events, c.events) << name;
+        // A URL: refused at play by Wine's; a second play without a stop
+        // would crash it.
+        EXPECT_EQ(player->put_URL(url), S_OK);
+        EXPECT_EQ(controls->play(), c.urlPlay) << name;
+        log.Take();
+        controls->play();
+        const Lines faults = log.Take();
+        EXPECT_EQ(std::count(faults.begin(), faults.end(),
+                             L"media FAULT play after a failed play (the real control crashes)"),
+                  FAILED(c.urlPlay) ? 1 : 0)
+            << name;
+        controls->stop();
+        ::SysFreeString(file);
+        ::SysFreeString(url);
+        EXPECT_EQ(point->Unadvise(cookie), S_OK);
+        EXPECT_EQ(sink.refs, 1u);
+        for (IUnknown* u : std::initializer_list<IUnknown*>{controls, settings, point, points, player, control})
+            u->Release();
+    }
+    ::SetEnvironmentVariableW(L"QZ_SIM_MEDIA_WITHHOLD", nullptr);
     EXPECT_EQ(sim->Live(), 0);
 }
 
