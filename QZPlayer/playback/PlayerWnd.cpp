@@ -221,6 +221,39 @@ void CPlayerWnd::FullScreen(BOOL on)
         m_pEngine->FullScreen(on);
 }
 
+void CPlayerWnd::HostFullScreen(BOOL on)
+{
+    if (on == IsHostFullScreen())
+        return;
+    if (on) {
+        HWND parent = ::GetParent(m_hWnd);
+        if (!parent)
+            return;
+        m_hRestoreParent = parent;
+        m_rcRestore = GetWindowRect();
+        ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&m_rcRestore), 2);
+        MONITORINFO mi = {sizeof mi, {}, {}, 0};
+        ::GetMonitorInfoW(::MonitorFromWindow(m_hWnd, MONITOR_DEFAULTTONEAREST), &mi);
+        // A popup owned by the frame, so that it goes with it.
+        ::SetParent(m_hWnd, nullptr);
+        ::SetWindowLongPtrW(m_hWnd, GWL_STYLE, (::GetWindowLongPtrW(m_hWnd, GWL_STYLE) & ~WS_CHILD) | WS_POPUP);
+        ::SetWindowLongPtrW(m_hWnd, GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(::GetAncestor(parent, GA_ROOT)));
+        ::SetWindowPos(m_hWnd, HWND_TOPMOST, mi.rcMonitor.left, mi.rcMonitor.top,
+                       mi.rcMonitor.right - mi.rcMonitor.left, mi.rcMonitor.bottom - mi.rcMonitor.top,
+                       SWP_FRAMECHANGED | SWP_SHOWWINDOW);
+        ::SetFocus(m_hWnd);
+        return;
+    }
+    HWND parent = m_hRestoreParent;
+    m_hRestoreParent = nullptr;
+    ::SetWindowPos(m_hWnd, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    ::SetWindowLongPtrW(m_hWnd, GWLP_HWNDPARENT, 0);
+    ::SetWindowLongPtrW(m_hWnd, GWL_STYLE, (::GetWindowLongPtrW(m_hWnd, GWL_STYLE) & ~WS_POPUP) | WS_CHILD);
+    ::SetParent(m_hWnd, parent);
+    ::SetWindowPos(m_hWnd, nullptr, m_rcRestore.left, m_rcRestore.top, m_rcRestore.Width(), m_rcRestore.Height(),
+                   SWP_NOZORDER | SWP_FRAMECHANGED | SWP_SHOWWINDOW);
+}
+
 void CPlayerWnd::Repaint()
 {
     if (m_pEngine && m_pEngine->IsWindow())
@@ -241,14 +274,24 @@ LRESULT CPlayerWnd::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
         return 1;
     case WM_LBUTTONDOWN:
         // A click on the video gives it the keyboard, where Space plays and
-        // pauses (the left pane's keys).
+        // pauses (the left pane's keys); in the host's full screen it leaves it.
+        HostFullScreen(FALSE);
         ::SetFocus(m_hWnd);
         break;
     case WM_PARENTNOTIFY:
         // The same for a click on the control that covers the video: it comes
         // to the control's window, and the host hears of it only this way.
-        if (LOWORD(wp) == WM_LBUTTONDOWN && ::GetFocus() != m_hWnd && !::IsChild(m_hWnd, ::GetFocus()))
-            ::SetFocus(m_hWnd);
+        if (LOWORD(wp) == WM_LBUTTONDOWN) {
+            HostFullScreen(FALSE);
+            if (::GetFocus() != m_hWnd && !::IsChild(m_hWnd, ::GetFocus()))
+                ::SetFocus(m_hWnd);
+        }
+        break;
+    case WM_KEYDOWN:
+        if (wp == VK_ESCAPE && IsHostFullScreen()) {
+            HostFullScreen(FALSE);
+            return 0;
+        }
         break;
     case WM_PAINT: {
         CPaintDC dc(m_hWnd);
@@ -267,6 +310,10 @@ LRESULT CPlayerWnd::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
         break;
     }
     case WM_PLAYER_FULLSCREEN:
+        if (wp == kHostFullScreen) {
+            HostFullScreen(TRUE);
+            return 1;
+        }
         if (m_nEngineKind == EngineFlash && m_pEngine && m_pEngine->IsWindow()) {
             ::SetFocus(*m_pEngine);
             m_pEngine->PostMessage(WM_KEYDOWN, VK_HOME, 0);

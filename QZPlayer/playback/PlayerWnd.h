@@ -9,6 +9,9 @@
 
 const UINT IDC_PLAYER_WND = 5000;
 const UINT WM_PLAYER_FULLSCREEN = WM_USER + 201;
+// wParam of WM_PLAYER_FULLSCREEN from an engine whose control has no full
+// screen of its own: the host takes the screen.
+const WPARAM kHostFullScreen = 1;
 
 class CPlayerWnd : public CWnd {
 public:
@@ -36,9 +39,16 @@ public:
     // counts as started.
     BOOL LoadedWithoutProgress();
     void Seek(double seconds);
+    // What the engine can do (TRUE without one).
+    BOOL CanPause() const { return !m_pEngine || m_pEngine->CanPause(); }
+    BOOL CanSeek() const { return !m_pEngine || m_pEngine->CanSeek(); }
     void SetVolume(int volume);
     void SetMute(BOOL on);
     void FullScreen(BOOL on);
+    // The host itself over the whole monitor (a control without a full
+    // screen of its own), or back in its pane; Esc or a click brings it back.
+    void HostFullScreen(BOOL on);
+    BOOL IsHostFullScreen() const { return m_hRestoreParent != nullptr; }
     void Repaint();
 
     int GetEngineKind() const { return m_nEngineKind; }
@@ -62,4 +72,6 @@ private:
     int m_nEngineKind = EngineNone;
     std::unique_ptr<PlaybackEngine> m_pEngine;
     std::wstring m_strSource;
+    HWND m_hRestoreParent = nullptr; // set while the host has the screen
+    CRect m_rcRestore;
 };

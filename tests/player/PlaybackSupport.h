@@ -123,6 +123,17 @@ inline Lines Refused(const Lines& lines)
     return refused;
 }
 
+// The faults the real Windows Media control crashes or hangs on (the
+// simulated one's "faults" switch), which the engine must never cause.
+inline Lines Faults(const Lines& lines)
+{
+    Lines faults;
+    for (const std::wstring& l : lines)
+        if (l.find(L"media FAULT") == 0)
+            faults.push_back(l);
+    return faults;
+}
+
 #ifdef QZ_ART_DIR_UNIX
 // A movie the build made, by file name (both shell movie builds and the
 // one-frame movie Haxe makes).
