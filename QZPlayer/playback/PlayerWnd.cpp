@@ -23,6 +23,25 @@ const ExtensionRow kExtensions[] = {
     {L".RM", EngineReal, FALSE},   {L".RMVB", EngineReal, FALSE},
 };
 
+const wchar_t kWineVideoClass[] = L"wine_quartz_window";
+
+struct VideoSearch {
+    DWORD process;
+    HWND found;
+};
+
+BOOL CALLBACK FindVideoWindow(HWND wnd, LPARAM lp)
+{
+    auto* search = reinterpret_cast<VideoSearch*>(lp);
+    DWORD process = 0;
+    ::GetWindowThreadProcessId(wnd, &process);
+    wchar_t name[64] = {};
+    if (process != search->process || !::GetClassNameW(wnd, name, 64) || wcscmp(name, kWineVideoClass) != 0)
+        return TRUE;
+    search->found = wnd;
+    return FALSE;
+}
+
 } // namespace
 
 CPlayerWnd::~CPlayerWnd()
@@ -84,7 +103,44 @@ int CPlayerWnd::Open(const std::wstring& source)
     }
     m_pEngine = std::move(created);
     m_strSource = source;
+    SearchVideoWindow();
     return 0;
+}
+
+void CPlayerWnd::SearchVideoWindow()
+{
+    if (m_nEngineKind != EngineMedia || !m_pEngine)
+        return;
+    m_nSearchTurns = kVideoSearchTurns;
+    SetTimer(kVideoSearchTimerId, kVideoSearchMs);
+}
+
+BOOL CPlayerWnd::AdoptVideoWindow()
+{
+    if (m_hVideo && !::IsWindow(m_hVideo))
+        m_hVideo = nullptr;
+    // Only top-level windows are enumerated: one adopted already is a child.
+    VideoSearch search = {::GetCurrentProcessId(), nullptr};
+    ::EnumWindows(&FindVideoWindow, reinterpret_cast<LPARAM>(&search));
+    if (!search.found)
+        return FALSE;
+    m_hVideo = search.found;
+    const LONG_PTR style = ::GetWindowLongPtrW(m_hVideo, GWL_STYLE);
+    ::SetWindowLongPtrW(m_hVideo, GWL_STYLE,
+                        (style & ~(WS_POPUP | WS_CAPTION | WS_THICKFRAME | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX)) |
+                            WS_CHILD | WS_CLIPSIBLINGS);
+    ::SetWindowLongPtrW(m_hVideo, GWL_EXSTYLE, 0);
+    ::SetParent(m_hVideo, m_hWnd);
+    PlaceVideoWindow();
+    return TRUE;
+}
+
+void CPlayerWnd::PlaceVideoWindow()
+{
+    if (!m_hVideo || !::IsWindow(m_hVideo))
+        return;
+    const CRect r = GetClientRect();
+    ::SetWindowPos(m_hVideo, HWND_TOP, 0, 0, r.Width(), r.Height(), SWP_FRAMECHANGED | SWP_SHOWWINDOW | SWP_NOACTIVATE);
 }
 
 BOOL CPlayerWnd::IsCurrent(const std::wstring& source)
@@ -125,6 +181,11 @@ PlaybackEngine* CPlayerWnd::CreateEngine(int kind, BOOL shellMovie)
 
 void CPlayerWnd::DestroyEngine()
 {
+    // The video window goes with its control.
+    m_hVideo = nullptr;
+    m_nSearchTurns = 0;
+    if (m_hWnd)
+        KillTimer(kVideoSearchTimerId);
     if (m_nEngineKind != EngineNone && m_pEngine) {
         m_pEngine->DestroyWindow();
         m_pEngine.reset();
@@ -177,8 +238,10 @@ BOOL CPlayerWnd::LoadedWithoutProgress()
 
 void CPlayerWnd::Play()
 {
-    if (m_pEngine)
+    if (m_pEngine) {
         m_pEngine->Play();
+        SearchVideoWindow(); // a play after a stop may draw into a new one
+    }
 }
 
 void CPlayerWnd::Pause()
@@ -268,8 +331,18 @@ LRESULT CPlayerWnd::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
         LRESULT r = CWnd::WindowProc(msg, wp, lp);
         if (m_pEngine)
             m_pEngine->MoveWindow(GetClientRect(), TRUE);
+        PlaceVideoWindow();
         return r;
     }
+    case WM_TIMER:
+        if (wp == kVideoSearchTimerId) {
+            if (AdoptVideoWindow() || m_nSearchTurns == 0 || --m_nSearchTurns == 0) {
+                m_nSearchTurns = 0;
+                KillTimer(kVideoSearchTimerId);
+            }
+            return 0;
+        }
+        break;
     case WM_ERASEBKGND:
         return 1;
     case WM_LBUTTONDOWN:

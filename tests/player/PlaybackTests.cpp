@@ -344,6 +344,47 @@ TEST_F(Playback, WindowsMediaReleasesItsControlsAndSettingsBeforeTheControlGoes)
     }
 }
 
+TEST_F(Playback, WinesSeparateVideoWindowBecomesAChildFillingTheHostInEveryLayout)
+{
+    // Wine's control draws video into a top-level window of its own; a
+    // control that draws in its own window (Windows) leaves nothing to find.
+    struct Case {
+        const wchar_t* withhold;
+        const wchar_t* source;
+        bool video;
+    } cases[] = {{L"wine", L"c:\\v\\a-5s.wmv", true}, {L"wine", L"c:\\v\\a-5s.mp3", false}, {L"", L"c:\\v\\a-5s.wmv", false}};
+    auto clientOf = [](HWND w) {
+        RECT r;
+        ::GetClientRect(w, &r);
+        return CRect(r);
+    };
+    for (const Case& c : cases) {
+        const std::string name(c.source, c.source + wcslen(c.source));
+        Withhold withhold(c.withhold);
+        ASSERT_EQ(host.Open(c.source), 0) << name;
+        ASSERT_TRUE(WaitState(Playing)) << name;
+        testsupport::PumpFor(testsupport::Scaled(600)); // the opening, and a few turns of the search
+        ASSERT_EQ(host.GetVideoWindow() != nullptr, c.video) << name;
+        if (c.video) {
+            HWND video = host.GetVideoWindow();
+            EXPECT_EQ(::GetParent(video), host.m_hWnd);
+            EXPECT_NE(::GetWindowLongPtrW(video, GWL_STYLE) & WS_CHILD, 0);
+            EXPECT_EQ(clientOf(video), clientOf(host));
+            host.MoveWindow(CRect(0, 0, 300, 200), TRUE);
+            EXPECT_EQ(clientOf(video), CRect(0, 0, 300, 200));
+            host.HostFullScreen(TRUE);
+            EXPECT_EQ(clientOf(video), CRect(0, 0, 1280, 1024));
+            host.HostFullScreen(FALSE);
+            EXPECT_EQ(clientOf(video), CRect(0, 0, 300, 200));
+            host.MoveWindow(CRect(0, 0, 480, 360), TRUE);
+        }
+        host.DestroyEngine();
+        EXPECT_EQ(host.GetVideoWindow(), nullptr);
+        EXPECT_EQ(::FindWindowW(L"wine_quartz_window", nullptr), nullptr) << name; // gone with its control
+        EXPECT_EQ(Faults(log.TakeAll()), Lines{}) << name;
+    }
+}
+
 TEST_F(Playback, RealCallsInOrderInMilliseconds)
 {
     ASSERT_EQ(host.Open(L"c:\\v\\b-90s.rmvb"), 0);

@@ -29,7 +29,10 @@
 //               put_fullScreen and currentItem answer E_NOTIMPL; events carry
 //               VT_UI4; URLs (http://, file:///) fail at play with 0x80070003;
 //               play after a failed play crashes it, seeking media with sound
-//               and video hangs it, releasing it while it plays crashes it.
+//               and video hangs it, releasing it while it plays crashes it;
+//               it draws video into a separate top-level window of class
+//               "wine_quartz_window" in the host's process (its own window is a
+//               placeholder), made when the video starts, gone with the graph.
 //
 // The switch QZ_SIM_MEDIA_WITHHOLD (read when a control is made) lists, by
 // comma, what this control withholds: "IDispatch", any typed member by its
@@ -719,6 +722,7 @@ public:
     {
         if (m_state.faults && m_state.running)
             Log(L"media FAULT released while playing (the real control crashes)");
+        CloseVideo();
     }
 
     STDMETHODIMP_(ULONG) AddRef() override { return DispatchBase::AddRef(); }
@@ -782,6 +786,7 @@ public:
             Log(L"media FAULT a new URL while playing (the real control keeps the old graph)");
         s.url = url ? url : L"";
         Trace(L"URL=" + s.url);
+        CloseVideo(); // a new graph
         const std::wstring extension = Describe(s.url).extension;
         s.clock.Load(s.url, s.faults ? WineOpens(extension) : MediaOpens(extension));
         // The real control plays plain paths only [WINE-WMP].
@@ -970,9 +975,35 @@ private:
             m_openFired = false;
         }
         const long ps = PlayStateNow(now);
+        if (ps == 3 && m_state.faults && !m_video && HasVideo(m_state.clock.Info().extension))
+            OpenVideo();
         if (ps != m_lastPlayState)
             Fire(DISPID_WMPCOREEVENT_PLAYSTATECHANGE, ps);
     }
+    // The separate video window [WINE-WMP], a plain grey one here.
+    void OpenVideo()
+    {
+        WNDCLASSW wc = {};
+        if (!::GetClassInfoW(g_module, kVideoClass, &wc)) {
+            wc.lpfnWndProc = &::DefWindowProcW;
+            wc.hInstance = g_module;
+            wc.hbrBackground = static_cast<HBRUSH>(::GetStockObject(GRAY_BRUSH));
+            wc.lpszClassName = kVideoClass;
+            ::RegisterClassW(&wc);
+        }
+        m_video = ::CreateWindowExW(0, kVideoClass, L"ActiveMovie Window", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                                    320, 240, nullptr, nullptr, g_module, nullptr);
+        Log(L"media video window");
+    }
+    void CloseVideo()
+    {
+        if (m_video && ::IsWindow(m_video))
+            ::DestroyWindow(m_video);
+        m_video = nullptr;
+    }
+
+    static constexpr const wchar_t* kVideoClass = L"wine_quartz_window";
+    HWND m_video = nullptr;
     void Fire(DISPID id, long value)
     {
         if (id == DISPID_WMPCOREEVENT_PLAYSTATECHANGE)
