@@ -11,6 +11,7 @@
 #include <cstring>
 #include <cwctype>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -100,15 +101,19 @@ public:
         ::VariantInit(&v);
         if (FAILED(::VariantChangeType(&v, &dp->rgvarg[dp->cArgs - 1], 0, VT_I4)))
             return DISP_E_TYPEMISMATCH;
-        if (id == DISPID_WMPCOREEVENT_PLAYSTATECHANGE)
+        if (id == DISPID_WMPCOREEVENT_PLAYSTATECHANGE) {
             m_nPlayState = v.lVal;
-        else
+            if (m_history.size() < kHistory)
+                m_history.push_back(v.lVal);
+        } else
             m_nOpenState = v.lVal;
         return S_OK;
     }
 
     long m_nPlayState = -1; // none heard yet
     long m_nOpenState = -1;
+    static const size_t kHistory = 64;
+    std::vector<long> m_history; // the first play states heard
 
 private:
     ~CWMPEventSink() = default;
@@ -323,6 +328,11 @@ double CWMVPlayer::GetDuration()
     }
     double duration = 0;
     return media->get_duration(&duration) == S_OK ? duration : 0;
+}
+
+std::vector<long> CWMVPlayer::PlayStatesHeard() const
+{
+    return m_pSink ? m_pSink->m_history : std::vector<long>();
 }
 
 BOOL CWMVPlayer::CanSeek()

@@ -10,6 +10,8 @@
 
 #include "Handles.h"
 
+#include <vector>
+
 struct IWMPPlayer4;
 struct IWMPControls;
 struct IWMPSettings;
@@ -57,6 +59,9 @@ public:
     // Whether the control is Wine's own (its module is a Wine builtin, or it
     // offers no IDispatch, as no other known one does).
     BOOL IsWineControl() const { return m_bWine; }
+    // The control's play-state events in the order heard (the first 64),
+    // for the demo and the tests.
+    std::vector<long> PlayStatesHeard() const;
     // Whether full screen is left to the host (the control refused it).
     BOOL m_bHostFullScreen = FALSE;
 
