@@ -9,7 +9,7 @@
 #include <wmpids.h>
 
 #include <cstring>
-#include <cwctype>
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -141,10 +141,11 @@ BOOL CWMVPlayer::Create(CPlayerWnd* host, const RECT& rect)
     if (FAILED(control->QueryInterface(IID_IDispatch, m_pDispatch.Receive())))
         m_pDispatch.Detach();
     m_bWine = !m_pDispatch || IsWineBuiltin(m_pPlayer.Get());
-    if (FAILED(m_pPlayer->get_controls(reinterpret_cast<IWMPControls**>(m_pControls.Receive()))) || !m_pControls ||
-        FAILED(m_pPlayer->get_settings(reinterpret_cast<IWMPSettings**>(m_pSettings.Receive()))) || !m_pSettings) {
+    if (FAILED(m_pPlayer->get_controls(reinterpret_cast<IWMPControls**>(m_pControls.Receive()))))
         m_pControls.Detach();
+    if (m_pControls && FAILED(m_pPlayer->get_settings(reinterpret_cast<IWMPSettings**>(m_pSettings.Receive()))))
         m_pSettings.Detach();
+    if (!m_pControls || !m_pSettings) {
         DestroyWindow();
         return FALSE;
     }
@@ -195,26 +196,39 @@ std::wstring CWMVPlayer::PathOfFileUrl(const std::wstring& source)
 {
     if (source.size() < 5 || CPlayerWnd::UpperAscii(source.substr(0, 5)) != L"FILE:")
         return source;
-    std::wstring rest = source.substr(5);
-    std::wstring path;
+    std::wstring rest = source.substr(5), prefix;
     if (rest.compare(0, 3, L"///") == 0)
         rest = rest.substr(3);
     else if (CPlayerWnd::UpperAscii(rest.substr(0, 12)) == L"//LOCALHOST/")
         rest = rest.substr(12);
     else if (rest.compare(0, 2, L"//") == 0)
-        path = L"\\\\", rest = rest.substr(2); // a share: file://server/share/...
-    for (size_t i = 0; i < rest.size(); ++i) {
-        wchar_t c = rest[i];
-        if (c == L'%' && i + 2 < rest.size() && iswxdigit(rest[i + 1]) && iswxdigit(rest[i + 2])) {
-            const int byte = std::stoi(rest.substr(i + 1, 2), nullptr, 16);
-            if (byte > 0 && byte < 0x80) {
-                c = static_cast<wchar_t>(byte);
-                i += 2;
-            }
+        prefix = L"\\\\", rest = rest.substr(2); // a share: file://server/share/...
+    // Escapes stand for the bytes of UTF-8; text that does not decode as
+    // UTF-8 keeps them.
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, rest.c_str(), static_cast<int>(rest.size()), nullptr, 0,
+                                           nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(size), '\0'), decoded;
+    ::WideCharToMultiByte(CP_UTF8, 0, rest.c_str(), static_cast<int>(rest.size()), &bytes[0], size, nullptr, nullptr);
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '%' && i + 2 < bytes.size() && isxdigit(static_cast<unsigned char>(bytes[i + 1])) &&
+            isxdigit(static_cast<unsigned char>(bytes[i + 2])) && bytes.compare(i + 1, 2, "00") != 0) {
+            decoded += static_cast<char>(std::stoi(bytes.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            decoded += bytes[i];
         }
-        path += c == L'/' ? L'\\' : c;
     }
-    return path;
+    std::wstring path(decoded.size(), L'\0');
+    const int n = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, decoded.data(),
+                                        static_cast<int>(decoded.size()), &path[0], static_cast<int>(path.size()));
+    if (n <= 0 && !decoded.empty())
+        path = rest;
+    else
+        path.resize(static_cast<size_t>(n));
+    for (wchar_t& c : path)
+        if (c == L'/')
+            c = L'\\';
+    return prefix + path;
 }
 
 BOOL CWMVPlayer::IsSoundOnly(const std::wstring& source)

@@ -95,6 +95,22 @@ TEST(PlayerSource, EachEngineMapsItsOwnStatesAndTheMovieRepliesAreReadAsNumbers)
                                Playing,   Stopped, Playing, Playing, Playing, Playing};
     for (long v = 0; v <= 12; ++v)
         EXPECT_EQ(CWMVPlayer::MapState(v), media[v]) << v;
+    // Windows Media gets a file URL as the path it names (Wine's control plays
+    // plain paths only); what is not a file URL stays as given.
+    struct Url {
+        const wchar_t* source;
+        const wchar_t* path;
+    } urls[] = {
+        {L"file:///d:/clips/a%20b.wmv", L"d:\\clips\\a b.wmv"},
+        {L"FILE://server/share/a.wmv", L"\\\\server\\share\\a.wmv"},
+        {L"file://localhost/c:/x%2.wmv", L"c:\\x%2.wmv"},
+        {L"file:///c:/%E8%A7%86%E9%A2%91/a.wmv", L"c:\\视频\\a.wmv"}, // escapes are UTF-8
+        {L"file:///c:/%E8.wmv", L"c:\\%E8.wmv"},                       // or left alone
+        {L"http://h/a%20b.wmv", L"http://h/a%20b.wmv"},
+        {L"c:\\v\\file.wmv", L"c:\\v\\file.wmv"},
+    };
+    for (const Url& u : urls)
+        EXPECT_EQ(CWMVPlayer::PathOfFileUrl(u.source), u.path) << std::string(u.source, u.source + wcslen(u.source));
     const PlayState real[] = {Stopped, Playing, Buffering, Playing, Paused, Playing, Playing};
     for (long v = 0; v <= 6; ++v)
         EXPECT_EQ(CRealPlayer::MapState(v), real[v]) << v;
