@@ -51,8 +51,13 @@ wine_env() {
   export WINEPREFIX="$PREFIX" WINEDEBUG="${QZ_WINEDEBUG:--all}" WINEARCH=win64
   # The emulator finds the 32-bit loader and libraries in the sysroot.
   export QEMU_LD_PREFIX="$SYSROOT"
-  # No Mono/Gecko install prompts in a fresh prefix.
-  export WINEDLLOVERRIDES="mscoree,mshtml="
+  # No Mono/Gecko install prompts in a fresh prefix. Without d3d9 DirectShow
+  # draws video with GDI (with it a stale first frame stays in Wine's media
+  # control).
+  export WINEDLLOVERRIDES="mscoree,mshtml=;d3d9=d"
+  # An ALSA device that takes any sound: without one Wine's media control
+  # plays nothing at all.
+  export ALSA_CONFIG_PATH="$STATE/alsa-null.conf"
   export DISPLAY=":$(cat "$STATE/display")"
   export QZ_SCREENSHOT_DIR="$BUILD/screenshots"
   export QZ_WWW_DIR="$BUILD/www"   # the test server's folder
@@ -146,6 +151,13 @@ start() {
     setsid "$WINESERVER" -p </dev/null >>"$STATE/wineserver.log" 2>&1 || true
     echo wow64 >"$PREFIX/.qz-ready"
   fi
+  printf 'pcm.!default { type null }\nctl.!default { type hw card 0 }\n' >"$STATE/alsa-null.conf"
+  # Wine's own media control is what the real-media tests play through: a
+  # test that registered the simulated one in the prefix and was killed must
+  # not leave it standing in. Without a window manager, Wine holds the first
+  # SetParent of its video window ~2 s unless its windows are unmanaged.
+  "$WINE" regsvr32 /s wmp.dll </dev/null >>"$STATE/wineboot.log" 2>&1
+  "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >>"$STATE/wineboot.log" 2>&1
   # Starts the desktop and the services now, outside any test. On a busy
   # machine a first try can fail while a server of the same prefix is still
   # going away: once more with a fresh server, then the failure is reported.
@@ -246,7 +258,7 @@ case $cmd in
     require_started
     wine_env
     # WINE runs a program of either architecture in this environment.
-    echo "export WINE='$WINE' WINESERVER='$WINESERVER' WINEPREFIX='$WINEPREFIX' WINEDEBUG='$WINEDEBUG' WINEARCH=win64 WINEDLLOVERRIDES='$WINEDLLOVERRIDES' DISPLAY='$DISPLAY' QEMU_LD_PREFIX='$QEMU_LD_PREFIX' QZ_SCREENSHOT_DIR='$QZ_SCREENSHOT_DIR' QZ_WWW_DIR='$QZ_WWW_DIR'"
+    echo "export WINE='$WINE' WINESERVER='$WINESERVER' WINEPREFIX='$WINEPREFIX' WINEDEBUG='$WINEDEBUG' WINEARCH=win64 WINEDLLOVERRIDES='$WINEDLLOVERRIDES' ALSA_CONFIG_PATH='$ALSA_CONFIG_PATH' DISPLAY='$DISPLAY' QEMU_LD_PREFIX='$QEMU_LD_PREFIX' QZ_SCREENSHOT_DIR='$QZ_SCREENSHOT_DIR' QZ_WWW_DIR='$QZ_WWW_DIR'"
     ;;
   *) echo "wine-harness: unknown command $cmd" >&2; exit 2 ;;
 esac

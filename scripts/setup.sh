@@ -15,6 +15,10 @@ PACKAGES=(
   libgnutls30
   googletest python3 python3-pyftpdlib curl procps haxe
   chromium ffmpeg
+  # Wine's own media control plays through GStreamer: base (nothing plays
+  # without it), good (MP4 and FLV demuxers, WAV, MP3), ugly (WMV/ASF),
+  # libav (H.264, AAC, WMV and FLV video). The real-media tests need them.
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly gstreamer1.0-libav
 )
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }

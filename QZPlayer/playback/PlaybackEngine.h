@@ -60,4 +60,10 @@ public:
     // it streams in: it has started,
     // and it ends only when the user or the list ends it.
     virtual BOOL LoadedWithoutProgress() { return FALSE; }
+    // Whether Pause can work (a control may not implement it); the bar
+    // disables Pause and says why when not.
+    virtual BOOL CanPause() { return TRUE; }
+    // Whether a seek is safe with this control and source; Seek does nothing
+    // when not.
+    virtual BOOL CanSeek() { return TRUE; }
 };

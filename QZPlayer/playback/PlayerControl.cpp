@@ -88,7 +88,8 @@ void CPlayerControl::Enable(BOOL play, BOOL stop, BOOL mute, BOOL full, BOOL vol
     m_btnMute.EnableWindow(mute);
     m_btnFull.EnableWindow(full);
     m_sliderVolume.EnableInput(volume);
-    m_sliderSeek.EnableInput(seek);
+    // A control that cannot seek this source keeps its slider still.
+    m_sliderSeek.EnableInput(seek && (!m_pPlayer || m_pPlayer->CanSeek()));
     KeepFocus(focus);
 }
 
@@ -108,8 +109,16 @@ void CPlayerControl::KeepFocus(HWND focus)
 void CPlayerControl::EnablePlay()
 {
     const BOOL loaded = m_pPlayer && m_pPlayer->HasEngine();
-    if (m_btnPlay.IsWindow())
-        m_btnPlay.EnableWindow(m_bPlayByState || (m_bListReady && !loaded));
+    if (!m_btnPlay.IsWindow())
+        return;
+    // While it plays, Play is Pause: disabled, with a tip that says why,
+    // where the control cannot pause.
+    const BOOL noPause = loaded && m_btnPlay.IsChecked() && !m_pPlayer->CanPause();
+    m_btnPlay.EnableWindow(!noPause && (m_bPlayByState || (m_bListReady && !loaded)));
+    if (noPause != m_bNoPauseTip) {
+        m_bNoPauseTip = noPause;
+        m_btnPlay.SetTooltipText(noPause ? IDS_TIP_NO_PAUSE : IDS_TIP_PLAY);
+    }
 }
 
 void CPlayerControl::SetListReady(BOOL ready)

@@ -106,5 +106,6 @@ private:
 
     COLORREF m_clrBrush = 0; // the colour m_brBackground was made with
     BOOL m_bPlayByState = FALSE; // what the last look said of Play
+    BOOL m_bNoPauseTip = FALSE;  // Play shows the tip of a control that cannot pause
     double m_dDuration = 0; // as the last poll read it, for the seek tip
 };

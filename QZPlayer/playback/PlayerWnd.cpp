@@ -23,6 +23,25 @@ const ExtensionRow kExtensions[] = {
     {L".RM", EngineReal, FALSE},   {L".RMVB", EngineReal, FALSE},
 };
 
+const wchar_t kWineVideoClass[] = L"wine_quartz_window";
+
+struct VideoSearch {
+    DWORD process;
+    HWND found;
+};
+
+BOOL CALLBACK FindVideoWindow(HWND wnd, LPARAM lp)
+{
+    auto* search = reinterpret_cast<VideoSearch*>(lp);
+    DWORD process = 0;
+    ::GetWindowThreadProcessId(wnd, &process);
+    wchar_t name[64] = {};
+    if (process != search->process || !::GetClassNameW(wnd, name, 64) || wcscmp(name, kWineVideoClass) != 0)
+        return TRUE;
+    search->found = wnd;
+    return FALSE;
+}
+
 } // namespace
 
 CPlayerWnd::~CPlayerWnd()
@@ -84,7 +103,44 @@ int CPlayerWnd::Open(const std::wstring& source)
     }
     m_pEngine = std::move(created);
     m_strSource = source;
+    SearchVideoWindow();
     return 0;
+}
+
+void CPlayerWnd::SearchVideoWindow()
+{
+    if (m_nEngineKind != EngineMedia || !m_pEngine)
+        return;
+    m_nSearchTurns = kVideoSearchTurns;
+    SetTimer(kVideoSearchTimerId, kVideoSearchMs);
+}
+
+BOOL CPlayerWnd::AdoptVideoWindow()
+{
+    if (m_hVideo && !::IsWindow(m_hVideo))
+        m_hVideo = nullptr;
+    // Only top-level windows are enumerated: one adopted already is a child.
+    VideoSearch search = {::GetCurrentProcessId(), nullptr};
+    ::EnumWindows(&FindVideoWindow, reinterpret_cast<LPARAM>(&search));
+    if (!search.found)
+        return FALSE;
+    m_hVideo = search.found;
+    const LONG_PTR style = ::GetWindowLongPtrW(m_hVideo, GWL_STYLE);
+    ::SetWindowLongPtrW(m_hVideo, GWL_STYLE,
+                        (style & ~(WS_POPUP | WS_CAPTION | WS_THICKFRAME | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX)) |
+                            WS_CHILD | WS_CLIPSIBLINGS);
+    ::SetWindowLongPtrW(m_hVideo, GWL_EXSTYLE, 0);
+    ::SetParent(m_hVideo, m_hWnd);
+    PlaceVideoWindow();
+    return TRUE;
+}
+
+void CPlayerWnd::PlaceVideoWindow()
+{
+    if (!m_hVideo || !::IsWindow(m_hVideo))
+        return;
+    const CRect r = GetClientRect();
+    ::SetWindowPos(m_hVideo, HWND_TOP, 0, 0, r.Width(), r.Height(), SWP_FRAMECHANGED | SWP_SHOWWINDOW | SWP_NOACTIVATE);
 }
 
 BOOL CPlayerWnd::IsCurrent(const std::wstring& source)
@@ -134,6 +190,11 @@ PlaybackEngine* CPlayerWnd::CreateEngine(int kind, BOOL shellMovie)
 
 void CPlayerWnd::DestroyEngine()
 {
+    // The video window goes with its control.
+    m_hVideo = nullptr;
+    m_nSearchTurns = 0;
+    if (m_hWnd)
+        KillTimer(kVideoSearchTimerId);
     if (m_nEngineKind != EngineNone && m_pEngine) {
         m_pEngine->DestroyWindow();
         m_pEngine.reset();
@@ -186,8 +247,10 @@ BOOL CPlayerWnd::LoadedWithoutProgress()
 
 void CPlayerWnd::Play()
 {
-    if (m_pEngine)
+    if (m_pEngine) {
         m_pEngine->Play();
+        SearchVideoWindow(); // a play after a stop may draw into a new one
+    }
 }
 
 void CPlayerWnd::Pause()
@@ -230,6 +293,39 @@ void CPlayerWnd::FullScreen(BOOL on)
         m_pEngine->FullScreen(on);
 }
 
+void CPlayerWnd::HostFullScreen(BOOL on)
+{
+    if (on == IsHostFullScreen())
+        return;
+    if (on) {
+        HWND parent = ::GetParent(m_hWnd);
+        if (!parent)
+            return;
+        m_hRestoreParent = parent;
+        m_rcRestore = GetWindowRect();
+        ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&m_rcRestore), 2);
+        MONITORINFO mi = {sizeof mi, {}, {}, 0};
+        ::GetMonitorInfoW(::MonitorFromWindow(m_hWnd, MONITOR_DEFAULTTONEAREST), &mi);
+        // A popup owned by the frame, so that it goes with it.
+        ::SetParent(m_hWnd, nullptr);
+        ::SetWindowLongPtrW(m_hWnd, GWL_STYLE, (::GetWindowLongPtrW(m_hWnd, GWL_STYLE) & ~WS_CHILD) | WS_POPUP);
+        ::SetWindowLongPtrW(m_hWnd, GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(::GetAncestor(parent, GA_ROOT)));
+        ::SetWindowPos(m_hWnd, HWND_TOPMOST, mi.rcMonitor.left, mi.rcMonitor.top,
+                       mi.rcMonitor.right - mi.rcMonitor.left, mi.rcMonitor.bottom - mi.rcMonitor.top,
+                       SWP_FRAMECHANGED | SWP_SHOWWINDOW);
+        ::SetFocus(m_hWnd);
+        return;
+    }
+    HWND parent = m_hRestoreParent;
+    m_hRestoreParent = nullptr;
+    ::SetWindowPos(m_hWnd, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    ::SetWindowLongPtrW(m_hWnd, GWLP_HWNDPARENT, 0);
+    ::SetWindowLongPtrW(m_hWnd, GWL_STYLE, (::GetWindowLongPtrW(m_hWnd, GWL_STYLE) & ~WS_POPUP) | WS_CHILD);
+    ::SetParent(m_hWnd, parent);
+    ::SetWindowPos(m_hWnd, nullptr, m_rcRestore.left, m_rcRestore.top, m_rcRestore.Width(), m_rcRestore.Height(),
+                   SWP_NOZORDER | SWP_FRAMECHANGED | SWP_SHOWWINDOW);
+}
+
 void CPlayerWnd::Repaint()
 {
     if (m_pEngine && m_pEngine->IsWindow())
@@ -244,20 +340,40 @@ LRESULT CPlayerWnd::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
         LRESULT r = CWnd::WindowProc(msg, wp, lp);
         if (m_pEngine)
             m_pEngine->MoveWindow(GetClientRect(), TRUE);
+        PlaceVideoWindow();
         return r;
     }
+    case WM_TIMER:
+        if (wp == kVideoSearchTimerId) {
+            if (AdoptVideoWindow() || m_nSearchTurns == 0 || --m_nSearchTurns == 0) {
+                m_nSearchTurns = 0;
+                KillTimer(kVideoSearchTimerId);
+            }
+            return 0;
+        }
+        break;
     case WM_ERASEBKGND:
         return 1;
     case WM_LBUTTONDOWN:
         // A click on the video gives it the keyboard, where Space plays and
-        // pauses (the left pane's keys).
+        // pauses (the left pane's keys); in the host's full screen it leaves it.
+        HostFullScreen(FALSE);
         ::SetFocus(m_hWnd);
         break;
     case WM_PARENTNOTIFY:
         // The same for a click on the control that covers the video: it comes
         // to the control's window, and the host hears of it only this way.
-        if (LOWORD(wp) == WM_LBUTTONDOWN && ::GetFocus() != m_hWnd && !::IsChild(m_hWnd, ::GetFocus()))
-            ::SetFocus(m_hWnd);
+        if (LOWORD(wp) == WM_LBUTTONDOWN) {
+            HostFullScreen(FALSE);
+            if (::GetFocus() != m_hWnd && !::IsChild(m_hWnd, ::GetFocus()))
+                ::SetFocus(m_hWnd);
+        }
+        break;
+    case WM_KEYDOWN:
+        if (wp == VK_ESCAPE && IsHostFullScreen()) {
+            HostFullScreen(FALSE);
+            return 0;
+        }
         break;
     case WM_PAINT: {
         CPaintDC dc(m_hWnd);
@@ -278,6 +394,10 @@ LRESULT CPlayerWnd::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
         break;
     }
     case WM_PLAYER_FULLSCREEN:
+        if (wp == kHostFullScreen) {
+            HostFullScreen(TRUE);
+            return 1;
+        }
         if (m_nEngineKind == EngineFlash && m_pEngine && m_pEngine->IsWindow()) {
             ::SetFocus(*m_pEngine);
             m_pEngine->PostMessage(WM_KEYDOWN, VK_HOME, 0);

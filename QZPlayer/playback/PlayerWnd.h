@@ -9,6 +9,13 @@
 
 const UINT IDC_PLAYER_WND = 5000;
 const UINT WM_PLAYER_FULLSCREEN = WM_USER + 201;
+// wParam of WM_PLAYER_FULLSCREEN from an engine whose control has no full
+// screen of its own: the host takes the screen.
+const WPARAM kHostFullScreen = 1;
+// The host's search for a control's separate video window after an open.
+const UINT_PTR kVideoSearchTimerId = 3000;
+const UINT kVideoSearchMs = 50;
+const UINT kVideoSearchTurns = 200; // 10 s: Wine shows the first frame within 1 s
 
 class CPlayerWnd : public CWnd {
 public:
@@ -36,10 +43,23 @@ public:
     // counts as started.
     BOOL LoadedWithoutProgress();
     void Seek(double seconds);
+    // What the engine can do (TRUE without one).
+    BOOL CanPause() const { return !m_pEngine || m_pEngine->CanPause(); }
+    BOOL CanSeek() const { return !m_pEngine || m_pEngine->CanSeek(); }
     void SetVolume(int volume);
     void SetMute(BOOL on);
     void FullScreen(BOOL on);
+    // The host itself over the whole monitor (a control without a full
+    // screen of its own), or back in its pane; Esc or a click brings it back.
+    void HostFullScreen(BOOL on);
+    BOOL IsHostFullScreen() const { return m_hRestoreParent != nullptr; }
     void Repaint();
+    // Wine's control draws video into a top-level window of its own
+    // ("wine_quartz_window") in this process: after each open and play the
+    // host looks for it (a bounded number of turns) and makes it a child
+    // filling the host. On Windows there is none, and nothing changes.
+    void SearchVideoWindow();
+    HWND GetVideoWindow() const { return m_hVideo; }
 
     int GetEngineKind() const { return m_nEngineKind; }
     BOOL HasEngine() const { return m_pEngine != nullptr; }
@@ -64,4 +84,11 @@ private:
     std::unique_ptr<PlaybackEngine> m_pEngine;
     std::shared_ptr<CShellMovies> m_shellMovies;
     std::wstring m_strSource;
+    HWND m_hRestoreParent = nullptr; // set while the host has the screen
+    HWND m_hVideo = nullptr;          // the control's video window, adopted
+    UINT m_nSearchTurns = 0;          // turns of the video search left
+    // One turn of the search; TRUE when a window was adopted.
+    BOOL AdoptVideoWindow();
+    void PlaceVideoWindow();
+    CRect m_rcRestore;
 };

@@ -58,6 +58,7 @@
 #define IDS_TIP_EXPAND_LIST 114
 #define IDS_TIP_NOT_TOPMOST 115
 #define IDS_TIP_CHANGE 116
+#define IDS_TIP_NO_PAUSE 117
 
 // Playlist pane and its list view
 #define IDD_PLAYLIST 149

@@ -138,24 +138,43 @@ TEST_F(ControlBar, StartsReadyAndLaysOutItsRow)
 
 TEST_F(ControlBar, AnItemPlaysToItsEndAndTheParentHearsItOnce)
 {
-    OpenAndStart(L"c:\\v\\a-2s.wmv");
-    EXPECT_EQ(Shown(IDC_BAR_STATE), L"正在打开...");
-    EXPECT_NE(bar.m_nTimer, 0u);
-    EXPECT_TRUE(bar.m_btnPlay.IsChecked());
-    EXPECT_TRUE(bar.m_sliderSeek.m_bInputEnabled);
-    // Other engines take the volume at once.
-    EXPECT_EQ(log.Take().back(), L"media settings.volume=50");
+    // The same with a media control that cannot pause, nor seek a video
+    // safely (Wine's): Play, which would pause, is disabled and says why.
+    struct Case {
+        const wchar_t* withhold;
+        BOOL pause, seek;
+    } cases[] = {{L"", TRUE, TRUE}, {L"wine", FALSE, FALSE}};
+    for (const Case& c : cases) {
+        const std::string name(c.withhold, c.withhold + wcslen(c.withhold));
+        ::SetEnvironmentVariableW(L"QZ_SIM_MEDIA_WITHHOLD", c.withhold);
+        pane.playNext = 0;
+        pane.reasons.clear();
+        OpenAndStart(L"c:\\v\\a-2s.wmv");
+        ::SetEnvironmentVariableW(L"QZ_SIM_MEDIA_WITHHOLD", nullptr);
+        EXPECT_EQ(Shown(IDC_BAR_STATE), L"正在打开...");
+        EXPECT_NE(bar.m_nTimer, 0u);
+        EXPECT_TRUE(bar.m_btnPlay.IsChecked());
+        EXPECT_EQ(bar.m_btnPlay.IsWindowEnabled(), c.pause) << name;
+        EXPECT_EQ(bar.m_btnPlay.GetTooltipText(), LoadResString(c.pause ? IDS_TIP_PLAY : IDS_TIP_NO_PAUSE)) << name;
+        EXPECT_EQ(bar.m_sliderSeek.m_bInputEnabled, c.seek) << name;
+        // Other engines take the volume at once.
+        EXPECT_EQ(log.Take().back(), L"media settings.volume=50");
 
-    ASSERT_TRUE(WaitText(L"正在播放..."));
-    EXPECT_EQ(Shown(IDC_BAR_TIME).substr(10), L" 00:00:02");
-    ASSERT_TRUE(testsupport::PumpUntil([&] { return pane.playNext > 0; }, 10000));
-    EXPECT_EQ(pane.reasons, std::vector<WPARAM>{kPlayNextEnded});
-    EXPECT_EQ(Shown(IDC_BAR_STATE), L"已停止");
-    EXPECT_EQ(bar.m_nTimer, 0u);
-    EXPECT_FALSE(bar.m_btnPlay.IsChecked());
-    EXPECT_EQ(bar.m_sliderSeek.GetPos(), 0);
-    testsupport::PumpFor(testsupport::Scaled(1300)); // past the next poll: nothing more
-    EXPECT_EQ(pane.playNext, 1);
+        ASSERT_TRUE(WaitText(L"正在播放...")) << name;
+        EXPECT_EQ(Shown(IDC_BAR_TIME).substr(10), L" 00:00:02");
+        ASSERT_TRUE(testsupport::PumpUntil([&] { return pane.playNext > 0; }, 10000)) << name;
+        EXPECT_EQ(pane.reasons, std::vector<WPARAM>{kPlayNextEnded});
+        EXPECT_EQ(Shown(IDC_BAR_STATE), L"已停止");
+        EXPECT_EQ(bar.m_nTimer, 0u);
+        EXPECT_FALSE(bar.m_btnPlay.IsChecked());
+        EXPECT_TRUE(bar.m_btnPlay.IsWindowEnabled());
+        EXPECT_EQ(bar.m_btnPlay.GetTooltipText(), LoadResString(IDS_TIP_PLAY));
+        EXPECT_EQ(bar.m_sliderSeek.GetPos(), 0);
+        testsupport::PumpFor(testsupport::Scaled(1300)); // past the next poll: nothing more
+        EXPECT_EQ(pane.playNext, 1);
+        host.DestroyEngine();
+        EXPECT_EQ(Faults(log.TakeAll()), Lines{}) << name;
+    }
 }
 
 TEST_F(ControlBar, StopNeverAnnouncesAnEndAndPlayWhilePlayingPausesAtTheNextPoll)

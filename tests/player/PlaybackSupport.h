@@ -72,9 +72,10 @@ public:
         ::SetEnvironmentVariableW(L"QZ_SIM_LOG", m_path.c_str());
     }
     ~CallLog() { ::DeleteFileW(m_path.c_str()); }
-    // The lines written since the last call, without polling noise.
+    // The lines written since the last call, without polling noise (the
+    // Flash control's frame reads, the media control's timed events).
     std::vector<std::wstring> Take() { return Read(false); }
-    // The same with every FrameNum read.
+    // The same with every FrameNum read and event.
     std::vector<std::wstring> TakeAll() { return Read(true); }
 
 private:
@@ -99,7 +100,7 @@ private:
         while (std::getline(in, line)) {
             if (!line.empty() && line.back() == L'\r')
                 line.pop_back();
-            if (frames || line.find(L"FrameNum") == std::wstring::npos)
+            if (frames || (line.find(L"FrameNum") == std::wstring::npos && line.find(L"media event") != 0))
                 lines.push_back(line);
         }
         return lines;
@@ -120,6 +121,17 @@ inline Lines Refused(const Lines& lines)
         if (l.find(L" refused ") != std::wstring::npos)
             refused.push_back(l);
     return refused;
+}
+
+// The faults the real Windows Media control crashes or hangs on (the
+// simulated one's "faults" switch), which the engine must never cause.
+inline Lines Faults(const Lines& lines)
+{
+    Lines faults;
+    for (const std::wstring& l : lines)
+        if (l.find(L"media FAULT") == 0)
+            faults.push_back(l);
+    return faults;
 }
 
 #ifdef QZ_ART_DIR_UNIX

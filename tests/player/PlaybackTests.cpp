@@ -12,6 +12,12 @@
 #include <gtest/gtest.h>
 #include <olectl.h>
 
+// The typed interfaces' GUIDs are in no import library.
+#include <initguid.h>
+
+#include <wmp.h>
+#include <wmpids.h>
+
 #include <vector>
 
 namespace {
@@ -89,6 +95,22 @@ TEST(PlayerSource, EachEngineMapsItsOwnStatesAndTheMovieRepliesAreReadAsNumbers)
                                Playing,   Stopped, Playing, Playing, Playing, Playing};
     for (long v = 0; v <= 12; ++v)
         EXPECT_EQ(CWMVPlayer::MapState(v), media[v]) << v;
+    // Windows Media gets a file URL as the path it names (Wine's control plays
+    // plain paths only); what is not a file URL stays as given.
+    struct Url {
+        const wchar_t* source;
+        const wchar_t* path;
+    } urls[] = {
+        {L"file:///d:/clips/a%20b.wmv", L"d:\\clips\\a b.wmv"},
+        {L"FILE://server/share/a.wmv", L"\\\\server\\share\\a.wmv"},
+        {L"file://localhost/c:/x%2.wmv", L"c:\\x%2.wmv"},
+        {L"file:///c:/%E8%A7%86%E9%A2%91/a.wmv", L"c:\\视频\\a.wmv"}, // escapes are UTF-8
+        {L"file:///c:/%E8.wmv", L"c:\\%E8.wmv"},                       // or left alone
+        {L"http://h/a%20b.wmv", L"http://h/a%20b.wmv"},
+        {L"c:\\v\\file.wmv", L"c:\\v\\file.wmv"},
+    };
+    for (const Url& u : urls)
+        EXPECT_EQ(CWMVPlayer::PathOfFileUrl(u.source), u.path) << std::string(u.source, u.source + wcslen(u.source));
     const PlayState real[] = {Stopped, Playing, Buffering, Playing, Paused, Playing, Playing};
     for (long v = 0; v <= 6; ++v)
         EXPECT_EQ(CRealPlayer::MapState(v), real[v]) << v;
@@ -212,42 +234,171 @@ TEST_F(Playback, EachShellMovieBuildPlaysItsOwnSourcesAndRefusesTheOthers)
     host.ShellMovies().m_strInstead.clear();
 }
 
+namespace {
+
+// The simulated media control withholding what the switch names while the
+// object lives.
+struct Withhold {
+    explicit Withhold(const wchar_t* names) { ::SetEnvironmentVariableW(L"QZ_SIM_MEDIA_WITHHOLD", names); }
+    ~Withhold() { ::SetEnvironmentVariableW(L"QZ_SIM_MEDIA_WITHHOLD", nullptr); }
+};
+
+} // namespace
+
 TEST_F(Playback, MediaCallsInOrderAndItsRules)
 {
-    ASSERT_EQ(host.Open(L"http://h/a-2s.wmv?id=1&Key=aB"), 0);
-    EXPECT_EQ(log.Take(), (Lines{L"media create", L"media controls", L"media settings", L"media stretchToFit=true",
-                                 L"media uiMode=none", L"media URL=http://h/a-2s.wmv?id=1&Key=aB",
-                                 L"media controls.play"}));
-    EXPECT_EQ(host.GetState(), Playing); // transitioning counts as playing
-    host.FullScreen(FALSE);
-    EXPECT_EQ(log.Take(), Lines{});
-    host.FullScreen(TRUE);
-    host.Seek(1.25);
-    host.SetVolume(70);
-    host.SetMute(TRUE);
-    EXPECT_EQ(log.Take(), (Lines{L"media fullScreen=true", L"media controls.currentPosition=1.25",
-                                 L"media settings.volume=70", L"media settings.mute=true"}));
-    host.Stop();
-    host.FullScreen(TRUE); // not while stopped
-    EXPECT_EQ(log.Take(), Lines{L"media controls.stop"});
-    // The end of an item reads as Stopped, and the length was known.
-    host.Play();
-    double duration = 0;
-    // Opening already reads as playing; the length is known once opened.
-    EXPECT_TRUE(testsupport::PumpUntil([&] { host.GetDuration(&duration); return duration > 0; }, 8000));
-    EXPECT_DOUBLE_EQ(duration, 2.0);
-    EXPECT_TRUE(WaitState(Stopped));
-    EXPECT_EQ(Refused(log.TakeAll()), Lines{});
+    // The same engine through a control with every member and IDispatch (as
+    // on Windows), one with the typed interfaces only, and one without all
+    // that Wine's lacks: what it cannot do is done another way.
+    struct Case {
+        const wchar_t* withhold;
+        const wchar_t* source;
+        Lines setUp;    // after create, controls, settings, advise, autoStart=false
+        Lines commands; // full screen, seek 1.25, volume 70, mute, unmute
+        BOOL pause, seek, hostFullScreen;
+    } cases[] = {
+        {L"", L"http://h/a-2s.wmv?id=1&Key=aB",
+         {L"media controls.pause", L"media stretchToFit=true", L"media uiMode=none",
+          L"media URL=http://h/a-2s.wmv?id=1&Key=aB"},
+         {L"media fullScreen=true", L"media controls.currentPosition=1.25", L"media settings.volume=70",
+          L"media settings.mute=true", L"media settings.mute=false", L"media settings.volume=70"},
+         TRUE, TRUE, FALSE},
+        // Without IDispatch the control counts as Wine's: no seek of video.
+        {L"IDispatch", L"c:\\v\\a-2s.wmv",
+         {L"media controls.pause", L"media stretchToFit=true", L"media uiMode=none", L"media URL=c:\\v\\a-2s.wmv"},
+         {L"media fullScreen=true", L"media settings.volume=70", L"media settings.mute=true",
+          L"media settings.mute=false", L"media settings.volume=70"},
+         TRUE, FALSE, FALSE},
+        // Wine's: a file URL as its path, mute through the volume, full
+        // screen by the host, no pause; sound alone may seek.
+        {L"wine", L"file:///c:/v/a%20b-2s.mp3",
+         {L"media pause not implemented", L"media put_stretchToFit not implemented",
+          L"media put_uiMode not implemented", L"media URL=c:\\v\\a b-2s.mp3"},
+         {L"media put_fullScreen not implemented", L"media controls.currentPosition=1.25", L"media settings.volume=70",
+          L"media put_mute not implemented", L"media settings.volume=0", L"media settings.volume=70",
+          L"media settings.volume=70"},
+         FALSE, TRUE, TRUE},
+    };
+    for (const Case& c : cases) {
+        const std::string name(c.withhold, c.withhold + wcslen(c.withhold));
+        Withhold withhold(c.withhold);
+        ASSERT_EQ(host.Open(c.source), 0) << name;
+        Lines expected = {L"media create", L"media controls", L"media settings", L"media advise",
+                          L"media settings.autoStart=false"};
+        expected.insert(expected.end(), c.setUp.begin(), c.setUp.end());
+        expected.push_back(L"media controls.play");
+        EXPECT_EQ(log.Take(), expected) << name;
+        EXPECT_EQ(host.GetState(), Playing) << name; // transitioning counts as playing
+        EXPECT_EQ(host.CanPause(), c.pause) << name;
+        EXPECT_EQ(host.CanSeek(), c.seek) << name;
+        host.FullScreen(FALSE);
+        EXPECT_EQ(log.Take(), Lines{}) << name;
+        host.FullScreen(TRUE);
+        host.Seek(1.25);
+        host.SetVolume(70);
+        host.SetMute(TRUE);
+        host.SetMute(FALSE);
+        host.SetVolume(70);
+        EXPECT_EQ(log.Take(), c.commands) << name;
+        testsupport::PumpPending();
+        EXPECT_EQ(host.IsHostFullScreen(), c.hostFullScreen) << name;
+        EXPECT_EQ((::GetWindowLongPtrW(host, GWL_STYLE) & WS_CHILD) == 0, c.hostFullScreen) << name;
+        host.HostFullScreen(FALSE);
+        EXPECT_EQ(::GetParent(host), parent.m_hWnd) << name;
+        host.Pause();
+        EXPECT_EQ(log.Take(), c.pause ? Lines{L"media controls.pause"} : Lines{}) << name;
+        host.Stop();
+        host.FullScreen(TRUE); // not while stopped
+        EXPECT_EQ(log.Take(), Lines{L"media controls.stop"}) << name;
+        // The end of an item reads as Stopped, and the length was known.
+        host.Play();
+        double duration = 0;
+        EXPECT_TRUE(testsupport::PumpUntil([&] { host.GetDuration(&duration); return duration > 0; }, 8000)) << name;
+        EXPECT_DOUBLE_EQ(duration, 2.0) << name;
+        EXPECT_TRUE(WaitState(Stopped)) << name;
+        host.DestroyEngine();
+        const Lines all = log.TakeAll();
+        EXPECT_EQ(Refused(all), Lines{}) << name;
+        EXPECT_EQ(Faults(all), Lines{}) << name;
+    }
 }
 
 TEST_F(Playback, WindowsMediaReleasesItsControlsAndSettingsBeforeTheControlGoes)
 {
-    ASSERT_EQ(host.Open(L"c:\\v\\a.wmv"), 0);
-    log.Take();
-    host.DestroyEngine();
-    EXPECT_EQ(log.Take(), (Lines{L"media controls release", L"media settings release", L"media deactivate",
-                                 L"media release"}));
-    EXPECT_EQ(sim->Live(), 0);
+    // Stopped, the events cut, then the parts and the control; where Wine's
+    // control refuses a source at play, it is stopped at once and the open
+    // fails (the list passes it over), and no play follows a failed one.
+    struct Case {
+        const wchar_t* withhold;
+        const wchar_t* source;
+        int opened;
+    } cases[] = {
+        {L"", L"c:\\v\\a.wmv", 0},
+        {L"wine", L"c:\\v\\a.wmv", 0},
+        {L"wine", L"http://h/a.wmv", 1},
+        {L"wine", L"c:\\v\\missing.wmv", 1},
+    };
+    const Lines release = {L"media controls.stop", L"media unadvise", L"media controls release",
+                           L"media settings release", L"media deactivate", L"media release"};
+    for (const Case& c : cases) {
+        const std::string name(c.source, c.source + wcslen(c.source));
+        Withhold withhold(c.withhold);
+        EXPECT_EQ(host.Open(c.source), c.opened) << name;
+        Lines lines = log.Take();
+        if (c.opened == 0) {
+            host.DestroyEngine();
+            lines = log.Take();
+        } else {
+            ASSERT_GE(lines.size(), release.size() + 1) << name;
+            EXPECT_EQ(lines[lines.size() - release.size() - 1], L"media controls.play") << name;
+            lines.erase(lines.begin(), lines.end() - static_cast<std::ptrdiff_t>(release.size()));
+            EXPECT_FALSE(host.HasEngine()) << name;
+        }
+        EXPECT_EQ(lines, release) << name;
+        EXPECT_EQ(Faults(log.TakeAll()), Lines{}) << name;
+        EXPECT_EQ(sim->Live(), 0) << name;
+    }
+}
+
+TEST_F(Playback, WinesSeparateVideoWindowBecomesAChildFillingTheHostInEveryLayout)
+{
+    // Wine's control draws video into a top-level window of its own; a
+    // control that draws in its own window (Windows) leaves nothing to find.
+    struct Case {
+        const wchar_t* withhold;
+        const wchar_t* source;
+        bool video;
+    } cases[] = {{L"wine", L"c:\\v\\a-5s.wmv", true}, {L"wine", L"c:\\v\\a-5s.mp3", false}, {L"", L"c:\\v\\a-5s.wmv", false}};
+    auto clientOf = [](HWND w) {
+        RECT r;
+        ::GetClientRect(w, &r);
+        return CRect(r);
+    };
+    for (const Case& c : cases) {
+        const std::string name(c.source, c.source + wcslen(c.source));
+        Withhold withhold(c.withhold);
+        ASSERT_EQ(host.Open(c.source), 0) << name;
+        ASSERT_TRUE(WaitState(Playing)) << name;
+        testsupport::PumpFor(testsupport::Scaled(600)); // the opening, and a few turns of the search
+        ASSERT_EQ(host.GetVideoWindow() != nullptr, c.video) << name;
+        if (c.video) {
+            HWND video = host.GetVideoWindow();
+            EXPECT_EQ(::GetParent(video), host.m_hWnd);
+            EXPECT_NE(::GetWindowLongPtrW(video, GWL_STYLE) & WS_CHILD, 0);
+            EXPECT_EQ(clientOf(video), clientOf(host));
+            host.MoveWindow(CRect(0, 0, 300, 200), TRUE);
+            EXPECT_EQ(clientOf(video), CRect(0, 0, 300, 200));
+            host.HostFullScreen(TRUE);
+            EXPECT_EQ(clientOf(video), CRect(0, 0, 1280, 1024));
+            host.HostFullScreen(FALSE);
+            EXPECT_EQ(clientOf(video), CRect(0, 0, 300, 200));
+            host.MoveWindow(CRect(0, 0, 480, 360), TRUE);
+        }
+        host.DestroyEngine();
+        EXPECT_EQ(host.GetVideoWindow(), nullptr);
+        EXPECT_EQ(::FindWindowW(L"wine_quartz_window", nullptr), nullptr) << name; // gone with its control
+        EXPECT_EQ(Faults(log.TakeAll()), Lines{}) << name;
+    }
 }
 
 TEST_F(Playback, RealCallsInOrderInMilliseconds)
@@ -341,6 +492,109 @@ TEST_F(Playback, EachControlRefusesAWrongKindOrArgumentTypeAsTheRealOneDoes)
     EXPECT_EQ(call(real, 105, DISPATCH_METHOD, {flag(false)}), DISP_E_MEMBERNOTFOUND); // NoLabels is a property
     EXPECT_EQ(call(real, 269, DISPATCH_METHOD, {}), DISP_E_BADPARAMCOUNT);
     real->Release();
+    EXPECT_EQ(sim->Live(), 0);
+}
+
+namespace {
+
+// An _WMPOCXEvents sink that records each event with its argument's type.
+class RecordingSink : public IDispatch {
+public:
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override
+    {
+        *out = (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID__WMPOCXEvents) ? this : nullptr;
+        if (!*out)
+            return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+    STDMETHODIMP_(ULONG) Release() override { return --refs; }
+    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* dp, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        const VARIANT& v = dp->rgvarg[0];
+        events.push_back(std::to_wstring(id) + L" " + std::to_wstring(v.lVal) + (v.vt == VT_UI4 ? L"u" : L""));
+        return S_OK;
+    }
+    ULONG refs = 1;
+    Lines events;
+};
+
+} // namespace
+
+TEST_F(Playback, TheMediaControlsTypedFaceRaisesItsEventsAndWithholdsWhatTheSwitchNames)
+{
+    // Events carry the play state (5101) and open state (5001); "u" marks
+    // Wine's VT_UI4. The log shows the faults the real control would have
+    // crashed or hung on.
+    struct Case {
+        const wchar_t* withhold;
+        bool dispatch;
+        HRESULT pause, mute, playState;
+        HRESULT urlPlay; // play of an http:// source
+        Lines events;
+    } cases[] = {
+        {L"", true, S_OK, S_OK, S_OK, S_OK, {L"5101 9", L"5101 10", L"5101 9", L"5101 1"}},
+        {L"pause,put_mute", true, E_NOTIMPL, E_NOTIMPL, S_OK, S_OK, {L"5101 9", L"5101 10", L"5101 9", L"5101 1"}},
+        {L"wine", false, E_NOTIMPL, E_NOTIMPL, E_NOTIMPL, HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND),
+         {L"5101 9u", L"5101 10u", L"5101 9u", L"5101 1u"}},
+    };
+    for (const Case& c : cases) {
+        const std::string name(c.withhold, c.withhold + wcslen(c.withhold));
+        ::SetEnvironmentVariableW(L"QZ_SIM_MEDIA_WITHHOLD", c.withhold);
+        IUnknown* control = nullptr;
+        ASSERT_EQ(::CoCreateInstance(kClsids[1], nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                     reinterpret_cast<void**>(&control)), S_OK);
+        IDispatch* d = nullptr;
+        EXPECT_EQ(control->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&d)) == S_OK, c.dispatch) << name;
+        if (d)
+            d->Release();
+        IWMPPlayer4* player = nullptr;
+        IConnectionPointContainer* points = nullptr;
+        IConnectionPoint* point = nullptr;
+        ASSERT_EQ(control->QueryInterface(IID_IWMPPlayer4, reinterpret_cast<void**>(&player)), S_OK);
+        ASSERT_EQ(control->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&points)), S_OK);
+        ASSERT_EQ(points->FindConnectionPoint(IID__WMPOCXEvents, &point), S_OK);
+        RecordingSink sink;
+        DWORD cookie = 0;
+        ASSERT_EQ(point->Advise(&sink, &cookie), S_OK);
+        IWMPControls* controls = nullptr;
+        IWMPSettings* settings = nullptr;
+        ASSERT_EQ(player->get_controls(&controls), S_OK);
+        ASSERT_EQ(player->get_settings(&settings), S_OK);
+        EXPECT_EQ(settings->put_autoStart(VARIANT_FALSE), S_OK);
+        BSTR file = ::SysAllocString(L"c:\\v\\a-2s.wmv"), url = ::SysAllocString(L"http://h/a-2s.wmv");
+        EXPECT_EQ(player->put_URL(file), S_OK);
+        EXPECT_EQ(controls->pause(), c.pause) << name;
+        EXPECT_EQ(settings->put_mute(VARIANT_TRUE), c.mute) << name;
+        WMPPlayState state = wmppsUndefined;
+        EXPECT_EQ(player->get_playState(&state), c.playState) << name;
+        EXPECT_EQ(controls->play(), S_OK);
+        EXPECT_EQ(controls->stop(), S_OK);
+        EXPECT_EQ(sink.events, c.events) << name;
+        // A URL: refused at play by Wine's; a second play without a stop
+        // would crash it.
+        EXPECT_EQ(player->put_URL(url), S_OK);
+        EXPECT_EQ(controls->play(), c.urlPlay) << name;
+        log.Take();
+        controls->play();
+        const Lines faults = log.Take();
+        EXPECT_EQ(std::count(faults.begin(), faults.end(),
+                             L"media FAULT play after a failed play (the real control crashes)"),
+                  FAILED(c.urlPlay) ? 1 : 0)
+            << name;
+        controls->stop();
+        ::SysFreeString(file);
+        ::SysFreeString(url);
+        EXPECT_EQ(point->Unadvise(cookie), S_OK);
+        EXPECT_EQ(sink.refs, 1u);
+        for (IUnknown* u : std::initializer_list<IUnknown*>{controls, settings, point, points, player, control})
+            u->Release();
+    }
+    ::SetEnvironmentVariableW(L"QZ_SIM_MEDIA_WITHHOLD", nullptr);
     EXPECT_EQ(sim->Live(), 0);
 }
 
@@ -534,7 +788,8 @@ TEST_F(Playback, WithoutFlashMp4AndFlvGoToWindowsMediaAsGivenAndSwfHasNoEngine)
     const std::wstring mp4 = L"http://h/News/clip-2s.MP4?Key=aB";
     ASSERT_EQ(host.Open(mp4), 0);
     EXPECT_EQ(host.GetEngineKind(), EngineMedia);
-    EXPECT_EQ(log.Take(), (Lines{L"media create", L"media controls", L"media settings", L"media stretchToFit=true",
+    EXPECT_EQ(log.Take(), (Lines{L"media create", L"media controls", L"media settings", L"media advise",
+                                 L"media settings.autoStart=false", L"media controls.pause", L"media stretchToFit=true",
                                  L"media uiMode=none", L"media URL=" + mp4, L"media controls.play"}));
     EXPECT_TRUE(host.IsCurrent(L"HTTP://H/NEWS/CLIP-2S.MP4?KEY=AB")); // its case rule stays
     double duration = 0;
@@ -617,7 +872,10 @@ void CALLBACK CloseBoxes(HWND, UINT, UINT_PTR, DWORD)
 
 } // namespace
 
-TEST(PlaybackWine, TheRealMediaControlIsHostedButItsFirstCallFailsOnceAndLeavesNothing)
+// Wine's own control, through its typed face: a source it cannot open is
+// refused at play, stopped and released, without a word to the user (the
+// list passes it over).
+TEST(PlaybackWine, TheRealMediaControlRefusesAMissingFileQuietlyAndLeavesNothing)
 {
     ASSERT_TRUE(AfxOleInit());
     {
@@ -633,8 +891,8 @@ TEST(PlaybackWine, TheRealMediaControlIsHostedButItsFirstCallFailsOnceAndLeavesN
         UINT_PTR timer = ::SetTimer(nullptr, 0, 50, &CloseBoxes);
         opener.SendMessage(WM_APP);
         ::KillTimer(nullptr, timer);
-        EXPECT_EQ(g_boxes, 1);
-        EXPECT_EQ(opener.result, -1); // the error left Open
+        EXPECT_EQ(g_boxes, 0);
+        EXPECT_EQ(opener.result, 1);
         EXPECT_FALSE(host.HasEngine());
         EXPECT_EQ(::GetWindow(host, GW_CHILD), nullptr);
 

@@ -148,6 +148,8 @@ public:
         double position = 0, duration = 0;
     };
     virtual Shown Show(ULONGLONG now) = 0;
+    // Each turn of the window's timer (a control raises its events here).
+    virtual void Tick(ULONGLONG now) { (void)now; }
 
     static void Unregister()
     {
@@ -193,6 +195,8 @@ private:
         switch (msg) {
         case WM_TIMER:
             if (wp == kPaintTimer) {
+                if (self)
+                    self->Tick(::GetTickCount64());
                 ::InvalidateRect(wnd, nullptr, FALSE);
                 return 0;
             }

@@ -52,6 +52,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID)
         ::DisableThreadLibraryCalls(module);
     } else if (reason == DLL_PROCESS_DETACH) {
         ControlBase::Unregister();
+        ::UnregisterClassW(L"wine_quartz_window", module);
     }
     return TRUE;
 }
