@@ -304,7 +304,7 @@ bool CDownloadThread::DownloadVerified(const VersionInfo& version, const FileInf
     // write or delete through, and installed through that same handle.
     const SignedFile& listed = m_signed.files[static_cast<size_t>(m_nNextFile)];
     auto staged = std::make_unique<CStagedFile>();
-    if (!staged->Create(staging, local)) {
+    if (!staged->Create(staging, local, CStagedFile::Digest::Sha256)) {
         UPDATE_LOG(L"Download of %ls refused: the staging folder holds a link on its way\n", file.f_name);
         return false;
     }
