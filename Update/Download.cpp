@@ -10,6 +10,7 @@
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <cwchar>
 
 namespace {
 
@@ -66,6 +67,45 @@ std::wstring PathFolder(const wchar_t* path)
     std::wstring p = path ? path : L"";
     size_t slash = p.find_last_of(L'\\');
     return slash == std::wstring::npos ? std::wstring() : p.substr(0, slash);
+}
+
+// The If-Range value of an answer: its ETag when strong (a weak one may not
+// stand for a range), else its Last-Modified; empty when it has neither.
+std::wstring ValidatorOf(const CHttpFile& answer)
+{
+    std::wstring value;
+    if (answer.QueryInfo(HTTP_QUERY_ETAG, &value) && !value.empty() && value.compare(0, 2, L"W/") != 0)
+        return value;
+    answer.QueryInfo(HTTP_QUERY_LAST_MODIFIED, &value);
+    return value;
+}
+
+uint64_t ContentLength(const CHttpFile& answer)
+{
+    std::wstring value;
+    if (!answer.QueryInfo(HTTP_QUERY_CONTENT_LENGTH, &value) || value.empty())
+        return 0;
+    return wcstoull(value.c_str(), nullptr, 10);
+}
+
+// "bytes first-last/total", the only Content-Range a single range gets.
+bool ContentRangeOf(const CHttpFile& answer, uint64_t* first, uint64_t* last, uint64_t* total)
+{
+    std::wstring value;
+    if (!answer.QueryInfo(HTTP_QUERY_CONTENT_RANGE, &value) || value.compare(0, 6, L"bytes ") != 0)
+        return false;
+    const wchar_t* p = value.c_str() + 6;
+    wchar_t* end = nullptr;
+    *first = wcstoull(p, &end, 10);
+    if (end == p || *end != L'-')
+        return false;
+    p = end + 1;
+    *last = wcstoull(p, &end, 10);
+    if (end == p || *end != L'/')
+        return false;
+    p = end + 1;
+    *total = wcstoull(p, &end, 10);
+    return end != p && *end == 0;
 }
 
 } // namespace
@@ -167,7 +207,8 @@ int CDownload::ConnectServer(int protocol)
     return 0;
 }
 
-CInternetFile* CDownload::OpenFile(const wchar_t* remotePath, int protocol, const wchar_t* root)
+CInternetFile* CDownload::OpenFile(const wchar_t* remotePath, int protocol, const wchar_t* root,
+                                   const std::wstring& headers, DWORD* status)
 {
     if (!root)
         root = L"";
@@ -192,9 +233,12 @@ CInternetFile* CDownload::OpenFile(const wchar_t* remotePath, int protocol, cons
             file->SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, m_nReceiveTimeout);
             UPDATE_LOG(L"CDownload::OpenFile, SendRequest - 1");
             auto* http = static_cast<CHttpFile*>(file.get());
-            DWORD status = 0;
-            if (!http->SendRequest() || !http->QueryInfoStatusCode(status) || status != 200)
+            DWORD code = 0;
+            if (!http->SendRequest(headers.empty() ? nullptr : headers.c_str(), static_cast<DWORD>(headers.size())) ||
+                !http->QueryInfoStatusCode(code) || (!status && code != 200))
                 file.reset();
+            if (status)
+                *status = code;
             UPDATE_LOG(L"CDownload::OpenFile, SendRequest - 2");
             return file.release();
         }
@@ -206,6 +250,8 @@ CInternetFile* CDownload::OpenFile(const wchar_t* remotePath, int protocol, cons
             UPDATE_LOG(L"Open Remote Ftp File Error. errorcode = %d\n", static_cast<int>(::GetLastError()));
             return nullptr;
         }
+        if (status)
+            *status = 200;
         return file.release();
     } catch (CInternetException* e) {
         UPDATE_LOG(L"<OpenFile>catch error ErrorCode = %d\n", static_cast<int>(e->m_dwError));
@@ -254,12 +300,68 @@ int CDownload::DownloadFile(const wchar_t* remotePath, const wchar_t* localPath,
 }
 
 int CDownload::DownloadTo(const wchar_t* remotePath, CStagedFile& file, DWORD expectedSize, const wchar_t* root,
-                          uint64_t maxBytes)
+                          uint64_t maxBytes, CResumeState* resume, uint64_t wholeSize)
 {
     if (!InsideWriteFolder(file.Path().c_str()))
         return -1;
+    if (resume)
+        return Resume(remotePath, file, expectedSize, root, maxBytes, *resume, wholeSize);
     return Transfer(remotePath, root, expectedSize, maxBytes,
                     [&](const BYTE* data, UINT size) { return file.Write(data, size); });
+}
+
+int CDownload::Resume(const wchar_t* remotePath, CStagedFile& file, DWORD expectedSize, const wchar_t* root,
+                      uint64_t maxBytes, CResumeState& resume, uint64_t wholeSize)
+{
+    const Sink write = [&](const BYTE* data, UINT size) { return file.Write(data, size); };
+    const uint64_t have = file.Size();
+    const uint64_t whole = wholeSize ? wholeSize : resume.total;
+    std::wstring headers;
+    if (have > 0) {
+        if (m_nProtocol == kHttp && !resume.validator.empty() && whole != 0 && have <= whole)
+            headers = L"Range: bytes=" + std::to_wstring(have) + L"-\r\nIf-Range: " + resume.validator + L"\r\n";
+        else if (!file.Restart())
+            return -1;
+    }
+    if (ConnectServer(m_nProtocol) != 0)
+        return -1;
+    DWORD status = 0;
+    std::unique_ptr<CInternetFile> remote(OpenFile(remotePath, m_nProtocol, root, headers, &status));
+    if (!remote)
+        return -1;
+    if (m_nProtocol != kHttp) {
+        resume = CResumeState(); // no ranges over FTP here
+        return ReadBody(remote, remotePath, expectedSize, 0, maxBytes, write);
+    }
+    const auto& answer = static_cast<const CHttpFile&>(*remote);
+    uint64_t first = 0, last = 0, total = 0;
+    if (status == 206 && !headers.empty() && ContentRangeOf(answer, &first, &last, &total) && first == have &&
+        total == whole && last + 1 == whole) {
+        UPDATE_LOG(L"%ls continues from byte %llu of %llu\n", remotePath, static_cast<unsigned long long>(have),
+                   static_cast<unsigned long long>(whole));
+        return ReadBody(remote, remotePath, expectedSize, have, maxBytes, write);
+    }
+    if (status == 200) {
+        // The whole file, also in answer to a range: the server ignores
+        // ranges, or the file changed since its first part came.
+        if (have > 0 && !file.Restart())
+            return -1;
+        resume.validator = ValidatorOf(answer);
+        resume.total = ContentLength(answer);
+        return ReadBody(remote, remotePath, expectedSize, 0, maxBytes, write);
+    }
+    if (status != 206 && status != 416)
+        return -1; // what the file holds stays for the next attempt
+    // WinINet takes the body's length from Content-Length whatever the
+    // status: read out, the connection serves the next request.
+    ReadBody(remote, remotePath, expectedSize, 0, maxBytes, Sink());
+    if (status == 416 && !headers.empty() && have == whole)
+        return 0; // nothing was missing: the caller verifies what it has
+    UPDATE_LOG(L"%ls: answer %u does not continue the %llu bytes held; starting again\n", remotePath,
+               static_cast<unsigned>(status), static_cast<unsigned long long>(have));
+    file.Restart();
+    resume = CResumeState();
+    return -1;
 }
 
 int CDownload::DownloadToMemory(const wchar_t* remotePath, std::string* bytes, size_t maxBytes)
@@ -272,17 +374,22 @@ int CDownload::DownloadToMemory(const wchar_t* remotePath, std::string* bytes, s
 }
 
 int CDownload::Transfer(const wchar_t* remotePath, const wchar_t* root, DWORD expectedSize, uint64_t maxBytes,
-                        const std::function<bool(const BYTE*, UINT)>& sink, const std::function<bool()>& opened)
+                        const Sink& sink, const std::function<bool()>& opened)
 {
     if (ConnectServer(m_nProtocol) != 0)
         return -1;
     std::unique_ptr<CInternetFile> remote(OpenFile(remotePath, m_nProtocol, root));
     if (!remote || (opened && !opened()))
         return -1;
+    return ReadBody(remote, remotePath, expectedSize, 0, maxBytes, sink);
+}
+
+int CDownload::ReadBody(std::unique_ptr<CInternetFile>& remote, const wchar_t* remotePath, DWORD expectedSize,
+                        uint64_t already, uint64_t maxBytes, const Sink& sink)
+{
     try {
         std::vector<BYTE> buffer(kChunk);
-        DWORD total = 0;
-        uint64_t whole = 0;
+        uint64_t whole = already;
         for (;;) {
             UINT read = remote->Read(buffer.data(), kChunk);
             if (read == 0)
@@ -294,13 +401,14 @@ int CDownload::Transfer(const wchar_t* remotePath, const wchar_t* root, DWORD ex
                            static_cast<unsigned long long>(maxBytes));
                 return kTooLong;
             }
+            if (!sink)
+                continue; // drained
             if (!sink(buffer.data(), read)) {
                 UPDATE_LOG(L"Write Local File Error, ErrorCode = %d\n", static_cast<int>(::GetLastError()));
                 return -1;
             }
-            total += read;
             if (m_pfnProgress)
-                m_pfnProgress(expectedSize, total, m_pContext);
+                m_pfnProgress(expectedSize, static_cast<DWORD>(whole), m_pContext);
             if (m_nCancel == 1)
                 break;
         }

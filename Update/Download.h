@@ -13,6 +13,19 @@
 #include <string>
 #include <vector>
 
+// What a file download that was cut off needs to continue where it ended:
+// learnt from the answer that began the file, kept by the caller beside the
+// staged file from one attempt to the next.
+struct CResumeState {
+    // Sent back as If-Range: the answer's strong ETag, else its
+    // Last-Modified; empty when it had neither (no resume).
+    std::wstring validator;
+    // The whole file's length as that answer gave it; 0 when unknown.
+    uint64_t total = 0;
+    // Whether a file of this size is a part of it (a transfer cut off).
+    bool Cut(uint64_t size) const { return total != 0 && size < total; }
+};
+
 class CDownload {
 public:
     static constexpr int kHttp = 1;         // any other protocol value means FTP
@@ -57,7 +70,10 @@ public:
     // HTTP sessions are asynchronous, so that Abort can end their waits.
     int CreateSession(int protocol = kHttp);
     int ConnectServer(int protocol);
-    CInternetFile* OpenFile(const wchar_t* remotePath, int protocol, const wchar_t* root = L"");
+    // With status, any answer is returned with its status (200 for FTP);
+    // without, only a 200. headers go with an HTTP request.
+    CInternetFile* OpenFile(const wchar_t* remotePath, int protocol, const wchar_t* root = L"",
+                            const std::wstring& headers = std::wstring(), DWORD* status = nullptr);
     // root goes before remotePath as the publisher wrote it (over HTTP only
     // characters outside printable ASCII escaped); remotePath is a file name,
     // escaped in full. 0 done, -1 failed; a body longer than maxBytes fails as
@@ -66,8 +82,17 @@ public:
     int DownloadFile(const wchar_t* remotePath, const wchar_t* localPath, DWORD expectedSize,
                      const wchar_t* root = L"", uint64_t maxBytes = UINT64_MAX);
     // The same into a staged file this caller holds (created inside the program folder).
+    //
+    // With resume (HTTP), a file that holds N bytes already continues with
+    // "Range: bytes=N-" and If-Range: resume->validator. A 206 for exactly
+    // the rest of a file of wholeSize bytes (0: resume->total) is appended;
+    // a 200 is the whole file (the staged file starts again); any other 206
+    // is read to its end, the file emptied and -1 returned; a 416 is 0 when
+    // N is that size (the file is whole, for the caller to verify), else as
+    // the other 206. resume is then what this answer said. Without a
+    // validator or a known size there is no resume: the file starts again.
     int DownloadTo(const wchar_t* remotePath, CStagedFile& file, DWORD expectedSize, const wchar_t* root = L"",
-                   uint64_t maxBytes = UINT64_MAX);
+                   uint64_t maxBytes = UINT64_MAX, CResumeState* resume = nullptr, uint64_t wholeSize = 0);
     // The same into memory, for what is read whole and never installed.
     int DownloadToMemory(const wchar_t* remotePath, std::string* bytes, size_t maxBytes);
 
@@ -79,10 +104,16 @@ public:
     bool IsConnected() const { return m_pHttpConnection || m_pFtpConnection; }
 
 private:
+    using Sink = std::function<bool(const BYTE*, UINT)>;
     // opened runs once the server has answered, before the body is read.
     int Transfer(const wchar_t* remotePath, const wchar_t* root, DWORD expectedSize, uint64_t maxBytes,
-                 const std::function<bool(const BYTE*, UINT)>& sink,
-                 const std::function<bool()>& opened = std::function<bool()>());
+                 const Sink& sink, const std::function<bool()>& opened = std::function<bool()>());
+    // The body of an answer into sink; already: bytes the file holds before
+    // it (for progress and the bound). A null sink drains the body.
+    int ReadBody(std::unique_ptr<CInternetFile>& remote, const wchar_t* remotePath, DWORD expectedSize,
+                 uint64_t already, uint64_t maxBytes, const Sink& sink);
+    int Resume(const wchar_t* remotePath, CStagedFile& file, DWORD expectedSize, const wchar_t* root,
+               uint64_t maxBytes, CResumeState& resume, uint64_t wholeSize);
     bool InsideWriteFolder(const wchar_t* path) const;
 
     INTERNET_PORT m_nHttpPort = 80;

@@ -62,6 +62,7 @@ void CDownloadThread::Stop()
     // Bounded: the engine ends a transfer at once, the stop flag every later
     // step, and an installation that has begun runs to its end.
     ::WaitForSingleObject(m_hThread.Get(), INFINITE);
+    m_partial.reset(); // a stopped run continues nothing: the staging folder can be emptied
 }
 
 bool CDownloadThread::BeginInstallation()
@@ -99,6 +100,7 @@ bool CDownloadThread::FetchManifest(int attempt)
         return true;
     }
     std::wstring staging = m_pInstaller->GetStagingFolder();
+    m_partial.reset(); // a part of a file of the manifest fetched before
     // Only what this run downloads and verifies may ever be installed: what an
     // interrupted run left in the staging folder goes before anything else.
     m_pInstaller->DeleteTree(staging);
@@ -284,47 +286,86 @@ bool CDownloadThread::DownloadVerified(const VersionInfo& version, const FileInf
     for (size_t i = staging.size(); i < local.size(); ++i)
         if (local[i] == L'\\')
             ::CreateDirectoryW(local.substr(0, i).c_str(), nullptr);
-    if (!Keyed()) {
-        // Unsigned, the manifest's size is all there is, and a hand-written one
-        // may be a little off: twice it and a megabyte more is room for any
-        // honest mistake, and a bound on what a server can write to the disk.
-        const uint64_t bound = 2 * static_cast<uint64_t>(file.f_size > 0 ? file.f_size : 0) + (1u << 20);
-        if (m_pDownload->DownloadFile(file.f_name, local.c_str(), static_cast<DWORD>(file.f_size), version.ver_root,
-                                      bound) != 0)
+    // Keyed: no byte beyond the signed size. Unsigned, the manifest's size is
+    // all there is, and a hand-written one may be a little off: twice it and
+    // a megabyte more is room for any honest mistake, and a bound on what a
+    // server can write to the disk.
+    const uint64_t signedSize = Keyed() ? m_signed.files[static_cast<size_t>(m_nNextFile)].size : 0;
+    const uint64_t bound =
+        Keyed() ? signedSize : 2 * static_cast<uint64_t>(file.f_size > 0 ? file.f_size : 0) + (1u << 20);
+    if (m_nPartialFile != m_nNextFile)
+        m_partial.reset();
+    // A transfer that was cut off continues; should the whole then not be
+    // the file (the server joined two contents), one clean transfer follows.
+    for (int pass = 0; pass < 2; ++pass) {
+        if (!m_partial) {
+            // Hashed (keyed) or summed as it is written, through a handle no
+            // other program can write or delete through, and installed
+            // through that same handle (keyed) or closed once it verified.
+            m_partial = std::make_unique<CStagedFile>();
+            m_resume = CResumeState();
+            m_nPartialFile = m_nNextFile;
+            if (!m_partial->Create(staging, local,
+                                   Keyed() ? CStagedFile::Digest::Sha256 : CStagedFile::Digest::Checksum)) {
+                UPDATE_LOG(L"Download of %ls refused: the staging folder holds a link on its way\n", file.f_name);
+                m_partial.reset();
+                return false;
+            }
+        }
+        const bool resumed = m_partial->Size() > 0;
+        const int result = m_pDownload->DownloadTo(file.f_name, *m_partial, static_cast<DWORD>(file.f_size),
+                                                   version.ver_root, bound, &m_resume, signedSize);
+        if (result != 0 || m_resume.Cut(m_partial->Size())) {
+            // A part of a file is no file of this release: never installed,
+            // kept only for the next attempt to continue (and gone with its
+            // handle when none will).
+            if (result == CDownload::kTooLong || m_partial->Size() == 0 || m_resume.validator.empty())
+                m_partial.reset();
             return false;
+        }
+        bool mismatch = false;
+        if (Verify(file, *m_partial, &mismatch)) {
+            if (Keyed())
+                m_staged.emplace_back(file.f_name, std::move(m_partial));
+            else
+                m_partial->Keep(); // the unkeyed install takes the staged tree by its paths
+            m_partial.reset();
+            return true;
+        }
+        m_partial.reset(); // deleted with its handle
+        if (!resumed || !mismatch)
+            return false;
+        UPDATE_LOG(L"%ls did not verify after a resumed transfer: once more from its first byte\n", file.f_name);
+    }
+    return false;
+}
+
+bool CDownloadThread::Verify(const FileInfo& file, CStagedFile& staged, bool* mismatch)
+{
+    *mismatch = true;
+    if (!Keyed()) {
         // A short, damaged or cancelled transfer must never be installed.
-        uint32_t sum = 0;
-        if (ComputeFileChecksum(local, &sum) && sum == static_cast<uint32_t>(file.f_crc))
+        if (staged.Checksum() == static_cast<uint32_t>(file.f_crc))
             return true;
         UPDATE_LOG(L"Checksum of %ls does not match the manifest, discarded\n", file.f_name);
-        ::DeleteFileW(local.c_str());
         return false;
     }
-    // Keyed: hashed as it is written, through a handle no other program can
-    // write or delete through, and installed through that same handle.
     const SignedFile& listed = m_signed.files[static_cast<size_t>(m_nNextFile)];
-    auto staged = std::make_unique<CStagedFile>();
-    if (!staged->Create(staging, local)) {
-        UPDATE_LOG(L"Download of %ls refused: the staging folder holds a link on its way\n", file.f_name);
-        return false;
-    }
-    if (m_pDownload->DownloadTo(file.f_name, *staged, static_cast<DWORD>(file.f_size), version.ver_root,
-                                listed.size) != 0)
-        return false; // a part of a file is no file of this release, and goes with its handle
     Sha256Digest digest{};
-    if (!staged->Sha256(&digest)) {
+    if (!staged.Sha256(&digest)) {
+        *mismatch = false;
         UPDATE_LOG(L"Download of %ls refused: SHA-256 is not available\n", file.f_name);
-    } else if (staged->Size() != listed.size) {
+    } else if (staged.Size() != listed.size) {
         UPDATE_LOG(L"Download of %ls refused: %llu bytes, signed %u\n", file.f_name,
-                   static_cast<unsigned long long>(staged->Size()), static_cast<unsigned>(listed.size));
+                   static_cast<unsigned long long>(staged.Size()), static_cast<unsigned>(listed.size));
     } else if (digest != listed.sha256) {
         UPDATE_LOG(L"Download of %ls refused: its SHA-256 is not the signed one\n", file.f_name);
-    } else if (!CarriesUsableKey(file, *staged)) {
+    } else if (!CarriesUsableKey(file, staged)) {
+        *mismatch = false;
         m_bRefused = true;
         UPDATE_LOG(L"Download of %ls refused: a replacement of this updater that carries no usable key\n",
                    file.f_name);
     } else {
-        m_staged.emplace_back(file.f_name, std::move(staged));
         return true;
     }
     return false;

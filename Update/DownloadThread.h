@@ -115,6 +115,17 @@ private:
     // to (CKeyRing::MayCarry); true for every other file.
     bool CarriesUsableKey(const FileInfo& file, const CStagedFile& staged) const;
 
+    // Whether a verified file is the one listed; false, with the reason
+    // logged, when not. mismatch: the bytes were not the file's (and a
+    // resumed transfer may have joined two contents).
+    bool Verify(const FileInfo& file, CStagedFile& staged, bool* mismatch);
+
+    // A file download cut off in an earlier attempt of this step: the next
+    // one continues it (the file keeps its handle and its running digest).
+    std::unique_ptr<CStagedFile> m_partial;
+    CResumeState m_resume;
+    int m_nPartialFile = -1;                 // whose it is (m_nNextFile)
+
     std::mutex m_stateLock; // the stop flag against the start of an installation
     bool m_bRefused = false; // the last attempt's failure was a refusal, not the network
     bool m_bBlocked = false; // the staging folder could not be emptied

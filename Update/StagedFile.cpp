@@ -33,7 +33,7 @@ CStagedFile::~CStagedFile()
     ::SetFileInformationByHandle(m_file.Get(), FileDispositionInfo, &dispose, sizeof dispose);
 }
 
-bool CStagedFile::Create(const std::wstring& staging, const std::wstring& path)
+bool CStagedFile::Create(const std::wstring& staging, const std::wstring& path, Digest digest)
 {
     if (m_file || !NoLinkOnTheWay(staging, path))
         return false;
@@ -50,6 +50,18 @@ bool CStagedFile::Create(const std::wstring& staging, const std::wstring& path)
         m_file.Reset(); // the link itself stays; the staging folder's clean-up removes it
         return false;
     }
+    m_digest = digest;
+    return Restart();
+}
+
+bool CStagedFile::Restart()
+{
+    LARGE_INTEGER start = {};
+    if (!m_file || !::SetFilePointerEx(m_file.Get(), start, nullptr, FILE_BEGIN) || !::SetEndOfFile(m_file.Get()))
+        return false;
+    m_size = 0;
+    m_checksum = CChecksum();
+    m_sha256.reset(m_digest == Digest::Sha256 ? new CSha256 : nullptr);
     return true;
 }
 
@@ -58,8 +70,10 @@ bool CStagedFile::Write(const void* data, size_t size)
     DWORD written = 0;
     if (!m_file || !::WriteFile(m_file.Get(), data, static_cast<DWORD>(size), &written, nullptr) || written != size)
         return false;
-    m_checksum.Update(data, size);
-    m_sha256.Update(data, size);
+    if (m_digest == Digest::Checksum)
+        m_checksum.Update(data, size);
+    else if (m_sha256)
+        m_sha256->Update(data, size);
     m_size += size;
     return true;
 }

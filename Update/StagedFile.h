@@ -11,10 +11,16 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 class CStagedFile {
 public:
+    // What Write computes as it writes: only what the run checks the file
+    // with (a keyed run its SHA-256, an unkeyed one the manifest's
+    // checksum); each costs the transfer time in its thread.
+    enum class Digest { None, Checksum, Sha256 };
+
     CStagedFile() = default;
     // A file that was neither moved into place nor kept goes with its handle.
     ~CStagedFile();
@@ -24,13 +30,17 @@ public:
     // Creates (or empties) path below the staging folder. False when a folder
     // on the way, the staging folder included, is missing or is a link
     // (junction or symbolic link), or the file cannot be created as a plain file.
-    bool Create(const std::wstring& staging, const std::wstring& path);
+    bool Create(const std::wstring& staging, const std::wstring& path, Digest digest = Digest::None);
     bool Write(const void* data, size_t size);
+    // Empties the file and starts its digest again: a transfer that begins
+    // from the first byte once more.
+    bool Restart();
 
     uint64_t Size() const { return m_size; }
+    // The checksum of everything written (Digest::Checksum).
     uint32_t Checksum() const { return m_checksum.Final(); }
-    // The SHA-256 of everything written; once.
-    bool Sha256(Sha256Digest* digest) { return m_sha256.Final(digest); }
+    // The SHA-256 of everything written (Digest::Sha256; false otherwise); once.
+    bool Sha256(Sha256Digest* digest) { return m_sha256 && m_sha256->Final(digest); }
     // The content read back through the handle; false above maxBytes.
     bool ReadAll(std::string* bytes, size_t maxBytes) const;
 
@@ -48,8 +58,9 @@ private:
     CFileHandle m_file;
     std::wstring m_path;
     uint64_t m_size = 0;
+    Digest m_digest = Digest::None;
     CChecksum m_checksum;
-    CSha256 m_sha256;
+    std::unique_ptr<CSha256> m_sha256; // Digest::Sha256 only
 };
 
 // The system's own form of a full path, as a rename through a handle takes

@@ -269,6 +269,18 @@ BOOL CHttpFile::QueryInfoStatusCode(DWORD& status) const
     return ::HttpQueryInfoW(m_hFile, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr);
 }
 
+bool CHttpFile::QueryInfo(DWORD level, std::wstring* value) const
+{
+    value->clear();
+    wchar_t text[256];
+    DWORD size = sizeof text;
+    // Longer values are no validators or ranges this code takes.
+    if (!::HttpQueryInfoW(m_hFile, level, text, &size, nullptr))
+        return false;
+    value->assign(text, size / sizeof(wchar_t));
+    return true;
+}
+
 void CInternetConnection::Close()
 {
     if (m_hConnection) {

@@ -89,6 +89,9 @@ public:
     BOOL SendRequest(LPCWSTR headers = nullptr, DWORD headersLength = 0, void* optional = nullptr,
                      DWORD optionalLength = 0);
     BOOL QueryInfoStatusCode(DWORD& status) const;
+    // A response header as the server sent it (HTTP_QUERY_ETAG, ...); false
+    // when there is none.
+    bool QueryInfo(DWORD level, std::wstring* value) const;
 };
 
 class CInternetConnection {

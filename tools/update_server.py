@@ -4,6 +4,14 @@
 Serves a folder over HTTP/1.1 (keep-alive, so clients can reuse connections)
 and, when pyftpdlib is available, the same folder read-only over FTP.
 
+Files are served as a static web server such as nginx serves them (its
+documented behaviour for ranges): a strong ETag "<mtime hex>-<size hex>" and
+a Last-Modified with every file; a single "Range: bytes=N-" (or N-M) answered
+206 with Content-Range and the length of the part, 416 with
+"Content-Range: bytes */<size>" when N is at or past the end; an If-Range
+that is neither the ETag byte for byte nor the Last-Modified exactly gets the
+whole file with 200.
+
 With --release DIR (a folder with the update.xml that makemanifest wrote) it
 serves that release the way the updater asks for it: "/update.xml" and
 "/<a.b.c.d>/update.xml" give the release's manifest, "/update.sig" and
@@ -16,9 +24,11 @@ It can misbehave on purpose. Control requests under /__qz/:
 
   /__qz/reset                          forget all faults and statistics
   /__qz/fault?path=P&mode=M[&times=N][&after=B][&delay=MS]
-        the next N requests (default: all) for path P misbehave:
+        the next N requests (default: all) for path P misbehave; M may
+        name several modes, comma-separated (truncate,norange):
           404       answer 404 Not Found
-          truncate  announce the full length, send B bytes, close cleanly
+          truncate  announce the full length (of the file or the part),
+                    send B bytes of it, close cleanly
           drop      send B bytes, then reset the connection
           stall     send B bytes, then send nothing for MS milliseconds, close
           slow      send the whole body in pieces of B bytes, MS ms apart
@@ -30,15 +40,21 @@ It can misbehave on purpose. Control requests under /__qz/:
           cookie    the file, with a cookie set and a login asked for on the
                     side; a later request that sends a cookie or credentials
                     back is listed with "#cookie" after its path
+          norange   Range and If-Range ignored: the whole file with 200
+          newetag   the file as if published again before this request: a
+                    new ETag and Last-Modified, so an If-Range sent with the
+                    earlier ones no longer matches
         (endless answers stop by themselves after ENDLESS_SECONDS)
   /__qz/stats                          plain text: "connections N", then one
-                                       line per request: "<conn> <path> <status>"
-                                       (the path percent-encoded as UTF-8)
+                                       line per request: "<conn> <path> <status>
+                                       <body bytes sent>" (the path
+                                       percent-encoded as UTF-8)
 
 Run with Debian's /usr/bin/python3 (pyftpdlib is installed there).
 """
 
 import argparse
+import email.utils
 import os
 import re
 import socket
@@ -59,7 +75,8 @@ class State:
         with self.lock:
             self.faults = {}  # path -> dict(mode, times, after, delay)
             self.connections = 0
-            self.requests = []  # (conn id, path, status)
+            self.requests = []  # [conn id, path, status, body bytes sent]
+            self.generation = {}  # path -> times "newetag" published it again
 
     def new_connection(self):
         with self.lock:
@@ -78,8 +95,20 @@ class State:
             return dict(fault)
 
     def record(self, conn, path, status):
+        """The request's entry; its body bytes are counted into entry[3]."""
+        entry = [conn, path, status, 0]
         with self.lock:
-            self.requests.append((conn, path, status))
+            self.requests.append(entry)
+        return entry
+
+    def republish(self, path):
+        with self.lock:
+            self.generation[path] = self.generation.get(path, 0) + 1
+            return self.generation[path]
+
+    def generation_of(self, path):
+        with self.lock:
+            return self.generation.get(path, 0)
 
 
 STATE = State()
@@ -141,7 +170,8 @@ class Handler(BaseHTTPRequestHandler):
         if path == "/__qz/stats":
             with STATE.lock:
                 lines = ["connections %d" % STATE.connections]
-                lines += ["%d %s %d" % (c, urllib.parse.quote(p, safe="/"), st) for c, p, st in STATE.requests]
+                lines += ["%d %s %d %d" % (c, urllib.parse.quote(p, safe="/"), st, n)
+                          for c, p, st, n in STATE.requests]
             return self.send_plain(200, "\n".join(lines) + "\n")
         return self.send_plain(404, "unknown control request\n")
 
@@ -186,54 +216,111 @@ class Handler(BaseHTTPRequestHandler):
             return self.control(path, url.query)
 
         fault = STATE.take_fault(path)
+        modes = set(fault["mode"].split(",")) if fault else set()
         full = self.local_file(path)
         # A client that sends back what it was handed has leaked it.
         if self.headers.get("Cookie") or self.headers.get("Authorization"):
             path += "#cookie"
-        if full is None or (fault and fault["mode"] == "404"):
+        if full is None or "404" in modes:
             STATE.record(self.conn_id, path, 404)
             return self.send_plain(404, "not found: %s\n" % path)
 
-        if fault and fault["mode"] in ("endless", "headers"):
+        if modes & {"endless", "headers"}:
             STATE.record(self.conn_id, path, 200)
             return self.endless(full, fault["mode"], fault["delay"])
 
         with open(full, "rb") as f:
             size = os.fstat(f.fileno()).st_size
-            STATE.record(self.conn_id, path, 200)
-            self.send_response(200)
+            mtime = int(os.fstat(f.fileno()).st_mtime)
+            if "newetag" in modes:
+                STATE.republish(path)
+            # Published again: as if the file had been written that many seconds later.
+            mtime += STATE.generation_of(path)
+            etag = '"%x-%x"' % (mtime, size)
+            modified = email.utils.formatdate(mtime, usegmt=True)
+            first, last = self.wanted_range(size, etag, modified, "norange" in modes)
+            if first is not None and first >= size:
+                entry = STATE.record(self.conn_id, path, 416)
+                body = b"range not satisfiable\n"
+                self.send_response(416)
+                self.send_header("Content-Range", "bytes */%d" % size)
+                self.send_header("Content-Type", "text/plain")
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                if not head:
+                    self.wfile.write(body)
+                    entry[3] = len(body)
+                return
+            status = 200 if first is None else 206
+            if first is None:
+                first, last = 0, size - 1
+            length = last - first + 1
+            entry = STATE.record(self.conn_id, path, status)
+            self.send_response(status)
             self.send_header("Content-Type", "application/octet-stream")
-            self.send_header("Content-Length", str(size))
-            plain = fault and fault["mode"] == "plain"
+            self.send_header("Content-Length", str(length))
+            if status == 206:
+                self.send_header("Content-Range", "bytes %d-%d/%d" % (first, last, size))
+            self.send_header("ETag", etag)
+            self.send_header("Last-Modified", modified)
+            self.send_header("Accept-Ranges", "bytes")
+            plain = "plain" in modes
             if not plain:
                 self.send_header("Cache-Control", "no-cache")
-            if fault and fault["mode"] == "cookie":
+            if "cookie" in modes:
                 self.send_header("Set-Cookie", "qz-session=secret; Path=/")
                 self.send_header("WWW-Authenticate", 'Basic realm="qz"')
             self.end_headers()
             if head:
                 return
-            if not fault or plain or fault["mode"] == "cookie":
-                return self.copy(f, size)
-            mode, after, delay = fault["mode"], fault["after"], fault["delay"]
-            if mode == "slow":
+            f.seek(first)
+            cut = modes & {"slow", "truncate", "drop", "stall"}
+            if not cut:
+                return self.copy(f, length, entry)
+            after, delay = fault["after"], fault["delay"]
+            if "slow" in modes:
                 step = max(after, 1)
-                while True:
-                    chunk = f.read(step)
+                left = length
+                while left > 0:
+                    chunk = f.read(min(step, left))
                     if not chunk:
                         return
                     self.wfile.write(chunk)
                     self.wfile.flush()
+                    left -= len(chunk)
+                    entry[3] += len(chunk)
                     time.sleep(delay / 1000.0)
-            self.wfile.write(f.read(after))
+                return
+            chunk = f.read(min(after, length))
+            self.wfile.write(chunk)
             self.wfile.flush()
-            if mode == "stall":
+            entry[3] += len(chunk)
+            if "stall" in modes:
                 time.sleep(delay / 1000.0)
-            elif mode == "drop":
+            elif "drop" in modes:
                 # An abortive close: the client sees a reset, not an end of data.
                 self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
                                            struct.pack("ii", 1, 0))
             self.close_connection = True
+
+    def wanted_range(self, size, etag, modified, ignore):
+        """(first, last) of a single satisfiable or unsatisfiable byte range
+        the request asks for and may have; (None, None) for the whole file.
+        As nginx: one range only, If-Range compared byte for byte."""
+        wanted = self.headers.get("Range")
+        if ignore or not wanted:
+            return None, None
+        m = re.fullmatch(r"bytes=(\d+)-(\d*)", wanted.strip())
+        if not m:
+            return None, None
+        validator = self.headers.get("If-Range")
+        if validator is not None and validator not in (etag, modified):
+            return None, None
+        first = int(m.group(1))
+        last = min(int(m.group(2)), size - 1) if m.group(2) else size - 1
+        if first < size and last < first:
+            return None, None
+        return first, last
 
     def endless(self, full, mode, delay):
         self.close_connection = True
@@ -261,14 +348,15 @@ class Handler(BaseHTTPRequestHandler):
         except OSError:
             pass  # the client gave up: that is the point
 
-    def copy(self, f, size):
+    def copy(self, f, size, entry):
         sent = 0
         while sent < size:
-            chunk = f.read(1 << 20)
+            chunk = f.read(min(1 << 20, size - sent))
             if not chunk:
                 break
             self.wfile.write(chunk)
             sent += len(chunk)
+            entry[3] = sent
 
 
 def start_ftp(root, port):

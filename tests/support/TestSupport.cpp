@@ -446,7 +446,7 @@ ServerStats GetServerStats()
     std::string word;
     in >> word >> stats.connections;
     ServerRequest r;
-    while (in >> r.connection >> r.path >> r.status)
+    while (in >> r.connection >> r.path >> r.status >> r.sent)
         stats.requests.push_back(r);
     return stats;
 }

@@ -124,6 +124,7 @@ struct ServerRequest {
     int connection;
     std::string path;
     int status;
+    uint64_t sent; // body bytes the server wrote
 };
 struct ServerStats {
     int connections = 0;

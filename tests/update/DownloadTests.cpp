@@ -1,4 +1,5 @@
 // The download engine against the real local server, which misbehaves on request.
+#include "Crypto.h"
 #include "Download.h"
 #include "Log.h"
 #include "TestSupport.h"
@@ -335,4 +336,54 @@ TEST_F(DownloadTest, EveryRequestGoesToTheServerAndNothingIntoTheInternetCacheNo
     ASSERT_EQ(::SHGetFolderPathW(nullptr, CSIDL_INTERNET_CACHE, nullptr, 0, cache), S_OK);
     for (const std::wstring& file : ListTree(cache))
         EXPECT_EQ(file.find(Utf8ToWide(probe)), std::wstring::npos) << "cached: " << file;
+}
+
+// A file cut off continues from the bytes it holds while the server has the
+// same file; anything else gives the whole file or starts it again.
+TEST_F(DownloadTest, ACutFileContinuesWithARangeOnlyWhileTheServerStillHasThatFile)
+{
+    const std::string data = PatternBytes(100000, 9);
+    ASSERT_TRUE(Publish(prefix + "/r.bin", data));
+    const std::wstring remote = Utf8ToWide(prefix + "/r.bin");
+    struct Case {
+        const char* what;
+        int cutAfter;       // bytes the first answer brings
+        const char* fault;  // on the request that continues
+        uint64_t total;     // what the file is taken to be when it continues (0: as the first answer said)
+        int status, result; // of that request
+        uint64_t sent;      // its body bytes
+        bool whole;         // the file is the published one afterwards (else empty)
+    } cases[] = {
+        {"the rest, appended", 30000, "", 0, 206, 0, 70000, true},
+        {"a server that ignores ranges", 30000, "norange", 0, 200, 0, 100000, true},
+        {"a file published again since", 30000, "newetag", 0, 200, 0, 100000, true},
+        {"nothing missing", 100000, "", 0, 416, 0, 22, true},
+        {"a part of another length", 30000, "", 120000, 206, -1, 70000, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ResetServer();
+        CStagedFile file;
+        ASSERT_TRUE(file.Create(app.path(), app / L"r.bin", CStagedFile::Digest::Sha256));
+        CResumeState resume;
+        SetServerFault(prefix + "/r.bin", "truncate", c.cutAfter, 0, 1);
+        ASSERT_EQ(engine.DownloadTo(remote.c_str(), file, 100000, L"", 100000, &resume), 0);
+        ASSERT_EQ(file.Size(), static_cast<uint64_t>(c.cutAfter));
+        EXPECT_EQ(resume.total, 100000u);
+        EXPECT_EQ(resume.validator.substr(0, 1), L"\""); // the ETag, strong
+        if (*c.fault)
+            SetServerFault(prefix + "/r.bin", c.fault, 0, 0, 1);
+        EXPECT_EQ(engine.DownloadTo(remote.c_str(), file, 100000, L"", 100000, &resume, c.total), c.result);
+        std::string got;
+        ASSERT_TRUE(file.ReadAll(&got, 1u << 20));
+        EXPECT_EQ(got, c.whole ? data : std::string());
+        Sha256Digest digest{}, expected{};
+        ASSERT_TRUE(Sha256(data.data(), data.size(), &expected));
+        EXPECT_EQ(file.Sha256(&digest) && digest == expected, c.whole); // the digest covers the whole file
+        ServerStats stats = GetServerStats();
+        ASSERT_EQ(stats.requests.size(), 2u);
+        EXPECT_EQ(stats.requests[1].status, c.status);
+        EXPECT_EQ(stats.requests[1].sent, c.sent);
+        EXPECT_EQ(engine.GetSessionCount(), 1); // every answer read out: the connection serves on
+    }
 }

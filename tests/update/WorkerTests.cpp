@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -199,6 +200,8 @@ protected:
                 return true;
         return false;
     }
+    // Cut transfers in a release of two files, keyed or not.
+    void CutTransfersContinue(bool keyed);
     static std::string LogText()
     {
         std::string all;
@@ -293,13 +296,91 @@ TEST_F(WorkerTest, ADownloadWhoseChecksumDiffersIsNeverKept)
 {
     std::string data = PatternBytes(60000, 8);
     ASSERT_TRUE(PublishRelease(manifest, 5, root, {{"/short.bin", data}}));
-    SetServerFault(root + "/short.bin", "truncate", 40000);
+    ASSERT_TRUE(Publish(root + "/short.bin", PatternBytes(60000, 9))); // not the listed bytes
     ASSERT_TRUE(WriteBytes(app / L"short.bin", "old"));
     Run(version);
     EXPECT_EQ(driver.events.back(), "F-1 /short.bin");
     EXPECT_EQ(FileRequests().size(), 5u);
     EXPECT_FALSE(Exists(app / L"$Temp$\\short.bin"));
     EXPECT_EQ(Installed(L"short.bin"), "old");
+}
+
+namespace {
+
+// The published file's own path, for a test that sets its time as a copy
+// that keeps file times would.
+std::wstring PublishedPath(const std::string& serverPath)
+{
+    std::wstring path = HarnessFolder(L"QZ_WWW_DIR") + Utf8ToWide(serverPath);
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return path;
+}
+
+bool PublishedTime(const std::string& serverPath, FILETIME* time, bool set)
+{
+    CFileHandle file(::CreateFileW(PublishedPath(serverPath).c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    return file && (set ? ::SetFileTime(file.Get(), nullptr, nullptr, time)
+                        : ::GetFileTime(file.Get(), nullptr, nullptr, time));
+}
+
+} // namespace
+
+// A transfer cut off continues from the bytes on disk in the next attempt;
+// a whole that then does not verify (the server joined two contents under
+// one validator) is fetched once more from its first byte. Keyed runs hash,
+// unkeyed ones sum the whole file, whatever came in which answer.
+void WorkerTest::CutTransfersContinue(bool keyed)
+{
+    const std::string c = PatternBytes(300000, 12), d = PatternBytes(300000, 13), other = PatternBytes(300000, 14);
+    TestPublisher publisher;
+    const std::vector<ReleaseFile> files = {{"/c.bin", c}, {"/d.bin", d}};
+    ASSERT_TRUE(keyed ? publisher.PublishSigned(manifest, VersionNumber(version) + 1, root, files)
+                      : PublishRelease(manifest, 5, root, files));
+    if (keyed)
+        worker.m_key = publisher.Trusted();
+    // d.bin is served as another file of its size at first.
+    FILETIME time = {};
+    ASSERT_TRUE(Publish(root + "/d.bin", other) && PublishedTime(root + "/d.bin", &time, false));
+    // c.bin is cut at 60 %: the next attempt asks for the rest only. d.bin's
+    // five attempts hold 150,000 bytes of the other file.
+    SetServerFault(root + "/c.bin", "truncate", 180000, 0, 1);
+    SetServerFault(root + "/d.bin", "truncate", 30000, 0, 5);
+    Run(version);
+    std::vector<std::string> events = {"V1", "V0 2", "F1 /c.bin", "F1 /c.bin", "F0 1"};
+    for (int i = 0; i < 5; ++i)
+        events.push_back("F1 /d.bin");
+    events.push_back("F-1 /d.bin");
+    EXPECT_EQ(driver.events, events) << LogText();
+
+    // d.bin published right, with the same time and size (the same
+    // validator): the retry's 206 makes a whole that does not verify, and
+    // one clean transfer follows in the same attempt.
+    ASSERT_TRUE(Publish(root + "/d.bin", d) && PublishedTime(root + "/d.bin", &time, true));
+    driver.events.clear();
+    Continue();
+    EXPECT_EQ(driver.events, (std::vector<std::string>{"F1 /d.bin", "F0 2", "OK"}));
+    EXPECT_TRUE(Logged(L"/d.bin did not verify after a resumed transfer")) << LogText();
+    EXPECT_EQ(Installed(L"c.bin"), c);
+    EXPECT_EQ(Installed(L"d.bin"), d);
+
+    std::map<std::string, std::vector<std::pair<int, uint64_t>>> sent;
+    for (const ServerRequest& r : GetServerStats().requests)
+        sent[r.path.substr(r.path.rfind('/'))].emplace_back(r.status, r.sent);
+    using Sent = std::vector<std::pair<int, uint64_t>>;
+    EXPECT_EQ(sent["/c.bin"], (Sent{{200, 180000}, {206, 120000}})); // the file's size, once
+    Sent joined = {{200, 30000}, {206, 30000}, {206, 30000}, {206, 30000}, {206, 30000}, {206, 150000}, {200, 300000}};
+    EXPECT_EQ(sent["/d.bin"], joined);
+}
+
+TEST_F(WorkerTest, ACutTransferContinuesFromItsBytesAndAJoinedWholeStartsAgain)
+{
+    CutTransfersContinue(false);
+}
+
+TEST_F(WorkerTest, AKeyedCutTransferContinuesFromItsBytesAndAJoinedWholeStartsAgain)
+{
+    CutTransfersContinue(true);
 }
 
 TEST_F(WorkerTest, AnUnsafeNameFailsAtOnceWithoutTouchingNetworkOrFiles)
