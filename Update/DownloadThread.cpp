@@ -4,6 +4,7 @@
 #include "Folders.h"
 #include "Handles.h"
 #include "ImageResource.h"
+#include "KeptParts.h"
 #include "Log.h"
 #include "SafeName.h"
 #include "Settings.h"
@@ -62,7 +63,30 @@ void CDownloadThread::Stop()
     // Bounded: the engine ends a transfer at once, the stop flag every later
     // step, and an installation that has begun runs to its end.
     ::WaitForSingleObject(m_hThread.Get(), INFINITE);
-    m_partial.reset(); // a stopped run continues nothing: the staging folder can be emptied
+    // A stopped run continues nothing itself: the staging folder can be
+    // emptied, but for a part a later run may continue.
+    ReleasePartial();
+}
+
+void CDownloadThread::ReleasePartial()
+{
+    if (m_partial && m_bPartialKept)
+        m_partial->Keep();
+    m_partial.reset();
+    m_bPartialKept = false;
+}
+
+bool CDownloadThread::MayKeepPart() const
+{
+    // Named by its signed hash: only for a keyed run, and for the first of
+    // files with the same content (the others get their own staged copies).
+    if (!Keyed() || m_nNextFile < 0 || static_cast<size_t>(m_nNextFile) >= m_signed.files.size())
+        return false;
+    const Sha256Digest& hash = m_signed.files[static_cast<size_t>(m_nNextFile)].sha256;
+    for (int i = 0; i < m_nNextFile; ++i)
+        if (m_signed.files[static_cast<size_t>(i)].sha256 == hash)
+            return false;
+    return true;
 }
 
 bool CDownloadThread::BeginInstallation()
@@ -100,12 +124,13 @@ bool CDownloadThread::FetchManifest(int attempt)
         return true;
     }
     std::wstring staging = m_pInstaller->GetStagingFolder();
-    m_partial.reset(); // a part of a file of the manifest fetched before
+    ReleasePartial(); // a part of a file of the manifest fetched before
     // Only what this run downloads and verifies may ever be installed: what an
-    // interrupted run left in the staging folder goes before anything else.
-    m_pInstaller->DeleteTree(staging);
+    // interrupted run left in the staging folder goes before anything else,
+    // but for the parts a keyed run may continue (each verified by its hash).
+    m_pInstaller->DeleteTree(staging, Keyed() ? CKeptParts::kFolder : nullptr);
     std::string manifest;
-    if (!::CreateDirectoryW(staging.c_str(), nullptr)) {
+    if (!::CreateDirectoryW(staging.c_str(), nullptr) && !(Keyed() && IsPlainFolder(staging))) {
         UPDATE_LOG(L"Could not empty the staging folder %ls, ErrorCode = %d\n", staging.c_str(),
                    static_cast<int>(::GetLastError()));
         m_bBlocked = true;
@@ -114,6 +139,8 @@ bool CDownloadThread::FetchManifest(int attempt)
         // Keyed: the parser sees no byte that the publisher did not sign.
         // Read once: the bytes parsed are the bytes whose hash was compared.
         if (!Keyed() || CheckSignature(manifest)) {
+            if (Keyed())
+                CKeptParts(staging).Prune(m_signed.files); // parts of files this release does not sign go
             m_xml.ParseReceived(manifest); // the choice below decides, not the result
             if (!Keyed()) // travels into the installation, as it always has
                 WriteWholeFile(staging + L"\\update.xml", manifest.data(), manifest.size(), false);
@@ -294,7 +321,9 @@ bool CDownloadThread::DownloadVerified(const VersionInfo& version, const FileInf
     const uint64_t bound =
         Keyed() ? signedSize : 2 * static_cast<uint64_t>(file.f_size > 0 ? file.f_size : 0) + (1u << 20);
     if (m_nPartialFile != m_nNextFile)
-        m_partial.reset();
+        ReleasePartial();
+    const CKeptParts parts(staging);
+    const Sha256Digest* hash = Keyed() ? &m_signed.files[static_cast<size_t>(m_nNextFile)].sha256 : nullptr;
     // A transfer that was cut off continues; should the whole then not be
     // the file (the server joined two contents), one clean transfer follows.
     for (int pass = 0; pass < 2; ++pass) {
@@ -302,14 +331,25 @@ bool CDownloadThread::DownloadVerified(const VersionInfo& version, const FileInf
             // Hashed (keyed) or summed as it is written, through a handle no
             // other program can write or delete through, and installed
             // through that same handle (keyed) or closed once it verified.
+            // Keyed, it lies among the kept parts, where a later run finds
+            // what this one could not finish.
+            const CStagedFile::Digest digest = Keyed() ? CStagedFile::Digest::Sha256 : CStagedFile::Digest::Checksum;
             m_partial = std::make_unique<CStagedFile>();
             m_resume = CResumeState();
             m_nPartialFile = m_nNextFile;
-            if (!m_partial->Create(staging, local,
-                                   Keyed() ? CStagedFile::Digest::Sha256 : CStagedFile::Digest::Checksum)) {
-                UPDATE_LOG(L"Download of %ls refused: the staging folder holds a link on its way\n", file.f_name);
-                m_partial.reset();
-                return false;
+            m_bPartialKept = pass == 0 && MayKeepPart() && parts.Prepare();
+            const std::wstring path = m_bPartialKept ? parts.PathOf(*hash) : local;
+            if (m_bPartialKept && parts.Load(*hash, signedSize, &m_resume) &&
+                m_partial->Continue(staging, path, digest, signedSize)) {
+                UPDATE_LOG(L"Continuing %ls from byte %llu, where an earlier run was cut off\n", file.f_name,
+                           static_cast<unsigned long long>(m_partial->Size()));
+            } else {
+                m_resume = CResumeState();
+                if (!m_partial->Create(staging, path, digest)) {
+                    UPDATE_LOG(L"Download of %ls refused: the staging folder holds a link on its way\n", file.f_name);
+                    ReleasePartial();
+                    return false;
+                }
             }
         }
         const bool resumed = m_partial->Size() > 0;
@@ -317,12 +357,19 @@ bool CDownloadThread::DownloadVerified(const VersionInfo& version, const FileInf
                                                    version.ver_root, bound, &m_resume, signedSize);
         if (result != 0 || m_resume.Cut(m_partial->Size())) {
             // A part of a file is no file of this release: never installed,
-            // kept only for the next attempt to continue (and gone with its
-            // handle when none will).
-            if (result == CDownload::kTooLong || m_partial->Size() == 0 || m_resume.validator.empty())
-                m_partial.reset();
+            // kept only for the next attempt (or run) to continue, and gone
+            // with its handle when none will.
+            if (result == CDownload::kTooLong || m_partial->Size() == 0 || m_resume.validator.empty() ||
+                (m_bPartialKept && !parts.Save(*hash, m_resume))) {
+                m_bPartialKept = false;
+                ReleasePartial();
+                if (hash)
+                    parts.Drop(*hash);
+            }
             return false;
         }
+        if (m_bPartialKept)
+            parts.Forget(*hash); // whole now: verified below, then staged or gone
         bool mismatch = false;
         if (Verify(file, *m_partial, &mismatch)) {
             if (Keyed())
@@ -330,9 +377,11 @@ bool CDownloadThread::DownloadVerified(const VersionInfo& version, const FileInf
             else
                 m_partial->Keep(); // the unkeyed install takes the staged tree by its paths
             m_partial.reset();
+            m_bPartialKept = false;
             return true;
         }
-        m_partial.reset(); // deleted with its handle
+        m_bPartialKept = false;
+        ReleasePartial(); // deleted with its handle
         if (!resumed || !mismatch)
             return false;
         UPDATE_LOG(L"%ls did not verify after a resumed transfer: once more from its first byte\n", file.f_name);
@@ -455,6 +504,7 @@ bool CDownloadThread::HandleFile(int attempt)
             return true;
         }
         m_nState = kFinished;
+        m_pInstaller->DeleteTree(CKeptParts(m_pInstaller->GetStagingFolder()).Folder()); // nothing left to continue
         Report(WM_COMMAND, IDOK, 0);
         return true;
     }

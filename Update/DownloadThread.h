@@ -120,9 +120,17 @@ private:
     // resumed transfer may have joined two contents).
     bool Verify(const FileInfo& file, CStagedFile& staged, bool* mismatch);
 
+    // The kept part's place for the file being downloaded (keyed; see
+    // KeptParts.h): whether one may be kept, and then where.
+    bool MayKeepPart() const;
+    // Lets go of the part: kept on the disk for a later run when it is a
+    // kept part (m_bPartialKept), else deleted.
+    void ReleasePartial();
+
     // A file download cut off in an earlier attempt of this step: the next
     // one continues it (the file keeps its handle and its running digest).
     std::unique_ptr<CStagedFile> m_partial;
+    bool m_bPartialKept = false; // it lies among the kept parts (see KeptParts.h)
     CResumeState m_resume;
     int m_nPartialFile = -1;                 // whose it is (m_nNextFile)
 

@@ -4,6 +4,7 @@
 #include "App.h"
 #include "Folders.h"
 #include "Handles.h"
+#include "KeptParts.h"
 #include "Log.h"
 #include "SafeName.h"
 
@@ -426,7 +427,7 @@ bool CInstaller::InstallStaged(std::vector<StagedEntry>& files, InstallFailure* 
     return Install(plan, failure);
 }
 
-void CInstaller::DeleteTree(std::wstring folder)
+void CInstaller::DeleteTree(std::wstring folder, const wchar_t* spare)
 {
     if (folder.empty())
         return; // never the current drive's root
@@ -437,6 +438,8 @@ void CInstaller::DeleteTree(std::wstring folder)
     EnsureBackslash(folder);
     ForEachEntry(folder, [&](const WIN32_FIND_DATAW& fd) {
         std::wstring path = folder + fd.cFileName;
+        if (spare && lstrcmpiW(fd.cFileName, spare) == 0 && IsPlainFolder(path))
+            return true;
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
             // A junction or symbolic link goes itself; what it points to stays.
             RemoveLink(path);
@@ -495,5 +498,6 @@ void CInstaller::Cleanup()
         return;
     // The manifest travelled from the staging folder into the installation.
     ::DeleteFileW((std::wstring(m_szProgramFolder) + L"\\Update.xml").c_str());
-    DeleteTree(m_szStagingFolder);
+    // Parts a keyed run kept for the next stay (an unkeyed run never keeps any).
+    DeleteTree(m_szStagingFolder, CKeptParts::kFolder);
 }

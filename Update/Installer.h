@@ -61,7 +61,8 @@ public:
     // touched; the run must not go on over it.
     enum class Recovery { Nothing, Undone, Refused };
     Recovery RecoverInterruptedInstall();
-    // Removes the staging folder and the manifest an unkeyed run placed.
+    // Removes the staging folder (but for the parts a keyed run kept for the
+    // next, see KeptParts.h) and the manifest an unkeyed run placed.
     void Cleanup();
 
     // Folder operations used by the installation.
@@ -71,7 +72,9 @@ public:
     // Neither walk descends into a junction or symbolic link: DeleteTree
     // removes the link itself, InstallFiles neither installs one nor installs
     // through one.
-    void DeleteTree(std::wstring folder);
+    // spare: an entry of folder's own (a plain folder, not a link) that
+    // stays, and folder with it.
+    void DeleteTree(std::wstring folder, const wchar_t* spare = nullptr);
 
 private:
     // One staged file and the installed one it replaces.

@@ -35,12 +35,42 @@ CStagedFile::~CStagedFile()
 
 bool CStagedFile::Create(const std::wstring& staging, const std::wstring& path, Digest digest)
 {
+    return Open(staging, path, digest, CREATE_ALWAYS) && Restart();
+}
+
+bool CStagedFile::Continue(const std::wstring& staging, const std::wstring& path, Digest digest, uint64_t maxBytes)
+{
+    LARGE_INTEGER size = {};
+    if (!Open(staging, path, digest, OPEN_EXISTING) || !::GetFileSizeEx(m_file.Get(), &size) ||
+        static_cast<uint64_t>(size.QuadPart) > maxBytes || !Restart(false)) {
+        Keep(); // not this caller's to delete
+        return false;
+    }
+    // The digest covers the whole file: the bytes already there first.
+    std::vector<BYTE> buffer(1u << 16);
+    DWORD read = 0;
+    while (::ReadFile(m_file.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) && read > 0) {
+        if (m_digest == Digest::Checksum)
+            m_checksum.Update(buffer.data(), read);
+        else if (m_sha256)
+            m_sha256->Update(buffer.data(), read);
+        m_size += read;
+    }
+    if (m_size != static_cast<uint64_t>(size.QuadPart)) {
+        Keep();
+        return false;
+    }
+    return true;
+}
+
+bool CStagedFile::Open(const std::wstring& staging, const std::wstring& path, Digest digest, DWORD disposition)
+{
     if (m_file || !NoLinkOnTheWay(staging, path))
         return false;
     // Not following a link that may have been put there since: the handle is
     // the link's, and refused below.
     m_file.Reset(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
-                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+                               disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!m_file)
         return false;
     m_path = path;
@@ -51,13 +81,14 @@ bool CStagedFile::Create(const std::wstring& staging, const std::wstring& path, 
         return false;
     }
     m_digest = digest;
-    return Restart();
+    return true;
 }
 
-bool CStagedFile::Restart()
+bool CStagedFile::Restart(bool empty)
 {
     LARGE_INTEGER start = {};
-    if (!m_file || !::SetFilePointerEx(m_file.Get(), start, nullptr, FILE_BEGIN) || !::SetEndOfFile(m_file.Get()))
+    if (!m_file || !::SetFilePointerEx(m_file.Get(), start, nullptr, FILE_BEGIN) ||
+        (empty && !::SetEndOfFile(m_file.Get())))
         return false;
     m_size = 0;
     m_checksum = CChecksum();

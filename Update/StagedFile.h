@@ -31,10 +31,14 @@ public:
     // on the way, the staging folder included, is missing or is a link
     // (junction or symbolic link), or the file cannot be created as a plain file.
     bool Create(const std::wstring& staging, const std::wstring& path, Digest digest = Digest::None);
+    // The same for a file below the staging folder that an earlier run began:
+    // its bytes stay and are taken into the digest, and writing goes on at
+    // its end. False as for Create, when it is missing or above maxBytes.
+    bool Continue(const std::wstring& staging, const std::wstring& path, Digest digest, uint64_t maxBytes);
     bool Write(const void* data, size_t size);
     // Empties the file and starts its digest again: a transfer that begins
     // from the first byte once more.
-    bool Restart();
+    bool Restart() { return Restart(true); }
 
     uint64_t Size() const { return m_size; }
     // The checksum of everything written (Digest::Checksum).
@@ -55,6 +59,10 @@ public:
     const std::wstring& Path() const { return m_path; }
 
 private:
+    bool Open(const std::wstring& staging, const std::wstring& path, Digest digest, DWORD disposition);
+    // From the first byte, with a new digest; empty: the file's bytes go too.
+    bool Restart(bool empty);
+
     CFileHandle m_file;
     std::wstring m_path;
     uint64_t m_size = 0;

@@ -13,7 +13,7 @@ PACKAGES=(
   cmake ninja-build dpkg-dev
   wine wine64 fonts-wine xvfb xauth x11-utils imagemagick fonts-wqy-microhei
   libgnutls30
-  googletest python3 python3-pyftpdlib curl procps haxe
+  googletest python3 python3-pyftpdlib curl procps haxe nginx-light
   chromium ffmpeg
   # Wine's own media control plays through GStreamer: base (nothing plays
   # without it), good (MP4 and FLV demuxers, WAV, MP3), ugly (WMV/ASF),

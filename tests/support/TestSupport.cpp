@@ -456,6 +456,33 @@ void ResetServer()
     HttpGet(L"/__qz/reset");
 }
 
+// cmake/test-servers.sh logs "<connection> <uri> <status> <body bytes> ..." per request.
+static std::wstring NginxLog()
+{
+    std::wstring www = HarnessFolder(L"QZ_WWW_DIR");
+    return www.empty() ? www : www + L"\\..\\harness\\nginx\\access.log";
+}
+
+ServerStats GetNginxStats()
+{
+    ServerStats stats;
+    std::istringstream in(ReadBytes(NginxLog()));
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        ServerRequest r;
+        if (fields >> r.connection >> r.path >> r.status >> r.sent)
+            stats.requests.push_back(r);
+    }
+    return stats;
+}
+
+void ResetNginx()
+{
+    // nginx appends (O_APPEND): emptying the file under it is safe.
+    WriteBytes(NginxLog(), std::string());
+}
+
 void SetServerFault(const std::string& path, const std::string& mode, int after, int delayMs, int times)
 {
     HttpGet(Widen("/__qz/fault?path=" + UrlEncode(path) + "&mode=" + mode + "&after=" + std::to_string(after) +

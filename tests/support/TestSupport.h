@@ -132,6 +132,12 @@ struct ServerStats {
 };
 ServerStats GetServerStats();
 void ResetServer();
+// nginx on 127.0.0.1:8087 with the sample publishing configuration, serving
+// the same folder: the requests in its access log since the last reset
+// (connections not counted), and the log emptied.
+constexpr WORD kNginxPort = 8087;
+ServerStats GetNginxStats();
+void ResetNginx();
 // Makes the next `times` requests of path misbehave (see tools/update_server.py).
 void SetServerFault(const std::string& path, const std::string& mode, int after = 0, int delayMs = 0,
                     int times = -1);

@@ -150,9 +150,11 @@ protected:
     }
     // A key pair in keys, the files under root, the release signed with the
     // tool and its manifest and signature where this installation asks.
-    void PublishSignedWithTool(const TempFolder& keys, const std::vector<ReleaseFile>& files)
+    void PublishSignedWithTool(const TempFolder& keys, const std::vector<ReleaseFile>& files, bool newKey = true)
     {
-        ASSERT_EQ(RunTool(L"--new-key \"" + keys.path() + L"\""), 0u);
+        if (newKey) {
+            ASSERT_EQ(RunTool(L"--new-key \"" + keys.path() + L"\""), 0u);
+        }
         for (const ReleaseFile& f : files)
             ASSERT_TRUE(Publish(root + f.name, f.bytes));
         std::wstring folder = HarnessFolder(L"QZ_WWW_DIR") + Utf8ToWide(root);
@@ -526,6 +528,58 @@ TEST_F(UpdaterTest, ATruncatedDownloadIsNeverInstalled)
     EXPECT_EQ(caller.replies, std::vector<LPARAM>{0});
     EXPECT_EQ(Requests(root + "/cut.dll"), 5);
     EXPECT_EQ(Installed(L"cut.dll"), "old");
+}
+
+// A keyed run keeps what it received of a file it could not finish; the next
+// run asks only for the rest, unless the release no longer signs that file.
+TEST_F(UpdaterTest, AKeyedRunContinuesWhatAnEarlierRunReceivedUnlessTheReleaseChanged)
+{
+    Hold(L"ZorvaneMutex");
+    TempFolder keys(L"keys");
+    const std::string first = PatternBytes(200000, 3), second = PatternBytes(200000, 4);
+    auto part = [](const std::string& bytes) {
+        Sha256Digest hash{};
+        Sha256(bytes.data(), bytes.size(), &hash);
+        return L"Temp\\" + Utf8ToWide(ToHex(hash.data(), hash.size()));
+    };
+    ASSERT_TRUE(WriteBytes(app + L"\\big.dll", "old"));
+    struct Run {
+        const char* what;
+        const std::string* published; // signed anew when it changes
+        bool cut;                     // every answer cut at 60 %, ranges ignored
+        LPARAM reply;
+        std::vector<std::wstring> staged; // what the staging folder holds afterwards
+    } runs[] = {
+        {"cut off: the part is kept", &first, true, 0, {part(first), part(first) + L".state"}},
+        {"the release changed: that part goes", &second, true, 0, {part(second), part(second) + L".state"}},
+        {"the rest only, then installed", &second, false, 1, {}},
+    };
+    const std::string* signedBytes = nullptr;
+    for (const Run& r : runs) {
+        SCOPED_TRACE(r.what);
+        if (signedBytes != r.published) {
+            PublishSignedWithTool(keys, {{"/big.dll", *r.published}}, signedBytes == nullptr);
+            if (!signedBytes) {
+                ASSERT_EQ(RunTool(L"--stamp \"" + (keys / L"publisher.pub") + L"\" \"" + app + L"\\update.exe\""), 0u);
+            }
+            signedBytes = r.published;
+        }
+        ResetServer();
+        if (r.cut)
+            SetServerFault(root + "/big.dll", "truncate,norange", 120000);
+        caller.replies.clear();
+        Start(ReplyArgs() + L" hide");
+        WaitEnd();
+        EXPECT_EQ(caller.replies, std::vector<LPARAM>{r.reply});
+        EXPECT_EQ(ListTree(app + L"\\$Temp$"), r.staged);
+    }
+    EXPECT_EQ(Installed(L"big.dll"), second);
+    std::vector<std::pair<int, uint64_t>> answers;
+    for (const ServerRequest& q : GetServerStats().requests)
+        if (q.path == root + "/big.dll")
+            answers.emplace_back(q.status, q.sent);
+    EXPECT_EQ(answers, (std::vector<std::pair<int, uint64_t>>{{206, 80000}}));
+    EXPECT_FALSE(Exists(app + L"\\$Temp$"));
 }
 
 TEST_F(UpdaterTest, AHostileNameWritesNothingOutsideTheInstallation)

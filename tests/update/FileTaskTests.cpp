@@ -1,6 +1,7 @@
 // Installing staged files over an installation: files in use, read-only files,
 // failures that must not lose a file, and nothing written elsewhere.
 #include "Installer.h"
+#include "KeptParts.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -389,4 +390,47 @@ TEST(LinkWalkTest, CleanupAndInstallNeverReachThroughAFolderLink)
     EXPECT_EQ(ReadBytes(linkedTemp + L"\\a.txt"), "installed");
     EXPECT_EQ(ListTree(outside), std::vector<std::wstring>{L"keep.txt"});
     linked.Cleanup();
+}
+
+// A kept part continues only with a state this updater could have written:
+// what goes back into a request header is printable ASCII, the length is the
+// signed one, and the part is shorter than the file.
+TEST(KeptPartsTest, OnlyAPlausibleStateIsContinued)
+{
+    TempFolder staging(L"parts");
+    const CKeptParts parts(staging.path());
+    ASSERT_TRUE(parts.Prepare());
+    Sha256Digest hash{};
+    hash[0] = 7;
+    const std::string longValidator(CKeptParts::kMaxValidator + 1, 'a');
+    struct Case {
+        const char* what;
+        std::string state;
+        size_t partSize;
+        bool continued;
+    } cases[] = {
+        {"an ETag and the signed length", "\"abc-1\"\n1000\n", 400, true},
+        {"a Last-Modified", "Wed, 09 Dec 2026 15:02:12 GMT\n1000\n", 400, true},
+        {"a header line smuggled in", "\"abc\"\r\nX-Evil: 1\n1000\n", 400, false},
+        {"a validator too long", longValidator + "\n1000\n", 400, false},
+        {"another length", "\"abc\"\n999\n", 400, false},
+        {"a number that is not one", "\"abc\"\n1e3\n", 400, false},
+        {"a third line", "\"abc\"\n1000\nmore\n", 400, false},
+        {"an empty part", "\"abc\"\n1000\n", 0, false},
+        {"a part as long as the file", "\"abc\"\n1000\n", 1000, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(WriteBytes(parts.PathOf(hash), std::string(c.partSize, 'x')));
+        ASSERT_TRUE(WriteBytes(parts.PathOf(hash) + L".state", c.state));
+        CResumeState resume;
+        EXPECT_EQ(parts.Load(hash, 1000, &resume), c.continued);
+        EXPECT_EQ(resume.total, c.continued ? 1000u : 0u);
+    }
+    // What it saves, it reads back; a validator it could not send is not saved.
+    CResumeState saved{L"\"etag-1\"", 1000}, loaded;
+    ASSERT_TRUE(parts.Save(hash, saved) && WriteBytes(parts.PathOf(hash), "part"));
+    ASSERT_TRUE(parts.Load(hash, 1000, &loaded));
+    EXPECT_EQ(loaded.validator, saved.validator);
+    EXPECT_FALSE(parts.Save(hash, CResumeState{L"\"\x00e9\"", 1000}));
 }

@@ -571,9 +571,13 @@ TEST_F(WorkerTest, AKeyedWorkerInstallsTheSignedReleaseAndNothingElseFromTheStag
         WriteBytes(app / L"$Temp$\\extra.dll", "planted");
     };
     // A verified file can be read, but neither changed nor swapped before its move.
+    // Keyed, it is staged where a cut transfer of it would be kept: by its hash.
     std::vector<BOOL> swapped;
+    Sha256Digest oneHash{};
+    ASSERT_TRUE(Sha256(files[0].bytes.data(), files[0].bytes.size(), &oneHash));
+    const std::wstring staged = app / (L"$Temp$\\Temp\\" + Utf8ToWide(ToHex(oneHash.data(), oneHash.size())));
     driver.onFile = [&] {
-        const std::wstring staged = app / L"$Temp$\\one.dll", other = app / L"$Temp$\\other.dll";
+        const std::wstring other = app / L"$Temp$\\other.dll";
         if (!swapped.empty() || !Exists(staged))
             return;
         EXPECT_EQ(ReadBytes(staged), files[0].bytes);
@@ -840,18 +844,35 @@ TEST_F(WorkerTest, AReleaseThatCannotBePlacedWholeInstallsNothingKeyedOrNot)
 
 TEST_F(WorkerTest, ASignedReleaseArrivesThroughAPlainWebServerToo)
 {
-    // Python's http.server on the same folder: HTTP/1.0, no keep-alive, its own headers.
-    engine.SetServer(L"127.0.0.1", 21, 8086, nullptr, nullptr);
+    // Python's http.server on the same folder (HTTP/1.0, no keep-alive, its
+    // own headers), and nginx as the publishing guide configures it.
+    const std::vector<std::pair<const char*, WORD>> servers = {{"http.server", 8086}, {"nginx", kNginxPort}};
     TestPublisher publisher;
-    std::vector<ReleaseFile> files = {{"/a.txt", "new a"}, {"/sub/b.bin", PatternBytes(70000, 2)}};
-    ASSERT_TRUE(publisher.PublishSigned(manifest, VersionNumber(version) + 1, root, files));
-    worker.m_key = publisher.Trusted();
-    Run(version);
-    EXPECT_EQ(driver.events.back(), "OK") << LogText();
-    EXPECT_TRUE(Logged(L"Signature verified")) << LogText();
-    EXPECT_EQ(Installed(L"a.txt"), "new a");
-    EXPECT_EQ(Installed(L"sub\\b.bin"), files[1].bytes);
-    EXPECT_TRUE(GetServerStats().requests.empty()); // all of it from the other server
+    for (const auto& server : servers) {
+        SCOPED_TRACE(server.first);
+        engine.CloseAll(); // a connection is to the server it was made for
+        engine.SetServer(L"127.0.0.1", 21, server.second, nullptr, nullptr);
+        ResetServer();
+        ResetNginx();
+        const uint32_t next = VersionNumber(version) + 1;
+        ::DeleteFileW((app / L"update.sig").c_str()); // each server's run starts from the same installation
+        std::vector<ReleaseFile> files = {{"/a.txt", "new a " + std::string(server.first)},
+                                          {"/sub/b.bin", PatternBytes(70000, server.second)}};
+        ASSERT_TRUE(publisher.PublishSigned(manifest, next, root, files));
+        worker.m_key = publisher.Trusted();
+        driver.events.clear();
+        worker.m_nState = CDownloadThread::kFetchManifest;
+        if (server.second == kNginxPort)
+            Continue(); // the same worker, as a Retry
+        else
+            Run(version);
+        EXPECT_EQ(driver.events.back(), "OK") << LogText();
+        EXPECT_TRUE(Logged(L"Signature verified")) << LogText();
+        EXPECT_EQ(Installed(L"a.txt"), files[0].bytes);
+        EXPECT_EQ(Installed(L"sub\\b.bin"), files[1].bytes);
+        EXPECT_TRUE(GetServerStats().requests.empty()); // all of it from the other server
+        EXPECT_EQ(GetNginxStats().requests.size(), server.second == kNginxPort ? 5u : 0u) << "manifest, signature, keys, files";
+    }
 }
 
 TEST_F(WorkerTest, AKeyChangeStrandsNoInstallationAndAnOldKeySignsNothingAfterItsHandover)
