@@ -35,12 +35,20 @@ struct Document {
     }
 };
 
+// The profile reader's blanks, around lines, keys and values (^Z, the DOS
+// end of file, among them).
+bool ProfileBlank(wchar_t c)
+{
+    return (c >= 0x09 && c <= 0x0D) || c == 0x1A || c == 0x20;
+}
+
+// The reader's blanks: the editor finds a key exactly where the reader does.
 std::wstring Trim(std::wstring_view s, size_t from = 0, size_t to = std::wstring::npos)
 {
     to = std::min(to, s.size());
-    while (from < to && std::iswspace(s[from]))
+    while (from < to && ProfileBlank(s[from]))
         ++from;
-    while (to > from && std::iswspace(s[to - 1]))
+    while (to > from && ProfileBlank(s[to - 1]))
         --to;
     return std::wstring(s.substr(from, to - from));
 }
@@ -132,13 +140,6 @@ bool ReadDocument(const std::wstring& path, Document& doc)
         at = end + (text.compare(end, 2, L"\r\n") == 0 ? 2 : 1);
     }
     return true;
-}
-
-// The profile reader's blanks, around lines, keys and values (^Z, the DOS
-// end of file, among them).
-bool ProfileBlank(wchar_t c)
-{
-    return (c >= 0x09 && c <= 0x0D) || c == 0x1A || c == 0x20;
 }
 
 // The one grammar of a section header, for the reader and the editor: after

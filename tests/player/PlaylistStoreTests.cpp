@@ -129,6 +129,7 @@ TEST(PlaylistStore, KeysReadAndWriteOneAtATime)
         {utf16, L"[ProgList]\r\n[Other]\r\nA=1\r\n"},
         {utf16, L"\x1A [ProgList] \x1A\r\nA=1\r\n[ProgList]\r\nB=2\r\n"},
         {utf16, L"[\u3000ProgList]\r\nA=1\r\n\u3000[ProgList]\r\nB=2\r\n[ProgList]\r\nC=3\r\n"},
+        {utf16, L"[ProgList]\r\n\x1AZed\x1A=0\r\n"},
         {"", L"[ProgList]\r\nName0=ansi\r\n"},
         {"\xEF\xBB\xBF", L"[ProgList]\r\nName0=节目\r\n"},
         {bigEndian, L"[ProgList]\r\nName0=节目\r\n"},
