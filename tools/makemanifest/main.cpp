@@ -112,8 +112,8 @@ int Release(int argc, wchar_t** argv, const SigningOptions& signing)
                           L", expires in " + std::to_wstring(signing.days) + L" days: sign again before then)");
     if (!signing.previous.empty())
         Print(stdout, L"makemanifest: wrote " + folder + L"\\update.dlt (" + std::to_wstring(patches) +
-                          L" patches and compressed files from " + std::to_wstring(signing.previous.size()) +
-                          L" earlier releases, in the patches folder beside the release)");
+                          L" entries from " + std::to_wstring(signing.previous.size()) +
+                          L" earlier releases; the patches are in the folder \"patches\" beside the release)");
     if (handovers > 0)
         Print(stdout, L"makemanifest: wrote " + folder + L"\\update.keys (" + std::to_wstring(handovers) +
                           L" key handovers): publish it at the server's root");
