@@ -33,6 +33,11 @@ std::wstring CDownloadThread::SignaturePath(const std::wstring& installedVersion
     return ServerPath(installedVersion, L"update.sig");
 }
 
+std::wstring CDownloadThread::DeltaIndexPath(const std::wstring& installedVersion)
+{
+    return ServerPath(installedVersion, L"update.dlt");
+}
+
 BOOL CDownloadThread::OnThreadMessage(UINT msg, WPARAM, LPARAM)
 {
     if (msg != WM_UPDATE_STEP)
@@ -125,6 +130,9 @@ bool CDownloadThread::FetchManifest(int attempt)
     }
     std::wstring staging = m_pInstaller->GetStagingFolder();
     ReleasePartial(); // a part of a file of the manifest fetched before
+    m_deltas = DeltaIndex();
+    m_bDeltasFetched = false;
+    m_nPatchTried = -1;
     // Only what this run downloads and verifies may ever be installed: what an
     // interrupted run left in the staging folder goes before anything else,
     // but for the parts a keyed run may continue (each verified by its hash).
@@ -298,10 +306,85 @@ bool CDownloadThread::InstalledIsCurrent(const FileInfo& file)
         return m_pInstaller->GetFileChecksum(file.f_name) == static_cast<uint32_t>(file.f_crc);
     // The signed content, not merely a matching sum: two swapped words keep the sum.
     const SignedFile& listed = m_signed.files[static_cast<size_t>(m_nNextFile)];
-    Sha256Digest digest{};
     uint64_t size = 0;
-    return Sha256File(LocalPathOf(m_pInstaller->GetProgramFolder(), file.f_name), &digest, &size) &&
-           size == listed.size && digest == listed.sha256;
+    m_bInstalledKnown =
+        Sha256File(LocalPathOf(m_pInstaller->GetProgramFolder(), file.f_name), &m_installedSha256, &size);
+    return m_bInstalledKnown && size == listed.size && m_installedSha256 == listed.sha256;
+}
+
+const DeltaIndex& CDownloadThread::Deltas()
+{
+    if (m_bDeltasFetched)
+        return m_deltas;
+    m_bDeltasFetched = true;
+    // No index, or none of this release signed by the release's key: every
+    // file travels whole, as it always has.
+    std::string bytes;
+    const std::wstring remote = DeltaIndexPath(m_strVersion);
+    if (m_pDownload->DownloadToMemory(remote.c_str(), &bytes, kMaxDeltaIndex) != 0)
+        return m_deltas;
+    const std::string id = SignatureKeyId(bytes);
+    P256PublicKey key{};
+    DeltaIndex index;
+    std::wstring problem;
+    if (id.empty() || id != SignatureKeyId(m_signature) || !m_trusted.UsableKey(id, &key))
+        problem = L"it is not signed with the release's key";
+    else
+        problem = VerifyDeltaIndex(bytes, key, &index);
+    if (problem.empty() && index.manifestSha256 != m_signed.manifestSha256)
+        problem = L"it belongs to another manifest";
+    if (!problem.empty()) {
+        UPDATE_LOG(L"Delta index not used: %ls\n", problem.c_str());
+        return m_deltas;
+    }
+    m_deltas = std::move(index);
+    return m_deltas;
+}
+
+bool CDownloadThread::DownloadPatched(const FileInfo& file, const std::wstring& staging, const std::wstring& local)
+{
+    const SignedFile& listed = m_signed.files[static_cast<size_t>(m_nNextFile)];
+    if (listed.size > kMaxPatchedFile)
+        return false;
+    const DeltaEntry* entry = ChooseDelta(Deltas(), listed.sha256, m_bInstalledKnown ? &m_installedSha256 : nullptr);
+    if (!entry || entry->patchSize > kMaxPatchedFile || (entry->hasSource && entry->sourceSize > kMaxPatchedFile))
+        return false;
+    std::wstring problem;
+    // The installed content read once: the bytes hashed are the bytes the
+    // patch is applied to.
+    std::string source, patch;
+    Sha256Digest digest{};
+    if (entry->hasSource &&
+        (!ReadSmallFile(LocalPathOf(m_pInstaller->GetProgramFolder(), file.f_name), entry->sourceSize, &source) ||
+         source.size() != entry->sourceSize || !::Sha256(source.data(), source.size(), &digest) ||
+         digest != entry->source))
+        problem = L"the installed file is no longer the patch's source";
+    // No byte beyond its signed size, and not one decoded before its hash is the signed one.
+    else if (m_pDownload->DownloadToMemory(std::wstring(entry->path.begin(), entry->path.end()).c_str(), &patch,
+                                           entry->patchSize) != 0)
+        problem = L"the patch could not be fetched";
+    else if (patch.size() != entry->patchSize || !::Sha256(patch.data(), patch.size(), &digest) ||
+             digest != entry->patch)
+        problem = L"the patch is not the signed one";
+    auto staged = std::make_unique<CStagedFile>();
+    if (problem.empty() && !staged->Create(staging, local, CStagedFile::Digest::Sha256))
+        problem = L"the staging folder holds a link on its way";
+    if (problem.empty())
+        problem = ApplyPatch(*entry, source, patch, listed.size, *staged);
+    bool mismatch = false;
+    if (!problem.empty()) {
+        UPDATE_LOG(L"Patch for %ls not used: %ls; the whole file follows\n", file.f_name, problem.c_str());
+        return false;
+    }
+    if (!Verify(file, *staged, &mismatch)) {
+        UPDATE_LOG(L"Patch for %ls not used: its result is not the signed file; the whole file follows\n",
+                   file.f_name);
+        return false;
+    }
+    UPDATE_LOG(L"Patched %ls (%hs): %u bytes fetched for %u\n", file.f_name, entry->method.c_str(),
+               static_cast<unsigned>(patch.size()), static_cast<unsigned>(listed.size));
+    m_staged.emplace_back(file.f_name, std::move(staged));
+    return true;
 }
 
 bool CDownloadThread::DownloadVerified(const VersionInfo& version, const FileInfo& file)
@@ -322,6 +405,14 @@ bool CDownloadThread::DownloadVerified(const VersionInfo& version, const FileInf
         Keyed() ? signedSize : 2 * static_cast<uint64_t>(file.f_size > 0 ? file.f_size : 0) + (1u << 20);
     if (m_nPartialFile != m_nNextFile)
         ReleasePartial();
+    // A patch first, once per file, unless a cut transfer of it waits to
+    // continue in this run (a part kept by an earlier run goes once the
+    // release is installed).
+    if (Keyed() && !m_partial && m_nPatchTried != m_nNextFile) {
+        m_nPatchTried = m_nNextFile;
+        if (DownloadPatched(file, staging, local))
+            return true;
+    }
     const CKeptParts parts(staging);
     const Sha256Digest* hash = Keyed() ? &m_signed.files[static_cast<size_t>(m_nNextFile)].sha256 : nullptr;
     // A transfer that was cut off continues; should the whole then not be

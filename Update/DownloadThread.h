@@ -4,6 +4,7 @@
 #pragma once
 
 #include "App.h"
+#include "DeltaIndex.h"
 #include "Download.h"
 #include "Installer.h"
 #include "KeyChain.h"
@@ -60,6 +61,8 @@ public:
     // signature's beside it.
     static std::wstring ManifestPath(const std::wstring& installedVersion);
     static std::wstring SignaturePath(const std::wstring& installedVersion);
+    // The signed delta index beside the signature (keyed runs only).
+    static std::wstring DeltaIndexPath(const std::wstring& installedVersion);
 
     void OnUpdateStep();
 
@@ -110,6 +113,13 @@ private:
     // is the one listed: its signed size and SHA-256 in a keyed run, its
     // checksum otherwise.
     bool DownloadVerified(const VersionInfo& version, const FileInfo& file);
+    // Keyed runs: the file made from a patch or a compressed copy the signed
+    // delta index offers for it, verified as a download is; false, with the
+    // reason logged, when there is none or it fails (the full download follows).
+    bool DownloadPatched(const FileInfo& file, const std::wstring& staging, const std::wstring& local);
+    // The index for this run's release, fetched once per manifest; empty
+    // entries when there is none that verifies.
+    const DeltaIndex& Deltas();
     // False for a staged replacement of this updater's own executable (the
     // same file, not the same spelling) that carries no key it may hand over
     // to (CKeyRing::MayCarry); true for every other file.
@@ -133,6 +143,14 @@ private:
     bool m_bPartialKept = false; // it lies among the kept parts (see KeptParts.h)
     CResumeState m_resume;
     int m_nPartialFile = -1;                 // whose it is (m_nNextFile)
+
+    // The delta index (keyed runs), and the installed file's content as
+    // InstalledIsCurrent found it (for the file being handled).
+    DeltaIndex m_deltas;
+    bool m_bDeltasFetched = false;
+    Sha256Digest m_installedSha256{};
+    bool m_bInstalledKnown = false;
+    int m_nPatchTried = -1;                  // a file gets one patch per manifest (m_nNextFile)
 
     std::mutex m_stateLock; // the stop flag against the start of an installation
     bool m_bRefused = false; // the last attempt's failure was a refusal, not the network

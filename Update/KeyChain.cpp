@@ -253,6 +253,15 @@ std::wstring CKeyRing::VerifySignature(const std::string& bytes, SignedRelease* 
     return std::wstring();
 }
 
+bool CKeyRing::UsableKey(const std::string& id, P256PublicKey* key) const
+{
+    const Trusted* found = Find(id);
+    if (!found || found->revoked)
+        return false;
+    *key = found->key;
+    return true;
+}
+
 bool CKeyRing::MayCarry(const PublisherKey& carried) const
 {
     if (carried.state != KeyState::Usable)

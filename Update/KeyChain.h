@@ -79,6 +79,8 @@ public:
     // of that key: empty when the release may be taken (*release filled),
     // else the reason.
     std::wstring VerifySignature(const std::string& bytes, SignedRelease* release) const;
+    // The trusted key with that id, unless a handover revoked it; false otherwise.
+    bool UsableKey(const std::string& id, P256PublicKey* key) const;
     // Whether an updater carrying that key may replace this one: the newest
     // key, or one a handover introduced and none revoked.
     bool MayCarry(const PublisherKey& carried) const;

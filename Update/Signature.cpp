@@ -87,6 +87,24 @@ bool SplitLines(const std::string& text, std::vector<std::string>* lines, std::v
     return true;
 }
 
+std::wstring VerifySigned(const std::string& bytes, size_t signedLength, const P256Signature& signature,
+                          const P256PublicKey& key)
+{
+    Sha256Digest digest{};
+    CP256Key verifier;
+    if (!Sha256(bytes.data(), signedLength, &digest))
+        return L"SHA-256 is not available (bcrypt.dll)";
+    if (!verifier.ImportPublic(key))
+        return L"the publisher key cannot be used for ECDSA P-256 (bcrypt.dll)";
+    NTSTATUS status = verifier.Verify(digest, signature);
+    if (status != 0) {
+        wchar_t code[16];
+        swprintf(code, 16, L"%08lX", static_cast<unsigned long>(status));
+        return std::wstring(L"the signature does not verify with the publisher key (status 0x") + code + L")";
+    }
+    return std::wstring();
+}
+
 } // namespace signedtext
 
 using signedtext::Field;
@@ -249,18 +267,9 @@ std::wstring VerifySignatureFile(const std::string& bytes, const P256PublicKey& 
     if (!Field(lines[last], "signature", &rest) || !FromHex(rest, signature.data(), signature.size()))
         return LineProblem(last, L"signature");
 
-    Sha256Digest digest{};
-    CP256Key key;
-    if (!Sha256(bytes.data(), starts[last], &digest))
-        return L"SHA-256 is not available (bcrypt.dll)";
-    if (!key.ImportPublic(trusted))
-        return L"the publisher key cannot be used for ECDSA P-256 (bcrypt.dll)";
-    NTSTATUS status = key.Verify(digest, signature);
-    if (status != 0) {
-        wchar_t code[16];
-        swprintf(code, 16, L"%08lX", static_cast<unsigned long>(status));
-        return std::wstring(L"the signature does not verify with the publisher key (status 0x") + code + L")";
-    }
+    std::wstring problem = signedtext::VerifySigned(bytes, starts[last], signature, trusted);
+    if (!problem.empty())
+        return problem;
     *release = std::move(parsed);
     return std::wstring();
 }

@@ -112,5 +112,9 @@ bool SplitLines(const std::string& text, std::vector<std::string>* lines, std::v
 bool Field(const std::string& line, const char* word, std::string* rest);
 // Decimal without sign or leading zeros, within 32 bits.
 bool ParseDecimal(const std::string& text, uint32_t* value);
+// Empty when signature is key's over the SHA-256 of bytes' first signedLength
+// bytes, else the reason.
+std::wstring VerifySigned(const std::string& bytes, size_t signedLength, const P256Signature& signature,
+                          const P256PublicKey& key);
 } // namespace signedtext
 PublisherKey PublisherKeyFromText(const std::string& text);

@@ -20,7 +20,10 @@
 # release signed with it. The running client holds one of the files open the
 # way a running program holds its image, starts update.exe visibly with
 # itself as reply target and waits for the reply; the updater's own
-# diagnostics (Wine's debug channel) show the signature it verified.
+# diagnostics (Wine's debug channel) show the signature it verified. The
+# release is signed with 1.0.0.1 as --previous: the player library, changed in
+# a few bytes, arrives as a patch from the installed one (the bytes saved are
+# printed).
 #
 # Runs on $DISPLAY when there is a usable one, otherwise on a virtual display,
 # and saves screenshots under build/<arch>/screenshots/.
@@ -172,16 +175,18 @@ player_demo() {
 
 update_demo() {
 # --- the installed release 1.0.0.1 and the new release 1.0.0.2
-KEYS=$DEMO/keys
-rm -rf "$INSTALL" "$RELEASE" "$KEYS"
+KEYS=$DEMO/keys PREVIOUS=$DEMO/previous
+rm -rf "$INSTALL" "$RELEASE" "$KEYS" "$PREVIOUS" "$DEMO/patches"
 mkdir -p "$INSTALL/skin" "$RELEASE/skin" "$RELEASE/data"
 cp "$BIN/update.exe" "$BIN/ZorvClient.exe" "$INSTALL/"
 printf '[UpdateSrv]\r\nFtpAddr=127.0.0.1\r\nAppName=ZorvClient.exe\r\nVersion=16777217\r\n' >"$INSTALL/Update.ini"
-printf 'player library, release 1.0.0.1\n' >"$INSTALL/ZorvPlayer.dll"
+{ printf 'player library, release 1.0.0.1\n'; head -c 400000 /dev/urandom; } >"$INSTALL/ZorvPlayer.dll"
 printf 'QZ client 1.0.0.1\n' >"$INSTALL/readme.txt"
 head -c 20000 /dev/urandom >"$INSTALL/skin/main.bmp"
 
-printf 'player library, release 1.0.0.2\n' >"$RELEASE/ZorvPlayer.dll"
+# The same library but for its first line and a few bytes in its middle.
+{ printf 'player library, release 1.0.0.2\n'; tail -c +33 "$INSTALL/ZorvPlayer.dll"; } >"$RELEASE/ZorvPlayer.dll"
+printf 'a fix' | dd of="$RELEASE/ZorvPlayer.dll" bs=1 seek=200000 conv=notrunc status=none
 printf 'QZ client 1.0.0.2: faster start, new skin\n' >"$RELEASE/readme.txt"
 cp "$INSTALL/skin/main.bmp" "$RELEASE/skin/main.bmp"
 head -c 30000 /dev/urandom >"$RELEASE/skin/new.bmp"
@@ -193,7 +198,13 @@ head -c 3000000 /dev/urandom >"$RELEASE/data/intro.dat"
 mm() { cmake/wine-harness.sh run "$B" "$BIN/makemanifest.exe" "$@" </dev/null | tr -d '\r'; }
 mm --new-key "$(winpath "$KEYS")"
 mm --stamp "$(winpath "$KEYS")\\publisher.pub" "$(winpath "$INSTALL/update.exe")"
-mm --key "$(winpath "$KEYS")\\publisher.key" "$(winpath "$RELEASE")" 1.0.0.2 /1.0.0.2 "第二版" | tail -n 2
+# Release 1.0.0.1 as it was published (its files and manifest): the patches' sources.
+mkdir -p "$PREVIOUS/skin"
+cp "$INSTALL/ZorvPlayer.dll" "$INSTALL/readme.txt" "$PREVIOUS/"
+cp "$INSTALL/skin/main.bmp" "$PREVIOUS/skin/"
+mm "$(winpath "$PREVIOUS")" 1.0.0.1 /1.0.0.1 >/dev/null
+mm --key "$(winpath "$KEYS")\\publisher.key" --previous "$(winpath "$PREVIOUS")" "$(winpath "$RELEASE")" 1.0.0.2 /1.0.0.2 \
+  "第二版" | tail -n 3
 
 # --- the update server, serving the release as the updater asks for it
 if curl -s -o /dev/null http://127.0.0.1:8085/; then
@@ -255,6 +266,16 @@ else
   echo "signature:         not verified; the updater said:"
   sed -n 's/.*OutputDebugStringA "\(.*\)\\n"$/  \1/p' "$DEMO/diagnostics.log" | grep -v SendRequest | tail -n 5
 fi
+# "Patched <name> (<method>): <fetched> bytes fetched for <size>", one line per patched file.
+patched=$(sed -n 's/.*OutputDebugStringA ".*Patched \(.*\) (\(.*\)): \([0-9]*\) bytes fetched for \([0-9]*\)\\n"$/\1 \2 \3 \4/p' \
+  "$DEMO/diagnostics.log")
+if [ -n "$patched" ]; then
+  echo "$patched" | while read -r name method fetched size; do
+    echo "patched:           $name ($method): $fetched bytes fetched for $size, $((size - fetched)) bytes saved"
+  done
+else
+  echo "patched:           none"
+fi
 case "$reply" in
   1) echo "reply received:    lParam 1 (update completed)" ;;
   0) echo "reply received:    lParam 0 (update not completed)" ;;
@@ -262,7 +283,7 @@ case "$reply" in
 esac
 echo "requests served:   $(curl -s http://127.0.0.1:8085/__qz/stats | tail -n +2 | cut -d' ' -f2 | paste -sd, - | sed 's/,/, /g')"
 echo "screenshot:        $SHOT"
-[ "$reply" = 1 ] && [ -n "$verified" ]
+[ "$reply" = 1 ] && [ -n "$verified" ] && [ -n "$patched" ]
 }
 
 case $what in

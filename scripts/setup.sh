@@ -69,7 +69,7 @@ if [ ${#missing[@]} -gt 0 ] || [ $need_update -eq 1 ]; then
   fi
 fi
 
-# Expat and zlib are not packaged for MinGW: build Debian's sources (with
+# Expat, zlib and zstd are not packaged for MinGW: build Debian's sources (with
 # their patches) as static libraries for each architecture.
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
@@ -99,6 +99,7 @@ debian_source expat
 # Debian's tree lacks this line that the CMake build expects.
 sed -i 's/^#cmakedefine XML_DTD$/#cmakedefine XML_DTD 1/' "$DEPS_DIR/expat-src/expat/expat_config.h.cmake"
 debian_source zlib
+debian_source libzstd
 
 for arch in win64 win32; do
   case $arch in
@@ -134,6 +135,29 @@ for arch in win64 win32; do
     done
     quiet "$triple-ar" rcs "$prefix/lib/libz.a" "$bdir"/*.o
     cp "$DEPS_DIR/zlib-src/zlib.h" "$DEPS_DIR/zlib-src/zconf.h" "$prefix/include/"
+    rm -rf "$bdir"
+    touch "$prefix/.qz-ready"
+  fi
+  # zstd, compiled directly as well, into two libraries: libzstd_dec.a (the
+  # decoder and what it shares with the encoder: all update.exe links) and
+  # libzstd_enc.a (the encoder alone; makemanifest links both, so that no
+  # object is in two archives). No assembly (MinGW), no threads, no legacy
+  # formats: nothing a patch needs.
+  prefix="$DEPS_DIR/zstd-$arch"
+  if [ ! -f "$prefix/.qz-ready" ]; then
+    echo "setup: building zstd for $arch"
+    bdir="$DEPS_DIR/zstd-build-$arch" zsrc="$DEPS_DIR/libzstd-src/lib"
+    rm -rf "$bdir" "$prefix"
+    mkdir -p "$bdir/common" "$bdir/decompress" "$bdir/compress" "$prefix/lib" "$prefix/include"
+    for part in common decompress compress; do
+      for c in "$zsrc/$part"/*.c; do
+        quiet "$triple-gcc" -O2 -DZSTD_DISABLE_ASM=1 -DZSTD_LEGACY_SUPPORT=0 -DZSTD_NO_TRACE=1 \
+          -DDEBUGLEVEL=0 -I"$zsrc" -I"$zsrc/common" -c "$c" -o "$bdir/$part/$(basename "$c" .c).o"
+      done
+    done
+    quiet "$triple-ar" rcs "$prefix/lib/libzstd_dec.a" "$bdir"/common/*.o "$bdir"/decompress/*.o
+    quiet "$triple-ar" rcs "$prefix/lib/libzstd_enc.a" "$bdir"/compress/*.o
+    cp "$zsrc/zstd.h" "$zsrc/zstd_errors.h" "$prefix/include/"
     rm -rf "$bdir"
     touch "$prefix/.qz-ready"
   fi

@@ -16,8 +16,11 @@ With --release DIR (a folder with the update.xml that makemanifest wrote) it
 serves that release the way the updater asks for it: "/update.xml" and
 "/<a.b.c.d>/update.xml" give the release's manifest, "/update.sig" and
 "/<a.b.c.d>/update.sig" its signature (when makemanifest --key wrote one),
-"/update.keys" (at the root only) its key chain (when it has one; 404
-otherwise), "<ver_root>/<file>" the release's files. Other paths come from
+"/update.dlt" and "/<a.b.c.d>/update.dlt" its delta index (when makemanifest
+--previous wrote one), "/update.keys" (at the root only) its key chain (when
+it has one; 404 otherwise), "<ver_root>/<file>" the release's files and
+"<ver_root's parent>/patches/<file>" the "patches" folder beside the release
+folder, where makemanifest --previous writes them. Other paths come from
 --root. The faults below apply to these paths as to any other.
 
 It can misbehave on purpose. Control requests under /__qz/:
@@ -118,7 +121,7 @@ STATE = State()
 # one are over well before, and nothing runs on for ever.
 ENDLESS_SECONDS = 90
 
-MANIFEST_PATH = re.compile(r"^/(\d+\.\d+\.\d+\.\d+/)?(update\.xml|update\.sig)$")
+MANIFEST_PATH = re.compile(r"^/(\d+\.\d+\.\d+\.\d+/)?(update\.xml|update\.sig|update\.dlt)$")
 # The key chain is the publisher's, not a version's: one, at the root.
 KEY_CHAIN_PATH = "/update.keys"
 
@@ -190,6 +193,9 @@ class Handler(BaseHTTPRequestHandler):
         root = m.group(1).decode("utf-8") if m else ""
         if path.startswith(root + "/"):
             return path[len(root):]
+        patches = root[:root.rfind("/")] + "/patches/"
+        if root and path.startswith(patches):
+            return "/../patches/" + path[len(patches):]
         return None
 
     def local_file(self, path):
@@ -198,6 +204,8 @@ class Handler(BaseHTTPRequestHandler):
             mapped = self.release_path(path)
             if mapped is not None:
                 base, path = self.release, mapped
+                if path.startswith("/../patches/"):  # beside the release folder
+                    base, path = os.path.dirname(self.release), path[3:]
         parts = [p for p in path.split("/") if p]
         if any(p in (".", "..") or "\\" in p for p in parts):
             return None

@@ -77,6 +77,18 @@ std::string TestPublisher::Sign(const SignedRelease& release) const
     return SignatureFileText(text, signature);
 }
 
+std::string TestPublisher::SignIndex(const DeltaIndex& index) const
+{
+    DeltaIndex keyed = index;
+    keyed.keyId = KeyId(publicKey);
+    std::string text = DeltaIndexSignedText(keyed);
+    Sha256Digest digest{};
+    P256Signature signature{};
+    if (text.empty() || !Sha256(text.data(), text.size(), &digest) || !m_key.Sign(digest, &signature))
+        return std::string();
+    return SignatureFileText(text, signature);
+}
+
 bool TestPublisher::PublishSigned(const std::string& manifestPath, uint32_t versionId, const std::string& verRoot,
                                   const std::vector<ReleaseFile>& files) const
 {

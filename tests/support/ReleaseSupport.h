@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Crypto.h"
+#include "DeltaIndex.h"
 #include "Signature.h"
 #include "framework.h"
 
@@ -59,6 +60,8 @@ public:
     // The whole signature file for that list; without an expiry of its own
     // the list expires in 2100, past every test.
     std::string Sign(const SignedRelease& release) const;
+    // The whole delta index file, signed with this key (the key line too).
+    std::string SignIndex(const DeltaIndex& index) const;
     // PublishRelease, and the signature file beside the manifest.
     bool PublishSigned(const std::string& manifestPath, uint32_t versionId, const std::string& verRoot,
                        const std::vector<ReleaseFile>& files) const;

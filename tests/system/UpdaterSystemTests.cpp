@@ -65,6 +65,7 @@ protected:
     {
         Unpublish(root);
         Unpublish("/" + version);
+        Unpublish("/sys/patches"); // beside every test's release folder
         Unpublish("/update.xml");
         Unpublish("/update.keys");
         for (HANDLE m : mutexes)
@@ -149,8 +150,10 @@ protected:
         return tool.ExitCode();
     }
     // A key pair in keys, the files under root, the release signed with the
-    // tool and its manifest and signature where this installation asks.
-    void PublishSignedWithTool(const TempFolder& keys, const std::vector<ReleaseFile>& files, bool newKey = true)
+    // tool (options: more of its own) and its manifest, signature and delta
+    // index where this installation asks; newKey: a key pair made first.
+    void PublishSignedWithTool(const TempFolder& keys, const std::vector<ReleaseFile>& files,
+                               const std::wstring& options = L"", bool newKey = true)
     {
         if (newKey) {
             ASSERT_EQ(RunTool(L"--new-key \"" + keys.path() + L"\""), 0u);
@@ -160,12 +163,15 @@ protected:
         std::wstring folder = HarnessFolder(L"QZ_WWW_DIR") + Utf8ToWide(root);
         for (wchar_t& c : folder)
             c = c == L'/' ? L'\\' : c;
-        ASSERT_EQ(RunTool(L"--key \"" + (keys / L"publisher.key") + L"\" \"" + folder + L"\" " +
+        ASSERT_EQ(RunTool(L"--key \"" + (keys / L"publisher.key") + L"\" " + options + L"\"" + folder + L"\" " +
                           std::to_wstring(versionNumber + 1) + L" " + Utf8ToWide(root)),
                   0u);
         ASSERT_TRUE(Publish(manifest, ReadBytes(folder + L"\\update.xml")));
         ASSERT_TRUE(Publish(SignaturePathBeside(manifest), ReadBytes(folder + L"\\update.sig")));
+        ASSERT_TRUE(!Exists(folder + L"\\update.dlt") ||
+                    Publish(DeltaIndexPath(), ReadBytes(folder + L"\\update.dlt")));
     }
+    std::string DeltaIndexPath() const { return "/" + version + "/update.dlt"; }
     std::string ClientLog() const { return ReadBytes(app + L"\\ZorvClient.log"); }
     std::string IniValue(const wchar_t* key) const
     {
@@ -558,7 +564,7 @@ TEST_F(UpdaterTest, AKeyedRunContinuesWhatAnEarlierRunReceivedUnlessTheReleaseCh
     for (const Run& r : runs) {
         SCOPED_TRACE(r.what);
         if (signedBytes != r.published) {
-            PublishSignedWithTool(keys, {{"/big.dll", *r.published}}, signedBytes == nullptr);
+            PublishSignedWithTool(keys, {{"/big.dll", *r.published}}, L"", signedBytes == nullptr);
             if (!signedBytes) {
                 ASSERT_EQ(RunTool(L"--stamp \"" + (keys / L"publisher.pub") + L"\" \"" + app + L"\\update.exe\""), 0u);
             }
@@ -672,13 +678,19 @@ TEST_F(UpdaterTest, TwoRunsStartedTogetherTakeTheStagingFolderInTurnAndBothEndWe
 
 TEST_F(UpdaterTest, ASignedReleaseInstallsWithAStampedUpdaterAndAnUnstampedOneAlike)
 {
-    TempFolder keys(L"keys"), other(L"install");
+    // Signed with the release before as --previous: the stamped updater builds
+    // a.dll from a patch of its installed copy, the unstamped one never asks.
+    TempFolder keys(L"keys"), other(L"install"), previous(L"previous");
     std::vector<ReleaseFile> files = {{"/a.dll", PatternBytes(40000, 1)}, {"/skin/b.bmp", PatternBytes(3000, 2)}};
-    PublishSignedWithTool(keys, files);
+    std::string oldA = files[0].bytes;
+    oldA.replace(20000, 5, "old a");
+    ASSERT_TRUE(WriteBytes(previous / L"a.dll", oldA));
+    ASSERT_EQ(RunTool(L"\"" + previous.path() + L"\" 1 /1"), 0u);
+    PublishSignedWithTool(keys, files, L"--previous \"" + previous.path() + L"\" ");
     ASSERT_TRUE(::CopyFileW((app + L"\\update.exe").c_str(), (other / L"update.exe").c_str(), FALSE));
     ASSERT_TRUE(::CopyFileW((app + L"\\Update.ini").c_str(), (other / L"Update.ini").c_str(), FALSE));
     ASSERT_EQ(RunTool(L"--stamp \"" + (keys / L"publisher.pub") + L"\" \"" + app + L"\\update.exe\""), 0u);
-    ASSERT_TRUE(WriteBytes(app + L"\\a.dll", "old a"));
+    ASSERT_TRUE(WriteBytes(app + L"\\a.dll", oldA));
     // DLLs planted beside the updater under the names of the two it needs
     // that are not known DLLs (here a DLL of ours, with none of their
     // functions) are never loaded. Wine prefers its own copies; told (for
@@ -697,6 +709,8 @@ TEST_F(UpdaterTest, ASignedReleaseInstallsWithAStampedUpdaterAndAnUnstampedOneAl
     ::RegDeleteTreeW(HKEY_CURRENT_USER, preferFiles);
     EXPECT_EQ(caller.replies, std::vector<LPARAM>{1});
     EXPECT_TRUE(Requested(SignaturePathBeside(manifest)));
+    EXPECT_TRUE(Requested(DeltaIndexPath()));
+    EXPECT_FALSE(Requested(root + "/a.dll"));
     EXPECT_EQ(Installed(L"a.dll"), files[0].bytes);
     EXPECT_EQ(Installed(L"skin\\b.bmp"), files[1].bytes);
     EXPECT_FALSE(Exists(app + L"\\$Temp$"));
@@ -709,7 +723,7 @@ TEST_F(UpdaterTest, ASignedReleaseInstallsWithAStampedUpdaterAndAnUnstampedOneAl
     ASSERT_TRUE(unstamped.WaitEnd(30000));
     PumpPending();
     EXPECT_EQ(caller.replies, std::vector<LPARAM>{1});
-    EXPECT_FALSE(Requested(SignaturePathBeside(manifest)));
+    EXPECT_FALSE(Requested(SignaturePathBeside(manifest)) || Requested(DeltaIndexPath()));
     EXPECT_EQ(ReadBytes(other / L"a.dll"), files[0].bytes);
 }
 

@@ -1,5 +1,6 @@
 // The release tool writes manifests that the updater reads back exactly.
 #include "Checksum.h"
+#include "Deltas.h"
 #include "KeyChain.h"
 #include "ManifestWriter.h"
 #include "App.h"
@@ -202,6 +203,68 @@ TEST(ReleaseTool, TheProgramWritesTheManifestOrRefusesWithAnExitCode)
     EXPECT_EQ(ReadBytes(release / L"update.xml"), xml);
 }
 
+// Patches of the changed files from each earlier release, beside the
+// release, listed in an index signed with the release's key; a --previous
+// that is no release, or a release at the server's root, is refused.
+TEST(ReleaseTool, PatchesFromEarlierReleasesLieBesideTheReleaseInASignedIndex)
+{
+    TempFolder keys(L"keys"), base(L"releases");
+    const std::wstring r1 = base / L"1.0.0.1", r2 = base / L"1.0.0.2";
+    const std::string oldDll = PatternBytes(80000, 5);
+    std::string newDll = oldDll;
+    newDll.replace(40000, 6, "change");
+    std::string text;
+    for (int i = 0; i < 3000; ++i)
+        text += "line " + std::to_string(i) + "\n";
+    ASSERT_TRUE(WriteBytes(r1 + L"\\a.dll", oldDll) && WriteBytes(r1 + L"\\same.txt", "same"));
+    ASSERT_TRUE(WriteBytes(r2 + L"\\a.dll", newDll) && WriteBytes(r2 + L"\\same.txt", "same") &&
+                WriteBytes(r2 + L"\\new.txt", text));
+    ASSERT_EQ(RunTool(L"--new-key \"" + keys.path() + L"\""), 0u);
+    const std::wstring sign = L"--key \"" + (keys / L"publisher.key") + L"\" ";
+    ASSERT_EQ(RunTool(sign + L"\"" + r1 + L"\" 1.0.0.1 /1.0.0.1"), 0u);
+
+    for (const std::wstring& refused : {L"--previous \"" + keys.path() + L"\" \"" + r2 + L"\" 1.0.0.2 /1.0.0.2",
+                                        L"--previous \"" + r1 + L"\" \"" + r2 + L"\" 1.0.0.2 \"\""}) {
+        EXPECT_EQ(RunTool(sign + refused), 1u);
+        EXPECT_FALSE(Exists(r2 + L"\\update.xml") || Exists(r2 + L"\\update.dlt"));
+    }
+    ASSERT_EQ(RunTool(sign + L"--previous \"" + r1 + L"\" \"" + r2 + L"\" 1.0.0.2 /1.0.0.2"), 0u);
+
+    DeltaIndex index;
+    ASSERT_EQ(VerifyDeltaIndex(ReadBytes(r2 + L"\\update.dlt"), PublicKeyOf(keys.path()), &index), L"");
+    Sha256Digest manifest{}, oldSha{}, newSha{};
+    ASSERT_TRUE(Sha256File(r2 + L"\\update.xml", &manifest, nullptr) &&
+                Sha256(oldDll.data(), oldDll.size(), &oldSha) && Sha256(newDll.data(), newDll.size(), &newSha));
+    EXPECT_EQ(index.manifestSha256, manifest);
+    // a.dll from its old content (its bytes do not compress), new.txt compressed alone, same.txt nothing.
+    ASSERT_EQ(index.entries.size(), 2u);
+    const DeltaEntry& patch = index.entries[0];
+    EXPECT_EQ(patch.method, "zstd-pf1");
+    EXPECT_EQ(ChooseDelta(index, newSha, &oldSha), &patch);
+    EXPECT_LT(patch.patchSize, 1000u);
+    EXPECT_EQ(index.entries[1].method, "zstd1");
+    EXPECT_FALSE(index.entries[1].hasSource);
+    EXPECT_LT(index.entries[1].patchSize, text.size() / 4);
+
+    // Content-addressed, at the server path the index gives, and it makes the new file.
+    const std::string hex = ToHex(patch.patch.data(), patch.patch.size());
+    EXPECT_EQ(patch.path, "/patches/" + hex + ".zst");
+    const std::string bytes = ReadBytes(base / (L"patches\\" + std::wstring(hex.begin(), hex.end()) + L".zst"));
+    Sha256Digest patchSha{};
+    ASSERT_TRUE(Sha256(bytes.data(), bytes.size(), &patchSha));
+    EXPECT_EQ(patchSha, patch.patch);
+    TempFolder staging(L"staging");
+    CStagedFile made;
+    ASSERT_TRUE(made.Create(staging.path(), staging / L"a.dll", CStagedFile::Digest::Sha256));
+    EXPECT_EQ(ApplyPatch(patch, oldDll, bytes, static_cast<uint32_t>(newDll.size()), made), L"");
+    Sha256Digest madeSha{};
+    EXPECT_TRUE(made.Sha256(&madeSha) && madeSha == newSha);
+    CStagedFile cut;
+    ASSERT_TRUE(cut.Create(staging.path(), staging / L"b.dll", CStagedFile::Digest::None));
+    EXPECT_NE(ApplyPatch(patch, oldDll, bytes.substr(0, bytes.size() - 1), static_cast<uint32_t>(newDll.size()), cut),
+              L"");
+}
+
 TEST(ReleaseTool, ASignedReleaseListsEveryFileAndVerifiesWithItsOwnKeyOnly)
 {
     TempFolder keys(L"keys"), otherKeys(L"other"), release(L"release");
@@ -221,7 +284,7 @@ TEST(ReleaseTool, ASignedReleaseListsEveryFileAndVerifiesWithItsOwnKeyOnly)
     rel.verRoot = L"/1.0.0.2";
     std::vector<ManifestEntry> entries;
     std::string signedWith;
-    ASSERT_TRUE(WriteSignedRelease(release.path(), rel, {keys / L"publisher.key", kDefaultValidityDays, L"", {}}, &entries,
+    ASSERT_TRUE(WriteSignedRelease(release.path(), rel, {keys / L"publisher.key", kDefaultValidityDays, L"", {}, {}}, &entries,
                                    &signedWith, &error))
         << testing::PrintToString(error);
     EXPECT_EQ(signedWith, id);
@@ -301,7 +364,7 @@ TEST(ReleaseTool, ASignedReleaseShipsOnlyUpdatersThatCarryTheKeyItsInstallations
         ASSERT_TRUE(WriteBytes(release / L"a.dll", "a") && WriteBytes(release / c.name, ReadBytes(c.program)));
         std::vector<ManifestEntry> entries;
         error.clear();
-        SigningOptions signing{keys / L"publisher.key", kDefaultValidityDays, c.rotateTo, {}};
+        SigningOptions signing{keys / L"publisher.key", kDefaultValidityDays, c.rotateTo, {}, {}};
         bool signs = WriteSignedRelease(release.path(), rel, signing, &entries, &id, &error);
         EXPECT_EQ(signs, c.refusal.empty()) << testing::PrintToString(std::wstring(c.name) + L" " + c.program);
         EXPECT_NE(error.find(c.refusal), std::wstring::npos) << testing::PrintToString(error);
@@ -480,7 +543,7 @@ TEST(ReleaseTool, KeyFilesThatAreNoKeysAreRefusedAndNothingIsWrittenOrStamped)
     for (const std::string& bad : {std::string(), key.substr(0, key.size() / 2), huge, PatternBytes(200, 2), pub, mixed}) {
         ASSERT_TRUE(WriteBytes(keys / L"bad.key", bad));
         error.clear();
-        EXPECT_FALSE(WriteSignedRelease(release.path(), rel, {keys / L"bad.key", kDefaultValidityDays, L"", {}}, &entries, &signedWith, &error));
+        EXPECT_FALSE(WriteSignedRelease(release.path(), rel, {keys / L"bad.key", kDefaultValidityDays, L"", {}, {}}, &entries, &signedWith, &error));
         EXPECT_FALSE(error.empty());
         EXPECT_FALSE(Exists(release / L"update.xml"));
         EXPECT_FALSE(Exists(release / L"update.sig"));

@@ -1,5 +1,6 @@
 // The update procedure on its worker thread, step by step against the local
 // server, driven the way the dialog drives it.
+#include "Deltas.h"
 #include "DownloadThread.h"
 #include "ImageResource.h"
 #include "Log.h"
@@ -188,7 +189,8 @@ protected:
     {
         std::vector<std::string> out;
         for (const ServerRequest& r : GetServerStats().requests)
-            if (r.path.find("update.xml") == std::string::npos && r.path != "/update.keys")
+            if (r.path.find("update.xml") == std::string::npos && r.path != "/update.keys" &&
+                r.path.find("update.dlt") == std::string::npos)
                 out.push_back(r.path);
         return out;
     }
@@ -640,6 +642,115 @@ TEST_F(WorkerTest, AKeyedWorkerInstallsTheSignedReleaseAndNothingElseFromTheStag
     }
 }
 
+// A keyed worker builds a changed file from the signed index's patch of the
+// installed content (or its compressed copy) and checks the result as a
+// download; whatever is wrong with the index or the patch costs only the
+// whole file. An unkeyed worker never asks for the index.
+TEST_F(WorkerTest, AKeyedWorkerBuildsAChangedFileFromASignedPatchOrElseFetchesItWhole)
+{
+    TestPublisher publisher;
+    const std::string old = PatternBytes(120000, 21), other = PatternBytes(120000, 22);
+    std::string fresh = old;
+    fresh.replace(5000, 9, "new bytes");
+    fresh += "appended";
+    const std::vector<ReleaseFile> files = {{"/a.bin", fresh}};
+    const uint32_t next = VersionNumber(version) + 1;
+    ASSERT_TRUE(publisher.PublishSigned(manifest, next, root, files));
+    const std::string xml = ManifestFor(next, root, files), indexPath = manifest.substr(0, manifest.size() - 4) + ".dlt";
+    Sha256Digest oldSha{}, freshSha{}, manifestSha{};
+    ASSERT_TRUE(Sha256(old.data(), old.size(), &oldSha) && Sha256(fresh.data(), fresh.size(), &freshSha) &&
+                Sha256(xml.data(), xml.size(), &manifestSha));
+    std::string patch, packed, wrongResult;
+    ASSERT_TRUE(MakePatch(old, fresh, true, &patch) && MakePatch("", fresh, false, &packed));
+    std::string otherFresh = fresh;
+    otherFresh[7] ^= 1; // the same size, another content
+    ASSERT_TRUE(MakePatch(old, otherFresh, true, &wrongResult));
+    auto Flipped = [](std::string bytes, size_t at) {
+        bytes[at] ^= 0x20;
+        return bytes;
+    };
+    auto entry = [&](const std::string& method, const std::string& bytes, bool source = true) {
+        DeltaEntry e;
+        e.method = method;
+        e.hasSource = source;
+        e.sourceSize = source ? static_cast<uint32_t>(old.size()) : 0;
+        e.source = oldSha;
+        e.result = freshSha;
+        e.patchSize = static_cast<uint32_t>(bytes.size());
+        Sha256(bytes.data(), bytes.size(), &e.patch);
+        e.path = root + "/patches/" + method + ".zst";
+        return e;
+    };
+    const std::string pf1 = entry("zstd-pf1", patch).path, zstd1 = entry("zstd1", packed, false).path;
+    ASSERT_TRUE(Publish(pf1, patch) && Publish(zstd1, packed) && Publish(entry("zstd-pf9", patch).path, patch));
+    struct Case {
+        const char* what;
+        bool keyed;
+        std::string installed;
+        std::vector<DeltaEntry> entries;
+        std::string published;           // in place of the first entry's bytes, when not empty
+        std::function<void(DeltaIndex&)> change;
+        std::string fetched;             // the patch asked for, if any
+        bool patched;                    // else the whole file follows
+        std::wstring logged;
+    } cases[] = {
+        {"a good patch", true, old, {entry("zstd-pf1", patch), entry("zstd1", packed, false)}, "", nullptr, pf1, true,
+         L"Patched /a.bin (zstd-pf1)"},
+        {"a compressed copy for another content", true, other,
+         {entry("zstd-pf1", patch), entry("zstd1", packed, false)}, "", nullptr, zstd1, true, L"Patched /a.bin (zstd1)"},
+        {"a corrupt patch", true, old, {entry("zstd-pf1", patch)}, Flipped(patch, patch.size() / 2),
+         nullptr, pf1, false, L"the patch is not the signed one"},
+        {"a wrong source hash", true, old, {entry("zstd-pf1", patch)}, "",
+         [&](DeltaIndex& i) { i.entries[0].source = freshSha; }, "", false, L""},
+        {"an output mismatch", true, old, {entry("zstd-pf1", wrongResult)}, wrongResult, nullptr, pf1, false,
+         L"its result is not the signed file"},
+        {"an oversized patch", true, old, {entry("zstd-pf1", patch)}, patch + "more", nullptr, pf1, false,
+         L"the patch could not be fetched"},
+        {"an unknown method", true, old, {entry("zstd-pf9", patch)}, "", nullptr, "", false, L""},
+        {"an index of another manifest", true, old, {entry("zstd-pf1", patch)}, "",
+         [&](DeltaIndex& i) { i.manifestSha256 = oldSha; }, "", false, L"it belongs to another manifest"},
+        {"an unkeyed worker", false, old, {entry("zstd-pf1", patch)}, "", nullptr, "", false, L""},
+    };
+    bool started = false;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeltaIndex index;
+        index.manifestSha256 = manifestSha;
+        index.entries = c.entries;
+        if (c.change)
+            c.change(index);
+        ASSERT_TRUE(Publish(indexPath, publisher.SignIndex(index)));
+        ASSERT_TRUE(Publish(pf1, c.published.empty() ? patch : c.published));
+        ASSERT_TRUE(WriteBytes(app / L"a.bin", c.installed));
+        ::DeleteFileW((app / L"update.sig").c_str()); // no record: the same release again
+        worker.m_key = c.keyed ? publisher.Trusted() : PublisherKey();
+        ResetServer();
+        g_log.clear();
+        driver.events.clear();
+        worker.m_nState = CDownloadThread::kFetchManifest;
+        if (started) {
+            Continue();
+        } else {
+            Run(version);
+            started = true;
+        }
+        EXPECT_EQ(driver.events, (std::vector<std::string>{"V1", "V0 1", "F1 /a.bin", "F0 1", "OK"})) << LogText();
+        EXPECT_EQ(Installed(L"a.bin"), fresh);
+        std::vector<std::string> asked, expected;
+        for (const ServerRequest& r : GetServerStats().requests)
+            if (r.path.find("/update.") == std::string::npos || r.path == indexPath)
+                asked.push_back(r.path);
+        if (c.keyed)
+            expected.push_back(indexPath);
+        if (!c.fetched.empty())
+            expected.push_back(c.fetched);
+        if (!c.patched)
+            expected.push_back(root + "/a.bin");
+        EXPECT_EQ(asked, expected);
+        EXPECT_TRUE(c.logged.empty() || Logged(c.logged)) << LogText();
+    }
+}
+
 TEST_F(WorkerTest, AKeyedWorkerRefusesEveryReleaseButTheSignedOneAsAFailedManifestStep)
 {
     TestPublisher publisher, stranger;
@@ -871,7 +982,8 @@ TEST_F(WorkerTest, ASignedReleaseArrivesThroughAPlainWebServerToo)
         EXPECT_EQ(Installed(L"a.txt"), files[0].bytes);
         EXPECT_EQ(Installed(L"sub\\b.bin"), files[1].bytes);
         EXPECT_TRUE(GetServerStats().requests.empty()); // all of it from the other server
-        EXPECT_EQ(GetNginxStats().requests.size(), server.second == kNginxPort ? 5u : 0u) << "manifest, signature, keys, files";
+        EXPECT_EQ(GetNginxStats().requests.size(), server.second == kNginxPort ? 6u : 0u)
+            << "manifest, signature, keys, delta index, files";
     }
 }
 

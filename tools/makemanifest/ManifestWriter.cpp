@@ -55,9 +55,10 @@ bool Collect(const std::wstring& folder, const std::wstring& prefix, bool top, s
             ok = Collect(folder + L"\\" + name, prefix + L"/" + name, false, entries, error);
             return ok;
         }
-        // The manifest, its signature and the key chain are not part of the release.
+        // The manifest, its signature, its delta index and the key chain are not part of the release.
         if (top && (::CompareStringOrdinal(name.c_str(), -1, L"update.xml", -1, TRUE) == CSTR_EQUAL ||
                     ::CompareStringOrdinal(name.c_str(), -1, L"update.sig", -1, TRUE) == CSTR_EQUAL ||
+                    ::CompareStringOrdinal(name.c_str(), -1, L"update.dlt", -1, TRUE) == CSTR_EQUAL ||
                     ::CompareStringOrdinal(name.c_str(), -1, L"update.keys", -1, TRUE) == CSTR_EQUAL))
             return true;
         if (::CompareStringOrdinal(name.c_str(), -1, L"publisher.key", -1, TRUE) == CSTR_EQUAL) {

@@ -24,8 +24,8 @@ bool ParseVersionId(const std::wstring& text, uint32_t* id);
 // Why name cannot be listed, or empty when it can.
 std::wstring CheckManifestName(const std::wstring& name);
 
-// The files of folder (recursively, without its own update.xml, update.sig
-// and update.keys), sorted by name; false with the reason when a file cannot be
+// The files of folder (recursively, without its own update.xml, update.sig,
+// update.dlt and update.keys), sorted by name; false with the reason when a file cannot be
 // listed or read, or is a private key file (publisher.key).
 bool CollectRelease(const std::wstring& folder, std::vector<ManifestEntry>* entries, std::wstring* error);
 

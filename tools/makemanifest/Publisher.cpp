@@ -4,6 +4,7 @@
 #include "Handles.h"
 #include "KeyChain.h"
 #include "SafeName.h"
+#include "Deltas.h"
 #include "Signature.h"
 
 #include <windows.h>
@@ -283,12 +284,19 @@ bool NewKeyPair(const std::wstring& folder, std::string* keyId, std::wstring* er
 
 bool WriteSignedRelease(const std::wstring& folder, const ManifestRelease& release, const SigningOptions& signing,
                         std::vector<ManifestEntry>* entries, std::string* keyId, std::wstring* error,
-                        size_t* handovers)
+                        size_t* handovers, size_t* patches)
 {
     if (signing.days < 1 || signing.days > kMaxValidityDays) {
         *error = L"a signature holds from 1 to " + std::to_wstring(kMaxValidityDays) + L" days";
         return false;
     }
+    std::vector<PreviousRelease> previous(signing.previous.size());
+    std::string patchFolder;
+    for (size_t i = 0; i < previous.size(); ++i)
+        if (!ReadPreviousRelease(signing.previous[i], &previous[i], error))
+            return false;
+    if (!previous.empty() && !PatchServerFolder(release.verRoot, &patchFolder, error))
+        return false;
     // The keys first: a key that cannot sign must not leave a new manifest behind.
     const std::wstring& keyFile = signing.keyFile;
     P256PublicKey pub{};
@@ -359,18 +367,39 @@ bool WriteSignedRelease(const std::wstring& folder, const ManifestRelease& relea
         *error = keyFile + L": its private and public halves do not belong together";
         return false;
     }
+    // The index names the manifest and is signed by the release's key: it
+    // offers nothing but the signed files' bytes.
+    std::string dlt;
+    DeltaIndex index;
+    index.keyId = KeyId(signerPub);
+    index.manifestSha256 = signedRelease.manifestSha256;
+    if (!previous.empty()) {
+        if (!WritePatches(folder, patchFolder, signedRelease, previous, &index, error))
+            return false;
+        const std::string indexText = DeltaIndexSignedText(index);
+        P256Signature indexSignature{};
+        if (indexText.empty() || !Sha256(indexText.data(), indexText.size(), &digest) ||
+            !signer.Sign(digest, &indexSignature)) {
+            *error = L"the system could not sign the delta index (bcrypt.dll)";
+            return false;
+        }
+        dlt = SignatureFileText(indexText, indexSignature); // the same last line as update.sig's
+    }
     std::wstring sigPath = folder + L"\\update.sig", xmlPath = folder + L"\\update.xml";
+    std::wstring dltPath = folder + L"\\update.dlt";
     std::wstring keysPath = folder + L"\\update.keys", beside = ChainBeside(signing.rotateTo);
     const std::string sig = SignatureFileText(text, signature);
     std::wstring failed;
     if (!WriteWholeFile(sigPath, sig.data(), sig.size(), false) ||
         !WriteWholeFile(xmlPath, xml.data(), xml.size(), false) ||
-        (!chain.empty() && !WriteWholeFile(keysPath, chain.data(), chain.size(), false)))
-        failed = L"cannot write " + xmlPath + L" and " + sigPath + (chain.empty() ? L"" : L" and " + keysPath);
+        (!chain.empty() && !WriteWholeFile(keysPath, chain.data(), chain.size(), false)) ||
+        (!dlt.empty() && !WriteWholeFile(dltPath, dlt.data(), dlt.size(), false)))
+        failed = L"cannot write " + xmlPath + L" and " + sigPath + (chain.empty() ? L"" : L" and " + keysPath) +
+                 (dlt.empty() ? L"" : L" and " + dltPath);
     else if (writeBeside && !WriteNewFile(beside, chain, &failed))
         failed = L"the release is not written: " + failed;
     if (!failed.empty()) {
-        for (const std::wstring& path : {sigPath, xmlPath, keysPath})
+        for (const std::wstring& path : {sigPath, xmlPath, keysPath, dltPath})
             ::DeleteFileW(path.c_str());
         *error = failed;
         return false;
@@ -378,6 +407,8 @@ bool WriteSignedRelease(const std::wstring& folder, const ManifestRelease& relea
     *keyId = KeyId(signerPub);
     if (handovers)
         *handovers = links.size() + (signing.rotateTo.empty() ? 0 : 1);
+    if (patches)
+        *patches = index.entries.size();
     return true;
 }
 

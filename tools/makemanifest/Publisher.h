@@ -23,6 +23,7 @@ struct SigningOptions {
     std::wstring rotateTo;                  // publisher.key of the key this release hands over to,
                                             // which its updater carries; empty: no handover
     std::vector<std::string> revoke;        // key ids that handover revokes
+    std::vector<std::wstring> previous;     // earlier release folders: patches from their files
 };
 
 // "1".."365", decimal without sign or leading zeros; false otherwise.
@@ -46,9 +47,14 @@ bool NewKeyPair(const std::wstring& folder, std::string* keyId, std::wstring* er
 // (with the new one when the link revokes the old). Signing the same
 // release again keeps the chain the new key's folder holds; any other chain
 // there is never replaced. *handovers: the links the release publishes.
+//
+// With previous, the patches and compressed files (Deltas.h) and the delta
+// index signed by the same key, update.dlt, are written too; refused before
+// anything is written when one of them is not a release. *patches: the
+// index's entries.
 bool WriteSignedRelease(const std::wstring& folder, const ManifestRelease& release, const SigningOptions& signing,
                         std::vector<ManifestEntry>* entries, std::string* keyId, std::wstring* error,
-                        size_t* handovers = nullptr);
+                        size_t* handovers = nullptr, size_t* patches = nullptr);
 
 // Writes the public key file into that copy of the updater, as its resource
 // RCDATA "PUBLISHERKEY", and reads it back from the file to be sure.

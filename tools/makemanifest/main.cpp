@@ -6,6 +6,7 @@
 //       makes a key pair: <folder>\publisher.key (private) and publisher.pub
 //   makemanifest --key <folder>\publisher.key [--days N]
 //                [--rotate-to <newfolder>\publisher.key [--revoke <key id>]...]
+//                [--previous <older release folder>]...
 //                <release folder> <version id> <ver_root> [description]
 //       writes update.xml and, signed with the private key, update.sig beside it,
 //       valid N days (90 unless given), and the key chain kept beside the key
@@ -13,7 +14,13 @@
 //       carry the signing key. With --rotate-to the release hands over to the
 //       new key, which its update.exe must carry: the handover, signed by both
 //       keys, joins the chain, written into the release and beside the new key;
-//       --revoke names an older key that verifies nothing from then on
+//       --revoke names an older key that verifies nothing from then on.
+//       Each --previous names an earlier release folder (as makemanifest left
+//       it): patches of every changed file from each distinct earlier content,
+//       and the changed files compressed alone, are written content-addressed
+//       into the "patches" folder beside the release folder (served at
+//       ver_root's parent + "/patches"), and the signed delta index update.dlt
+//       into the release
 //   makemanifest --stamp <folder>\publisher.pub <update.exe>
 //       writes the public key into that copy of the updater
 //
@@ -51,6 +58,7 @@ int Usage()
                   L"       makemanifest --new-key <folder>\n"
                   L"       makemanifest --key <folder>\\publisher.key [--days N]\n"
                   L"                    [--rotate-to <newfolder>\\publisher.key [--revoke <key id>]...]\n"
+                  L"                    [--previous <older release folder>]...\n"
                   L"                    <release folder> <version id> <ver_root> [description]\n"
                   L"       makemanifest --stamp <folder>\\publisher.pub <update.exe>");
     return 2;
@@ -89,9 +97,10 @@ int Release(int argc, wchar_t** argv, const SigningOptions& signing)
     std::vector<ManifestEntry> entries;
     std::wstring error;
     std::string keyId;
-    size_t handovers = 0;
-    bool ok = keyFile.empty() ? WriteManifest(folder, release, &entries, &error)
-                              : WriteSignedRelease(folder, release, signing, &entries, &keyId, &error, &handovers);
+    size_t handovers = 0, patches = 0;
+    bool ok = keyFile.empty()
+                  ? WriteManifest(folder, release, &entries, &error)
+                  : WriteSignedRelease(folder, release, signing, &entries, &keyId, &error, &handovers, &patches);
     if (!ok)
         return Refused(error);
     for (const ManifestEntry& e : entries)
@@ -101,6 +110,10 @@ int Release(int argc, wchar_t** argv, const SigningOptions& signing)
     if (!keyFile.empty())
         Print(stdout, L"makemanifest: wrote " + folder + L"\\update.sig (signed with key " + Wide(keyId) +
                           L", expires in " + std::to_wstring(signing.days) + L" days: sign again before then)");
+    if (!signing.previous.empty())
+        Print(stdout, L"makemanifest: wrote " + folder + L"\\update.dlt (" + std::to_wstring(patches) +
+                          L" entries from " + std::to_wstring(signing.previous.size()) +
+                          L" earlier releases; the patches are in the folder \"patches\" beside the release)");
     if (handovers > 0)
         Print(stdout, L"makemanifest: wrote " + folder + L"\\update.keys (" + std::to_wstring(handovers) +
                           L" key handovers): publish it at the server's root");
@@ -138,6 +151,8 @@ int wmain(int argc, wchar_t** argv)
                                       std::to_wstring(kMaxValidityDays) + L")");
                     return 2;
                 }
+            } else if (option == L"--previous") {
+                signing.previous.push_back(Folder(argv[next + 1]));
             } else if (option == L"--rotate-to") {
                 signing.rotateTo = argv[next + 1];
             } else if (option == L"--revoke") {
