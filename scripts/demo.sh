@@ -194,6 +194,7 @@ real_video() {
   said() { sed -n "s/.*OutputDebugStringA \"QZPlayer: media $1.*/\1/p" "$log"; }
   heard() { said "play state \\($1\\) at" | grep -c . || true; }
   echo "demo: real video through Wine's own media control: $clip"
+  : >"$log"
   QZ_WINEDEBUG=-all,warn+seh cmake/wine-harness.sh run "$B" "$PLAYER/ZorvClient.exe" \
     --log "$(winpath "$PLAYER")\\client-real.log" --player "-p $(winpath "$clip")" </dev/null >/dev/null 2>"$log" &
   client_pid=$!
