@@ -4,6 +4,8 @@
 # against the sum of its parts and by an updater stamped with a publisher key
 # against a plain one on the same signed release, the checksum against
 # a plain read, the player's Open against bare COM creation of the control,
+# Wine's own media control on a real clip (open to Playing, the clock, and
+# what ten open/stop cycles leave against one),
 # the playlist's section save and load against one profile call per key, the
 # player program's start, forward, long list and memory against a minimal one,
 # for the 64-bit build and for the shipped 32-bit one under emulation, on one
@@ -83,6 +85,10 @@ cmake/wine-harness.sh run "$B" "$B/bin/update_bench.exe" checksum "$(winpath "$W
 
 echo "== playback (simulated controls)"
 cmake/wine-harness.sh run "$B" "$B/bin/playback_bench.exe" | tr -d '\r'
+
+echo "== playback through Wine's own media control (a 3 s WMV made by ffmpeg; ten open/stop cycles against one)"
+cmake/media-clips.sh "$WORK/media" >/dev/null
+cmake/wine-harness.sh run "$B" "$B/bin/real_media_bench.exe" "$(winpath "$WORK/media/rgb-3s.wmv")" | tr -d '\r'
 
 echo "== playlist (10,000 entries as one section, next to one profile call per key on shorter lists)"
 cmake/wine-harness.sh run "$B" "$B/bin/playlist_bench.exe" 10000 250 500 1000 | tr -d '\r'

@@ -105,6 +105,11 @@ public:
             m_nPlayState = v.lVal;
             if (m_history.size() < kHistory)
                 m_history.push_back(v.lVal);
+            // What the control said and when, for whoever follows a control
+            // with a debugger (the demo reads it too).
+            ::OutputDebugStringW(FormatString(L"QZPlayer: media play state %ld at %lu ms\n", v.lVal,
+                                              static_cast<unsigned long>(::GetTickCount64() - m_nLoaded))
+                                     .c_str());
         } else
             m_nOpenState = v.lVal;
         return S_OK;
@@ -112,6 +117,7 @@ public:
 
     long m_nPlayState = -1; // none heard yet
     long m_nOpenState = -1;
+    ULONGLONG m_nLoaded = 0; // when the source was given
     static const size_t kHistory = 64;
     std::vector<long> m_history; // the first play states heard
 
@@ -264,6 +270,9 @@ BOOL CWMVPlayer::Load(CPlayerWnd*, const std::wstring& source)
     if (!m_strSource.empty())
         m_pControls->stop(); // the old graph goes before the new source comes
     m_strSource = source;
+    m_dDuration = 0;
+    if (m_pSink)
+        m_pSink->m_nLoaded = ::GetTickCount64();
     // The look only: a control without them still plays.
     m_pPlayer->put_stretchToFit(VARIANT_TRUE);
     m_pPlayer->put_uiMode(CBstr(L"none"));
@@ -341,7 +350,13 @@ double CWMVPlayer::GetDuration()
         return 0;
     }
     double duration = 0;
-    return media->get_duration(&duration) == S_OK ? duration : 0;
+    if (media->get_duration(&duration) != S_OK)
+        return 0;
+    if (duration != m_dDuration) {
+        m_dDuration = duration;
+        ::OutputDebugStringW(FormatString(L"QZPlayer: media duration %.3f s\n", duration).c_str());
+    }
+    return duration;
 }
 
 std::vector<long> CWMVPlayer::PlayStatesHeard() const

@@ -60,7 +60,8 @@ public:
     // offers no IDispatch, as no other known one does).
     BOOL IsWineControl() const { return m_bWine; }
     // The control's play-state events in the order heard (the first 64),
-    // for the demo and the tests.
+    // for the tests; each also goes to the debugger with its time since the
+    // source was given, and each new length read too (for the demo).
     std::vector<long> PlayStatesHeard() const;
     // Whether full screen is left to the host (the control refused it).
     BOOL m_bHostFullScreen = FALSE;
@@ -83,4 +84,5 @@ private:
     long m_nVolume = 50;
     BOOL m_bFailed = FALSE;  // the last play failed (and was stopped)
     BOOL m_bRunning = FALSE; // played since the last stop
+    double m_dDuration = 0;  // the length last read (a change goes to the debugger)
 };

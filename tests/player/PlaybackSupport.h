@@ -3,6 +3,9 @@
 #pragma once
 
 #include <windows.h>
+
+#include "OleControl.h"
+#include "PlayerWnd.h"
 #ifdef QZ_ART_DIR_UNIX
 #include "TestSupport.h"
 #endif
@@ -108,6 +111,41 @@ private:
 
     std::wstring m_path;
     size_t m_taken = 0;
+};
+
+// COM for the test's thread and a player host in a window of its own, as
+// the video pane holds it (the pane may be a test's own class). The
+// windows, and with them the control, go before COM ends.
+template <class Pane = CWnd>
+class HostInPane {
+public:
+    HostInPane()
+    {
+        if (m_ole.ok && pane.CreateEx(0, nullptr, L"pane", WS_POPUP | WS_VISIBLE, CRect(20, 20, 500, 400), nullptr, 0))
+            host.Create(nullptr, L"MinPlayer", WS_CHILD | WS_VISIBLE, CRect(0, 0, 480, 360), &pane, IDC_PLAYER_WND);
+    }
+    ~HostInPane()
+    {
+        host.DestroyWindow();
+        pane.DestroyWindow();
+    }
+    HostInPane(const HostInPane&) = delete;
+    HostInPane& operator=(const HostInPane&) = delete;
+    bool Ready() const { return m_ole.ok && host.IsWindow(); }
+
+private:
+    struct Ole {
+        const bool ok = AfxOleInit() != FALSE;
+        ~Ole()
+        {
+            if (ok)
+                AfxOleTerm();
+        }
+    } m_ole; // first: ended last
+
+public:
+    Pane pane;
+    CPlayerWnd host;
 };
 
 using Lines = std::vector<std::wstring>;

@@ -877,36 +877,29 @@ void CALLBACK CloseBoxes(HWND, UINT, UINT_PTR, DWORD)
 // list passes it over).
 TEST(PlaybackWine, TheRealMediaControlRefusesAMissingFileQuietlyAndLeavesNothing)
 {
-    ASSERT_TRUE(AfxOleInit());
-    {
-        CWnd parent;
-        parent.CreateEx(0, nullptr, L"pane", WS_POPUP | WS_VISIBLE, CRect(20, 20, 500, 400), nullptr, 0);
-        CPlayerWnd host;
-        ASSERT_TRUE(host.Create(nullptr, L"MinPlayer", WS_CHILD | WS_VISIBLE, CRect(0, 0, 480, 360), &parent,
-                                IDC_PLAYER_WND));
-        Opener opener;
-        opener.host = &host;
-        opener.source = L"c:\\music\\song.mp3";
-        opener.CreateEx(0, nullptr, L"opener", WS_POPUP, CRect(0, 0, 10, 10), nullptr, 0);
-        UINT_PTR timer = ::SetTimer(nullptr, 0, 50, &CloseBoxes);
-        opener.SendMessage(WM_APP);
-        ::KillTimer(nullptr, timer);
-        EXPECT_EQ(g_boxes, 0);
-        EXPECT_EQ(opener.result, 1);
-        EXPECT_FALSE(host.HasEngine());
-        EXPECT_EQ(::GetWindow(host, GW_CHILD), nullptr);
+    HostInPane<> player;
+    ASSERT_TRUE(player.Ready());
+    CPlayerWnd& host = player.host;
+    Opener opener;
+    opener.host = &host;
+    opener.source = L"c:\\music\\song.mp3";
+    opener.CreateEx(0, nullptr, L"opener", WS_POPUP, CRect(0, 0, 10, 10), nullptr, 0);
+    UINT_PTR timer = ::SetTimer(nullptr, 0, 50, &CloseBoxes);
+    opener.SendMessage(WM_APP);
+    ::KillTimer(nullptr, timer);
+    EXPECT_EQ(g_boxes, 0);
+    EXPECT_EQ(opener.result, 1);
+    EXPECT_FALSE(host.HasEngine());
+    EXPECT_EQ(::GetWindow(host, GW_CHILD), nullptr);
 
-        // The player goes on: a simulated Flash control opens.
-        SimControls sim(true, false, false);
-        ASSERT_TRUE(sim.Loaded());
-        host.ShellMovies().m_strFolder = TempPath(L"");
-        host.ShellMovies().m_strFolder.pop_back();
-        EXPECT_EQ(host.Open(L"c:\\v\\a.flv"), 0);
-        EXPECT_TRUE(host.HasEngine());
-        host.DestroyWindow();
-        opener.DestroyWindow();
-        parent.DestroyWindow();
-        EXPECT_EQ(sim.Live(), 0);
-    }
-    AfxOleTerm();
+    // The player goes on: a simulated Flash control opens.
+    SimControls sim(true, false, false);
+    ASSERT_TRUE(sim.Loaded());
+    host.ShellMovies().m_strFolder = TempPath(L"");
+    host.ShellMovies().m_strFolder.pop_back();
+    EXPECT_EQ(host.Open(L"c:\\v\\a.flv"), 0);
+    EXPECT_TRUE(host.HasEngine());
+    host.DestroyWindow();
+    opener.DestroyWindow();
+    EXPECT_EQ(sim.Live(), 0);
 }
