@@ -2,7 +2,10 @@
 # Benchmarks, each figure next to a baseline measured in the same run: the
 # download engine against a bare WinINet loop and curl, a whole update
 # against the sum of its parts and by an updater stamped with a publisher key
-# against a plain one on the same signed release, the checksum against
+# against a plain one on the same signed release, the bytes a release of
+# rebuilt programs costs with patches against without them (and their apply
+# time against plain downloads, and a transfer cut at 60 % against its
+# size), the checksum against
 # a plain read, the player's Open against bare COM creation of the control,
 # Wine's own media control on a real clip (open to Playing, the clock, and
 # what ten open/stop cycles leave against one),
@@ -24,7 +27,7 @@ mkdir -p "$WORK" "$B/www/bench"
 cleanup() {
   cmake/test-servers.sh stop "$B" >/dev/null 2>&1 || true
   cmake/wine-harness.sh stop "$B" >/dev/null 2>&1 || true
-  rm -rf "$WORK" "$B/www/bench" "$B/www/9.0.0.1"
+  rm -rf "$WORK" "$B/www/bench" "$B/www/9.0.0.1" "$B/www/9.0.1.1"
 }
 trap cleanup EXIT
 cmake/wine-harness.sh start "$B" >/dev/null
@@ -78,6 +81,74 @@ cmake/wine-harness.sh run "$B" "$B/bin/makemanifest.exe" --stamp "$(winpath "$KE
   "$(winpath "$KEYED")\\update.exe" >/dev/null
 cmake/wine-harness.sh run "$B" "$B/bin/update_bench.exe" keyed "$(winpath "$TEMPLATE")" "$(winpath "$KEYED")" \
   "$(winpath "$WORK")" | tr -d '\r'
+
+echo "== deltas (QZPlayer.exe and update.exe rebuilt after a one-line change, beside unchanged files: a keyed update with the delta index against one without)"
+# This tree with one line of the framework both programs link changed (a
+# module name in capitals: the same behaviour, other code), built for those
+# two programs only. The copy keeps the files' times and its build
+# folder stays between runs, so that a later run compiles little more than
+# that one file.
+CHANGED_SRC=$WORK/changed-src
+CHANGED_B=$(pwd)/$B/bench-changed
+mkdir -p "$CHANGED_SRC"
+tar -C . --exclude=./build --exclude=./.git -cf - . | tar -C "$CHANGED_SRC" -xf -
+sed -i 's/GetModuleHandleW(L"kernel32.dll")/GetModuleHandleW(L"KERNEL32.DLL")/' "$CHANGED_SRC/framework/App.cpp"
+grep -q 'L"KERNEL32.DLL"' "$CHANGED_SRC/framework/App.cpp"
+(cd "$CHANGED_SRC" && cmake --preset win64 -B "$CHANGED_B" >/dev/null && cmake --build "$CHANGED_B" --target QZPlayer update >/dev/null)
+OLD=$WORK/delta-old NEW=$B/www/bench/drel INSTALL=$WORK/delta-install
+mkdir -p "$OLD" "$NEW" "$INSTALL"
+cp "$B/bin/QZPlayer.exe" "$B/bin/update.exe" "$OLD/"
+cp "$CHANGED_B/bin/QZPlayer.exe" "$CHANGED_B/bin/update.exe" "$NEW/"
+for i in 1 2 3; do
+  head -c 200000 /dev/urandom >"$OLD/data$i.bin"
+  cp "$OLD/data$i.bin" "$NEW/"
+done
+# Both updaters stamped with the run's key, as a release that ships one has it.
+mm() { cmake/wine-harness.sh run "$B" "$B/bin/makemanifest.exe" "$@" >/dev/null; }
+mm --stamp "$(winpath "$KEYS")\\publisher.pub" "$(winpath "$OLD")\\update.exe"
+mm --stamp "$(winpath "$KEYS")\\publisher.pub" "$(winpath "$NEW")\\update.exe"
+for f in QZPlayer.exe update.exe; do
+  ! cmp -s "$OLD/$f" "$NEW/$f" || { echo "bench: the change left $f as it was" >&2; exit 1; }
+done
+cp "$OLD"/* "$INSTALL/"
+printf '[UpdateSrv]\r\nFtpAddr=127.0.0.1\r\nVersion=%d\r\n' $(( (9 << 24) + (1 << 8) + 1 )) >"$INSTALL/Update.ini"
+# The release before as it was published (the patches' sources), then this
+# one signed with it as --previous; the patches land in /bench/patches.
+mm "$(winpath "$OLD")" 9.0.1.1 /bench/dold
+mm --key "$(winpath "$KEYS")\\publisher.key" --previous "$(winpath "$OLD")" "$(winpath "$NEW")" 9.0.1.2 /bench/drel
+mkdir -p "$B/www/9.0.1.1"
+mv "$NEW/update.xml" "$NEW/update.sig" "$B/www/9.0.1.1/"
+mv "$NEW/update.dlt" "$WORK/update.dlt"
+# One whole update by the stamped updater: its time, and in SENT the body
+# bytes the test server sent for it (all requests, or those for one path).
+update_run() {
+  curl -s http://127.0.0.1:8085/__qz/reset >/dev/null
+  cmake/wine-harness.sh run "$B" "$B/bin/update_bench.exe" run "$(winpath "$INSTALL")" "$(winpath "$WORK/$1")" |
+    tr -d '\r' | sed "s/^/  $1: /"
+  SENT=$(curl -s http://127.0.0.1:8085/__qz/stats |
+    awk -v p="${2:-}" 'NR > 1 && (p == "" || $2 == p) { s += $4 } END { print s + 0 }')
+}
+cp "$WORK/update.dlt" "$B/www/9.0.1.1/"
+update_run with-deltas
+with=$SENT
+rm "$B/www/9.0.1.1/update.dlt"
+update_run without-deltas
+awk -v w="$with" -v o="$SENT" 'BEGIN { printf "bytes sent: with the delta index %d, without %d: %.1f %% of the full bytes (goal: at most 15 %%)\n", w, o, 100 * w / o }'
+# The same patches, fetched and applied, against the same files downloaded whole.
+args=()
+for f in QZPlayer.exe update.exe; do
+  patch=$(awk -v h="$(sha256sum "$NEW/$f" | cut -c1-64)" '$1 == "patch" && $2 == "zstd-pf1" && $5 == h { print $8 }' \
+    "$WORK/update.dlt")
+  [ -n "$patch" ] || { echo "bench: no patch for $f in the delta index" >&2; exit 1; }
+  echo "  $f: $(stat -c %s "$NEW/$f") bytes, its patch $(awk -v p="$patch" '$8 == p { print $6 }' "$WORK/update.dlt") bytes"
+  args+=("$(winpath "$OLD/$f")" "$patch" "/bench/drel/$f" "$(stat -c %s "$NEW/$f")")
+done
+cmake/wine-harness.sh run "$B" "$B/bin/update_bench.exe" patch "$(winpath "$WORK")" "${args[@]}" | tr -d '\r'
+# A transfer cut at 60 % (the connection reset) continues in the next attempt.
+size=$(stat -c %s "$NEW/QZPlayer.exe")
+curl -s "http://127.0.0.1:8085/__qz/fault?path=/bench/drel/QZPlayer.exe&mode=drop&times=1&after=$((size * 6 / 10))" >/dev/null
+update_run cut-at-60 /bench/drel/QZPlayer.exe
+awk -v c="$SENT" -v s="$size" 'BEGIN { printf "QZPlayer.exe (%d bytes) cut at 60 %% and resumed: %d bytes sent, %.2f x its size (goal: at most 1.1 x)\n", s, c, c / s }'
 
 echo "== checksum"
 cat "$WORK/sum.bin" >/dev/null  # cached before either side reads it

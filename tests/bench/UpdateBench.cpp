@@ -4,15 +4,19 @@
 //   update_bench checksum <file>
 //   update_bench procedure <installation template> <work folder>
 //   update_bench keyed <template, plain updater> <template, stamped updater> <work folder>
+//   update_bench run <installation template> <work folder>
+//   update_bench patch <work folder> (<source file> <patch path> <file path> <file size>)...
 // Prints "name: figure" lines and a ratio; nothing is asserted here.
 #include "BenchClock.h"
 #include "Checksum.h"
+#include "DeltaIndex.h"
 #include "Download.h"
 #include "Installer.h"
 #include "Folders.h"
 #include "Handles.h"
 #include "Settings.h"
 #include "Signature.h"
+#include "StagedFile.h"
 #include "XmlInfo.h"
 
 #include <windows.h>
@@ -20,6 +24,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -372,6 +378,121 @@ int Keyed(const std::wstring& plainTempl, const std::wstring& keyedTempl, const 
 
 } // namespace
 
+// One whole update by the real update.exe on a copy of templ, for a caller
+// that reads the server's statistics around it.
+int Run(const std::wstring& templ, const std::wstring& folder)
+{
+    double t = 0;
+    if (!EndToEnd(templ, folder, &t))
+        return 1;
+    std::printf("end to end %.2f s\n", t);
+    return 0;
+}
+
+struct PatchedFile {
+    std::wstring sourcePath, patchPath, filePath;
+    uint32_t size = 0;
+    size_t patchSize = 0; // as fetched
+};
+
+// Each file the way a keyed run stages it, once from its patch (the installed
+// source read and hashed, the patch fetched into memory and hashed, then
+// decoded into a staged file hashed as written) and once whole (fetched into
+// a staged file hashed as written); seconds for all files.
+bool TimePatched(CDownload& engine, const std::wstring& staging, std::vector<PatchedFile>& files, double* seconds)
+{
+    double t0 = Now();
+    for (PatchedFile& f : files) {
+        std::ifstream in(f.sourcePath.c_str(), std::ios::binary);
+        std::ostringstream bytes;
+        bytes << in.rdbuf();
+        const std::string source = bytes.str();
+        std::string patch;
+        Sha256Digest digest;
+        if (!::Sha256(source.data(), source.size(), &digest) ||
+            engine.DownloadToMemory(f.patchPath.c_str(), &patch, kMaxPatchedFile) != 0 ||
+            !::Sha256(patch.data(), patch.size(), &digest))
+            return false;
+        f.patchSize = patch.size();
+        DeltaEntry entry;
+        entry.method = kPatchFromMethod;
+        entry.hasSource = true;
+        entry.sourceSize = static_cast<uint32_t>(source.size());
+        CStagedFile staged;
+        if (!staged.Create(staging, staging + L"\\patched.bin", CStagedFile::Digest::Sha256) ||
+            !ApplyPatch(entry, source, patch, f.size, staged).empty() || staged.Size() != f.size)
+            return false;
+        staged.Sha256(&digest);
+    }
+    *seconds = Now() - t0;
+    return true;
+}
+
+bool TimeWhole(CDownload& engine, const std::wstring& staging, const std::vector<PatchedFile>& files,
+               double* seconds)
+{
+    double t0 = Now();
+    for (const PatchedFile& f : files) {
+        CStagedFile staged;
+        if (!staged.Create(staging, staging + L"\\whole.bin", CStagedFile::Digest::Sha256) ||
+            engine.DownloadTo(f.filePath.c_str(), staged, f.size, L"", f.size) != 0 || staged.Size() != f.size)
+            return false;
+        Sha256Digest digest;
+        staged.Sha256(&digest);
+    }
+    *seconds = Now() - t0;
+    return true;
+}
+
+// Applying the release's patches against downloading the same files whole,
+// alternating, in the same run.
+int Patch(const std::wstring& work, int count, wchar_t** args)
+{
+    std::vector<PatchedFile> files;
+    for (int i = 0; i + 3 < count; i += 4) {
+        PatchedFile f;
+        f.sourcePath = args[i];
+        f.patchPath = args[i + 1];
+        f.filePath = args[i + 2];
+        f.size = static_cast<uint32_t>(_wtoi64(args[i + 3]));
+        files.push_back(f);
+    }
+    std::wstring staging = work + L"\\patch";
+    ::CreateDirectoryW(staging.c_str(), nullptr);
+    CDownload engine;
+    engine.WriteOnlyInside(staging);
+    engine.SetServer(L"127.0.0.1", 21, 8085, nullptr, nullptr);
+    engine.SetProgressCallback(NoProgress, nullptr);
+    const int rounds = 5;
+    std::vector<double> patched, whole;
+    for (int i = 0; i < rounds; ++i) {
+        double p = 0, w = 0;
+        bool ok = i % 2 ? (TimeWhole(engine, staging, files, &w) && TimePatched(engine, staging, files, &p))
+                        : (TimePatched(engine, staging, files, &p) && TimeWhole(engine, staging, files, &w));
+        if (!ok) {
+            std::printf("a patch or a download failed\n");
+            return 1;
+        }
+        patched.push_back(p);
+        whole.push_back(w);
+    }
+    uint64_t wholeBytes = 0, patchBytes = 0;
+    for (const PatchedFile& f : files) {
+        wholeBytes += f.size;
+        patchBytes += f.patchSize;
+    }
+    double p = Median(patched), w = Median(whole);
+    std::printf("%u files, median of %d: from their patches (fetched and applied) %.1f ms, downloaded whole "
+                "%.1f ms, ratio %.2f\n",
+                static_cast<unsigned>(files.size()), rounds, p * 1000, w * 1000, p / w);
+    // Where a patch's decoding costs more than the bytes it saves take on the
+    // wire: below this line rate the patches are faster.
+    if (p > w)
+        std::printf("  the patches are faster below %.1f MB/s (the bytes saved over the extra time)\n",
+                    (static_cast<double>(wholeBytes) - patchBytes) / (p - w) / 1e6);
+    return 0;
+}
+
 int wmain(int argc, wchar_t** argv)
 {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
@@ -383,8 +504,14 @@ int wmain(int argc, wchar_t** argv)
         return Procedure(argv[2], argv[3]);
     if (argc == 5 && std::wstring(argv[1]) == L"keyed")
         return Keyed(argv[2], argv[3], argv[4]);
+    if (argc == 4 && std::wstring(argv[1]) == L"run")
+        return Run(argv[2], argv[3]);
+    if (argc >= 7 && (argc - 3) % 4 == 0 && std::wstring(argv[1]) == L"patch")
+        return Patch(argv[2], argc - 3, argv + 3);
     std::fprintf(stderr, "usage: update_bench download <path> <bytes> <folder> | checksum <file> | "
                          "procedure <installation template> <work folder> | "
-                         "keyed <template> <template with a stamped updater> <work folder>\n");
+                         "keyed <template> <template with a stamped updater> <work folder> | "
+                         "run <installation template> <work folder> | "
+                         "patch <work folder> (<source file> <patch path> <file path> <file size>)...\n");
     return 2;
 }
