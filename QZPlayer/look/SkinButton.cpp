@@ -1,5 +1,7 @@
 #include "SkinButton.h"
 
+#include <windowsx.h>
+
 int CSkinButton::LoadStripBitmap(UINT bitmapId, COLORREF maskColor, int count, UINT tooltipId)
 {
     m_bmpStrip.DeleteObject();
@@ -97,13 +99,52 @@ void CSkinButton::MakeTooltip()
 void CSkinButton::ApplyTooltip()
 {
     CRect client = GetClientRect();
+    CWnd* parent = GetParent();
     if (m_tooltip.GetToolCount() == 0) {
         m_tooltip.AddTool(this, m_strTip.c_str(), client, 1);
+        if (parent)
+            m_tooltip.AddTool(parent, m_strTip.c_str(), RectInParent(), kParentTool);
     } else {
         m_tooltip.UpdateTipText(m_strTip.c_str(), this, 1);
         m_tooltip.SetToolRect(this, 1, client);
+        if (parent)
+            m_tooltip.UpdateTipText(m_strTip.c_str(), parent, kParentTool);
     }
     m_tooltip.Activate(TRUE);
+}
+
+CRect CSkinButton::RectInParent() const
+{
+    CRect r = GetWindowRect();
+    ::MapWindowPoints(nullptr, ::GetParent(m_hWnd), reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+LRESULT CALLBACK CSkinButton::ParentProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR ref)
+{
+    auto* self = reinterpret_cast<CSkinButton*>(ref);
+    if (msg >= WM_MOUSEFIRST && msg <= WM_MOUSELAST)
+        self->OnParentMouse(wnd, msg, wp, lp);
+    return ::DefSubclassProc(wnd, msg, wp, lp);
+}
+
+void CSkinButton::OnParentMouse(HWND parent, UINT msg, WPARAM wp, LPARAM lp)
+{
+    // The system gives a disabled button's mouse input to its parent, so the
+    // tip there is a tool of the parent's over the button's rectangle.
+    if (!m_tooltip.m_hWnd) {
+        const POINT pt = {GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
+        if (msg != WM_MOUSEMOVE || !m_bHasTip || IsWindowEnabled() || !RectInParent().PtInRect(pt))
+            return;
+        MakeTooltip();
+        if (!m_tooltip.m_hWnd)
+            return;
+    }
+    if (CWnd* p = GetParent())
+        m_tooltip.SetToolRect(p, kParentTool, RectInParent()); // laid out anew since
+    const DWORD pos = ::GetMessagePos();
+    MSG relayed = {parent, msg, wp, lp, static_cast<DWORD>(::GetMessageTime()), {GET_X_LPARAM(pos), GET_Y_LPARAM(pos)}};
+    m_tooltip.RelayEvent(&relayed);
 }
 
 int CSkinButton::ImageIndex(UINT itemState, BOOL hot, BOOL toggle, BOOL checked, BOOL pressedFrames, int count)
@@ -167,6 +208,9 @@ void CSkinButton::DrawItem(DRAWITEMSTRUCT* dis)
 void CSkinButton::PreSubclassWindow()
 {
     ModifyStyle(BS_TYPEMASK, BS_OWNERDRAW, SWP_FRAMECHANGED);
+    if (HWND parent = ::GetParent(m_hWnd))
+        m_bParentWatched = ::SetWindowSubclass(parent, ParentProc, reinterpret_cast<UINT_PTR>(this),
+                                               reinterpret_cast<DWORD_PTR>(this));
     CButton::PreSubclassWindow();
 }
 
@@ -224,6 +268,9 @@ LRESULT CSkinButton::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
         m_hCursor = nullptr;
         if (m_tooltip.IsWindow())
             m_tooltip.DestroyWindow();
+        if (m_bParentWatched)
+            ::RemoveWindowSubclass(::GetParent(m_hWnd), ParentProc, reinterpret_cast<UINT_PTR>(this));
+        m_bParentWatched = FALSE;
         break;
     default:
         break;

@@ -20,6 +20,7 @@ public:
     // The tip is a string-table entry; an id of 0 does nothing. The tip's
     // window is made when the mouse first moves over the button: each is a
     // top-level window (~6 ms apiece under Wine), and a start makes a dozen.
+    // A disabled button shows its tip too (it may say why it is disabled).
     void SetTooltipText(UINT stringId);
     const std::wstring& GetTooltipText() const { return m_strTip; }
 
@@ -60,7 +61,14 @@ private:
     void Refresh();
     void MakeTooltip();
     void ApplyTooltip();
+    CRect RectInParent() const;
+    static LRESULT CALLBACK ParentProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR ref);
+    void OnParentMouse(HWND parent, UINT msg, WPARAM wp, LPARAM lp);
+
+    // The tool of the parent's that covers the button while it is disabled.
+    static constexpr UINT_PTR kParentTool = 2;
 
     std::wstring m_strTip;
     BOOL m_bHasTip = FALSE;
+    BOOL m_bParentWatched = FALSE;
 };

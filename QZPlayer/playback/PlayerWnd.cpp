@@ -326,6 +326,17 @@ void CPlayerWnd::HostFullScreen(BOOL on)
                    SWP_NOZORDER | SWP_FRAMECHANGED | SWP_SHOWWINDOW);
 }
 
+void CPlayerWnd::PlaceIn(HWND parent, const CRect& r)
+{
+    if (IsHostFullScreen()) {
+        if (m_hRestoreParent == parent)
+            m_rcRestore = r;
+        return;
+    }
+    if (IsWindow() && ::GetParent(m_hWnd) == parent)
+        ::SetWindowPos(m_hWnd, nullptr, r.left, r.top, r.Width(), r.Height(), SWP_NOZORDER | SWP_SHOWWINDOW);
+}
+
 void CPlayerWnd::Repaint()
 {
     if (m_pEngine && m_pEngine->IsWindow())

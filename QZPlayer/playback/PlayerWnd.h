@@ -53,6 +53,10 @@ public:
     // screen of its own), or back in its pane; Esc or a click brings it back.
     void HostFullScreen(BOOL on);
     BOOL IsHostFullScreen() const { return m_hRestoreParent != nullptr; }
+    // Lays the host out in parent, if it is there; while the host has the
+    // screen, r is where it goes back to (its pane may be laid out anew
+    // meanwhile: the frame resized, the client taking the pane).
+    void PlaceIn(HWND parent, const CRect& r);
     void Repaint();
     // Wine's control draws video into a top-level window of its own
     // ("wine_quartz_window") in this process: after each open and play the

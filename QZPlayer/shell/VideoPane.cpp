@@ -28,9 +28,7 @@ int CVideoPane::Open(LPCWSTR path)
 void CVideoPane::Layout()
 {
     const CRect c = GetClientRect();
-    if (m_player.IsWindow() && ::GetParent(m_player) == m_hWnd)
-        ::SetWindowPos(m_player, nullptr, c.left, c.top, c.Width(), c.Height() - kControlBarHeight,
-                       SWP_NOZORDER | SWP_SHOWWINDOW);
+    m_player.PlaceIn(m_hWnd, CRect(c.left, c.top, c.right, c.bottom - kControlBarHeight));
     if (m_control.IsWindow()) {
         ::SetWindowPos(m_control, nullptr, c.left, c.bottom - kControlBarHeight, c.Width(), kControlBarHeight,
                        SWP_NOZORDER | SWP_SHOWWINDOW);
@@ -63,9 +61,7 @@ LRESULT CVideoPane::OnCopyData(const CopyData& data)
         return TRUE;
     case kCopyPlaceVideo: {
         const CRect c = GetClientRect();
-        if (m_player.IsWindow() && ::GetParent(m_player) == m_hWnd)
-            ::SetWindowPos(m_player, nullptr, c.left, c.top, c.Width(), c.Height() - kControlBarHeight,
-                           SWP_NOZORDER | SWP_SHOWWINDOW);
+        m_player.PlaceIn(m_hWnd, CRect(c.left, c.top, c.right, c.bottom - kControlBarHeight));
         return TRUE;
     }
     default:

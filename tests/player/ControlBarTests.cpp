@@ -177,6 +177,50 @@ TEST_F(ControlBar, AnItemPlaysToItsEndAndTheParentHearsItOnce)
     }
 }
 
+namespace {
+
+BOOL CALLBACK TakeShownTip(HWND w, LPARAM out)
+{
+    wchar_t buf[256] = {};
+    ::GetClassNameW(w, buf, 256);
+    if (wcscmp(buf, TOOLTIPS_CLASSW) != 0 || !::IsWindowVisible(w))
+        return TRUE;
+    TTTOOLINFOW ti = {};
+    ti.cbSize = TTTOOLINFOW_V1_SIZE;
+    ti.lpszText = buf;
+    if (::SendMessageW(w, TTM_GETCURRENTTOOLW, 0, reinterpret_cast<LPARAM>(&ti)))
+        *reinterpret_cast<std::wstring*>(out) = buf;
+    return FALSE;
+}
+
+// The text of this thread's tooltip that shows, or empty.
+std::wstring ShownTip()
+{
+    std::wstring text;
+    ::EnumThreadWindows(::GetCurrentThreadId(), TakeShownTip, reinterpret_cast<LPARAM>(&text));
+    return text;
+}
+
+} // namespace
+
+TEST_F(ControlBar, UnderThePointerTheDisabledPlayButtonSaysWhyItCannotPause)
+{
+    // A disabled window gets no mouse input of its own: the real pointer,
+    // through the system's queue, is the only proof that the tip shows.
+    ::SetEnvironmentVariableW(L"QZ_SIM_MEDIA_WITHHOLD", L"wine");
+    OpenAndStart(L"c:\\v\\a-30s.wmv");
+    ::SetEnvironmentVariableW(L"QZ_SIM_MEDIA_WITHHOLD", nullptr);
+    ASSERT_TRUE(WaitText(L"正在播放..."));
+    ASSERT_FALSE(bar.m_btnPlay.IsWindowEnabled());
+    POINT centre = testsupport::CentreOf(bar.m_btnPlay);
+    ASSERT_TRUE(testsupport::MoveCursorTo({centre.x - 8, centre.y}));
+    ASSERT_TRUE(testsupport::MoveCursorTo(centre));
+    EXPECT_TRUE(testsupport::PumpUntil([] { return ShownTip() == LoadResString(IDS_TIP_NO_PAUSE); }, 5000))
+        << "shown: " << ShownTip();
+    ASSERT_TRUE(testsupport::MoveCursorTo({1270, 1015}));
+    host.DestroyEngine();
+}
+
 TEST_F(ControlBar, StopNeverAnnouncesAnEndAndPlayWhilePlayingPausesAtTheNextPoll)
 {
     OpenAndStart(L"c:\\v\\b-30s.rm");

@@ -390,8 +390,16 @@ TEST_F(Playback, WinesSeparateVideoWindowBecomesAChildFillingTheHostInEveryLayou
             EXPECT_EQ(clientOf(video), CRect(0, 0, 300, 200));
             host.HostFullScreen(TRUE);
             EXPECT_EQ(clientOf(video), CRect(0, 0, 1280, 1024));
+            // The pane laid out anew meanwhile: the screen stays, and the
+            // host goes back to the new place.
+            host.PlaceIn(parent, CRect(10, 20, 330, 260));
+            EXPECT_EQ(clientOf(video), CRect(0, 0, 1280, 1024));
+            host.PlaceIn(nullptr, CRect(0, 0, 50, 50)); // not its pane
             host.HostFullScreen(FALSE);
-            EXPECT_EQ(clientOf(video), CRect(0, 0, 300, 200));
+            EXPECT_EQ(clientOf(video), CRect(0, 0, 320, 240));
+            CRect inParent = host.GetWindowRect();
+            ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&inParent), 2);
+            EXPECT_EQ(inParent, CRect(10, 20, 330, 260));
             host.MoveWindow(CRect(0, 0, 480, 360), TRUE);
         }
         host.DestroyEngine();

@@ -195,20 +195,25 @@ TEST(SkinButton, TooltipIsMadeAtTheFirstMouseMoveOnceAndItsTextReplaced)
     HWND made = b.button.m_tooltip.m_hWnd;
     b.button.PreTranslateMessage(&move);
     EXPECT_EQ(b.button.m_tooltip.m_hWnd, made);
-    EXPECT_EQ(b.button.m_tooltip.GetToolCount(), 1);
+    // The button's own tool, and its parent's over it for while it is
+    // disabled (a disabled window's mouse input goes to its parent).
+    EXPECT_EQ(b.button.m_tooltip.GetToolCount(), 2);
     EXPECT_EQ(b.button.m_tooltip.GetText(&b.button, 1), L"停止");
 
     b.button.SetTooltipText(IDS_TIP_PLAY);
     b.button.SetTooltipText(IDS_TIP_MUTE);
-    EXPECT_EQ(b.button.m_tooltip.GetToolCount(), 1);
+    EXPECT_EQ(b.button.m_tooltip.GetToolCount(), 2);
     EXPECT_EQ(b.button.m_tooltip.GetText(&b.button, 1), L"静音");
-    // The tool covers the button as it is now (one strip image).
-    TTTOOLINFOW ti = {};
-    ti.cbSize = TTTOOLINFOW_V1_SIZE;
-    ti.hwnd = b.button;
-    ti.uId = 1;
-    ASSERT_TRUE(b.button.m_tooltip.SendMessage(TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&ti)));
-    EXPECT_EQ(CRect(ti.rect), CRect(0, 0, 26, 26));
+    EXPECT_EQ(b.button.m_tooltip.GetText(&b.host, 2), L"静音");
+    // The tools cover the button as it is now (one strip image).
+    for (auto [wnd, rect] : {std::pair<HWND, CRect>{b.button, CRect(0, 0, 26, 26)}, {b.host, CRect(5, 5, 31, 31)}}) {
+        TTTOOLINFOW ti = {};
+        ti.cbSize = TTTOOLINFOW_V1_SIZE;
+        ti.hwnd = wnd;
+        ti.uId = wnd == b.button.m_hWnd ? 1 : 2;
+        ASSERT_TRUE(b.button.m_tooltip.SendMessage(TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&ti)));
+        EXPECT_EQ(CRect(ti.rect), rect);
+    }
 
     // A string that is not in the table gives an empty tip.
     b.button.SetTooltipText(4242);
