@@ -81,12 +81,14 @@ bool CKeptParts::Load(const Sha256Digest& whole, uint64_t signedSize, CResumeSta
 
 bool CKeptParts::Save(const Sha256Digest& whole, const CResumeState& resume) const
 {
-    const std::string validator(resume.validator.begin(), resume.validator.end());
-    if (resume.validator.size() != validator.size() || !PlainHeaderValue(validator) || resume.total == 0)
-        return false;
+    // Checked before narrowing, which would fold a wide character into a
+    // plain one: only printable ASCII goes back into a request header.
     for (wchar_t c : resume.validator)
         if (c > 0x7E)
             return false;
+    const std::string validator(resume.validator.begin(), resume.validator.end());
+    if (!PlainHeaderValue(validator) || resume.total == 0)
+        return false;
     const std::string state = validator + "\n" + std::to_string(resume.total) + "\n";
     const std::wstring path = PathOf(whole) + kStateSuffix;
     return !IsLink(path) && WriteWholeFile(path, state.data(), state.size(), false);

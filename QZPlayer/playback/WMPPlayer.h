@@ -63,8 +63,6 @@ public:
     // for the tests; each also goes to the debugger with its time since the
     // source was given, and each new length read too (for the demo).
     std::vector<long> PlayStatesHeard() const;
-    // Whether full screen is left to the host (the control refused it).
-    BOOL m_bHostFullScreen = FALSE;
 
 private:
     HRESULT StartPlaying();
@@ -80,6 +78,7 @@ private:
     BOOL m_bWine = FALSE;
     BOOL m_bCanPause = TRUE;
     BOOL m_bMuteByVolume = FALSE; // put_mute refused: mute is volume 0
+    BOOL m_bHostFullScreen = FALSE; // put_fullScreen refused: the host's own
     BOOL m_bMuted = FALSE;
     long m_nVolume = 50;
     BOOL m_bFailed = FALSE;  // the last play failed (and was stopped)
