@@ -512,16 +512,19 @@ public:
     }
     SIM_DUAL_FACE(IWMPSettings)
 
-    STDMETHODIMP get_isAvailable(BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_autoStart(VARIANT_BOOL* out) override { return Out(out, m_state->autoStart); }
-    STDMETHODIMP put_autoStart(VARIANT_BOOL v) override
+    // A flag's setter: refused where withheld, else set and logged.
+    HRESULT PutFlag(const std::wstring& name, bool& flag, VARIANT_BOOL v)
     {
-        if (m_state->Withholds(L"put_autoStart"))
+        if (m_state->Withholds((L"put_" + name).c_str()))
             return E_NOTIMPL;
-        m_state->autoStart = v != VARIANT_FALSE;
-        Log(std::wstring(L"media settings.autoStart=") + (m_state->autoStart ? L"true" : L"false"));
+        flag = v != VARIANT_FALSE;
+        Log(L"media settings." + name + (flag ? L"=true" : L"=false"));
         return S_OK;
     }
+
+    STDMETHODIMP get_isAvailable(BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
+    STDMETHODIMP get_autoStart(VARIANT_BOOL* out) override { return Out(out, m_state->autoStart); }
+    STDMETHODIMP put_autoStart(VARIANT_BOOL v) override { return PutFlag(L"autoStart", m_state->autoStart, v); }
     STDMETHODIMP get_baseURL(BSTR*) override { return E_NOTIMPL; }
     STDMETHODIMP put_baseURL(BSTR) override { return E_NOTIMPL; }
     STDMETHODIMP get_defaultFrame(BSTR*) override { return E_NOTIMPL; }
@@ -534,14 +537,7 @@ public:
             return E_NOTIMPL;
         return Out(out, m_state->mute);
     }
-    STDMETHODIMP put_mute(VARIANT_BOOL v) override
-    {
-        if (m_state->Withholds(L"put_mute"))
-            return E_NOTIMPL;
-        m_state->mute = v != VARIANT_FALSE;
-        Log(std::wstring(L"media settings.mute=") + (m_state->mute ? L"true" : L"false"));
-        return S_OK;
-    }
+    STDMETHODIMP put_mute(VARIANT_BOOL v) override { return PutFlag(L"mute", m_state->mute, v); }
     STDMETHODIMP get_playCount(LONG*) override { return E_NOTIMPL; }
     STDMETHODIMP put_playCount(LONG) override { return E_NOTIMPL; }
     STDMETHODIMP get_rate(double*) override { return E_NOTIMPL; }
