@@ -58,6 +58,13 @@ wine_env() {
   # An ALSA device that takes any sound: without one Wine's media control
   # plays nothing at all.
   export ALSA_CONFIG_PATH="$STATE/alsa-null.conf"
+  # Under the emulator GStreamer finds no plugins in its built-in folder: the
+  # sysroot's are named. Only the 32-bit build's programs play media here
+  # (a 64-bit GStreamer would pass over these plugins, and lose its own).
+  if [ "$ARCH" = win32 ]; then
+    export GST_PLUGIN_SYSTEM_PATH="$SYSROOT/usr/lib/i386-linux-gnu/gstreamer-1.0"
+    export GST_PLUGIN_SCANNER="$SYSROOT/usr/lib/i386-linux-gnu/gstreamer1.0/gstreamer-1.0/gst-plugin-scanner"
+  fi
   export DISPLAY=":$(cat "$STATE/display")"
   export QZ_SCREENSHOT_DIR="$BUILD/screenshots"
   export QZ_WWW_DIR="$BUILD/www"   # the test server's folder
@@ -157,6 +164,9 @@ start() {
   # not leave it standing in. Without a window manager, Wine holds the first
   # SetParent of its video window ~2 s unless its windows are unmanaged.
   "$WINE" regsvr32 /s wmp.dll </dev/null >>"$STATE/wineboot.log" 2>&1
+  if [ "$ARCH" = win32 ]; then
+    "$WINE" 'C:\windows\syswow64\regsvr32.exe' /s wmp.dll </dev/null >>"$STATE/wineboot.log" 2>&1
+  fi
   "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >>"$STATE/wineboot.log" 2>&1
   # Starts the desktop and the services now, outside any test. On a busy
   # machine a first try can fail while a server of the same prefix is still

@@ -12,7 +12,7 @@
 W32="$DEPS_DIR/wine32"
 SYSROOT="$W32/sysroot"
 # Bumped whenever the recipe below changes, so that old sysroots are rebuilt.
-RECIPE=3
+RECIPE=4
 WINE_VERSION=$(dpkg-query -W -f='${Version}' wine64)
 STAMP="recipe $RECIPE, wine $WINE_VERSION"
 [ "$(cat "$W32/.qz-ready" 2>/dev/null)" = "$STAMP" ] && exit 0
@@ -43,15 +43,19 @@ if [ -z "$main_uri" ]; then
 fi
 echo "deb [arch=amd64 signed-by=$KEYRING] $main_uri bookworm-backports main" >>"$APT/sources.list"
 
-# The installed system is the reference (so 64-bit packages it has are not
-# fetched again); only this configuration knows the i386 architecture.
+# Nothing counts as installed: the sysroot's packages need not match the
+# versions of the host's 64-bit ones (a mirror that lags with one list, as
+# bookworm-security's i386 one once did, would otherwise leave no solution).
+# The 64-bit packages this fetches as dependencies are not unpacked. Only
+# this configuration knows the i386 architecture.
+: >"$APT/status"
 cat >"$APT/apt.conf" <<CONF
 Dir::Etc::SourceList "$APT/sources.list";
 Dir::Etc::SourceParts "$APT/parts";
 Dir::Etc::Preferences "$APT/prefs/none";
 Dir::Etc::PreferencesParts "$APT/prefs";
 Dir::State "$APT/state";
-Dir::State::status "/var/lib/dpkg/status";
+Dir::State::status "$APT/status";
 Dir::Cache "$APT/cache";
 APT::Architecture "amd64";
 APT::Architectures { "amd64"; "i386"; };
@@ -59,10 +63,17 @@ APT::Install-Recommends "false";
 Debug::NoLocking "true";
 CONF
 export APT_CONFIG="$APT/apt.conf"
-quiet apt-get update
+# A mirror caught mid-sync can fail one list (a Packages file older than its
+# Release): apt goes on without it, and the install below says whether what
+# it needs is still there.
+apt-get update >>"$LOG" 2>&1 || echo "setup: a package list failed to download; going on without it" >&2
 # wine32 brings libwine:i386 and its libraries; GnuTLS carries Wine's ECDSA
 # (bcrypt), and libz-mingw-w64 the zlib1.dll that Wine's PE modules import.
-quiet apt-get install -y --download-only wine32:i386 "libwine:i386=$WINE_VERSION" libgnutls30:i386
+# GStreamer's plugins decode for Wine's own media control, as on the 64-bit
+# side (~130 more packages, ~65 MB of i386 ones).
+quiet apt-get install -y --download-only wine32:i386 "libwine:i386=$WINE_VERSION" libgnutls30:i386 \
+  gstreamer1.0-plugins-base:i386 gstreamer1.0-plugins-good:i386 gstreamer1.0-plugins-ugly:i386 \
+  gstreamer1.0-libav:i386
 (cd "$APT/cache/archives" && quiet apt-get download qemu-user/bookworm-backports)
 
 n=0
@@ -75,6 +86,11 @@ echo "setup: unpacked $n packages into $SYSROOT"
 
 QEMU="$SYSROOT/usr/bin/qemu-i386"
 [ -x "$QEMU" ] || { echo "setup-wine32: qemu-i386 missing from qemu-user" >&2; exit 1; }
+# libav's plugin needs BLAS and LAPACK by their sonames, which only the
+# packages' alternatives (maintainer scripts, never run here) would link.
+I386="$SYSROOT/usr/lib/i386-linux-gnu"
+ln -sf blas/libblas.so.3 "$I386/libblas.so.3"
+ln -sf lapack/liblapack.so.3 "$I386/liblapack.so.3"
 # The 32-bit loader finds its libraries through the sysroot's own cache.
 quiet ldconfig -r "$SYSROOT"
 # Wine's PE modules import zlib1.dll: the 32-bit packages do not ship it, the

@@ -211,9 +211,10 @@ void InChild(const wchar_t* test, const wchar_t* clip)
     const bool started = child.Start(L"\"" + std::wstring(self) + L"\" --gtest_filter=RealMedia." + test);
     ::SetEnvironmentVariableW(kChildSwitch, nullptr);
     ASSERT_TRUE(started);
-    if (!child.WaitEnd(testsupport::Scaled(40000))) {
+    const DWORD bound = testsupport::Scaled(40000);
+    if (!child.WaitEnd(bound)) {
         child.Kill();
-        FAIL() << "the child did not end within 40 s (GStreamer hung?)";
+        FAIL() << "the child did not end within " << bound / 1000 << " s (GStreamer hung?)";
     }
     EXPECT_EQ(child.ExitCode(), 0u);
 }
