@@ -452,10 +452,11 @@ bool CDownloadThread::DownloadVerified(const VersionInfo& version, const FileInf
             // with its handle when none will.
             if (result == CDownload::kTooLong || m_partial->Size() == 0 || m_resume.validator.empty() ||
                 (m_bPartialKept && !parts.Save(*hash, m_resume))) {
+                const bool wasKept = m_bPartialKept;
                 m_bPartialKept = false;
                 ReleasePartial();
-                if (hash)
-                    parts.Drop(*hash);
+                if (wasKept)
+                    parts.Drop(*hash); // its state too: nothing of it to continue
             }
             return false;
         }

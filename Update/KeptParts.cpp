@@ -64,19 +64,18 @@ bool CKeptParts::Load(const Sha256Digest& whole, uint64_t signedSize, CResumeSta
     const std::wstring part = PathOf(whole);
     std::string state;
     WIN32_FILE_ATTRIBUTE_DATA data = {};
-    if (!IsPlainFolder(m_folder) || !::GetFileAttributesExW(part.c_str(), GetFileExInfoStandard, &data) ||
-        (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) || IsLink(part + kStateSuffix) ||
-        !ReadSmallFile(part + kStateSuffix, kMaxValidator + 32, &state) || !ParseState(state, resume) ||
-        resume->total != signedSize) {
-        *resume = CResumeState();
-        return false;
-    }
+    const bool plainPart = IsPlainFolder(m_folder) &&
+                           ::GetFileAttributesExW(part.c_str(), GetFileExInfoStandard, &data) &&
+                           !(data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
     const uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    if (size == 0 || size >= signedSize) {
-        *resume = CResumeState();
-        return false;
-    }
-    return true;
+    // Something to continue: a part shorter than the signed file, with the
+    // state this updater wrote for that length.
+    if (plainPart && size > 0 && size < signedSize && !IsLink(part + kStateSuffix) &&
+        ReadSmallFile(part + kStateSuffix, kMaxValidator + 32, &state) && ParseState(state, resume) &&
+        resume->total == signedSize)
+        return true;
+    *resume = CResumeState();
+    return false;
 }
 
 bool CKeptParts::Save(const Sha256Digest& whole, const CResumeState& resume) const

@@ -30,8 +30,9 @@ public:
 
     const std::wstring& Folder() const { return m_folder; }
     std::wstring PathOf(const Sha256Digest& whole) const;
-    // Keeps the parts of these files that are younger than kMaxAge, each with
-    // a readable state, the newest kMaxParts of them; deletes everything else.
+    // Keeps the parts (and states) of these files that are younger than
+    // kMaxAge, the newest kMaxParts of them; deletes everything else. Whether
+    // a state can be continued is Load's to say.
     void Prune(const std::vector<SignedFile>& files) const;
     // The state kept for the part of that file; false when there is none to
     // continue (no part, or a state that is not one this updater wrote).

@@ -49,13 +49,8 @@ bool CStagedFile::Continue(const std::wstring& staging, const std::wstring& path
     // The digest covers the whole file: the bytes already there first.
     std::vector<BYTE> buffer(1u << 16);
     DWORD read = 0;
-    while (::ReadFile(m_file.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) && read > 0) {
-        if (m_digest == Digest::Checksum)
-            m_checksum.Update(buffer.data(), read);
-        else if (m_sha256)
-            m_sha256->Update(buffer.data(), read);
-        m_size += read;
-    }
+    while (::ReadFile(m_file.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) && read > 0)
+        Take(buffer.data(), read);
     if (m_size != static_cast<uint64_t>(size.QuadPart)) {
         Keep();
         return false;
@@ -101,12 +96,17 @@ bool CStagedFile::Write(const void* data, size_t size)
     DWORD written = 0;
     if (!m_file || !::WriteFile(m_file.Get(), data, static_cast<DWORD>(size), &written, nullptr) || written != size)
         return false;
+    Take(data, size);
+    return true;
+}
+
+void CStagedFile::Take(const void* data, size_t size)
+{
     if (m_digest == Digest::Checksum)
         m_checksum.Update(data, size);
     else if (m_sha256)
         m_sha256->Update(data, size);
     m_size += size;
-    return true;
 }
 
 bool CStagedFile::ReadAll(std::string* bytes, size_t maxBytes) const

@@ -62,6 +62,8 @@ private:
     bool Open(const std::wstring& staging, const std::wstring& path, Digest digest, DWORD disposition);
     // From the first byte, with a new digest; empty: the file's bytes go too.
     bool Restart(bool empty);
+    // Bytes now in the file: into the digest and the size.
+    void Take(const void* data, size_t size);
 
     CFileHandle m_file;
     std::wstring m_path;
